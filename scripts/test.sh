@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: AGPL-3.0-or-later
+# Builds OrmaView and runs every test.
+#   scripts/test.sh              full build (viewer, tools, benchmarks) and all tests
+#   scripts/test.sh --sanitize   core and platform tests under AddressSanitizer + UBSan
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-sanitize
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORMAVIEW_SANITIZE=ON -DORMAVIEW_GUI=OFF -DORMAVIEW_BENCH=OFF >/dev/null
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  build=build
+  cmake -S . -B "$build" >/dev/null
+fi
+cmake --build "$build" -j "$jobs"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The one document of the viewer: the document folder and Doc.dat, the page list,
+// the working folders and page images, and (postcard mode) the postcard records,
+// PDF operations and the postcard manager. Strings are CP932 bytes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/WinTypes.h"
+#include "document/PageInfo.h"
+#include "postcard/HagakiInfo.h"
+
+class CHagakiManage;
+class CPageBitmap;
+
+class COrmaViewDoc {
+public:
+    COrmaViewDoc() = default;
+    COrmaViewDoc(const COrmaViewDoc&) = delete;
+    COrmaViewDoc& operator=(const COrmaViewDoc&) = delete;
+    virtual ~COrmaViewDoc();
+
+    // --- Document folder and Doc.dat (OrmaViewDoc.cpp) ---
+    int InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID);
+    int ReadDocFile();
+    BOOL ReadPageIDListFromDocInfo(std::string strFilePath, std::vector<unsigned>& aList);
+    void RecountPageTotals(int iCount);
+
+    // --- Page list (OrmaViewDocPages.cpp) ---
+    int GetPageID(int iPagePos);
+    int LookupPageID(int iPagePos);
+    int ConvertPageIDToPagePos(int iPageID);
+    int GetPageFlag(int iPagePos);
+    int GetIndexSheetSide(int iPagePos);
+    int GetPrevPagePos(int bMove);
+    int GetNextPagePos(int bMove);
+    int GetDisplayPageNo(int iPagePos);
+    std::string GetFrameTitle();
+    int GetPagePosTotal() const { return m_iPageTotal + m_iIndexTotal; }
+
+    // --- Working folders and page images (OrmaViewDocImage.cpp) ---
+    std::string GetDataPdfPath(int iPagePos);
+    std::string GetDataDatPath(int iPagePos);
+    std::string GetThumbFilePath(int iPagePos);
+    int CreateThumbFile();
+    int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
+    int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
+
+    // --- Postcard records (postcard/OrmaViewDocHagaki.cpp) ---
+    int LoadHagakiInfo();
+    int SaveHagakiInfo();
+    int GetHagakiInfo(CHagakiInfo& cInfo, int iSelect);
+    int SetHagakiInfo(const CHagakiInfo& cInfo);
+    int ReadUndoDataFile();
+
+    // --- Postcard PDF operations (postcard/OrmaViewDocHagakiPdf.cpp) ---
+    int GetHagakiFilePaths(char* pszFrontSrc, char* pszBackSrc, char* pszViewSrc, char* pszFrontDst,
+                           char* pszBackDst, char* pszViewDst);
+    int RotateHagakiPdf(int bFront);
+    int RotatePdf(const char* pszSource, const char* pszDestination);
+    int UpSideDownHagakiPdf();
+    int MergeTwoPageCurrentPape();
+    std::string GetViewPdfPath(int* piPageNumber);
+    int DeleteThumbFileCurrent();
+
+    // --- Postcard manager (postcard/OrmaViewDocManage.cpp) ---
+    int InitHagakiManage(HWND hOwner, int iKey);
+    void ReleaseHagakiManage();
+    int InitDocFromHagakiManage();
+
+    // Postcard manager present and in mode 1.
+    BOOL IsUndoFolderMode() const;
+
+    int m_bShowEditInfo = 1;
+    CHagakiManage* m_pHagakiManage = nullptr;
+    CHagakiInfo m_cHagakiInfoOrg;
+    CHagakiInfo m_cHagakiInfo;
+    int m_iHagakiChange = 0;
+    std::string m_strTempFolder;
+    std::map<int, CPageInfo> m_cMapPageInfo;
+    int m_iDocID = 0;
+    std::string m_strDocFolder;
+    std::string m_strDocName;
+    int m_iPageTotal = 0;
+    int m_iIndexTotal = 0;
+    int m_iCurPagePos = 0;
+    int m_iMaxPageID = 0;
+    std::string m_strEditInfoOnFolder;
+    std::string m_strEditInfoOffFolder;
+};

@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Trace calls of the viewer: every line passes the WorkDesk.dat path and the
+// module name "OrmaView.exe" to the trace library.
+#pragma once
+
+#include "base/Globals.h"
+#include "sennet/Sennet.h"
+
+#define OV_MODULE_NAME "OrmaView.exe"
+
+// A located trace line: source file and line of the call.
+#define OV_TRACE(...) ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, __FILE__, __LINE__, __VA_ARGS__)
+// A location-free trace line.
+#define OV_TRACE_TEXT(...) ::TraceWriteText(g_szWorkDeskDatPath, OV_MODULE_NAME, __VA_ARGS__)

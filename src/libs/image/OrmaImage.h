@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Page images of PDF pages. Paths are CP932. Results: 0 success, else a negative
+// code (with a trace line); no partial output file is ever left behind.
+#pragma once
+
+class CPageBitmap;
+
+// Renders page (from 1) of the source once into the page-image file (.thm), with
+// the edit information of editInfoIni (section "EditInfo") drawn in when
+// drawEditInfo is 1. scaleX/scaleY: per-mille of the base resolution (1000 = the
+// base, 150 DPI).
+int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
+                             int drawEditInfo, const char* editInfoIni);
+
+// The page image of the .thm file fitted into width x height, aspect ratio kept,
+// area-averaged when shrinking. pDC is unused (kept for the call's shape).
+int WorkDesk_GetThumbnail(void* pDC, const char* thmPath, int width, int height, CPageBitmap* bitmap);
+
+// Writes outputPdf: the one-page source with the edit information of
+// editInfoIni drawn in as vector content. pReserved and pBlock48 are not read.
+int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf, const char* editInfoIni,
+                                   int* pReserved, void* pBlock48);

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Top-level windows between processes. A process registers a window under a
+// class name and gets a 32-bit handle; other processes find it by class, test it
+// and send it synchronous messages. Transport: one Unix domain socket per window
+// in the runtime folder, with a registry file per window.
+#pragma once
+
+#include <functional>
+
+#include "base/WinTypes.h"
+
+// Handles a message on the receiving side; its result goes back to the sender.
+using MessageHandler = std::function<LRESULT(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)>;
+
+// Registers a window of this process. 0 on failure.
+HWND RegisterWindow(const char* className, MessageHandler handler);
+// Removes it; later senders see a dead window.
+void UnregisterWindow(HWND hwnd);
+// The descriptor to watch for readability (e.g. with a QSocketNotifier); when it
+// is readable call DispatchWindowMessages(). -1 for an unknown handle.
+int GetWindowMessageFd(HWND hwnd);
+// Runs the handler for every message waiting on the window and answers each.
+void DispatchWindowMessages(HWND hwnd);
+
+// First live window of the class (stale entries of dead processes are removed);
+// 0 when there is none. windowName is ignored (any title).
+HWND FindWindowA(const char* className, const char* windowName);
+BOOL IsWindow(HWND hwnd);
+
+// Delivers the message to the owning process, waits until its handler has run
+// and returns the handler's result. A message to a window of this process calls
+// the handler directly. A dead peer, or one that does not answer within the
+// timeout (default 10 s), gives 0 and sets errno.
+LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+void SetSendMessageTimeout(int milliseconds);

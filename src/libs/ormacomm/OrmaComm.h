@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The work desk's file and folder operations. All strings are CP932; results
+// are non-zero for success.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/WinTypes.h"
+
+// Creates the folder (and missing parents). Non-zero when it exists afterwards.
+BOOL MakeFolder(const char* folder);
+// Creates an empty file (and missing parent folders) unless it exists.
+BOOL MakeFile(const char* path);
+// The work-desk folder without a trailing separator, into a MAX_PATH buffer:
+// $ORMAVIEW_WORKDESK, else key "WorkDeskFolder" of section "WorkDesk" in
+// $XDG_CONFIG_HOME/ormaview/ormaview.ini (default ~/.config). 0 when neither
+// names an existing folder.
+BOOL GetWorkDeskFolder(char* buffer);
+// Every key of the section with its value. 0 when the file cannot be read; a
+// missing file or section is no error of its own (the map stays empty).
+BOOL GetIniKeyMap(const char* iniPath, const char* section, std::map<std::string, std::string>* out);
+// The whole value of a key, however long. 0 on a read failure.
+BOOL GetPrivateProfileLongString(std::string section, std::string key, std::string def, std::string* out,
+                                 std::string path);
+// Comma-separated decimal page IDs, spaces allowed around each. An empty text
+// gives an empty list. 0 for anything else.
+BOOL GetListIDFromString(const char* text, std::vector<unsigned>* out);
+// A fresh private folder under $TMPDIR (default /tmp) per call.
+BOOL CreateTempFolder(char* buffer);
+// The full path of WorkDesk.dat in the work-desk folder.
+BOOL GetWorkDeskDatPath(char* buffer);

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The program's string table and its language modules.
+#pragma once
+
+#include <string>
+
+#include "base/WinTypes.h"
+
+// String IDs used by the viewer.
+enum : UINT {
+    IDS_DOC_TEMPLATE = 128,
+    IDS_APP_TITLE = 57344,             // "Quilm-WorkArea"
+    IDS_TIP_CLOSE = 57346,             // "Close"
+    IDS_TIP_PREV_PAGE = 57347,         // "Previous Page"
+    IDS_TIP_NEXT_PAGE = 57348,         // "Next Page"
+    IDS_TITLE_FORMAT = 57349,          // "%s ( %d/%d )"
+    IDS_LABEL_PREV = 57350,            // "Previous"
+    IDS_LABEL_NEXT = 57351,            // "Next"
+    IDS_LABEL_CLOSE = 57352,           // "Close"
+    IDS_LABEL_ANNOTATIONS = 57353,     // "Annotations"
+    IDS_TIP_ANNOTATIONS = 57354,       // "Show/Hide annotations"
+    IDS_LABEL_OMOTE = 57355,           // "Omote right 90 turn"
+    IDS_LABEL_URA = 57356,             // "Ura right 90 turn"
+    IDS_LABEL_ROTATION = 57357,        // "Hagaki Rotation"
+    IDS_TIP_OMOTE = 57358,             // "Omote right 90 turn"
+    IDS_TIP_URA = 57359,               // "Ura right 90 turn"
+    IDS_TIP_ROTATION = 57360,          // "Hagaki Rotation"
+    IDS_POSTCARD_TITLE = 57361,        // "Postalyn"
+    IDS_POSTCARD_TITLE_FORMAT = 57362, // "Postalyn - %s ( %d/%d )"
+    IDS_POSTCARD_TITLE_NAME = 57363,   // "Postalyn - %s"
+};
+
+// A handle of a language module (a string catalogue); nullptr is the program's
+// own (English) table.
+struct LanguageModule;
+using HINSTANCE = const LanguageModule*;
+
+// The language module for the locale ($LC_ALL, $LC_MESSAGES, $LANG): Japanese
+// when it starts with "ja", else nullptr.
+HINSTANCE GetResourceHandle(HINSTANCE instance, int reserved);
+// Makes the module the current resource module (nullptr: the program's own).
+void SetCurrentResourceModule(HINSTANCE module);
+HINSTANCE GetCurrentResourceModule();
+void FreeLibrary(HINSTANCE module);
+
+// The entry of the current module (falling back to the program's own table), as
+// CP932, cut to 259 bytes; empty when the ID is missing.
+std::string LoadResString(UINT id);

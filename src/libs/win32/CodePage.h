@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The system code page is CP932. Text inside the viewer's core is CP932 bytes in
+// std::string; it is converted to UTF-8 only at the file system, the trace file
+// and the GUI.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/WinTypes.h"
+
+namespace ov {
+
+// CP932 -> UTF-8. nullopt when the input is not valid CP932.
+std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
+// UTF-8 -> CP932. nullopt when the input is not valid UTF-8 or has a character
+// that CP932 cannot hold.
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);
+// Lossy form for diagnostics: invalid bytes become "\xNN".
+std::string Cp932ToUtf8Lossy(std::string_view cp932);
+
+}  // namespace ov
+
+// True for a CP932 lead byte (0x81-0x9F, 0xE0-0xFC).
+BOOL IsDBCSLeadByte(unsigned char c);
+
+constexpr DWORD LCMAP_HALFWIDTH = 0x00400000;
+constexpr DWORD LCMAP_FULLWIDTH = 0x00800000;
+constexpr DWORD LOCALE_SYSTEM_DEFAULT = 0x0800;
+
+// Maps CP932 text between full-width and half-width forms (one of the two flags).
+// Returns the number of bytes written (including nothing for the NUL when the
+// source length is given explicitly), 0 on failure, as the platform call does.
+// srcLen -1 means NUL-terminated. dest may be null with destSize 0 to ask the size.
+int LCMapStringA(DWORD locale, DWORD flags, const char* src, int srcLen, char* dest, int destSize);
