@@ -1,2 +1,207 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "app/CommandLine.h"
+
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "win32/CodePage.h"
+
+#ifndef ORMAVIEW_VERSION
+#define ORMAVIEW_VERSION "0.1.0"
+#endif
+
+namespace ov {
+
+namespace {
+
+// White space as the string trimming of the framework knows it.
+bool IsWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void TrimLeft(std::string& s) {
+    std::size_t n = 0;
+    while (n < s.size() && IsWhite(s[n])) ++n;
+    s.erase(0, n);
+}
+
+void TrimRight(std::string& s) {
+    while (!s.empty() && IsWhite(s.back())) s.pop_back();
+}
+
+// The splitter's guard: like the common guard, but each handler first writes a
+// location-free line naming the place, and the last one has no error number.
+template <class Body>
+int SplitterGuard(const char* file, int line, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        OV_TRACE_TEXT("CMemoryException Occurred! : %s(%d)", file, line);
+        ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "CMemoryException Occurred!\n");
+        return -1;
+    } catch (const FrameworkException& e) {
+        char szMessage[MAX_PATH] = {};
+        e.GetErrorMessage(szMessage, sizeof(szMessage));
+        OV_TRACE_TEXT("CException Occurred! : %s(%d) [Err]%s", file, line, szMessage);
+        ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "CException Occurred! [Message] %s\n",
+                     szMessage);
+        return -4;
+    } catch (...) {
+        OV_TRACE_TEXT("UnException Error Occurred! : %s(%d)", file, line);
+        ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "UnException Occurred!\n");
+        return -5;
+    }
+}
+
+}  // namespace
+
+bool JoinArgv(int argc, const char* const* argv, std::string* cmdLine) {
+    if (cmdLine == nullptr)
+        return false;
+    cmdLine->clear();
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (argv == nullptr || argv[i] == nullptr)
+            return false;
+        auto arg = Utf8ToCp932(argv[i]);
+        if (!arg)
+            return false;
+        if (i > 1)
+            line += ' ';
+        if (arg->find(' ') != std::string::npos) {
+            line += '"';
+            line += *arg;
+            line += '"';
+        } else {
+            line += *arg;
+        }
+    }
+    *cmdLine = std::move(line);
+    return true;
+}
+
+BOOL IsHagakiCommandLine(const std::string& cmdLine) {
+    return cmdLine.size() >= 3 && cmdLine[0] == '/' && (cmdLine[1] == 'h' || cmdLine[1] == 'H') &&
+                   cmdLine[2] == ' '
+               ? TRUE
+               : FALSE;
+}
+
+int GetNextPara(std::string& strCmdLine, std::string& strPara) {
+    if (!strCmdLine.empty() && strCmdLine[0] == '"') {
+        std::size_t close = strCmdLine.find('"', 1);
+        if (close == std::string::npos)
+            return -2;
+        strPara = strCmdLine.substr(1, close - 1);
+        if (strPara.empty())
+            return -2;
+        strCmdLine.erase(0, close + 1);
+        return 0;
+    }
+    std::size_t space = strCmdLine.find(' ');
+    if (space == std::string::npos) {
+        strPara = strCmdLine;
+        strCmdLine.clear();
+    } else {
+        strPara = strCmdLine.substr(0, space);
+        strCmdLine.erase(0, space);
+    }
+    return 0;
+}
+
+int SplitCommandLine(std::string strCmdLine, std::vector<std::string>* pArray) {
+    return SplitterGuard(__FILE__, __LINE__, [&]() -> int {
+        if (pArray == nullptr)
+            throw std::invalid_argument("SplitCommandLine: no array");
+        pArray->clear();
+        std::string strPara;
+        while (!strCmdLine.empty()) {
+            TrimLeft(strCmdLine);
+            TrimRight(strCmdLine);
+            // A line of nothing but white space ends here with no parameter.
+            if (strCmdLine.empty())
+                break;
+            strPara.clear();
+            if (GetNextPara(strCmdLine, strPara) != 0) {
+                OV_TRACE("GetNextPara() Error! [strCmdLine] %s [strPara] %s\n", strCmdLine.c_str(),
+                         strPara.c_str());
+                return -2;
+            }
+            pArray->push_back(strPara);
+        }
+        return 0;
+    });
+}
+
+int ParseStartParams(const std::string& cmdLine, StartParams* params) {
+    *params = StartParams{};
+    if (!cmdLine.empty())
+        params->bHagakiMode = IsHagakiCommandLine(cmdLine);
+    std::vector<std::string> paras;
+    int result = SplitCommandLine(cmdLine, &paras);
+    if (result != 0)
+        return result;
+    if (params->bHagakiMode) {
+        if (paras.size() >= 2) {
+            params->iHagakiManageKey = AtoI(paras[1]);
+            return 0;
+        }
+    } else if (paras.size() >= 3) {
+        params->strWorkDeskFolder = paras[0];
+        params->iDocID = AtoI(paras[1]);
+        params->iPageID = AtoI(paras[2]);
+        return 0;
+    }
+    OV_TRACE("Parameter Error! [lpCmdLine] %s\n", cmdLine.c_str());
+    return -2;
+}
+
+int AtoI(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    long long n = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        if (n <= static_cast<long long>(INT_MAX) + 1)
+            n = n * 10 + (s[i] - '0');
+    }
+    if (negative)
+        n = -n;
+    if (n > INT_MAX)
+        return INT_MAX;
+    if (n < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(n);
+}
+
+std::string UsageText() {
+    return "Usage: ormaview WORKDESK-FOLDER DOCUMENT-ID PAGE-ID\n"
+           "       ormaview /h KEY\n"
+           "       ormaview --help | --version\n"
+           "\n"
+           "Shows one page of a work-desk document: the document \"Doc%06d\" of the\n"
+           "work-desk folder, starting at the page with the given ID. A folder that\n"
+           "holds spaces is given in double quotes.\n"
+           "With /h the viewer runs for the postcard viewer, which published the\n"
+           "postcard to show under the numeric KEY.\n"
+           "\n"
+           "Environment:\n"
+           "  ORMAVIEW_WORKDESK    the work-desk folder (else WorkDeskFolder in section\n"
+           "                       [WorkDesk] of $XDG_CONFIG_HOME/ormaview/ormaview.ini)\n"
+           "  ORMAVIEW_TRACE_FILE  the trace file, \"-\" for standard error (else\n"
+           "                       $XDG_STATE_HOME/ormaview/trace.log)\n";
+}
+
+std::string VersionText() {
+    return std::string("ormaview ") + ORMAVIEW_VERSION + "\n";
+}
+
+}  // namespace ov

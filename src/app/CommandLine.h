@@ -39,6 +39,11 @@ struct StartParams {
 int ParseStartParams(const std::string& cmdLine, StartParams* params);
 
 // atoi as the C library has it (leading white space, sign, digits; else 0).
+// Values beyond the range of int are clamped.
 int AtoI(const std::string& s);
+
+// The texts printed for --help and --version (ASCII).
+std::string UsageText();
+std::string VersionText();
 
 }  // namespace ov

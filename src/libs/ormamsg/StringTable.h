@@ -42,6 +42,8 @@ HINSTANCE GetResourceHandle(HINSTANCE instance, int reserved);
 void SetCurrentResourceModule(HINSTANCE module);
 HINSTANCE GetCurrentResourceModule();
 void FreeLibrary(HINSTANCE module);
+// The language of a module: "ja" for the Japanese one, "en" for nullptr (ours).
+const char* LanguageOf(HINSTANCE module);
 
 // The entry of the current module (falling back to the program's own table), as
 // CP932, cut to 259 bytes; empty when the ID is missing.

@@ -1,0 +1,278 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The work desk's file and folder operations on CP932 paths.
+#include "ormacomm/OrmaComm.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/Trace.h"
+#include "win32/CodePage.h"
+#include "win32/PrivateProfile.h"
+#include "win32/ShellPath.h"
+
+namespace {
+
+bool IsFolder(const std::string& fsPath) {
+    struct stat st {};
+    return ::stat(fsPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// mkdir -p on a file-system path.
+bool MakeFolders(const std::string& fsPath) {
+    if (fsPath.empty())
+        return false;
+    for (std::string::size_type pos = 1; pos <= fsPath.size(); ++pos) {
+        if (pos == fsPath.size() || fsPath[pos] == '/') {
+            std::string part = fsPath.substr(0, pos);
+            if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+                if (!IsFolder(part))
+                    return false;
+            }
+        }
+    }
+    return IsFolder(fsPath);
+}
+
+// Copies a CP932 text into a MAX_PATH buffer; false (with a trace line) when it
+// does not fit in 259 bytes.
+bool CopyPath(const std::string& text, char* buffer, const char* what) {
+    if (text.size() >= static_cast<std::size_t>(MAX_PATH)) {
+        OV_TRACE("%s Error! Path too long [Length] %d\n", what, static_cast<int>(text.size()));
+        return false;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+void StripTrailingSeparators(std::string& path) {
+    while (path.size() > 1 && path.back() == kPathSep) path.pop_back();
+}
+
+// A value of our own configuration file: UTF-8 as Linux configuration files are,
+// though a CP932 value is taken too. Returns CP932.
+std::string ConfigTextToCp932(const std::string& raw) {
+    if (auto cp932 = ov::Utf8ToCp932(raw))
+        return *cp932;
+    if (ov::Cp932ToUtf8(raw))
+        return raw;
+    return std::string();
+}
+
+std::string ExpandHome(const std::string& path) {
+    if (path == "~" || path.rfind("~/", 0) == 0) {
+        const char* home = std::getenv("HOME");
+        if (home != nullptr && *home != '\0')
+            return std::string(home) + path.substr(1);
+    }
+    return path;
+}
+
+// $XDG_CONFIG_HOME/ormaview/ormaview.ini (default ~/.config), a file-system path.
+std::string ConfigFilePath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home == '\0')
+            return std::string();
+        base = std::string(home) + "/.config";
+    }
+    return base + "/ormaview/ormaview.ini";
+}
+
+}  // namespace
+
+BOOL MakeFolder(const char* folder) {
+    if (folder == nullptr || *folder == '\0')
+        return FALSE;
+    std::string fs = ov::ToFsPath(folder);
+    if (fs.empty())
+        return FALSE;
+    return MakeFolders(fs) ? TRUE : FALSE;
+}
+
+BOOL MakeFile(const char* path) {
+    if (path == nullptr || *path == '\0')
+        return FALSE;
+    std::string fs = ov::ToFsPath(path);
+    if (fs.empty())
+        return FALSE;
+    std::string::size_type slash = fs.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(fs.substr(0, slash)))
+        return FALSE;
+    int fd = ::open(fs.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno != EEXIST) {
+        return FALSE;
+    }
+    struct stat st {};
+    return ::stat(fs.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TRUE : FALSE;
+}
+
+BOOL GetWorkDeskFolder(char* buffer) {
+    if (buffer == nullptr)
+        return FALSE;
+    buffer[0] = '\0';
+    std::string folder;
+    const char* env = std::getenv("ORMAVIEW_WORKDESK");
+    if (env != nullptr && *env != '\0') {
+        folder = ov::FromFsPath(ExpandHome(env));
+    } else {
+        std::string ini = ConfigFilePath();
+        if (ini.empty())
+            return FALSE;
+        std::vector<std::pair<std::string, std::string>> keys;
+        // The file name is ASCII below the configuration folder; its CP932 form is the
+        // same bytes as long as the folder is, which the conversion checks.
+        std::string iniCp932 = ov::FromFsPath(ini);
+        if (iniCp932.empty() || !ov::ReadProfileSection("WorkDesk", iniCp932.c_str(), &keys))
+            return FALSE;
+        for (const auto& kv : keys) {
+            if (kv.first.size() == 14 && ::strncasecmp(kv.first.c_str(), "WorkDeskFolder", 14) == 0) {
+                std::string raw = kv.second;
+                folder = ConfigTextToCp932(ExpandHome(raw));
+                break;
+            }
+        }
+    }
+    if (folder.empty())
+        return FALSE;
+    StripTrailingSeparators(folder);
+    std::string fs = ov::ToFsPath(folder);
+    if (fs.empty() || !IsFolder(fs))
+        return FALSE;
+    return CopyPath(folder, buffer, "GetWorkDeskFolder()") ? TRUE : FALSE;
+}
+
+BOOL GetIniKeyMap(const char* iniPath, const char* section, std::map<std::string, std::string>* out) {
+    if (out == nullptr || section == nullptr)
+        return FALSE;
+    out->clear();
+    std::vector<std::pair<std::string, std::string>> keys;
+    if (iniPath == nullptr || *iniPath == '\0')
+        return FALSE;
+    if (!ov::ReadProfileSection(section, iniPath, &keys))
+        return FALSE;
+    for (auto& kv : keys) out->emplace(std::move(kv.first), std::move(kv.second));
+    return TRUE;
+}
+
+BOOL GetPrivateProfileLongString(std::string section, std::string key, std::string def, std::string* out,
+                                 std::string path) {
+    if (out == nullptr)
+        return FALSE;
+    std::vector<std::pair<std::string, std::string>> keys;
+    if (!ov::ReadProfileSection(section.c_str(), path.c_str(), &keys))
+        return FALSE;
+    // The section reader folds case over single-byte characters only; the same
+    // comparison picks the key here.
+    std::string want = key;
+    while (!want.empty() && (want.back() == ' ' || want.back() == '\t')) want.pop_back();
+    while (!want.empty() && (want.front() == ' ' || want.front() == '\t')) want.erase(0, 1);
+    for (auto& kv : keys) {
+        const std::string& k = kv.first;
+        if (k.size() != want.size())
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < k.size() && same;) {
+            if (IsDBCSLeadByte(static_cast<unsigned char>(k[i])) && i + 1 < k.size()) {
+                same = k[i] == want[i] && k[i + 1] == want[i + 1];
+                i += 2;
+            } else {
+                same = std::tolower(static_cast<unsigned char>(k[i])) ==
+                       std::tolower(static_cast<unsigned char>(want[i]));
+                ++i;
+            }
+        }
+        if (same) {
+            *out = std::move(kv.second);
+            return TRUE;
+        }
+    }
+    *out = def;
+    return TRUE;
+}
+
+BOOL GetListIDFromString(const char* text, std::vector<unsigned>* out) {
+    if (text == nullptr || out == nullptr)
+        return FALSE;
+    out->clear();
+    std::string_view s(text);
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t first = 0;
+    while (first < s.size() && blank(s[first])) ++first;
+    if (first == s.size())
+        return TRUE;  // empty or blank: no pages
+
+    std::vector<unsigned> ids;
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t comma = s.find(',', pos);
+        std::string_view item =
+            s.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+        while (!item.empty() && blank(item.front())) item.remove_prefix(1);
+        while (!item.empty() && blank(item.back())) item.remove_suffix(1);
+        if (item.empty())
+            return FALSE;
+        unsigned long long value = 0;
+        for (char c : item) {
+            if (c < '0' || c > '9')
+                return FALSE;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            if (value > UINT_MAX)
+                return FALSE;
+        }
+        ids.push_back(static_cast<unsigned>(value));
+        if (comma == std::string_view::npos)
+            break;
+        pos = comma + 1;
+    }
+    *out = std::move(ids);
+    return TRUE;
+}
+
+BOOL CreateTempFolder(char* buffer) {
+    if (buffer == nullptr)
+        return FALSE;
+    buffer[0] = '\0';
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    StripTrailingSeparators(base);
+    std::string tmpl = base + "/ormaview-XXXXXX";
+    if (::mkdtemp(tmpl.data()) == nullptr) {
+        OV_TRACE("mkdtemp() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(base).c_str(), errno);
+        return FALSE;
+    }
+    std::string cp932 = ov::FromFsPath(tmpl);
+    if (cp932.empty() || !CopyPath(cp932, buffer, "CreateTempFolder()")) {
+        ::rmdir(tmpl.c_str());
+        buffer[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL GetWorkDeskDatPath(char* buffer) {
+    if (buffer == nullptr)
+        return FALSE;
+    char folder[MAX_PATH] = {};
+    if (!GetWorkDeskFolder(folder)) {
+        buffer[0] = '\0';
+        return FALSE;
+    }
+    if (!CopyPath(ov::JoinPath(folder, "WorkDesk.dat"), buffer, "GetWorkDeskDatPath()")) {
+        buffer[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The program's own (English) string table and the Japanese language module.
+// The texts are kept in UTF-8 here and handed out as CP932.
+#include "ormamsg/StringTable.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "win32/CodePage.h"
+
+struct StringEntry {
+    UINT id;
+    const char* utf8;
+};
+
+struct LanguageModule {
+    const char* name;
+    const StringEntry* entries;
+    std::size_t count;
+};
+
+namespace {
+
+constexpr StringEntry kEnglish[] = {
+    {IDS_DOC_TEMPLATE, "OrmaView\n\nOrmaVi\n\n\nOrmaView.Document\nOrmaVi Document"},
+    {IDS_APP_TITLE, "Quilm-WorkArea"},
+    {IDS_TIP_CLOSE, "Close"},
+    {IDS_TIP_PREV_PAGE, "Previous Page"},
+    {IDS_TIP_NEXT_PAGE, "Next Page"},
+    {IDS_TITLE_FORMAT, "%s ( %d/%d )"},
+    {IDS_LABEL_PREV, "Previous"},
+    {IDS_LABEL_NEXT, "Next"},
+    {IDS_LABEL_CLOSE, "Close"},
+    {IDS_LABEL_ANNOTATIONS, "Annotations"},
+    {IDS_TIP_ANNOTATIONS, "Show/Hide annotations"},
+    {IDS_LABEL_OMOTE, "Omote right 90 turn"},
+    {IDS_LABEL_URA, "Ura right 90 turn"},
+    {IDS_LABEL_ROTATION, "Hagaki Rotation"},
+    {IDS_TIP_OMOTE, "Omote right 90 turn"},
+    {IDS_TIP_URA, "Ura right 90 turn"},
+    {IDS_TIP_ROTATION, "Hagaki Rotation"},
+    {IDS_POSTCARD_TITLE, "Postalyn"},
+    {IDS_POSTCARD_TITLE_FORMAT, "Postalyn - %s ( %d/%d )"},
+    {IDS_POSTCARD_TITLE_NAME, "Postalyn - %s"},
+};
+
+// Same IDs, same format directives in the same order.
+constexpr StringEntry kJapanese[] = {
+    {IDS_DOC_TEMPLATE, "OrmaView\n\nOrmaVi\n\n\nOrmaView.Document\nOrmaVi Document"},
+    {IDS_APP_TITLE, "Quilm-WorkArea"},
+    {IDS_TIP_CLOSE, "閉じる"},
+    {IDS_TIP_PREV_PAGE, "前のページ"},
+    {IDS_TIP_NEXT_PAGE, "次のページ"},
+    {IDS_TITLE_FORMAT, "%s ( %d/%d )"},
+    {IDS_LABEL_PREV, "前へ"},
+    {IDS_LABEL_NEXT, "次へ"},
+    {IDS_LABEL_CLOSE, "閉じる"},
+    {IDS_LABEL_ANNOTATIONS, "注釈"},
+    {IDS_TIP_ANNOTATIONS, "注釈の表示/非表示"},
+    {IDS_LABEL_OMOTE, "表面 右90度回転"},
+    {IDS_LABEL_URA, "裏面 右90度回転"},
+    {IDS_LABEL_ROTATION, "はがき天地回転"},
+    {IDS_TIP_OMOTE, "表面を右に90度回転"},
+    {IDS_TIP_URA, "裏面を右に90度回転"},
+    {IDS_TIP_ROTATION, "はがきの天地を回転（表裏の入れ替え）"},
+    {IDS_POSTCARD_TITLE, "Postalyn"},
+    {IDS_POSTCARD_TITLE_FORMAT, "Postalyn - %s ( %d/%d )"},
+    {IDS_POSTCARD_TITLE_NAME, "Postalyn - %s"},
+};
+
+constexpr LanguageModule kEnglishModule{"en", kEnglish, sizeof(kEnglish) / sizeof(kEnglish[0])};
+constexpr LanguageModule kJapaneseModule{"ja", kJapanese, sizeof(kJapanese) / sizeof(kJapanese[0])};
+
+HINSTANCE g_current = nullptr;
+
+const char* Find(const LanguageModule& module, UINT id) {
+    for (std::size_t i = 0; i < module.count; ++i) {
+        if (module.entries[i].id == id)
+            return module.entries[i].utf8;
+    }
+    return nullptr;
+}
+
+// The locale that names the language of messages, by POSIX precedence.
+std::string_view MessageLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v != nullptr && *v != '\0')
+            return v;
+    }
+    return {};
+}
+
+}  // namespace
+
+HINSTANCE GetResourceHandle(HINSTANCE instance, int reserved) {
+    (void)instance;
+    (void)reserved;
+    std::string_view locale = MessageLocale();
+    if (locale.size() >= 2 && locale.substr(0, 2) == "ja")
+        return &kJapaneseModule;
+    return nullptr;
+}
+
+void SetCurrentResourceModule(HINSTANCE module) {
+    g_current = module;
+}
+
+HINSTANCE GetCurrentResourceModule() {
+    return g_current;
+}
+
+void FreeLibrary(HINSTANCE module) {
+    // The catalogues are part of the program; nothing to release. A freed current
+    // module falls back to the program's own table.
+    if (module != nullptr && module == g_current)
+        g_current = nullptr;
+}
+
+const char* LanguageOf(HINSTANCE module) {
+    return module != nullptr ? module->name : kEnglishModule.name;
+}
+
+std::string LoadResString(UINT id) {
+    const char* utf8 = g_current != nullptr ? Find(*g_current, id) : nullptr;
+    if (utf8 == nullptr)
+        utf8 = Find(kEnglishModule, id);
+    if (utf8 == nullptr)
+        return std::string();
+    std::string text = ov::Utf8ToCp932(utf8).value_or(std::string());
+    // A 260-byte buffer: at most 259 bytes, never half a character.
+    std::size_t n = 0;
+    while (n < text.size()) {
+        std::size_t len = IsDBCSLeadByte(static_cast<unsigned char>(text[n])) ? 2 : 1;
+        if (n + len > static_cast<std::size_t>(MAX_PATH - 1))
+            break;
+        n += len;
+    }
+    text.resize(n);
+    return text;
+}

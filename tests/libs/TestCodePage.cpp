@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "EnvGuard.h"
+#include "win32/CodePage.h"
+
+using ovtest::Sj;
+
+TEST(CodePage, RoundTripAndRejections) {
+    const std::string utf8 = "文書 ｶﾀｶﾅ ～ ① \\ ~";
+    auto cp932 = ov::Utf8ToCp932(utf8);
+    ASSERT_TRUE(cp932.has_value());
+    EXPECT_EQ(utf8, ov::Cp932ToUtf8(*cp932).value());
+    EXPECT_EQ(std::string("\x95\xB6\x8F\x91", 4), cp932->substr(0, 4));  // 文書
+
+    EXPECT_FALSE(ov::Utf8ToCp932("\xC3\x28").has_value());          // broken UTF-8
+    EXPECT_FALSE(ov::Utf8ToCp932("\xF0\x9F\x98\x80").has_value());  // no CP932 form
+    EXPECT_FALSE(ov::Cp932ToUtf8("ab\x82").has_value());            // lead byte at the end
+    EXPECT_FALSE(ov::Cp932ToUtf8("\x82\x20").has_value());          // lead byte, no trail
+    EXPECT_EQ("", ov::Cp932ToUtf8("").value());
+    EXPECT_EQ(std::string("a\0b", 3), ov::Cp932ToUtf8(std::string("a\0b", 3)).value());
+}
+
+TEST(CodePage, LossyConversionKeepsWhatItCan) {
+    EXPECT_EQ("文\\x82", ov::Cp932ToUtf8Lossy(Sj("文") + "\x82"));
+    EXPECT_EQ("a\\x82 b", ov::Cp932ToUtf8Lossy("a\x82 b"));
+    EXPECT_EQ("x\\xFDy", ov::Cp932ToUtf8Lossy("x\xFDy"));
+}
+
+TEST(CodePage, LeadBytes) {
+    for (int c : {0x81, 0x9F, 0xE0, 0xEF, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(c)) << c;
+    // 0xA1-0xDF are the one-byte half-width katakana.
+    for (int c : {0x00, 0x5C, 0x7F, 0x80, 0xA0, 0xA1, 0xB6, 0xDF, 0xFD, 0xFF})
+        EXPECT_FALSE(IsDBCSLeadByte(c)) << c;
+}
+
+namespace {
+// Maps with the explicit length and a buffer of 4 x length + 1, as the edit pane does.
+std::string Map(const std::string& utf8, DWORD flags) {
+    std::string src = Sj(utf8.c_str());
+    std::string buf(4 * src.size() + 1, '\0');
+    int n = LCMapStringA(LOCALE_SYSTEM_DEFAULT, flags, src.data(), static_cast<int>(src.size()), buf.data(),
+                         static_cast<int>(buf.size()));
+    if (n == 0)
+        return "<fail>";
+    return ov::Cp932ToUtf8(buf.substr(0, static_cast<std::size_t>(n))).value_or("<bad>");
+}
+}  // namespace
+
+TEST(CodePage, HalfWidthMapping) {
+    EXPECT_EQ("ｶﾞｷﾞﾊﾟﾎﾟｳﾞｱｰ", Map("ガギパポヴアー", LCMAP_HALFWIDTH));
+    EXPECT_EQ("AZaz09!\\~", Map("ＡＺａｚ０９！＼～", LCMAP_HALFWIDTH));
+    EXPECT_EQ(" ", Map("　", LCMAP_HALFWIDTH));          // ideographic space
+    EXPECT_EQ("組ｱ組", Map("組ア組", LCMAP_HALFWIDTH));  // 組 has no half-width form
+    EXPECT_EQ("｢｣､｡", Map("「」、。", LCMAP_HALFWIDTH));
+    EXPECT_EQ("がｶﾞ", Map("がガ", LCMAP_HALFWIDTH));  // hiragana has no half-width form
+}
+
+TEST(CodePage, FullWidthMapping) {
+    EXPECT_EQ("ガギパポヴアー", Map("ｶﾞｷﾞﾊﾟﾎﾟｳﾞｱｰ", LCMAP_FULLWIDTH));
+    EXPECT_EQ("ＡＺａｚ０９！", Map("AZaz09!", LCMAP_FULLWIDTH));
+    EXPECT_EQ("　", Map(" ", LCMAP_FULLWIDTH));
+    EXPECT_EQ("組１２３", Map("組123", LCMAP_FULLWIDTH));
+    EXPECT_EQ("カ", Map("ｶ", LCMAP_FULLWIDTH));
+}
+
+TEST(CodePage, MappingCountsBuffersAndFailures) {
+    const std::string src = Sj("ＡＢ");  // 4 bytes -> "AB"
+    char buf[8] = {};
+    EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, buf, sizeof(buf)));
+    EXPECT_EQ(3, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), -1, buf, sizeof(buf)));  // with the NUL
+    EXPECT_STREQ("AB", buf);
+    EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, nullptr, 0));     // size query
+    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_FULLWIDTH, "abc", 3, buf, 5));               // needs 6
+    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, "ab\x82", 3, buf, sizeof(buf)));  // cut character
+    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH | LCMAP_FULLWIDTH, "a", 1, buf, sizeof(buf)));
+    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, nullptr, 1, buf, sizeof(buf)));
+}

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <regex>
+#include <string>
+
+#include "EnvGuard.h"
+#include "sennet/Sennet.h"
+#include "support/TestSupport.h"
+
+using ovtest::EnvGuard;
+using ovtest::Sj;
+
+TEST(Trace, LineLayoutLocatedAndLocationFree) {
+    ovtest::TraceCapture cap;
+    TraceWrite("/wd/WorkDesk.dat", "OrmaView.exe", "/home/dev/src/document/OrmaViewDoc.cpp", 123,
+               "InitDoc() Error! [PageID] %d\n", 7);
+    TraceWriteText("/wd/WorkDesk.dat", "OrmaView.exe", "CMemoryException Occurred! : %s(%d)", "a.cpp", 9);
+    const std::regex layout(
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[\\d+\\] OrmaView\\.exe "
+        "OrmaViewDoc\\.cpp\\(123\\) InitDoc\\(\\) Error! \\[PageID\\] 7\n"
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[\\d+\\] OrmaView\\.exe "
+        "CMemoryException Occurred! : a\\.cpp\\(9\\)\n");
+    EXPECT_TRUE(std::regex_match(cap.Text(), layout)) << cap.Text();
+}
+
+TEST(Trace, Cp932TextIsWrittenAsUtf8AndBadBytesStayVisible) {
+    ovtest::TraceCapture cap;
+    TraceWrite("", "OrmaView.exe", "x.cpp", 1, "[DocName] %s\n", Sj("請求書").c_str());
+    TraceWrite("", "OrmaView.exe", "x.cpp", 2, "[Bad] %s\n", "ab\x82");
+    EXPECT_TRUE(cap.Contains("[DocName] 請求書\n"));
+    EXPECT_TRUE(cap.Contains("[Bad] ab\\x82\n"));
+}
+
+TEST(Trace, NullOrEmptySettingsPathAndNullArgumentsAreAccepted) {
+    ovtest::TraceCapture cap;
+    errno = 1234;
+    EXPECT_EQ(0, TraceWrite(nullptr, "OrmaView.exe", __FILE__, __LINE__, "GetWorkDeskFolder() Error!\n"));
+    EXPECT_EQ(0, TraceWriteText("", nullptr, "marker\n"));
+    EXPECT_EQ(0, TraceWrite(nullptr, nullptr, nullptr, 0, nullptr));
+    EXPECT_EQ(1234, errno) << "a trace call must leave the caller's error number alone";
+    EXPECT_TRUE(cap.Contains("TestTrace.cpp("));
+    EXPECT_TRUE(cap.Contains("GetWorkDeskFolder() Error!\n"));
+    EXPECT_TRUE(cap.Contains("marker\n"));
+}
+
+TEST(Trace, UnwritableDestinationFailsSilently) {
+    ovtest::TempDir dir;
+    EnvGuard env("ORMAVIEW_TRACE_FILE", dir.Path().c_str());  // a folder, not a file
+    EXPECT_EQ(0, TraceWriteText(nullptr, "OrmaView.exe", "lost\n"));
+}
+
+TEST(Trace, DefaultDestinationUnderXdgStateIsCreated) {
+    ovtest::TempDir dir;
+    const std::string state = dir / "deep/state";
+    EnvGuard noFile("ORMAVIEW_TRACE_FILE", nullptr);
+    EnvGuard xdg("XDG_STATE_HOME", state.c_str());
+    TraceWriteText(nullptr, "OrmaView.exe", "COrmaDeskApp::COrmaDeskApp()\n");
+    EXPECT_NE(std::string::npos,
+              ovtest::ReadFile(state + "/ormaview/trace.log").find("COrmaDeskApp::COrmaDeskApp()\n"));
+}
+
+TEST(Trace, FileIsRotatedAndBounded) {
+    ovtest::TraceCapture cap;
+    const std::string line(8 * 1024, 'x');
+    for (int i = 0; i < 600; ++i) TraceWriteText(nullptr, "OrmaView.exe", "%d %s\n", i, line.c_str());
+    struct stat st {};
+    for (const char* suffix : {"", ".1", ".2", ".3"}) {
+        ASSERT_EQ(0, ::stat((cap.Path() + suffix).c_str(), &st)) << suffix;
+        EXPECT_LE(st.st_size, 1024 * 1024) << suffix;
+    }
+    EXPECT_FALSE(ovtest::Exists(cap.Path() + ".4"));
+    // The newest line is in the live file, whole.
+    EXPECT_TRUE(cap.Contains("599 " + line + "\n"));
+}
