@@ -14,5 +14,9 @@ using HANDLE = NamedMutexHandle*;
 // still returned and GetLastError() is ERROR_ALREADY_EXISTS (183), as the
 // platform does; nullptr on failure (runtime folder unusable).
 HANDLE CreateMutexA(void* securityAttributes, BOOL initialOwner, const char* name);
+// The name stays in existence until CloseHandle (the mutex is never owned, so
+// there is nothing to give back); TRUE only for a handle that holds its name.
 BOOL ReleaseMutex(HANDLE h);
+// Closes the handle; the name is free again once its holder's handle is closed
+// or the holder has died.
 BOOL CloseHandle(HANDLE h);

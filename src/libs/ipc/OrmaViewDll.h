@@ -49,6 +49,14 @@ enum : int {
     HAGAKI_EVENT_PREV = 4,
 };
 
+// Non-zero results of the three operations (errno tells the cause).
+enum : int {
+    ORMAVIEW_DLL_NO_BLOCK = 1,      // no block is kept for the key (errno ENOENT)
+    ORMAVIEW_DLL_STORAGE = 2,       // the runtime folder or the block file cannot be used
+    ORMAVIEW_DLL_BAD_BLOCK = 3,     // the stored block is short, long or malformed (errno EBADMSG)
+    ORMAVIEW_DLL_BAD_ARGUMENT = 4,  // null block, or a folder text without its NUL (errno EINVAL)
+};
+
 // Copies the block kept for the key into *info. 0 on success; non-zero (errno
 // set) when no block exists for the key or the storage cannot be read.
 int OrmaViewGetHagakiManage(int key, HAGAKI_MANAGE_INFO* info);

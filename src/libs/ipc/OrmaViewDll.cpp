@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Each key's block is one 352-byte file "hagaki-<key>.blk" in the runtime
+// folder. Writers replace it whole (temporary file, then rename), so a reader
+// always sees one complete block, never a mix of two.
+#include "ipc/OrmaViewDll.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ipc/RuntimeDir.h"
+
+namespace {
+
+std::string BlockPath(const std::string& dir, int key) {
+    return dir + "/hagaki-" + std::to_string(key) + ".blk";
+}
+
+// The folder text must end within its 260 bytes; a reader would otherwise run
+// past the block.
+bool FolderTerminated(const HAGAKI_MANAGE_INFO& info) {
+    return std::memchr(info.szWorkDeskFolder, '\0', sizeof info.szWorkDeskFolder) != nullptr;
+}
+
+// Reads up to n bytes, retrying short reads; returns the count read or -1.
+ssize_t ReadAll(int fd, void* buf, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::read(fd, static_cast<char*>(buf) + done, n - done);
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (r == 0) {
+            break;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool WriteAll(int fd, const void* buf, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::write(fd, static_cast<const char*>(buf) + done, n - done);
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+int OrmaViewGetHagakiManage(int key, HAGAKI_MANAGE_INFO* info) {
+    if (info == nullptr) {
+        errno = EINVAL;
+        return ORMAVIEW_DLL_BAD_ARGUMENT;
+    }
+    std::string dir = ov::ipc::RuntimeDir();
+    if (dir.empty()) {
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    int fd = ::open(BlockPath(dir, key).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return errno == ENOENT ? ORMAVIEW_DLL_NO_BLOCK : ORMAVIEW_DLL_STORAGE;
+    }
+    // One byte more than a block, to see a file that is too long.
+    unsigned char buf[sizeof(HAGAKI_MANAGE_INFO) + 1];
+    ssize_t n = ReadAll(fd, buf, sizeof buf);
+    int err = errno;
+    ::close(fd);
+    if (n < 0) {
+        errno = err;
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    HAGAKI_MANAGE_INFO block;
+    if (static_cast<size_t>(n) != sizeof block) {
+        errno = EBADMSG;
+        return ORMAVIEW_DLL_BAD_BLOCK;
+    }
+    std::memcpy(&block, buf, sizeof block);
+    if (!FolderTerminated(block)) {
+        errno = EBADMSG;
+        return ORMAVIEW_DLL_BAD_BLOCK;
+    }
+    std::memcpy(info, &block, sizeof block);
+    return 0;
+}
+
+int OrmaViewSetHagakiManage(int key, const HAGAKI_MANAGE_INFO* info) {
+    if (info == nullptr || !FolderTerminated(*info)) {
+        errno = EINVAL;
+        return ORMAVIEW_DLL_BAD_ARGUMENT;
+    }
+    std::string dir = ov::ipc::RuntimeDir();
+    if (dir.empty()) {
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    std::string target = BlockPath(dir, key);
+    std::string temp = dir + "/.hagaki-" + std::to_string(key) + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    bool ok = WriteAll(fd, info, sizeof *info);
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = err;
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    return 0;
+}
+
+int OrmaViewRemoveHagakiManage(int key) {
+    std::string dir = ov::ipc::RuntimeDir();
+    if (dir.empty()) {
+        return ORMAVIEW_DLL_STORAGE;
+    }
+    if (::unlink(BlockPath(dir, key).c_str()) != 0) {
+        return errno == ENOENT ? ORMAVIEW_DLL_NO_BLOCK : ORMAVIEW_DLL_STORAGE;
+    }
+    return 0;
+}
