@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Working folders and page images: the path builders, the page-image cache (one
+// render per page and annotation state) and the one-page PDF with edit information.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "document/OrmaViewDoc.h"
+#include "image/OrmaCnv.h"
+#include "image/OrmaImage.h"
+#include "ormacomm/OrmaComm.h"
+#include "win32/FileApi.h"
+#include "win32/ShellPath.h"
+
+namespace {
+
+std::string FormatName(const char* pszFormat, int iPageID) {
+    char szName[48];
+    std::snprintf(szName, sizeof(szName), pszFormat, iPageID);
+    return szName;
+}
+
+// Source PDF, page inside it and edit-information file of the current page.
+// 0, or -704 when the page has no valid ID or its source PDF is missing.
+int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo) {
+    if (!doc.IsUndoFolderMode()) {
+        *pstrSource = doc.GetDataPdfPath(doc.m_iCurPagePos);
+        if (!PathFileExistsA(pstrSource->c_str()))
+            return -704;
+        *pstrEditInfo = doc.GetDataDatPath(doc.m_iCurPagePos);
+        if (pstrEditInfo->empty())
+            return -704;
+        *piPage = 1;
+        return 0;
+    }
+    *pstrEditInfo = ov::JoinPath(doc.m_strDocFolder, "UndoData.ini");
+    char szViewSrc[MAX_PATH] = {};
+    char szViewDst[MAX_PATH] = {};
+    doc.GetHagakiFilePaths(nullptr, nullptr, szViewSrc, nullptr, nullptr, szViewDst);
+    *pstrSource = doc.m_cHagakiInfo.m_bMerged ? szViewDst : szViewSrc;
+    if (!PathFileExistsA(pstrSource->c_str()))
+        return -704;
+    *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
+    return 0;
+}
+
+// Deletes a file when it goes out of scope (the page cut out of a larger source).
+class CFileRemover {
+public:
+    explicit CFileRemover(std::string strPath) : m_strPath(std::move(strPath)) {}
+    ~CFileRemover() {
+        if (!m_strPath.empty())
+            DeleteFileA(m_strPath.c_str());
+    }
+    CFileRemover(const CFileRemover&) = delete;
+    CFileRemover& operator=(const CFileRemover&) = delete;
+
+private:
+    std::string m_strPath;
+};
+
+}  // namespace
+
+std::string COrmaViewDoc::GetDataPdfPath(int iPagePos) {
+    const int iPageID = LookupPageID(iPagePos);
+    if (iPageID == 0)
+        return std::string();
+    return ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), FormatName("Data%d.pdf", iPageID));
+}
+
+std::string COrmaViewDoc::GetDataDatPath(int iPagePos) {
+    const int iPageID = LookupPageID(iPagePos);
+    if (iPageID == 0)
+        return std::string();
+    return ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), FormatName("Data%d.dat", iPageID));
+}
+
+std::string COrmaViewDoc::GetThumbFilePath(int iPagePos) {
+    const int iPageID = LookupPageID(iPagePos);
+    if (iPageID == 0)
+        return std::string();
+    const std::string& strCacheFolder = m_bShowEditInfo ? m_strEditInfoOnFolder : m_strEditInfoOffFolder;
+    // No working folder yet: never fall back to a path relative to the current folder.
+    if (strCacheFolder.empty())
+        return std::string();
+    return ov::JoinPath(strCacheFolder, FormatName("OrmaView%d.thm", iPageID));
+}
+
+int COrmaViewDoc::CreateThumbFile() {
+    return OV_GUARDED([&]() -> int {
+        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
+        if (strThumb.empty())
+            return -704;
+        if (PathFileExistsA(strThumb.c_str()))
+            return 0;
+
+        std::string strSource;
+        std::string strEditInfo;
+        int iPage = 1;
+        int r = GetPageSource(*this, &strSource, &iPage, &strEditInfo);
+        if (r != 0)
+            return r;
+
+        r = WorkDesk_CreateThumbFile(strSource.c_str(), iPage, strThumb.c_str(), 1000, 1000,
+                                     m_bShowEditInfo ? 1 : 0, strEditInfo.c_str());
+        if (r != 0) {
+            OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+            return r;
+        }
+        return 0;
+    });
+}
+
+int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap) {
+    return OV_GUARDED([&]() -> int {
+        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
+        if (strThumb.empty())
+            return -704;
+        if (!PathFileExistsA(strThumb.c_str())) {
+            int r = CreateThumbFile();
+            if (r < 0)
+                return r;
+        }
+        int r = WorkDesk_GetThumbnail(pDC, strThumb.c_str(), iWidth, iHeight, pBitmap);
+        if (r != 0)
+            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
+        return r;
+    });
+}
+
+int COrmaViewDoc::CreateEditInfoPdf(std::string* pstrPath, int* pbCreated) {
+    return OV_GUARDED([&]() -> int {
+        if (pstrPath == nullptr || pbCreated == nullptr) {
+            OV_TRACE("Parameter Error!\n");
+            return -705;
+        }
+        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
+        if (strThumb.empty())
+            return -704;
+
+        std::string strSource;
+        std::string strEditInfo;
+        int iPage = 1;
+        int r = GetPageSource(*this, &strSource, &iPage, &strEditInfo);
+        if (r != 0)
+            return r;
+
+        *pbCreated = 0;
+        std::map<std::string, std::string> cMapEditInfo;
+        if (!GetIniKeyMap(strEditInfo.c_str(), "EditInfo", &cMapEditInfo)) {
+            OV_TRACE("GetIniKeyMap() Error!\n");
+            return -4;
+        }
+        if (cMapEditInfo.empty()) {
+            *pstrPath = strSource;
+            return 0;
+        }
+
+        // The edit information is always drawn into a one-page PDF: a page of a
+        // larger source is cut out first, and that part is removed again whatever
+        // happens next.
+        std::string strInput = strSource;
+        std::string strPart;
+        if (iPage != 1) {
+            strPart = strThumb + "_" + std::to_string(iPage) + ".pdf";
+            r = WorkDesk_ExtractPDF(strSource.c_str(), iPage, strPart.c_str());
+            if (r != 0) {
+                OV_TRACE("WorkDesk_ExtractPDF() Error! [Return] %d\n", r);
+                return r;
+            }
+            strInput = strPart;
+        }
+        const std::string strOut = strThumb + ".pdf";
+        {
+            CFileRemover cPartRemover(strPart);
+            int iReserved = 0;
+            unsigned char aBlock[48] = {};
+            r = WorkDesk_CreateEditInfoPdfFile(strInput.c_str(), strOut.c_str(), strEditInfo.c_str(),
+                                               &iReserved, aBlock);
+        }
+        if (r != 0) {
+            OV_TRACE("WorkDesk_CreateEditInfoPdfFile() Error! [Return] %d\n", r);
+            return r;
+        }
+        *pstrPath = strOut;
+        *pbCreated = 1;
+        return 0;
+    });
+}

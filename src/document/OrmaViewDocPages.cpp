@@ -1,0 +1,211 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The page list: positions and page IDs, page flags read once per position, the
+// previous/next rules that pass over index sheets, page numbers and the title.
+#include <cstdio>
+#include <string>
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "document/OrmaViewDoc.h"
+#include "ormamsg/StringTable.h"
+#include "postcard/HagakiManage.h"
+#include "win32/PrivateProfile.h"
+#include "win32/ShellPath.h"
+
+namespace {
+
+constexpr int kIndexPageFlag = 2;
+
+// The number of page positions, without overflow for any totals read.
+long long PagePosCount(const COrmaViewDoc& doc) {
+    return static_cast<long long>(doc.m_iPageTotal) + doc.m_iIndexTotal;
+}
+
+bool IsValidPos(const COrmaViewDoc& doc, int iPagePos) {
+    return iPagePos >= 1 && iPagePos <= PagePosCount(doc);
+}
+
+// Formats a title from a string resource: "%s" takes the name, each "%d" the next
+// number, "%%" gives "%"; anything else is copied as it stands, so that a resource
+// text can never read arguments that are not there.
+std::string FormatTitle(const std::string& strFormat, const std::string& strName, const int* aNumbers,
+                        int iNumbers) {
+    std::string strOut;
+    int iNext = 0;
+    for (std::size_t i = 0; i < strFormat.size(); ++i) {
+        char c = strFormat[i];
+        if (c == '%' && i + 1 < strFormat.size()) {
+            char d = strFormat[i + 1];
+            if (d == 's') {
+                strOut += strName;
+                ++i;
+                continue;
+            }
+            if (d == 'd' && iNext < iNumbers) {
+                strOut += std::to_string(aNumbers[iNext++]);
+                ++i;
+                continue;
+            }
+            if (d == '%') {
+                strOut += '%';
+                ++i;
+                continue;
+            }
+        }
+        strOut += c;
+    }
+    return strOut;
+}
+
+}  // namespace
+
+int COrmaViewDoc::GetPageID(int iPagePos) {
+    if (!IsValidPos(*this, iPagePos))
+        return -1;
+    auto it = m_cMapPageInfo.find(iPagePos);
+    if (it == m_cMapPageInfo.end())
+        return -1;
+    if (it->second.m_iPageID < 1)
+        return -1;
+    return it->second.m_iPageID;
+}
+
+int COrmaViewDoc::LookupPageID(int iPagePos) {
+    if (!IsValidPos(*this, iPagePos)) {
+        OV_TRACE("Parameter Error!\n");
+        return 0;
+    }
+    auto it = m_cMapPageInfo.find(iPagePos);
+    if (it == m_cMapPageInfo.end()) {
+        OV_TRACE("CMap::Lookup() Error!\n");
+        return 0;
+    }
+    if (it->second.m_iPageID < 1) {
+        OV_TRACE("cPageInfo.m_iPageID < 1\n");
+        return 0;
+    }
+    return it->second.m_iPageID;
+}
+
+int COrmaViewDoc::ConvertPageIDToPagePos(int iPageID) {
+    // Walk in position order: with a repeated ID the first position holding it wins.
+    // Only valid positions count, so that no entry outside the list is ever current.
+    for (const auto& [iPos, cPageInfo] : m_cMapPageInfo) {
+        if (cPageInfo.m_iPageID == iPageID && IsValidPos(*this, iPos))
+            return iPos;
+    }
+    return 0;
+}
+
+int COrmaViewDoc::GetPageFlag(int iPagePos) {
+    return OV_GUARDED(
+        [&]() -> int {
+            if (!IsValidPos(*this, iPagePos))
+                return 0;
+            auto it = m_cMapPageInfo.find(iPagePos);
+            if (it == m_cMapPageInfo.end() || it->second.m_iPageID < 1)
+                return 0;
+            if (it->second.m_iPageFlag >= 0)
+                return it->second.m_iPageFlag;
+
+            char szName[32];
+            std::snprintf(szName, sizeof(szName), "Data%d.dat", it->second.m_iPageID);
+            const std::string strPath = ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), szName);
+            const int iFlag =
+                static_cast<int>(GetPrivateProfileIntA("PageInfo", "Page1Flag", 0, strPath.c_str()));
+
+            CPageInfo cPageInfo;
+            cPageInfo.m_iPageID = it->second.m_iPageID;
+            cPageInfo.m_iPageFlag = iFlag;
+            it->second = cPageInfo;
+            return iFlag;
+        },
+        ov::GuardCodes{0, 0, 0});
+}
+
+int COrmaViewDoc::GetIndexSheetSide(int iPagePos) {
+    if (GetPageFlag(iPagePos) != kIndexPageFlag)
+        return -1;
+    int r = 0;
+    for (int q = iPagePos; q >= 1 && GetPageFlag(q) == kIndexPageFlag; --q) ++r;
+    return (r % 2 == 1) ? 1 : 0;
+}
+
+int COrmaViewDoc::GetPrevPagePos(int bMove) {
+    const int c = m_iCurPagePos;
+    if (c < 2)
+        return 0;
+    int p = c - 1;
+    for (;;) {
+        const int s = GetIndexSheetSide(p);
+        if (s == -1)
+            break;
+        // A back side passes over its front too; a front side is one step.
+        p -= (s == 0) ? 2 : 1;
+        if (p < 1)
+            return 0;
+    }
+    if (bMove)
+        m_iCurPagePos = p;
+    return p;
+}
+
+int COrmaViewDoc::GetNextPagePos(int bMove) {
+    const long long t = PagePosCount(*this);
+    const int c = m_iCurPagePos;
+    if (c >= t)
+        return 0;
+    int p = c + 1;
+    for (;;) {
+        const int s = GetIndexSheetSide(p);
+        if (s == -1)
+            break;
+        // A front side passes over its back too. A front that ends a run of odd
+        // length has no back: then only that one position is passed over, so that
+        // the normal page after the run is not skipped.
+        if (s == 1 && GetPageFlag(p + 1) == kIndexPageFlag)
+            p += 2;
+        else
+            p += 1;
+        if (p > t)
+            return 0;
+    }
+    if (bMove)
+        m_iCurPagePos = p;
+    return p;
+}
+
+int COrmaViewDoc::GetDisplayPageNo(int iPagePos) {
+    if (iPagePos < 1)
+        return 1;
+    if (GetPageFlag(iPagePos) == kIndexPageFlag)
+        return 0;
+    const long long t = PagePosCount(*this);
+    if (t < 1)
+        return 1;
+    int n = iPagePos;
+    for (int i = 1;; ++i) {
+        if (i > t)
+            return 1;
+        if (GetPageFlag(i) == kIndexPageFlag)
+            --n;
+        if (i == iPagePos)
+            break;
+    }
+    return n < 1 ? 1 : n;
+}
+
+std::string COrmaViewDoc::GetFrameTitle() {
+    const int n = GetDisplayPageNo(m_iCurPagePos);
+    const int aNumbers[2] = {n, m_iPageTotal};
+    if (m_pHagakiManage == nullptr) {
+        if (n >= 1)
+            return FormatTitle(LoadResString(IDS_TITLE_FORMAT), m_strDocName, aNumbers, 2);
+        return LoadResString(IDS_APP_TITLE);
+    }
+    if (IsUndoFolderMode())
+        return FormatTitle(LoadResString(IDS_POSTCARD_TITLE_NAME), m_strDocName, aNumbers, 0);
+    if (n >= 1)
+        return FormatTitle(LoadResString(IDS_POSTCARD_TITLE_FORMAT), m_strDocName, aNumbers, 2);
+    return LoadResString(IDS_POSTCARD_TITLE);
+}

@@ -1,0 +1,403 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The document: opening a document folder, the page list and its navigation over
+// index sheets, the page-image cache and the clean-up, with codes and trace lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "DocTestSupport.h"
+#include "document/OrmaViewDoc.h"
+#include "image/PageBitmap.h"
+#include "postcard/HagakiManage.h"
+
+using namespace ovdoc;
+using Names = std::vector<std::string>;
+
+namespace {
+
+class DocumentTest : public ::testing::Test {
+protected:
+    std::string Folder(int docID) const {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Doc%06d", docID);
+        return m_desk / name;
+    }
+    std::string File(const char* kind, int pos) const {
+        return Folder(1) + "/Data/Data" + std::to_string(IdOfPos(pos)) + kind;
+    }
+    std::string Thm(int pos) const {
+        return (m_doc.m_bShowEditInfo ? m_doc.m_strEditInfoOnFolder : m_doc.m_strEditInfoOffFolder) +
+               "/OrmaView" + std::to_string(IdOfPos(pos)) + ".thm";
+    }
+    // Document 1 read from Doc.dat without the image step.
+    void Load(const std::string& flags, const std::string& name = "Doc") {
+        m_doc.m_strDocFolder = Folder(1);
+        WriteDocument(Folder(1), flags, false, name);
+        ASSERT_EQ(m_doc.ReadDocFile(), 0);
+    }
+    int ReadDat(const std::string& text) {
+        m_doc.m_strDocFolder = Folder(1);
+        ovtest::WriteFile(Folder(1) + "/Doc.dat", text);
+        return m_doc.ReadDocFile();
+    }
+    ovtest::TempDir m_desk;
+    ovtest::TraceCapture m_trace;
+    COrmaViewDoc m_doc;
+};
+
+struct NavCase {
+    const char* flags;
+    int cur, prev, next;
+};
+
+TEST_F(DocumentTest, PrevAndNextPassOverIndexSheets) {
+    const NavCase cases[] = {
+        {"N22N", 1, 0, 4},   {"N22N", 4, 1, 0},   {"N22N", 2, 1, 4},   {"N22N", 3, 1, 4},    // one sheet
+        {"N2222N", 1, 0, 6}, {"N2222N", 6, 1, 0}, {"N2222N", 3, 1, 6}, {"N2222N", 4, 1, 6},  // two sheets
+        {"NN22", 1, 0, 2},   {"NN22", 2, 1, 0},   {"NN22", 4, 2, 0},   {"22N", 1, 0, 3},     // at the ends
+        {"22N", 2, 0, 3},    {"22N", 3, 0, 0},    {"22", 1, 0, 0},     {"13N", 2, 1, 3},  // flags 1, 3 normal
+        {"N", 1, 0, 0},      {"N2N", 1, 0, 3},    {"N2NN", 1, 0, 3},   {"N222N", 1, 0, 5},  // odd runs
+        {"N222N", 3, 1, 5},  {"N222N", 5, 1, 0},
+    };
+    for (const NavCase& c : cases) {
+        SCOPED_TRACE(std::string(c.flags) + " from " + std::to_string(c.cur));
+        Load(c.flags);
+        m_doc.m_iCurPagePos = c.cur;
+        EXPECT_EQ(m_doc.GetPrevPagePos(0), c.prev);
+        EXPECT_EQ(m_doc.GetNextPagePos(0), c.next);
+        EXPECT_EQ(m_doc.m_iCurPagePos, c.cur);  // asking never moves
+        EXPECT_EQ(m_doc.GetPrevPagePos(1), c.prev);
+        EXPECT_EQ(m_doc.m_iCurPagePos, c.prev > 0 ? c.prev : c.cur);
+        m_doc.m_iCurPagePos = c.cur;
+        EXPECT_EQ(m_doc.GetNextPagePos(1), c.next);
+        EXPECT_EQ(m_doc.m_iCurPagePos, c.next > 0 ? c.next : c.cur);
+    }
+}
+
+TEST_F(DocumentTest, SidesPageNumbersAndTitle) {
+    const std::string name = "\x83\x65\x83\x58\x83\x67";  // CP932 text
+    Load("N2222N3N22", name);
+    const int sides[] = {-1, 1, 0, 1, 0, -1, -1, -1, 1, 0};
+    const int numbers[] = {1, 0, 0, 0, 0, 2, 3, 4, 0, 0};
+    for (int p = 1; p <= 10; ++p) {
+        EXPECT_EQ(m_doc.GetIndexSheetSide(p), sides[p - 1]) << p;
+        EXPECT_EQ(m_doc.GetDisplayPageNo(p), numbers[p - 1]) << p;
+    }
+    EXPECT_EQ(m_doc.GetDisplayPageNo(0), 1);
+    EXPECT_EQ(m_doc.GetDisplayPageNo(11), 1);
+    m_doc.m_iCurPagePos = 7;
+    EXPECT_EQ(m_doc.GetFrameTitle(), name + " ( 3/4 )");
+    m_doc.m_iCurPagePos = 2;
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Quilm-WorkArea");
+
+    // With a postcard manager (owned here and detached before the document goes).
+    HAGAKI_MANAGE_INFO info{};
+    CHagakiManage manage;
+    manage.m_pInfo = &info;
+    std::unique_ptr<CHagakiManage*, void (*)(CHagakiManage**)> detach(
+        &m_doc.m_pHagakiManage, [](CHagakiManage** p) { *p = nullptr; });
+    m_doc.m_pHagakiManage = &manage;
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Postalyn");
+    m_doc.m_iCurPagePos = 7;
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Postalyn - " + name + " ( 3/4 )");
+    info.iMode = 1;
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Postalyn - " + name);
+}
+
+TEST_F(DocumentTest, LookupsKeepPositionsAndIdsApart) {
+    ovtest::MakeDirs(Folder(1));
+    ASSERT_EQ(ReadDat(DocDat("4", "0", "", "", "5, 0, 5, 6")), 0);
+    EXPECT_EQ(m_doc.GetPageID(4), 6);
+    EXPECT_EQ(m_doc.ConvertPageIDToPagePos(6), 4);
+    EXPECT_EQ(m_doc.ConvertPageIDToPagePos(5), 1);  // a repeated ID: its first position
+    EXPECT_EQ(m_doc.ConvertPageIDToPagePos(0), 2);
+    EXPECT_EQ(m_doc.ConvertPageIDToPagePos(4), 0);
+    EXPECT_EQ(m_trace.Text(), "");
+
+    m_doc.m_cMapPageInfo.erase(3);
+    const std::pair<int, const char*> bad[] = {{0, "Parameter Error!\n"},
+                                               {5, "Parameter Error!\n"},
+                                               {3, "CMap::Lookup() Error!\n"},
+                                               {2, "cPageInfo.m_iPageID < 1\n"}};
+    for (auto [pos, text] : bad) {
+        m_trace.Clear();
+        EXPECT_EQ(m_doc.GetPageID(pos), -1);
+        EXPECT_EQ(m_doc.GetPageFlag(pos), 0);
+        EXPECT_EQ(m_trace.Text(), "");  // both silent
+        EXPECT_EQ(m_doc.LookupPageID(pos), 0);
+        EXPECT_EQ(m_doc.GetDataPdfPath(pos), "");
+        EXPECT_TRUE(m_trace.Contains(text)) << pos;
+    }
+}
+
+TEST_F(DocumentTest, FlagIsReadOncePerPosition) {
+    Load("N22N");
+    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=-3\r\n");
+    EXPECT_EQ(m_doc.m_cMapPageInfo[2].m_iPageFlag, -1);  // totals agreed: nothing read yet
+    EXPECT_EQ(m_doc.GetPageFlag(2), 2);
+    EXPECT_EQ(m_doc.GetPageFlag(3), -3);
+    ovtest::WriteFile(File(".dat", 2), "[PageInfo]\r\nPage1Flag=0\r\n");
+    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=2\r\n");
+    EXPECT_EQ(m_doc.GetPageFlag(2), 2);  // cached
+    EXPECT_EQ(m_doc.GetPageFlag(3), 2);  // a negative flag is read again
+}
+
+TEST_F(DocumentTest, TotalsRecountedWhenWrongNegativeOrHuge) {
+    Load("N2N2N");
+    std::string list;
+    for (int p = 1; p <= 5; ++p) list += (p > 1 ? "," : "") + std::to_string(IdOfPos(p));
+    for (auto [pt, it] : {std::pair{"3", "0"}, std::pair{"-1", "6"}, std::pair{"6", "-1"},
+                          std::pair{"2147483647", "2147483647"}}) {
+        ASSERT_EQ(ReadDat(DocDat(pt, it, "", "", list)), 0);
+        EXPECT_EQ(m_doc.m_iPageTotal, 3) << pt << " " << it;
+        EXPECT_EQ(m_doc.m_iIndexTotal, 2) << pt << " " << it;
+        EXPECT_EQ(m_doc.m_cMapPageInfo[4].m_iPageFlag, 2);  // the recount cached the flags
+    }
+    EXPECT_EQ(m_doc.m_iMaxPageID, 0);
+    EXPECT_EQ(m_doc.m_strDocName, "");
+}
+
+TEST_F(DocumentTest, DocNameAndPageIdListRules) {
+    ovtest::MakeDirs(Folder(1));
+    std::string name(129, 'a');
+    for (int i = 0; i < 65; ++i) name += "\x83\x65";  // 259 bytes: kept whole
+    ASSERT_EQ(ReadDat(DocDat("2", "0", name, "0", " 4 , 2147483647, 4294967295")), 0);
+    EXPECT_EQ(m_doc.m_strDocName, name);
+    EXPECT_EQ(m_doc.GetPageID(2), 2147483647);
+    EXPECT_EQ(m_doc.GetPageID(3), -1);  // beyond the int range: no valid ID
+    EXPECT_EQ(m_trace.Text(), "");
+
+    name = std::string(300, '\x83');  // 150 double-byte characters: cut to 129 of them
+    for (std::size_t i = 1; i < name.size(); i += 2) name[i] = '\x65';
+    ASSERT_EQ(ReadDat(DocDat("0", "0", name, "0", "")), 0);
+    EXPECT_EQ(m_doc.m_strDocName, name.substr(0, 258));
+    EXPECT_TRUE(m_trace.Contains("DocName is too long"));
+
+    for (const char* list : {"1,x,3", "1;2", "-4", "99999999999999999999"}) {
+        m_trace.Clear();
+        EXPECT_EQ(ReadDat(DocDat("2", "0", "N", "7", list)), -704) << list;
+        EXPECT_TRUE(m_trace.Contains("GetListIDFromString() Error!\n"));
+        EXPECT_TRUE(
+            m_trace.Contains("ReadPageIDListFromDocInfo() Error! [FilePath] " + Folder(1) + "/Doc.dat\n"));
+        EXPECT_EQ(m_doc.m_strDocName, "N");  // the header fields keep what was read
+        EXPECT_EQ(m_doc.m_iMaxPageID, 7);
+        EXPECT_TRUE(m_doc.m_cMapPageInfo.empty());  // no page list of another document
+    }
+}
+
+TEST_F(DocumentTest, OpensFolderAndRendersPageOnce) {
+    WriteDocument(m_desk / "Doc1234567", "N22N", true, "Name");
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path() + "/", 1234567, IdOfPos(4)), 0) << m_trace.Text();
+    EXPECT_EQ(m_doc.m_strDocFolder, m_desk / "Doc1234567");  // seven digits used in full, one separator
+    EXPECT_EQ(m_doc.m_iCurPagePos, 4);
+    EXPECT_EQ(m_doc.m_iMaxPageID, IdOfPos(4));
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Name ( 2/2 )");
+    EXPECT_EQ(ListFolder(m_doc.m_strTempFolder), (Names{"EditInfo_Off", "EditInfo_On"}));
+    const std::string on = Thm(4);
+    EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOnFolder),
+              Names{"OrmaView" + std::to_string(IdOfPos(4)) + ".thm"});
+    const FileStamp first = StampOf(on);
+
+    // No second render, even with the source gone; the other state renders its own.
+    const std::string pdf = m_desk / ("Doc1234567/Data/Data" + std::to_string(IdOfPos(4)) + ".pdf");
+    ASSERT_EQ(std::remove(pdf.c_str()), 0);
+    EXPECT_EQ(m_doc.CreateThumbFile(), 0);
+    m_doc.m_bShowEditInfo = 0;
+    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
+    EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOffFolder), Names{});
+    ovtest::WriteFile(pdf, MakePdf());
+    EXPECT_EQ(m_doc.CreateThumbFile(), 0);
+    EXPECT_TRUE(ovtest::Exists(Thm(4)));
+    m_doc.m_bShowEditInfo = 1;
+    EXPECT_EQ(m_doc.CreateThumbFile(), 0);
+    EXPECT_EQ(StampOf(on), first);
+
+    // Drawing: from the cache, and a page without an image gets one first.
+    CPageBitmap bmp;
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &bmp), 0);
+    EXPECT_TRUE(!bmp.IsNull() && bmp.Width() <= 40 && bmp.Height() <= 60);
+    ASSERT_EQ(m_doc.GetPrevPagePos(1), 1);
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 30, 30, &bmp), 0);
+    EXPECT_TRUE(ovtest::Exists(Thm(1)));
+    EXPECT_EQ(m_trace.Text(), "");
+}
+
+TEST_F(DocumentTest, SecondInitDocAndDestructorCleanUp) {
+    WriteDocument(Folder(1), "NNN", true);
+    WriteDocument(Folder(2), "N", true);
+    auto doc = std::make_unique<COrmaViewDoc>();
+    ASSERT_EQ(doc->InitDoc(m_desk.Path(), 1, IdOfPos(3)), 0);
+    const std::string first = doc->m_strTempFolder;
+    ASSERT_EQ(doc->InitDoc(m_desk.Path(), 2, IdOfPos(1)), 0);
+    EXPECT_NE(doc->m_strTempFolder, first);
+    EXPECT_FALSE(ovtest::Exists(first));  // the unreachable first folder is gone
+    EXPECT_EQ(doc->m_cMapPageInfo.size(), 1u);
+    EXPECT_EQ(doc->InitDoc(m_desk.Path(), 2, IdOfPos(3)), -704);  // no stale position of the longer list
+
+    const std::string temp = doc->m_strTempFolder;
+    ASSERT_TRUE(ovtest::Exists(temp));
+    doc.reset();
+    EXPECT_FALSE(ovtest::Exists(temp));
+    EXPECT_EQ(ListFolder(Folder(2)), (Names{"Data", "Doc.dat"}));
+    EXPECT_EQ(ListFolder(Folder(2) + "/Data"), Names{"Data" + std::to_string(IdOfPos(1)) + ".pdf"});
+}
+
+TEST_F(DocumentTest, OpeningFailures) {
+    // Missing folder: -701 after the working folders were made.
+    EXPECT_EQ(m_doc.InitDoc(m_desk.Path(), 5, 1), -701);
+    EXPECT_TRUE(m_trace.Contains("DocFolder is not Exist [Path] " + Folder(5) + "\n"));
+    EXPECT_TRUE(ovtest::Exists(m_doc.m_strEditInfoOnFolder));
+
+    // Empty folder and empty Doc.dat: no page list, the page is not found; a
+    // "folder" that is a file: Doc.dat cannot be read.
+    ovtest::MakeDirs(Folder(2));
+    ovtest::WriteFile(Folder(3) + "/Doc.dat", "");
+    ovtest::WriteFile(Folder(4), "not a folder");
+    const std::pair<int, std::string> unusable[] = {
+        {2, "ConvertPageIDToPagePos() Error! [DocFolder] " + Folder(2) + " [PageID] 9\n"},
+        {3, "ConvertPageIDToPagePos() Error! [DocFolder] " + Folder(3) + " [PageID] 9\n"},
+        {4, "GetPrivateProfileLongString() Error!\n"}};
+    for (const auto& [id, text] : unusable) {
+        COrmaViewDoc doc;
+        m_trace.Clear();
+        EXPECT_EQ(doc.InitDoc(m_desk.Path(), id, 9), -704) << id;
+        EXPECT_TRUE(m_trace.Contains(text)) << m_trace.Text();
+        EXPECT_EQ(doc.GetPagePosTotal(), 0);
+    }
+
+    // Page IDs not in the list: the list stays read, no current page.
+    WriteDocument(Folder(1), "NN", true);
+    for (int id : {0, -1, 1, IdOfPos(2) + 1}) {
+        COrmaViewDoc doc;
+        m_trace.Clear();
+        EXPECT_EQ(doc.InitDoc(m_desk.Path(), 1, id), -704) << id;
+        EXPECT_TRUE(m_trace.Contains("[PageID] " + std::to_string(id) + "\n"));
+        EXPECT_EQ(doc.GetPageID(2), IdOfPos(2));
+        EXPECT_EQ(doc.m_iCurPagePos, 0);
+    }
+
+    // A garbage list reaches the caller with its line.
+    ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("1", "0", "", "", "1,,2"));
+    m_trace.Clear();
+    EXPECT_EQ(COrmaViewDoc().InitDoc(m_desk.Path(), 1, 1), -704);
+    EXPECT_TRUE(m_trace.Contains("ReadDocFile() Error!\n"));
+
+    // A zero ID is found but fails at the page lookup.
+    ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("2", "0", "", "", "0," + std::to_string(IdOfPos(1))));
+    m_trace.Clear();
+    COrmaViewDoc zero;
+    EXPECT_EQ(zero.InitDoc(m_desk.Path(), 1, 0), -704);
+    EXPECT_EQ(zero.m_iCurPagePos, 1);
+    EXPECT_TRUE(m_trace.Contains("cPageInfo.m_iPageID < 1\n"));
+
+    // No temporary folder to be had.
+    const std::string saved = std::getenv("TMPDIR");
+    setenv("TMPDIR", (Folder(4) + "/sub").c_str(), 1);
+    m_trace.Clear();
+    EXPECT_EQ(COrmaViewDoc().InitDoc(m_desk.Path(), 1, IdOfPos(1)), -703);
+    setenv("TMPDIR", saved.c_str(), 1);
+    EXPECT_TRUE(m_trace.Contains("CreateTempFolder() Error!\n"));
+}
+
+TEST_F(DocumentTest, MissingOrCorruptPagePdf) {
+    WriteDocument(Folder(1), "NNN", true);
+    ASSERT_EQ(std::remove(File(".pdf", 2).c_str()), 0);
+    ovtest::WriteFile(File(".pdf", 3), "%PDF-1.4\nnot really\n");
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
+    ASSERT_EQ(std::remove(File(".pdf", 1).c_str()), 0);
+
+    // Cached page, source gone: drawn from the cache, but no edit PDF.
+    CPageBitmap bmp;
+    std::string path = "unchanged";
+    int created = -1;
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), 0);
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
+    EXPECT_EQ(path, "unchanged");
+
+    // Missing source, nothing cached: -704 from all three, nothing made.
+    m_doc.m_iCurPagePos = 2;
+    bmp.Reset();
+    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), -704);
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
+    EXPECT_TRUE(bmp.IsNull());
+
+    // Corrupt source: the library's code with its line; no bitmap asked for.
+    m_doc.m_iCurPagePos = 3;
+    m_trace.Clear();
+    const int r = m_doc.GetThumbnail(nullptr, 20, 20, &bmp);
+    EXPECT_LT(r, 0);
+    EXPECT_NE(r, -704);
+    EXPECT_TRUE(m_trace.Contains("WorkDesk_CreateThumbFile() Error! [Return] " + std::to_string(r) + "\n"));
+    EXPECT_FALSE(m_trace.Contains("WorkDesk_GetThumbnail()"));
+    EXPECT_TRUE(bmp.IsNull());
+    EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOnFolder),
+              Names{"OrmaView" + std::to_string(IdOfPos(1)) + ".thm"});
+
+    // No page at all, or no working folder yet: no image path.
+    m_doc.m_iCurPagePos = 0;
+    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
+    COrmaViewDoc fresh;
+    fresh.m_iPageTotal = fresh.m_iCurPagePos = 1;
+    fresh.m_cMapPageInfo[1] = CPageInfo{5, 0};
+    EXPECT_EQ(fresh.GetThumbFilePath(1), "");
+}
+
+TEST_F(DocumentTest, EditInfoPdfOnlyForPagesWithEditInformation) {
+    WriteDocument(Folder(1), "N", true);
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
+    std::string path;
+    int created = -1;
+    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0);
+    EXPECT_EQ(created, 0);
+    EXPECT_EQ(path, File(".pdf", 1));
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(nullptr, &created), -705);
+
+    ovtest::WriteFile(File(".dat", 1), "[EditInfo]\r\nItem1=rect,#FF0000,2,10,10,50,50\r\n");
+    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0) << m_trace.Text();
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(path, Thm(1) + ".pdf");
+    EXPECT_EQ(ovtest::ReadFile(path).substr(0, 5), "%PDF-");
+    EXPECT_EQ(ovtest::ReadFile(File(".pdf", 1)), MakePdf());  // the page's own PDF is untouched
+}
+
+TEST_F(DocumentTest, UndoFolderPostcardShownAsPageOfAnotherPdf) {
+    const std::string scan = m_desk / "scans/scan.pdf";
+    const std::string ini = m_desk / "UndoFolder/UndoData.ini";
+    ovtest::WriteFile(scan, MakePdf(3));
+    ovtest::WriteFile(ini, "[BinderInfo]\r\nTitle=Box\r\n[PageInfo]\r\nPage1FilePageName=" + scan +
+                               "\r\nPage1FilePageNumber=2\r\n");
+    auto* manage = new CHagakiManage;  // the document owns and frees it
+    manage->m_pInfo = static_cast<HAGAKI_MANAGE_INFO*>(std::calloc(1, sizeof(HAGAKI_MANAGE_INFO)));
+    manage->m_pInfo->iMode = 1;
+    std::snprintf(manage->m_pInfo->szWorkDeskFolder, MAX_PATH, "%s", m_desk.Path().c_str());
+    m_doc.m_pHagakiManage = manage;
+
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 42, 1), 0) << m_trace.Text();
+    EXPECT_EQ(m_doc.m_strDocFolder, m_desk / "UndoFolder");
+    EXPECT_EQ(m_doc.GetFrameTitle(), "Postalyn - Box");
+    const std::string thm = m_doc.m_strEditInfoOnFolder + "/OrmaView1.thm";
+    EXPECT_TRUE(ovtest::Exists(thm));
+
+    std::string path;
+    int created = -1;
+    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0);
+    EXPECT_EQ(path, scan);
+    EXPECT_EQ(created, 0);
+    ovtest::WriteFile(ini, ovtest::ReadFile(ini) + "[EditInfo]\r\nA=line,#0000FF,1,0,0,40,40\r\n");
+    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0) << m_trace.Text();
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(path, thm + ".pdf");
+    EXPECT_FALSE(ovtest::Exists(thm + "_2.pdf"));  // the cut-out page is removed again
+
+    ASSERT_EQ(std::remove(scan.c_str()), 0);
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
+    m_doc.m_bShowEditInfo = 0;
+    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
+}
+
+}  // namespace
