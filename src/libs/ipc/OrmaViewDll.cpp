@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ipc/RuntimeDir.h"
+#include "win32/AtomicFile.h"
 
 namespace {
 
@@ -44,21 +45,6 @@ ssize_t ReadAll(int fd, void* buf, size_t n) {
         done += static_cast<size_t>(r);
     }
     return static_cast<ssize_t>(done);
-}
-
-bool WriteAll(int fd, const void* buf, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::write(fd, static_cast<const char*>(buf) + done, n - done);
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return true;
 }
 
 }  // namespace
@@ -108,25 +94,8 @@ int OrmaViewSetHagakiManage(int key, const HAGAKI_MANAGE_INFO* info) {
     if (dir.empty()) {
         return ORMAVIEW_DLL_STORAGE;
     }
-    std::string target = BlockPath(dir, key);
-    std::string temp = dir + "/.hagaki-" + std::to_string(key) + ".XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return ORMAVIEW_DLL_STORAGE;
-    }
-    bool ok = WriteAll(fd, info, sizeof *info);
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = err;
+    if (!ov::ReplaceFileContents(BlockPath(dir, key),
+                                 std::string_view(reinterpret_cast<const char*>(info), sizeof *info))) {
         return ORMAVIEW_DLL_STORAGE;
     }
     return 0;
