@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// ormaview-startup-bench [--runs N] [--pages N] [--viewer PATH]
+//
+// Times the viewer on the sample work desk, on the offscreen platform:
+//  1. process start to the first painted page (the viewer reports the moment
+//     with ORMAVIEW_REPORT_FIRST_PAINT=1), over N runs of the ormaview program;
+//  2. a page step in-process, the page image not yet made (uncached) and made
+//     before (cached), set against the time the image library takes to render
+//     the same page.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+
+#include "SampleWorkDesk.h"
+#include "app/OrmaView.h"
+#include "display/OrmaViewView.h"
+#include "document/OrmaViewDoc.h"
+#include "frame/MainFrm.h"
+#include "image/OrmaImage.h"
+#include "image/PageBitmap.h"
+#include "ipc/WindowManager.h"
+#include "win32/ShellPath.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+struct Stats {
+    double median = 0, min = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> v) {
+    Stats s;
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    s.median = v[v.size() / 2];
+    s.min = v.front();
+    s.max = v.back();
+    return s;
+}
+
+// One start of the viewer; the milliseconds from spawn to the first painted
+// page, or a negative value on failure. The viewer is closed with WM_CLOSE.
+double TimeFirstPaint(const std::string& viewer, const std::string& desk, int docId, int pageId) {
+    int pipeFd[2];
+    if (pipe(pipeFd) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFd[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
+    const std::string doc = std::to_string(docId);
+    const std::string page = std::to_string(pageId);
+    char* argv[] = {const_cast<char*>(viewer.c_str()), const_cast<char*>(desk.c_str()),
+                    const_cast<char*>(doc.c_str()), const_cast<char*>(page.c_str()), nullptr};
+    pid_t pid = 0;
+    const double t0 = NowMs();
+    const int rc = posix_spawn(&pid, viewer.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFd[1]);
+    if (rc != 0) {
+        close(pipeFd[0]);
+        return -1;
+    }
+    std::string err;
+    double result = -1;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(pipeFd[0], buf, sizeof buf)) > 0) {
+        err.append(buf, static_cast<std::size_t>(n));
+        const std::size_t at = err.find("ORMAVIEW_FIRST_PAINT ");
+        if (at != std::string::npos && err.find('\n', at) != std::string::npos) {
+            const long long ns = std::atoll(err.c_str() + at + 21);
+            result = ns / 1e6 - t0;
+            break;
+        }
+    }
+    const HWND hViewer = FindWindowA(kViewerWndClass, nullptr);
+    if (hViewer != 0)
+        SendMessageA(hViewer, WM_CLOSE, 0, 0);
+    // Drain the rest so that the viewer never blocks on a full pipe.
+    while (read(pipeFd[0], buf, sizeof buf) > 0) {
+    }
+    close(pipeFd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return result;
+}
+
+// The time the image library takes to render a page image file of a page that
+// it has not seen before (a twin of the document, so nothing of it is cached).
+double TimeRender(const std::string& docFolder, int pageId, const std::string& scratch) {
+    const std::string pdf = docFolder + "/Data/Data" + std::to_string(pageId) + ".pdf";
+    const std::string dat = docFolder + "/Data/Data" + std::to_string(pageId) + ".dat";
+    std::remove(scratch.c_str());
+    const double t0 = NowMs();
+    WorkDesk_CreateThumbFile(pdf.c_str(), 1, scratch.c_str(), 1000, 1000, 1, dat.c_str());
+    return NowMs() - t0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 10;
+    int pages = 30;
+    std::string viewer = (fs::path(argv[0]).parent_path() / "ormaview").string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0)
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--pages") == 0)
+            pages = std::max(3, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--viewer") == 0)
+            viewer = argv[i + 1];
+    }
+
+    char tmpl[] = "/tmp/ormaview-bench-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr)
+        return 1;
+    const std::string root = tmpl;
+    for (const char* sub : {"/desk", "/runtime", "/tmp"}) fs::create_directories(root + sub);
+    fs::permissions(root + "/runtime", fs::perms::owner_all, fs::perm_options::replace);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+    setenv("TMPDIR", (root + "/tmp").c_str(), 1);
+    setenv("ORMAVIEW_WORKDESK", (root + "/desk").c_str(), 1);
+    setenv("ORMAVIEW_TRACE_FILE", (root + "/trace.log").c_str(), 1);
+    setenv("ORMAVIEW_REPORT_FIRST_PAINT", "1", 1);
+
+    ovsample::SampleInfo info;
+    ovsample::SampleInfo twin;
+    if (!ovsample::WriteSampleWorkDesk(root + "/twin", pages, &twin))
+        return 1;
+    if (!ovsample::WriteSampleWorkDesk(root + "/desk", pages, &info))
+        return 1;
+
+    // 1. Process start to first painted page.
+    std::vector<double> firstPaint;
+    for (int i = 0; i < runs; ++i) {
+        const double ms = TimeFirstPaint(viewer, info.folder, info.firstDocId, info.firstPageId);
+        if (ms < 0) {
+            std::fprintf(stderr, "viewer run %d failed (%s)\n", i + 1, viewer.c_str());
+            return 1;
+        }
+        firstPaint.push_back(ms);
+    }
+    const Stats fp = Summarise(firstPaint);
+    std::printf("first paint (sample document %d, %d runs): median %.1f ms, min %.1f, max %.1f\n",
+                info.firstDocId, runs, fp.median, fp.min, fp.max);
+    unsetenv("ORMAVIEW_REPORT_FIRST_PAINT");
+
+    // 2. Page steps in-process through the long document.
+    QApplication qapp(argc, argv);
+    COrmaDeskApp app;
+    if (!app.InitInstance(info.folder + " 9 1"))
+        return 1;
+    CMainFrame* frame = app.GetMainFrame();
+    COrmaViewDoc* doc = app.GetDocument();
+    frame->resize(1000, 800);
+    QApplication::processEvents();
+    frame->GetActiveView()->repaint();
+    const std::string scratch = root + "/render.thm";
+
+    // The render time of every page of the twin document, in page order (page
+    // IDs of document 9 are its positions).
+    std::vector<double> renderOf(static_cast<std::size_t>(pages) + 1, 0.0);
+    for (int id = 1; id <= pages; ++id) renderOf[id] = TimeRender(twin.folder + "/Doc000009", id, scratch);
+
+    std::vector<double> uncached, renders, ratios, cached;
+    while (frame->CommandAction(ID_NEXT_PAGE)->isEnabled()) {
+        const double t0 = NowMs();
+        frame->OnNextPage();
+        const double step = NowMs() - t0;
+        const double render = renderOf[static_cast<std::size_t>(doc->GetPageID(doc->m_iCurPagePos))];
+        uncached.push_back(step);
+        renders.push_back(render);
+        ratios.push_back(step / render);
+    }
+    std::vector<double> redraws, creates, cursors, titles, states;
+    while (frame->CommandAction(ID_PREV_PAGE)->isEnabled()) {
+        double t0 = NowMs();
+        frame->OnPrevPage();
+        cached.push_back(NowMs() - t0);
+        // The parts of a cached step: the page image check, and the new bitmap
+        // with its paint.
+        t0 = NowMs();
+        doc->CreateThumbFile();
+        creates.push_back(NowMs() - t0);
+        t0 = NowMs();
+        frame->GetActiveView()->RedrawPage();
+        redraws.push_back(NowMs() - t0);
+        t0 = NowMs();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QApplication::restoreOverrideCursor();
+        cursors.push_back(NowMs() - t0);
+        t0 = NowMs();
+        frame->SetFrameTitle(doc->GetFrameTitle());
+        titles.push_back(NowMs() - t0);
+        t0 = NowMs();
+        frame->UpdateCommandState();
+        states.push_back(NowMs() - t0);
+    }
+    const QSize viewSize = frame->GetActiveView()->size();
+    // Where a cached step goes: the page bitmap from the cached image file, and
+    // the paint of the view.
+    std::vector<double> loads, paints;
+    for (int i = 0; i < 10; ++i) {
+        const QSize request = COrmaViewView::PageBitmapRequest(viewSize);
+        CPageBitmap bitmap;
+        double t0 = NowMs();
+        doc->GetThumbnail(nullptr, request.width(), request.height(), &bitmap);
+        loads.push_back(NowMs() - t0);
+        frame->GetActiveView()->repaint();  // bitmap kept: paint only
+        t0 = NowMs();
+        frame->GetActiveView()->repaint();
+        paints.push_back(NowMs() - t0);
+    }
+    frame->OnClose();
+    app.ExitInstance();
+
+    const Stats su = Summarise(uncached), sr = Summarise(renders), sq = Summarise(ratios),
+                sc = Summarise(cached);
+    std::printf("page view %dx%d, document 9, %zu steps each way\n", viewSize.width(), viewSize.height(),
+                uncached.size());
+    std::printf("uncached step: median %.1f ms, min %.1f, max %.1f\n", su.median, su.min, su.max);
+    std::printf("page render:   median %.1f ms, min %.1f, max %.1f\n", sr.median, sr.min, sr.max);
+    double sumStep = 0, sumRender = 0;
+    for (double v : uncached) sumStep += v;
+    for (double v : renders) sumRender += v;
+    std::printf("uncached step / render: per page median %.2f, max %.2f; all pages %.2f\n", sq.median, sq.max,
+                sumRender > 0 ? sumStep / sumRender : 0.0);
+    std::printf("cached step:   median %.1f ms, min %.1f, max %.1f\n", sc.median, sc.min, sc.max);
+
+    const Stats sl = Summarise(loads), sp = Summarise(paints);
+    std::printf("  cached step parts: image check median %.2f ms, bitmap and paint median %.1f ms\n",
+                Summarise(creates).median, Summarise(redraws).median);
+    std::printf("  wait cursor %.2f ms, title %.2f ms, command state %.2f ms\n", Summarise(cursors).median,
+                Summarise(titles).median, Summarise(states).median);
+    std::printf("  of which bitmap from cache: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
+                sp.median);
+
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return 0;
+}

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The message box of ShowErrorMessage on Qt.
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "app/OrmaView.h"
+#include "app/ToQString.h"
+#include "ormamsg/OrmaMsg.h"
+
+namespace {
+
+constexpr int IDOK = 1;
+
+int PresentMessageBox(const std::string& caption, const std::string& text, UINT style) {
+    const QString strCaption = ov::ToQString(caption);
+    const QString strText = ov::ToQString(text);
+    if (qApp == nullptr) {
+        std::fprintf(stderr, "%s: %s\n", strCaption.toUtf8().constData(), strText.toUtf8().constData());
+        return IDOK;
+    }
+    const QString strLog = qEnvironmentVariable("ORMAVIEW_MESSAGE_LOG");
+    if (!strLog.isEmpty()) {
+        QFile log(strLog);
+        if (log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            log.write(QStringLiteral("%1\t%2\t%3\n").arg(style, 0, 16).arg(strCaption, strText).toUtf8());
+        }
+    }
+    QMessageBox box((style & MB_ICONERROR) != 0 ? QMessageBox::Critical : QMessageBox::Information,
+                    strCaption, strText, QMessageBox::Ok);
+    if ((style & MB_TOPMOST) != 0)
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // Unattended runs (tests, scripts) close the box as soon as it is up.
+    if (!strLog.isEmpty())
+        QTimer::singleShot(0, &box, &QMessageBox::accept);
+    box.exec();
+    return IDOK;
+}
+
+}  // namespace
+
+void ov::InstallMessageBoxPresenter() {
+    ov::SetMessagePresenter(&PresentMessageBox);
+}

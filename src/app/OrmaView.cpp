@@ -1,0 +1,233 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "app/OrmaView.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/CommandLine.h"
+#include "base/Globals.h"
+#include "base/Trace.h"
+#include "display/OrmaViewView.h"
+#include "document/OrmaViewDoc.h"
+#include "frame/MainFrm.h"
+#include "ipc/WindowManager.h"
+#include "ormacomm/OrmaComm.h"
+#include "ormamsg/OrmaMsg.h"
+#include "tavrcllb/Tavrcllb.h"
+#include "win32/FileApi.h"
+
+namespace {
+
+COrmaDeskApp* s_pApp = nullptr;
+
+constexpr const char* kMutexName = "OrmaView Mutex";
+
+bool EnvFlag(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+// Reports the first painted page for start-up measurements and takes the
+// screenshot that unattended runs ask for. Both are off unless asked for by the
+// environment.
+void InstallFirstPaintHooks(CMainFrame* pFrame) {
+    COrmaViewView* pView = pFrame->GetActiveView();
+    const char* screenshot = std::getenv("ORMAVIEW_SCREENSHOT");
+    const bool bReport = EnvFlag("ORMAVIEW_REPORT_FIRST_PAINT");
+    if (pView == nullptr || (!bReport && (screenshot == nullptr || *screenshot == '\0')))
+        return;
+    const QString strShot = screenshot != nullptr ? QString::fromUtf8(screenshot) : QString();
+    auto pConnection = std::make_shared<QMetaObject::Connection>();
+    *pConnection = QObject::connect(pView, &COrmaViewView::pagePainted, pFrame, [=] {
+        QObject::disconnect(*pConnection);
+        if (bReport) {
+            timespec ts{};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            std::fprintf(stderr, "ORMAVIEW_FIRST_PAINT %lld\n",
+                         static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+            std::fflush(stderr);
+        }
+        if (strShot.isEmpty())
+            return;
+        QTimer::singleShot(0, pFrame, [=] {
+            if (pFrame->grab().save(strShot, "PNG"))
+                std::printf("Screenshot saved to %s\n", strShot.toUtf8().constData());
+            else
+                std::fprintf(stderr, "ormaview: could not save the screenshot to %s\n",
+                             strShot.toUtf8().constData());
+            std::fflush(stdout);
+            if (EnvFlag("ORMAVIEW_CLOSE_AFTER_SCREENSHOT"))
+                pFrame->OnClose();
+        });
+    });
+}
+
+}  // namespace
+
+COrmaDeskApp* OvGetApp() {
+    return s_pApp;
+}
+
+COrmaDeskApp::COrmaDeskApp() {
+    s_pApp = this;
+    std::memset(g_szWorkDeskDatPath, 0, sizeof g_szWorkDeskDatPath);
+    char szFolder[MAX_PATH] = {};
+    if (GetWorkDeskFolder(szFolder) != 0) {
+        char szPath[MAX_PATH + 16] = {};
+        const int n = std::snprintf(szPath, sizeof szPath, "%s/%s", szFolder, "WorkDesk.dat");
+        if (n > 0 && n < MAX_PATH) {
+            std::memcpy(g_szWorkDeskDatPath, szPath, static_cast<std::size_t>(n) + 1);
+            OV_TRACE_TEXT("COrmaDeskApp::COrmaDeskApp()\n");
+        } else {
+            // A path that does not fit is not cut: traces and the placement go
+            // without a settings path instead of to a wrong file.
+            TraceWrite(nullptr, OV_MODULE_NAME, __FILE__, __LINE__, "GetWorkDeskFolder() Error!\n");
+        }
+    } else {
+        TraceWrite(nullptr, OV_MODULE_NAME, __FILE__, __LINE__, "GetWorkDeskFolder() Error!\n");
+    }
+}
+
+COrmaDeskApp::~COrmaDeskApp() {
+    ExitInstance();
+    TAVR_Close();
+    OV_TRACE_TEXT("COrmaDeskApp::~COrmaDeskApp()\n");
+    if (s_pApp == this)
+        s_pApp = nullptr;
+}
+
+BOOL COrmaDeskApp::AcquireSingleInstance() {
+    SetLastError(0);
+    m_hMutex = CreateMutexA(nullptr, FALSE, kMutexName);
+    if (m_hMutex == nullptr || GetLastError() == static_cast<int>(ERROR_ALREADY_EXISTS)) {
+        // A viewer runs: ask it to save its state and close.
+        const HWND hRunning = FindWindowA(kViewerWndClass, nullptr);
+        if (hRunning != 0)
+            SendMessageA(hRunning, WM_CLOSE, 0, 0);
+        if (m_hMutex != nullptr) {
+            CloseHandle(m_hMutex);
+            m_hMutex = nullptr;
+        }
+    }
+    if (m_hMutex != nullptr)
+        return TRUE;
+    // The closed viewer lets go of the mutex only when its process ends; wait
+    // for that (polling) instead of failing while it is still shutting down.
+    for (int i = 0; i < kMutexRetries; ++i) {
+        SetLastError(0);
+        HANDLE h = CreateMutexA(nullptr, FALSE, kMutexName);
+        if (h != nullptr && GetLastError() != static_cast<int>(ERROR_ALREADY_EXISTS)) {
+            m_hMutex = h;
+            return TRUE;
+        }
+        if (h != nullptr)
+            CloseHandle(h);
+        if (i + 1 < kMutexRetries)
+            Sleep(kMutexRetryIntervalMs);
+    }
+    OV_TRACE("CreateMutex() Error!\n");
+    return FALSE;
+}
+
+BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
+    m_iResult = 0;
+    m_bHagakiMode = FALSE;
+    m_iHagakiManageKey = 0;
+
+    // Strings, icons and dialogs come from the language module when there is one.
+    m_hLanguage = GetResourceHandle(nullptr, 0);
+    if (m_hLanguage != nullptr)
+        SetCurrentResourceModule(m_hLanguage);
+
+    if (!strCmdLine.empty())
+        m_bHagakiMode = ov::IsHagakiCommandLine(strCmdLine);
+
+    // At most one standard-mode viewer runs; postcard viewers may run beside it.
+    if (!m_bHagakiMode && !AcquireSingleInstance())
+        return FALSE;
+
+    // The document, the hidden frame and the page view.
+    m_pDocument = std::make_unique<COrmaViewDoc>();
+    m_pMainFrame = new CMainFrame(m_pDocument.get());
+    if (!m_pMainFrame->Create(m_bHagakiMode)) {
+        OV_TRACE("ProcessShellCommand() Error!\n");
+        DestroyFrame();
+        return FALSE;
+    }
+
+    OV_TRACE_TEXT("[m_lpCmdLine] %s\n", strCmdLine.c_str());
+    ov::StartParams params;
+    m_iResult = ov::ParseStartParams(strCmdLine, &params);
+    if (m_iResult == 0) {
+        if (m_bHagakiMode)
+            m_iHagakiManageKey = params.iHagakiManageKey;
+        TAVR_Open(9);
+        m_iResult = m_pMainFrame->Load(params.strWorkDeskFolder, params.iDocID, params.iPageID);
+    }
+    if (m_iResult != 0) {
+        // The window goes without the closing steps (nothing is told or saved),
+        // and before the box, so that no other viewer can reach it meanwhile.
+        DestroyFrame();
+        ShowErrorMessage(m_iResult);
+        return FALSE;
+    }
+
+    CMainFrame* pFrame = m_pMainFrame;
+    if (pFrame->m_bCenterWindow) {
+        if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
+            QRect rc = pFrame->frameGeometry();
+            rc.moveCenter(pScreen->availableGeometry().center());
+            pFrame->move(rc.topLeft());
+        }
+    }
+    if (pFrame->IsSavedMaximized() == 1)
+        pFrame->showMaximized();
+    else
+        pFrame->show();
+    if (QWidget* pView = pFrame->GetActiveView())
+        pView->setFocus();
+    return TRUE;
+}
+
+void COrmaDeskApp::DestroyFrame() {
+    delete m_pMainFrame.data();
+    m_pMainFrame = nullptr;
+    m_pDocument.reset();
+}
+
+int COrmaDeskApp::ExitInstance() {
+    DestroyFrame();
+    if (m_hMutex != nullptr) {
+        ReleaseMutex(m_hMutex);
+        CloseHandle(m_hMutex);
+        m_hMutex = nullptr;
+    }
+    if (m_hLanguage != nullptr) {
+        FreeLibrary(m_hLanguage);
+        SetCurrentResourceModule(nullptr);
+        m_hLanguage = nullptr;
+    }
+    return 0;
+}
+
+int COrmaDeskApp::Run(const std::string& strCmdLine) {
+    qApp->setQuitOnLastWindowClosed(false);
+    if (!InitInstance(strCmdLine)) {
+        const int iResult = m_iResult;
+        ExitInstance();
+        return iResult == -2 ? 2 : 1;
+    }
+    CMainFrame* pFrame = m_pMainFrame;
+    QObject::connect(pFrame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    InstallFirstPaintHooks(pFrame);
+    QApplication::exec();
+    ExitInstance();
+    return 0;
+}

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The application object of the viewer: start-up (work-desk folder and trace
+// path, language module, single-instance guard, hidden frame, command line,
+// TAVR library, load, show) and shut-down.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QPointer>
+
+#include "base/WinTypes.h"
+#include "frame/MainFrm.h"
+#include "ipc/NamedMutex.h"
+#include "ormamsg/StringTable.h"
+
+class COrmaViewDoc;
+
+class COrmaDeskApp {
+public:
+    // Finds the work-desk folder and fills g_szWorkDeskDatPath. A QApplication
+    // is not needed yet.
+    COrmaDeskApp();
+    // Closes the TAVR library and writes the last trace line.
+    ~COrmaDeskApp();
+    COrmaDeskApp(const COrmaDeskApp&) = delete;
+    COrmaDeskApp& operator=(const COrmaDeskApp&) = delete;
+
+    // Start-up with the raw command line (CP932, arguments after the program
+    // name). TRUE: the frame is loaded and shown. FALSE: start-up failed; any
+    // error box has been shown and m_iResult holds the code. Needs a
+    // QApplication.
+    BOOL InitInstance(const std::string& strCmdLine);
+    // Destroys the frame and the document, releases the mutex and the language
+    // module. Safe to call more than once.
+    int ExitInstance();
+    // InitInstance, the event loop, ExitInstance. Returns the exit status: 0
+    // after a normal run, 2 for a command-line error, 1 for any other failed
+    // start.
+    int Run(const std::string& strCmdLine);
+
+    CMainFrame* GetMainFrame() const { return m_pMainFrame; }
+    COrmaViewDoc* GetDocument() const { return m_pDocument.get(); }
+
+    // How long a second start waits for a closing viewer to let go of the
+    // single-instance mutex (tries x interval).
+    static constexpr int kMutexRetries = 50;
+    static constexpr int kMutexRetryIntervalMs = 100;
+
+    HANDLE m_hMutex = nullptr;
+    int m_iResult = 0;
+    BOOL m_bHagakiMode = FALSE;
+    int m_iHagakiManageKey = 0;
+
+private:
+    BOOL AcquireSingleInstance();
+    void DestroyFrame();
+
+    HINSTANCE m_hLanguage = nullptr;
+    std::unique_ptr<COrmaViewDoc> m_pDocument;
+    QPointer<CMainFrame> m_pMainFrame;
+};
+
+// The application object of this process (null when none exists).
+COrmaDeskApp* OvGetApp();
+
+namespace ov {
+// Installs the Qt message box as the presenter of ShowErrorMessage: a critical
+// box with the caption and text, on top. When $ORMAVIEW_MESSAGE_LOG names a file,
+// each box is also appended to it as "<style hex>\t<caption>\t<text>\n" (UTF-8)
+// and closed by itself once shown, so that tests and scripts can run unattended.
+void InstallMessageBoxPresenter();
+}  // namespace ov

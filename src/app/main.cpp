@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The viewer: ormaview FOLDER DOCID PAGEID, or ormaview /h KEY for postcards.
+#include <cstdio>
+#include <cstring>
+
+#include <QApplication>
+
+#include "app/CommandLine.h"
+#include "app/OrmaView.h"
+#include "base/Trace.h"
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(ov::UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs(ov::VersionText().c_str(), stdout);
+        return 0;
+    }
+
+    // The application object comes first: it finds the work-desk folder that
+    // every trace line names. It outlives the QApplication.
+    COrmaDeskApp theApp;
+    QApplication qapp(argc, argv);
+    ov::InstallMessageBoxPresenter();
+
+    // QApplication has taken its own options out of argv.
+    std::string strCmdLine;
+    if (!ov::JoinArgv(argc, argv, &strCmdLine)) {
+        OV_TRACE("Parameter Error! [lpCmdLine] %s\n", "(not representable in CP932)");
+        return 2;
+    }
+    return theApp.Run(strCmdLine);
+}

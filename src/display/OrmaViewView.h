@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The page view: shows the document's current page as one bitmap fitted to the
+// window and centred on the button-face colour, and carries out the page moves
+// and refreshes that the frame's commands ask for.
+#pragma once
+
+#include <memory>
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include "base/WinTypes.h"
+
+class CMainFrame;
+class COrmaViewDoc;
+class CPageBitmap;
+
+class COrmaViewView : public QWidget {
+    Q_OBJECT
+
+public:
+    // pFrameworkDoc is the document link of the view (not owned); m_pDoc is taken
+    // from it at the first drawing when the frame has not set it.
+    explicit COrmaViewView(COrmaViewDoc* pFrameworkDoc, QWidget* parent = nullptr);
+    ~COrmaViewView() override;
+
+    // Direction 2: previous page; any other value: next page. 0 when there is no
+    // page in that direction, else the CreateThumbFile result; -1/-4/-5 for
+    // exceptions.
+    int MovePage(int iDirection);
+    // Makes the current page's image again (annotation state changed).
+    int RefreshPage();
+    // Forgets the page bitmap and draws the page again.
+    void RedrawPage();
+    // FALSE when no zoom view was open.
+    BOOL DestroyZoomView(BOOL bRepaint);
+    void ReleasePageBitmap();
+
+    COrmaViewDoc* GetDocument() const { return m_pFrameworkDoc; }
+
+    // The size of the page bitmap asked for a client area: 29/30 of each side.
+    static QSize PageBitmapRequest(const QSize& client);
+    // The cached page image (null when none) and where it is drawn, in widget
+    // coordinates.
+    const QImage& PageImage() const { return m_image; }
+    QRect PageImageRect() const;
+
+    COrmaViewDoc* m_pDoc = nullptr;
+
+signals:
+    // The page was drawn (emitted after every paint that showed the page).
+    void pagePainted();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    CMainFrame* Frame() const;
+    BOOL IsHagakiFrame() const;
+    // Asks the document for the page bitmap of the current client size; FALSE
+    // when there is none (only the background shows).
+    BOOL MakePageBitmap();
+    // Step 4 of a page move: drop the bitmap and draw again (or have an open zoom
+    // view follow). -1 when the zoom view could not follow.
+    int ShowChangedPage();
+    void RepaintNow();
+
+    COrmaViewDoc* m_pFrameworkDoc = nullptr;
+    std::unique_ptr<CPageBitmap> m_pBitmap;
+    QImage m_image;  // wraps m_pBitmap's pixels, no copy
+    int m_iImageX = 0;
+    int m_iImageY = 0;
+    BOOL m_bRedraw = TRUE;
+    QRect m_rcSelect;
+    BOOL m_bSelecting = FALSE;
+    // The zoom view comes with the postcard selection drag; none opens yet.
+    QWidget* m_pZoomView = nullptr;
+};

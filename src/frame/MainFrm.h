@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The viewer's top-level window: the toolbar on the left edge, the page view (or,
+// in postcard mode, the splitter with the edit pane and the page view), the
+// commands with their state rules, closing, and the window placement kept in
+// WorkDesk.dat.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include <QMainWindow>
+#include <QRect>
+
+#include "base/WinTypes.h"
+
+class QAction;
+class QSocketNotifier;
+class QSplitter;
+class QToolBar;
+class COrmaViewDoc;
+class COrmaViewView;
+
+// Command IDs of the toolbar.
+enum : UINT {
+    ID_PREV_PAGE = 32775,
+    ID_NEXT_PAGE = 32777,
+    ID_VIEW_CLOSE = 32778,
+    ID_ANNOTATION = 32779,
+    ID_OMOTE_ROTATE = 32780,
+    ID_URA_ROTATE = 32781,
+    ID_HAGAKI_ROTATION = 32782,
+};
+
+// The frame's window class, by which a second viewer finds the running one.
+inline constexpr const char* kViewerWndClass = "ZantexQuilmLibraryPerOrmaViewWndClass";
+// The work desk's window class, told when the viewer closes.
+inline constexpr const char* kWorkDeskWndClass = "ZantexQuilmLibraryPerWorkDeskWndClass";
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // pDocument is the document the page view is created for (not owned).
+    explicit CMainFrame(COrmaViewDoc* pDocument);
+    ~CMainFrame() override;
+
+    // Creates the window (still hidden): mode, window class, style and
+    // rectangle, then the client area, the image I/O library and the toolbar.
+    // FALSE when the frame could not be created.
+    BOOL Create(BOOL bHagakiMode);
+
+    // Opens the folder, document and page; 0 or an error code.
+    int Load(std::string strWorkDeskFolder, int iDocID, int iPageID);
+
+    // --- Window placement in WorkDesk.dat, section "ThumbViewRect" ---
+    void LoadWindowRect(RECT* pRect);
+    void GetInitialWindowRect(RECT* pRect);
+    int IsSavedMaximized();
+    void SaveWindowRect();
+
+    COrmaViewView* GetActiveView() const;
+    COrmaViewDoc* GetActiveDocument() const;
+    // The postcard edit pane (pane 0 of the splitter); null outside postcard mode.
+    QWidget* GetHagakiEditDialog() const;
+
+    // --- Commands ---
+    void OnPrevPage();
+    void OnNextPage();
+    void OnViewClose();
+    void OnAnnotation();
+    void OnOmoteRotate();
+    void OnUraRotate();
+    void OnHagakiRotation();
+    // Postcard move or close: 2 close, 3 next, 4 previous. 0 or an error code.
+    int HagakiPageAction(int iAction);
+    BOOL IsHagakiManaged() const;
+
+    // Brings every command's enabled and checked state up to date with the
+    // document; run after every command, page move and load.
+    void UpdateCommandState();
+    // The tooltip of a command for a cursor at globalPos: empty unless the
+    // cursor lies inside the frame's client area; at most 79 bytes (CP932).
+    std::string OnToolTipText(UINT nID, const QPoint& globalPos) const;
+
+    // The one closing path (close button, Escape, close command, WM_CLOSE from
+    // another viewer): zoom view closed, work desk told, rectangle saved, then
+    // the window closes.
+    void OnClose();
+    void SetFrameTitle(const std::string& strTitle);
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    QAction* CommandAction(UINT nID) const;
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+
+    BOOL m_bCenterWindow = FALSE;
+    std::string m_strWorkDeskDatPath;
+    COrmaViewView* m_pView = nullptr;
+    COrmaViewDoc* m_pDoc = nullptr;
+    BOOL m_bImageIOInit = TRUE;
+    BOOL m_bHagaki = FALSE;
+
+signals:
+    // The frame has run its closing steps and is closed.
+    void frameClosed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    BOOL PreCreateWindow();
+    int OnCreate();
+    BOOL OnCreateClient();
+    BOOL CreateToolBar();
+    LRESULT OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    void RunClosingSteps();
+    void OnUpdatePrevPage(QAction* pAction);
+    void OnUpdateNextPage(QAction* pAction);
+    void OnUpdateAnnotation(QAction* pAction);
+    void OnUpdateHagakiCommand(QAction* pAction);
+
+    COrmaViewDoc* m_pTemplateDoc = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QSplitter* m_wndSplitter = nullptr;
+    QWidget* m_pEditPane = nullptr;
+    std::map<UINT, QAction*> m_mapActions;
+    HWND m_hWnd = 0;
+    QSocketNotifier* m_pMessageNotifier = nullptr;
+    bool m_bClosing = false;
+    // The window's rectangle while it was last neither maximised nor minimised.
+    QRect m_rcNormal;
+    void TrackNormalGeometry();
+};
