@@ -1,0 +1,287 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// ormaview-bench [--sample DIR] [--runs N]: medians of the image operations on
+// the sample work desk, as a table and as JSON lines.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <mupdf/fitz.h>
+}
+
+#include "SampleWorkDesk.h"
+#include "image/OrmaImage.h"
+#include "image/PageBitmap.h"
+#include "image/Ravelin.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
+// CPU time of this thread (user and system): what the operation itself costs,
+// whatever else the machine is doing.
+double CpuMs() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+struct Sample {
+    std::vector<double> wall, cpu;
+};
+
+void Time(Sample& s, const std::function<void()>& f) {
+    double w = NowMs(), c = CpuMs();
+    f();
+    s.cpu.push_back(CpuMs() - c);
+    s.wall.push_back(NowMs() - w);
+}
+
+// The reference: MuPDF alone opening the document and rendering the page to an
+// RGB pixmap of the page image's size (150 DPI, sides rounded to whole pixels).
+bool BareRender(fz_context* ctx, const char* path) {
+    fz_document* doc = nullptr;
+    fz_page* page = nullptr;
+    fz_pixmap* pix = nullptr;
+    bool ok = true;
+    fz_var(doc);
+    fz_var(page);
+    fz_var(pix);
+    fz_var(ok);
+    fz_try(ctx) {
+        doc = fz_open_document(ctx, path);
+        page = fz_load_page(ctx, doc, 0);
+        // The same size as the page image: each side rounded to whole pixels.
+        fz_rect b = fz_bound_page(ctx, page);
+        const float w = b.x1 - b.x0, h = b.y1 - b.y0;
+        const float zx = std::round(w * 150.0f / 72) / w, zy = std::round(h * 150.0f / 72) / h;
+        pix = fz_new_pixmap_from_page(ctx, page, fz_pre_translate(fz_scale(zx, zy), -b.x0, -b.y0),
+                                      fz_device_rgb(ctx), 0);
+    }
+    fz_always(ctx) {
+        fz_drop_pixmap(ctx, pix);
+        fz_drop_page(ctx, page);
+        fz_drop_document(ctx, doc);
+    }
+    fz_catch(ctx) {
+        ok = false;
+    }
+    return ok;
+}
+
+struct Row {
+    std::string what, page;
+    double ms = 0, refMs = 0, target = 0;  // CPU medians; target: ms or ratio (0 = none)
+    bool ratio = false;
+    double wallMs = 0, refWallMs = 0;
+};
+
+Row MakeRow(const std::string& what, const std::string& page, const Sample& s, const Sample* ref,
+            double target, bool ratio) {
+    Row r{what,   page,  Median(s.cpu),  ref ? Median(ref->cpu) : 0,
+          target, ratio, Median(s.wall), ref ? Median(ref->wall) : 0};
+    return r;
+}
+
+void Print(const std::vector<Row>& rows, long peakKb) {
+    std::printf("\nMedians of thread CPU time (wall clock in brackets); targets are judged on CPU time.\n");
+    std::printf("%-34s %-22s %18s %18s %8s %s\n", "operation", "page", "median ms", "bare MuPDF ms", "ratio",
+                "target");
+    for (const Row& r : rows) {
+        char ref[48] = "", ratio[32] = "", target[48] = "", own[48];
+        std::snprintf(own, sizeof own, "%.2f [%.2f]", r.ms, r.wallMs);
+        if (r.refMs > 0) {
+            std::snprintf(ref, sizeof ref, "%.2f [%.2f]", r.refMs, r.refWallMs);
+            std::snprintf(ratio, sizeof ratio, "%.3f", r.ms / r.refMs);
+        }
+        if (r.target > 0) {
+            const double value = r.ratio ? r.ms / r.refMs : r.ms;
+            std::snprintf(target, sizeof target, "%s %.2f%s %s", r.ratio ? "ratio <=" : "<=", r.target,
+                          r.ratio ? "" : " ms", value <= r.target ? "met" : "MISSED");
+        }
+        std::printf("%-34s %-22s %18s %18s %8s %s\n", r.what.c_str(), r.page.c_str(), own, ref, ratio,
+                    target);
+    }
+    std::printf("peak resident memory: %.1f MB\n\n", peakKb / 1024.0);
+    for (const Row& r : rows) {
+        std::printf("{\"bench\":\"%s\",\"page\":\"%s\",\"median_cpu_ms\":%.3f,\"median_wall_ms\":%.3f",
+                    r.what.c_str(), r.page.c_str(), r.ms, r.wallMs);
+        if (r.refMs > 0)
+            std::printf(",\"bare_cpu_ms\":%.3f,\"bare_wall_ms\":%.3f,\"ratio\":%.3f", r.refMs, r.refWallMs,
+                        r.ms / r.refMs);
+        if (r.target > 0)
+            std::printf(",\"target\":%.2f", r.target);
+        std::printf("}\n");
+    }
+    std::printf("{\"bench\":\"peak_rss\",\"kb\":%ld}\n", peakKb);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string sample;
+    int runs = 15;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--sample") == 0 && i + 1 < argc)
+            sample = argv[++i];
+        else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::max(3, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: ormaview-bench [--sample DIR] [--runs N]\n");
+            return 2;
+        }
+    }
+    // Trace lines of the libraries go to a file of this run, not the user's log.
+    const fs::path work = fs::temp_directory_path() / ("ormaview-bench-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    ::setenv("ORMAVIEW_TRACE_FILE", (work / "trace.log").c_str(), 1);
+    if (sample.empty()) {
+        sample = (work / "sample").string();
+        ovsample::SampleInfo info;
+        std::printf("writing a sample work desk to %s ...\n", sample.c_str());
+        if (!ovsample::WriteSampleWorkDesk(sample, 0, &info))
+            return 1;
+    }
+    const fs::path doc1 = fs::path(sample) / "Doc000001" / "Data";
+    struct Page {
+        const char* name;
+        fs::path pdf;
+        fs::path dat;
+    } pages[] = {
+        {"scan (JPEG A4)", doc1 / "Data2.pdf", ""},
+        {"scan + annotations", doc1 / "Data1.pdf", doc1 / "Data1.dat"},
+        {"vector (Japanese text)", doc1 / "Data4.pdf", ""},
+        {"vector + annotations", doc1 / "Data5.pdf", doc1 / "Data5.dat"},
+        {"landscape vector", doc1 / "Data7.pdf", ""},
+    };
+    for (const Page& p : pages) {
+        if (!fs::exists(p.pdf)) {
+            std::fprintf(stderr, "sample page missing: %s (make one with ormaview-sample)\n", p.pdf.c_str());
+            return 1;
+        }
+    }
+    fz_context* ctx = fz_new_context(nullptr, nullptr, 64u << 20);  // as the library's context
+    fz_register_document_handlers(ctx);
+
+    std::vector<Row> rows;
+    const std::string thm = (work / "page.thm").string();
+    for (const Page& p : pages) {
+        Sample lib, bare, warm;
+        for (int i = 0; i < runs + 1; ++i) {
+            fs::remove(thm);
+            Sample& b = i == 0 ? warm : bare;  // the first round warms up
+            Sample& l = i == 0 ? warm : lib;
+            Time(b, [&] { BareRender(ctx, p.pdf.c_str()); });
+            Time(l, [&] {
+                WorkDesk_CreateThumbFile(p.pdf.c_str(), 1, thm.c_str(), 1000, 1000, p.dat.empty() ? 0 : 1,
+                                         p.dat.c_str());
+            });
+        }
+        rows.push_back(MakeRow("WorkDesk_CreateThumbFile", p.name, lib, &bare, 1.15, true));
+    }
+
+    // A cached page drawn for a 1920 x 1080 window.
+    for (int k : {0, 2}) {
+        const Page& p = pages[k];
+        WorkDesk_CreateThumbFile(p.pdf.c_str(), 1, thm.c_str(), 1000, 1000, 0, "");
+        Sample first, again_;
+        for (int i = 0; i < runs; ++i) {
+            // The first draw after the page image was written reads and checks the file.
+            fs::remove(thm);
+            WorkDesk_CreateThumbFile(p.pdf.c_str(), 1, thm.c_str(), 1000, 1000, 0, "");
+            CPageBitmap bm;
+            Time(first, [&] { WorkDesk_GetThumbnail(nullptr, thm.c_str(), 1856, 1044, &bm); });
+            for (int k = 0; k < 3; ++k) {
+                CPageBitmap again;
+                Time(again_, [&] { WorkDesk_GetThumbnail(nullptr, thm.c_str(), 1856, 1044, &again); });
+            }
+        }
+        rows.push_back(MakeRow("WorkDesk_GetThumbnail 1856x1044", p.name, again_, nullptr, 4.0, false));
+        rows.push_back(MakeRow("  first draw (read + check file)", p.name, first, nullptr, 0, false));
+        fs::remove(thm);
+    }
+
+    // The zoom view's loads.
+    ImageIO_Initialize(0, "Quilm-WorkArea", 0);
+    for (int k : {0, 2}) {
+        const Page& p = pages[k];
+        for (int scale : {1000, 500}) {
+            Sample t;
+            for (int i = 0; i < runs; ++i) {
+                IMAGE_REQUEST r;
+                std::memset(&r, 0, sizeof r);
+                std::snprintf(r.szPath, sizeof r.szPath, "%s", p.pdf.c_str());
+                r.iPage = 1;
+                HGLOBAL dib = nullptr;
+                Time(t, [&] {
+                    ImageIO_GetImageInfo(&r);
+                    r.iScaleSet = 1;
+                    r.iScale = scale;
+                    ImageIO_LoadImage(&r, &dib);
+                });
+                GlobalFree(dib);
+            }
+            rows.push_back(MakeRow("ImageIO_GetImageInfo+LoadImage " + std::to_string(scale), p.name, t,
+                                   nullptr, 0, false));
+        }
+    }
+
+    // One turn of a postcard side plus one merge of both sides.
+    const fs::path cards = fs::path(sample) / "Doc000003" / "Data" / "Standard";
+    const fs::path front = work / "front.pdf", back = cards / "H0001_2.pdf", merged = work / "merged.pdf";
+    fs::copy_file(cards / "H0001_1.pdf", front, fs::copy_options::overwrite_existing);
+    Sample t;
+    for (int i = 0; i < runs; ++i) {
+        Time(t, [&] {
+            DWORD info = 0;
+            ImageIO_GetSaveFuncInfo(50, &info);
+            IMAGE_REQUEST r;
+            std::memset(&r, 0, sizeof r);
+            std::snprintf(r.szPath, sizeof r.szPath, "%s", front.c_str());
+            r.iPage = 1;
+            r.iRotation = 90;
+            ImageIO_SaveFileName(front.c_str(), info, 1, &r, 0, 0);
+            HAGAKI_MERGE_PARAM m;
+            std::memset(&m, 0, sizeof m);
+            m.iCount = 3;
+            std::snprintf(m.szFront, sizeof m.szFront, "%s", front.c_str());
+            m.iFrontPage = 1;
+            std::snprintf(m.szBack, sizeof m.szBack, "%s", back.c_str());
+            m.iBackPage = 1;
+            std::snprintf(m.szOutput, sizeof m.szOutput, "%s", merged.c_str());
+            ImageIO_MergeTwoPage(&m);
+        });
+    }
+    rows.push_back(MakeRow("turn + merge (postcard)", "H0001 front and back", t, nullptr, 30.0, false));
+    ImageIO_UnInitialize();
+    fz_drop_context(ctx);
+
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    Print(rows, ru.ru_maxrss);
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    return 0;
+}

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "image/FileUtil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "base/Trace.h"
+#include "image/MuPdf.h"
+#include "win32/ShellPath.h"
+
+namespace ov::image {
+namespace {
+
+// The process's file-creation mask, read without changing it (umask() would
+// change it for every thread for a moment).
+mode_t CurrentUmask() {
+    std::FILE* f = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (f != nullptr) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return mask;
+}
+
+}  // namespace
+
+int CheckPath(const char* cp932, const char* what, std::string* fsPath) {
+    if (cp932 == nullptr || *cp932 == '\0') {
+        OV_TRACE("Path is empty! [%s]\n", what);
+        return kErrArgument;
+    }
+    const std::size_t len = std::strlen(cp932);
+    if (len > 259) {
+        OV_TRACE("Path is too long! [%s] [Length] %zu\n", what, len);
+        return kErrPathTooLong;
+    }
+    *fsPath = ov::ToFsPath(cp932);
+    if (fsPath->empty()) {
+        OV_TRACE("Path is not CP932! [%s] [Path] %s\n", what, cp932);
+        return kErrArgument;
+    }
+    return kOk;
+}
+
+TempFile::~TempFile() {
+    if (!m_path.empty())
+        ::unlink(m_path.c_str());
+}
+
+int TempFile::Create(const std::string& fsTarget) {
+    std::vector<char> name(fsTarget.begin(), fsTarget.end());
+    static const char kSuffix[] = ".XXXXXX";
+    name.insert(name.end(), kSuffix, kSuffix + sizeof kSuffix);  // with the NUL
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        OV_TRACE("Temporary file not created! [Path] %s [errno] %d\n", fsTarget.c_str(), errno);
+        return kErrWrite;
+    }
+    // The file gets the mode that a plain create (or the old target) would have.
+    struct stat st;
+    mode_t mode;
+    if (::stat(fsTarget.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode = 0666 & ~CurrentUmask();
+    }
+    ::fchmod(fd, mode);
+    ::close(fd);
+    m_path = name.data();
+    m_target = fsTarget;
+    return kOk;
+}
+
+int TempFile::Commit() {
+    if (m_path.empty())
+        return kErrWrite;
+    if (::rename(m_path.c_str(), m_target.c_str()) != 0) {
+        OV_TRACE("rename() Error! [Path] %s [errno] %d\n", m_target.c_str(), errno);
+        return kErrWrite;
+    }
+    m_path.clear();
+    return kOk;
+}
+
+}  // namespace ov::image

@@ -1,0 +1,789 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// MuPDF boundary. Rules kept throughout this file:
+// - every fz_try/fz_catch sits in a small static function whose frame holds only
+//   plain pointers and numbers (no object with a destructor lives across a
+//   longjmp); the owning RAII handles live in the callers' frames;
+// - every MuPDF error is caught here and becomes a negative result with a trace
+//   line; MuPDF's own warnings and errors go to the trace log.
+#include "image/MuPdf.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+extern "C" {
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+}
+
+#include "base/Trace.h"
+
+namespace ov::image {
+namespace {
+
+void OnMuPdfWarning(void*, const char* message) {
+    OV_TRACE_TEXT("MuPDF warning: %s\n", message);
+}
+void OnMuPdfError(void*, const char* message) {
+    OV_TRACE_TEXT("MuPDF error: %s\n", message);
+}
+
+// One context per thread that uses the library (the viewer uses one thread).
+struct ContextHolder {
+    fz_context* ctx = nullptr;
+    fz_font* font = nullptr;  // the built-in Japanese font, loaded on first use
+    bool fontTried = false;
+    ~ContextHolder() {
+        if (ctx != nullptr) {
+            fz_drop_font(ctx, font);
+            fz_drop_context(ctx);
+        }
+    }
+};
+thread_local ContextHolder t_mu;
+
+constexpr std::size_t kStoreBytes = 64u << 20;
+
+fz_context* Ctx() {
+    if (t_mu.ctx == nullptr) {
+        // MuPDF's cache of decoded images and glyphs: a page is rendered once and then
+        // kept as a page image, so a modest cache does.
+        fz_context* ctx = fz_new_context(nullptr, nullptr, kStoreBytes);
+        if (ctx == nullptr) {
+            OV_TRACE("fz_new_context() Error!\n");
+            return nullptr;
+        }
+        fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
+        fz_set_error_callback(ctx, OnMuPdfError, nullptr);
+        t_mu.ctx = ctx;
+    }
+    return t_mu.ctx;
+}
+
+int CaughtCode(fz_context* ctx, int otherwise) {
+    return fz_caught(ctx) == FZ_ERROR_MEMORY ? kErrMemory : otherwise;
+}
+
+// ---- RAII handles (used outside fz_try regions only) -------------------------
+
+struct DocDrop {
+    void operator()(pdf_document* d) const { pdf_drop_document(Ctx(), d); }
+};
+struct PageDrop {
+    void operator()(pdf_page* p) const { fz_drop_page(Ctx(), &p->super); }
+};
+struct PixDrop {
+    void operator()(fz_pixmap* p) const { fz_drop_pixmap(Ctx(), p); }
+};
+using DocPtr = std::unique_ptr<pdf_document, DocDrop>;
+using PagePtr = std::unique_ptr<pdf_page, PageDrop>;
+using PixPtr = std::unique_ptr<fz_pixmap, PixDrop>;
+
+// ---- Steps, each with its own fz_try ----------------------------------------
+
+int TryOpen(fz_context* ctx, const char* path, pdf_document** out) {
+    struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+        OV_TRACE("PDF file missing! [Path] %s\n", path);
+        return kErrNoFile;
+    }
+    if (st.st_size == 0) {
+        OV_TRACE("PDF file empty! [Path] %s\n", path);
+        return kErrNotPdf;
+    }
+    pdf_document* doc = nullptr;
+    int pages = 0;
+    int code = kOk;
+    fz_var(doc);
+    fz_var(pages);
+    fz_var(code);
+    fz_try(ctx) {
+        doc = pdf_open_document(ctx, path);
+        if (pdf_needs_password(ctx, doc)) {
+            code = kErrEncrypted;
+        } else {
+            pages = pdf_count_pages(ctx, doc);
+        }
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_open_document() Error! [Path] %s [MuPDF] %s\n", path, fz_caught_message(ctx));
+        pdf_drop_document(ctx, doc);
+        return CaughtCode(ctx, kErrNotPdf);
+    }
+    if (code == kErrEncrypted) {
+        OV_TRACE("PDF is encrypted! [Path] %s\n", path);
+        pdf_drop_document(ctx, doc);
+        return code;
+    }
+    if (pages < 1) {
+        OV_TRACE("PDF has no page! [Path] %s\n", path);
+        pdf_drop_document(ctx, doc);
+        return kErrNotPdf;
+    }
+    *out = doc;
+    return kOk;
+}
+
+int Open(const std::string& path, DocPtr* out) {
+    fz_context* ctx = Ctx();
+    if (ctx == nullptr)
+        return kErrMemory;
+    pdf_document* doc = nullptr;
+    int r = TryOpen(ctx, path.c_str(), &doc);
+    if (r == kOk)
+        out->reset(doc);
+    return r;
+}
+
+int TryLoadPage(fz_context* ctx, pdf_document* doc, int page, pdf_page** out) {
+    pdf_page* p = nullptr;
+    int count = 0;
+    fz_var(p);
+    fz_var(count);
+    fz_try(ctx) {
+        count = pdf_count_pages(ctx, doc);
+        if (page >= 1 && page <= count)
+            p = pdf_load_page(ctx, doc, page - 1);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_load_page() Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrNotPdf);
+    }
+    if (p == nullptr) {
+        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
+        return kErrNoPage;
+    }
+    *out = p;
+    return kOk;
+}
+
+int LoadPage(pdf_document* doc, int page, PagePtr* out) {
+    pdf_page* p = nullptr;
+    int r = TryLoadPage(Ctx(), doc, page, &p);
+    if (r == kOk)
+        out->reset(p);
+    return r;
+}
+
+// ---- Drawing the edit information -------------------------------------------
+
+fz_font* JapaneseFont(fz_context* ctx) {
+    if (!t_mu.fontTried) {
+        t_mu.fontTried = true;
+        fz_try(ctx) {
+            t_mu.font = fz_new_cjk_font(ctx, FZ_ADOBE_JAPAN);
+        }
+        fz_catch(ctx) {
+            OV_TRACE("fz_new_cjk_font() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+            t_mu.font = nullptr;
+        }
+    }
+    return t_mu.font;
+}
+
+void SetColor(std::uint32_t rgb, float out[3]) {
+    out[0] = static_cast<float>((rgb >> 16) & 0xFF) / 255.0f;
+    out[1] = static_cast<float>((rgb >> 8) & 0xFF) / 255.0f;
+    out[2] = static_cast<float>(rgb & 0xFF) / 255.0f;
+}
+
+// Builds the path of one geometric item (not Text). May throw (MuPDF).
+fz_path* ItemPath(fz_context* ctx, const EditItem& item) {
+    fz_path* path = fz_new_path(ctx);
+    fz_try(ctx) {
+        const std::vector<float>& p = item.pts;
+        switch (item.kind) {
+            case EditItem::Kind::Rect:
+            case EditItem::Kind::Highlight:
+                fz_rectto(ctx, path, p[0], p[1], p[0] + p[2], p[1] + p[3]);
+                break;
+            default:
+                fz_moveto(ctx, path, p[0], p[1]);
+                for (std::size_t i = 2; i + 1 < p.size(); i += 2) fz_lineto(ctx, path, p[i], p[i + 1]);
+                break;
+        }
+    }
+    fz_catch(ctx) {
+        fz_drop_path(ctx, path);
+        fz_rethrow(ctx);
+    }
+    return path;
+}
+
+// Draws a text note as filled glyph outlines, so that the raster and the PDF
+// form are the same shapes and no font has to be embedded. May throw (MuPDF).
+void DrawText(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float color[3]) {
+    fz_font* font = JapaneseFont(ctx);
+    if (font == nullptr)
+        return;
+    const float size = item.width;
+    float x = item.pts[0];
+    const float baseline = item.pts[1] + size * fz_font_ascender(ctx, font);
+    const char* s = item.textUtf8.c_str();
+    while (*s != '\0') {
+        int rune = 0;
+        s += fz_chartorune(&rune, s);
+        fz_font* used = nullptr;
+        int gid = fz_encode_character_with_fallback(ctx, font, rune, 0, FZ_LANG_ja, &used);
+        if (used == nullptr)
+            used = font;
+        fz_matrix trm = fz_make_matrix(size, 0, 0, -size, x, baseline);
+        fz_path* glyph = fz_outline_glyph(ctx, used, gid, trm);
+        if (glyph != nullptr) {
+            fz_try(ctx) {
+                fz_fill_path(ctx, dev, glyph, 0, ctm, fz_device_rgb(ctx), color, 1.0f,
+                             fz_default_color_params);
+            }
+            fz_always(ctx) {
+                fz_drop_path(ctx, glyph);
+            }
+            fz_catch(ctx) {
+                fz_rethrow(ctx);
+            }
+        }
+        x += fz_advance_glyph(ctx, used, gid, 0) * size;
+    }
+}
+
+// The one drawing routine of the edit information, for the raster device and
+// the PDF device alike. ctm maps page points (top-left origin) to the device.
+// May throw (MuPDF).
+void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items) {
+    for (const EditItem& item : items) {
+        float color[3];
+        SetColor(item.rgb, color);
+        if (item.kind == EditItem::Kind::Text) {
+            DrawText(ctx, dev, ctm, item, color);
+            continue;
+        }
+        fz_path* path = ItemPath(ctx, item);
+        fz_stroke_state* stroke = nullptr;
+        fz_var(stroke);
+        fz_try(ctx) {
+            if (item.kind == EditItem::Kind::Highlight) {
+                fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
+                             fz_default_color_params);
+            } else {
+                stroke = fz_new_stroke_state(ctx);
+                stroke->linewidth = item.width;
+                stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
+                stroke->linejoin = FZ_LINEJOIN_ROUND;
+                fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f,
+                               fz_default_color_params);
+            }
+        }
+        fz_always(ctx) {
+            fz_drop_stroke_state(ctx, stroke);
+            fz_drop_path(ctx, path);
+        }
+        fz_catch(ctx) {
+            fz_rethrow(ctx);
+        }
+    }
+}
+
+// ---- Rendering ---------------------------------------------------------------
+
+int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* items, bool bgr,
+              fz_pixmap* into, fz_pixmap** out) {
+    fz_pixmap* pix = into;
+    fz_device* dev = nullptr;
+    fz_var(pix);
+    fz_var(dev);
+    fz_try(ctx) {
+        if (pix == nullptr) {
+            fz_rect bounds = fz_transform_rect(fz_bound_page(ctx, &page->super), ctm);
+            fz_irect box = fz_round_rect(bounds);
+            pix =
+                fz_new_pixmap_with_bbox(ctx, bgr ? fz_device_bgr(ctx) : fz_device_rgb(ctx), box, nullptr, 0);
+        }
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+        dev = fz_new_draw_device(ctx, ctm, pix);
+        fz_run_page(ctx, &page->super, dev, fz_identity, nullptr);
+        if (items != nullptr)
+            DrawItems(ctx, dev, fz_identity, *items);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        if (pix != into)
+            fz_drop_pixmap(ctx, pix);
+        return CaughtCode(ctx, kErrRender);
+    }
+    *out = pix;
+    return kOk;
+}
+
+int TryPageBounds(fz_context* ctx, pdf_page* page, fz_rect* out) {
+    fz_try(ctx) {
+        *out = fz_bound_page(ctx, &page->super);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_bound_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    if (out->x1 - out->x0 < 1 || out->y1 - out->y0 < 1) {
+        OV_TRACE("Empty page box!\n");
+        return kErrRender;
+    }
+    return kOk;
+}
+
+int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples, int stride,
+                   fz_pixmap** out) {
+    fz_try(ctx) {
+        *out = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 0, stride, samples);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_new_pixmap_with_data() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrMemory);
+    }
+    return kOk;
+}
+
+// ---- Page facts (is the page one scanned image?) -----------------------------
+
+struct FactsDevice {
+    fz_device super;
+    int images;
+    int marks;
+    fz_matrix imageCtm;
+    int imageW;
+    int imageH;
+};
+
+void FactsMark(fz_context*, fz_device* dev) {
+    reinterpret_cast<FactsDevice*>(dev)->marks++;
+}
+void FactsFillPath(fz_context* ctx, fz_device* dev, const fz_path*, int, fz_matrix, fz_colorspace*,
+                   const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsStrokePath(fz_context* ctx, fz_device* dev, const fz_path*, const fz_stroke_state*, fz_matrix,
+                     fz_colorspace*, const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillText(fz_context* ctx, fz_device* dev, const fz_text*, fz_matrix, fz_colorspace*, const float*,
+                   float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsStrokeText(fz_context* ctx, fz_device* dev, const fz_text*, const fz_stroke_state*, fz_matrix,
+                     fz_colorspace*, const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillShade(fz_context* ctx, fz_device* dev, fz_shade*, fz_matrix, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillImageMask(fz_context* ctx, fz_device* dev, fz_image*, fz_matrix, fz_colorspace*, const float*,
+                        float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillImage(fz_context*, fz_device* dev, fz_image* img, fz_matrix ctm, float, fz_color_params) {
+    auto* d = reinterpret_cast<FactsDevice*>(dev);
+    d->images++;
+    d->imageCtm = ctm;
+    d->imageW = img->w;
+    d->imageH = img->h;
+}
+
+int TryFacts(fz_context* ctx, pdf_page* page, PageFacts* facts) {
+    fz_device* dev = nullptr;
+    fz_rect bounds = fz_empty_rect;
+    fz_var(dev);
+    FactsDevice result{};
+    fz_try(ctx) {
+        bounds = fz_bound_page(ctx, &page->super);
+        auto* d = fz_new_derived_device(ctx, FactsDevice);
+        dev = &d->super;
+        d->super.fill_path = FactsFillPath;
+        d->super.stroke_path = FactsStrokePath;
+        d->super.fill_text = FactsFillText;
+        d->super.stroke_text = FactsStrokeText;
+        d->super.fill_shade = FactsFillShade;
+        d->super.fill_image = FactsFillImage;
+        d->super.fill_image_mask = FactsFillImageMask;
+        fz_run_page(ctx, &page->super, dev, fz_identity, nullptr);
+        fz_close_device(ctx, dev);
+        result = *d;
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    facts->widthPt = bounds.x1 - bounds.x0;
+    facts->heightPt = bounds.y1 - bounds.y0;
+    if (facts->widthPt < 1 || facts->heightPt < 1) {
+        OV_TRACE("Empty page box!\n");
+        return kErrRender;
+    }
+    facts->singleImage = false;
+    if (result.images == 1 && result.marks == 0 && result.imageW > 0 && result.imageH > 0) {
+        fz_rect r = fz_transform_rect(fz_unit_rect, result.imageCtm);
+        const float tolX = facts->widthPt * 0.01f + 1.0f;
+        const float tolY = facts->heightPt * 0.01f + 1.0f;
+        if (r.x0 <= bounds.x0 + tolX && r.y0 <= bounds.y0 + tolY && r.x1 >= bounds.x1 - tolX &&
+            r.y1 >= bounds.y1 - tolY) {
+            const fz_matrix& m = result.imageCtm;
+            const bool swapped = std::fabs(m.a) + std::fabs(m.d) < std::fabs(m.b) + std::fabs(m.c);
+            const int alongX = swapped ? result.imageH : result.imageW;
+            const int alongY = swapped ? result.imageW : result.imageH;
+            // Only the part of the image that lies on the page counts.
+            facts->imageWidth = static_cast<int>(std::lround(alongX * facts->widthPt / (r.x1 - r.x0)));
+            facts->imageHeight = static_cast<int>(std::lround(alongY * facts->heightPt / (r.y1 - r.y0)));
+            facts->singleImage = facts->imageWidth > 0 && facts->imageHeight > 0;
+        }
+    }
+    return kOk;
+}
+
+// ---- Writing -----------------------------------------------------------------
+
+int TrySave(fz_context* ctx, pdf_document* doc, const char* outPath, bool compress) {
+    pdf_write_options opts = pdf_default_write_options;
+    opts.do_compress = compress ? 1 : 0;
+    fz_try(ctx) {
+        pdf_save_document(ctx, doc, outPath, &opts);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_save_document() Error! [Path] %s [MuPDF] %s\n", outPath, fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrWrite);
+    }
+    return kOk;
+}
+
+int TryCreate(fz_context* ctx, pdf_document** out) {
+    fz_try(ctx) {
+        *out = pdf_create_document(ctx);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_create_document() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrMemory);
+    }
+    return kOk;
+}
+
+int TryGraft(fz_context* ctx, pdf_document* dst, pdf_document* src, int page) {
+    int count = 0;
+    fz_var(count);
+    fz_try(ctx) {
+        count = pdf_count_pages(ctx, src);
+        if (page >= 1 && page <= count)
+            pdf_graft_page(ctx, dst, -1, src, page - 1);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_graft_page() Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    if (page < 1 || page > count) {
+        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
+        return kErrNoPage;
+    }
+    return kOk;
+}
+
+int TryRotate(fz_context* ctx, pdf_document* doc, int page, int degrees) {
+    int count = 0;
+    fz_var(count);
+    fz_try(ctx) {
+        count = pdf_count_pages(ctx, doc);
+        if (page >= 1 && page <= count) {
+            pdf_obj* obj = pdf_lookup_page_obj(ctx, doc, page - 1);
+            int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
+            rotate = ((rotate / 90) * 90 + degrees) % 360;
+            if (rotate < 0)
+                rotate += 360;
+            pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), rotate);
+        }
+    }
+    fz_catch(ctx) {
+        OV_TRACE("Rotate Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    if (page < 1 || page > count) {
+        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
+        return kErrNoPage;
+    }
+    return kOk;
+}
+
+// Appends the items to page 1 of doc as a form XObject drawn after the page's own
+// content, which is wrapped in q/Q so that its graphics state cannot leak.
+int TryOverlay(fz_context* ctx, pdf_document* doc, const EditItems& items) {
+    pdf_page* page = nullptr;
+    pdf_obj* res = nullptr;
+    fz_buffer* buf = nullptr;
+    fz_buffer* pre = nullptr;
+    fz_buffer* post = nullptr;
+    fz_device* dev = nullptr;
+    pdf_obj* xobj = nullptr;
+    pdf_obj* contents = nullptr;
+    fz_var(page);
+    fz_var(res);
+    fz_var(buf);
+    fz_var(pre);
+    fz_var(post);
+    fz_var(dev);
+    fz_var(xobj);
+    fz_var(contents);
+    fz_try(ctx) {
+        page = pdf_load_page(ctx, doc, 0);
+        fz_rect mediabox;
+        fz_matrix pageCtm;
+        pdf_page_transform(ctx, page, &mediabox, &pageCtm);
+
+        res = pdf_new_dict(ctx, doc, 4);
+        buf = fz_new_buffer(ctx, 1024);
+        dev = pdf_new_pdf_device(ctx, doc, fz_invert_matrix(pageCtm), res, buf);
+        DrawItems(ctx, dev, fz_identity, items);
+        fz_close_device(ctx, dev);
+        xobj = pdf_new_xobject(ctx, doc, mediabox, fz_identity, res, buf);
+
+        pdf_obj* pageObj = page->obj;
+        pdf_obj* pageRes = pdf_dict_get(ctx, pageObj, PDF_NAME(Resources));
+        if (pageRes == nullptr) {
+            pdf_obj* inherited = pdf_dict_get_inheritable(ctx, pageObj, PDF_NAME(Resources));
+            if (inherited != nullptr)
+                pdf_dict_put_drop(ctx, pageObj, PDF_NAME(Resources), pdf_copy_dict(ctx, inherited));
+            else
+                pdf_dict_put_dict(ctx, pageObj, PDF_NAME(Resources), 2);
+            pageRes = pdf_dict_get(ctx, pageObj, PDF_NAME(Resources));
+        }
+        pdf_obj* xdict = pdf_dict_get(ctx, pageRes, PDF_NAME(XObject));
+        if (xdict == nullptr)
+            xdict = pdf_dict_put_dict(ctx, pageRes, PDF_NAME(XObject), 1);
+        char name[32];
+        fz_strlcpy(name, "OvEditInfo", sizeof name);
+        for (int i = 1; pdf_dict_gets(ctx, xdict, name) != nullptr; ++i)
+            fz_snprintf(name, sizeof name, "OvEditInfo%d", i);
+        pdf_dict_puts(ctx, xdict, name, xobj);
+
+        pre = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>("q\n"), 2);
+        post = fz_new_buffer(ctx, 64);
+        fz_append_printf(ctx, post, "\nQ\nq /%s Do Q\n", name);
+        contents = pdf_new_array(ctx, doc, 4);
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, pre, nullptr, 0));
+        pdf_obj* old = pdf_dict_get(ctx, pageObj, PDF_NAME(Contents));
+        if (pdf_is_array(ctx, old)) {
+            int n = pdf_array_len(ctx, old);
+            for (int i = 0; i < n; ++i) pdf_array_push(ctx, contents, pdf_array_get(ctx, old, i));
+        } else if (old != nullptr) {
+            pdf_array_push(ctx, contents, old);
+        }
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, post, nullptr, 0));
+        pdf_dict_put(ctx, pageObj, PDF_NAME(Contents), contents);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        pdf_drop_obj(ctx, contents);
+        pdf_drop_obj(ctx, xobj);
+        fz_drop_buffer(ctx, post);
+        fz_drop_buffer(ctx, pre);
+        fz_drop_buffer(ctx, buf);
+        pdf_drop_obj(ctx, res);
+        fz_drop_page(ctx, page ? &page->super : nullptr);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("Edit information PDF Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    return kOk;
+}
+
+}  // namespace
+
+// ---- Pixmap ----------------------------------------------------------------
+
+Pixmap::~Pixmap() {
+    if (m_pix != nullptr)
+        fz_drop_pixmap(Ctx(), static_cast<fz_pixmap*>(m_pix));
+}
+Pixmap::Pixmap(Pixmap&& o) noexcept : m_pix(o.m_pix) {
+    o.m_pix = nullptr;
+}
+Pixmap& Pixmap::operator=(Pixmap&& o) noexcept {
+    if (this != &o) {
+        if (m_pix != nullptr)
+            fz_drop_pixmap(Ctx(), static_cast<fz_pixmap*>(m_pix));
+        m_pix = o.m_pix;
+        o.m_pix = nullptr;
+    }
+    return *this;
+}
+int Pixmap::Width() const {
+    return m_pix ? static_cast<fz_pixmap*>(m_pix)->w : 0;
+}
+int Pixmap::Height() const {
+    return m_pix ? static_cast<fz_pixmap*>(m_pix)->h : 0;
+}
+int Pixmap::Stride() const {
+    return m_pix ? static_cast<int>(static_cast<fz_pixmap*>(m_pix)->stride) : 0;
+}
+int Pixmap::Components() const {
+    return m_pix ? static_cast<fz_pixmap*>(m_pix)->n : 0;
+}
+const std::uint8_t* Pixmap::Samples() const {
+    return m_pix ? static_cast<fz_pixmap*>(m_pix)->samples : nullptr;
+}
+
+// ---- Operations ----------------------------------------------------------------
+
+int QueryPage(const std::string& fsPath, int page, PageFacts* facts) {
+    DocPtr doc;
+    int r = Open(fsPath, &doc);
+    if (r != kOk)
+        return r;
+    PagePtr p;
+    r = LoadPage(doc.get(), page, &p);
+    if (r != kOk)
+        return r;
+    return TryFacts(Ctx(), p.get(), facts);
+}
+
+int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
+               bool bgr, Pixmap* out) {
+    if (!(zoomX > 0) || !(zoomY > 0))
+        return kErrArgument;
+    DocPtr doc;
+    int r = Open(fsPath, &doc);
+    if (r != kOk)
+        return r;
+    PagePtr p;
+    r = LoadPage(doc.get(), page, &p);
+    if (r != kOk)
+        return r;
+    fz_rect bounds;
+    r = TryPageBounds(Ctx(), p.get(), &bounds);
+    if (r != kOk)
+        return r;
+    // Whole pixels on each side; the zoom follows that rounding (at most half a
+    // pixel). A page scanned at the page-image resolution is then drawn 1:1,
+    // which keeps MuPDF on its fast unscaled image path.
+    const double pageW = bounds.x1 - bounds.x0, pageH = bounds.y1 - bounds.y0;
+    const double w = std::max(1.0, std::round(pageW * zoomX));
+    const double h = std::max(1.0, std::round(pageH * zoomY));
+    if (w * h > 400.0e6) {
+        OV_TRACE("Page image too large! [Width] %.0f [Height] %.0f\n", w, h);
+        return kErrArgument;
+    }
+    const fz_matrix ctm = fz_pre_translate(
+        fz_scale(static_cast<float>(w / pageW), static_cast<float>(h / pageH)), -bounds.x0, -bounds.y0);
+    fz_pixmap* pix = nullptr;
+    r = TryRender(Ctx(), p.get(), ctm, items, bgr, nullptr, &pix);
+    if (r == kOk)
+        *out = Pixmap(pix);
+    return r;
+}
+
+int RenderPageInto(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,
+                   int stride) {
+    if (width < 1 || height < 1 || samples == nullptr || stride < width * 3)
+        return kErrArgument;
+    DocPtr doc;
+    int r = Open(fsPath, &doc);
+    if (r != kOk)
+        return r;
+    PagePtr p;
+    r = LoadPage(doc.get(), page, &p);
+    if (r != kOk)
+        return r;
+    fz_rect bounds;
+    r = TryPageBounds(Ctx(), p.get(), &bounds);
+    if (r != kOk)
+        return r;
+    fz_context* ctx = Ctx();
+    fz_pixmap* pix = nullptr;
+    r = TryWrapSamples(ctx, width, height, samples, stride, &pix);
+    if (r != kOk)
+        return r;
+    PixPtr holder(pix);
+    fz_matrix ctm = fz_pre_translate(
+        fz_scale(width / (bounds.x1 - bounds.x0), height / (bounds.y1 - bounds.y0)), -bounds.x0, -bounds.y0);
+    fz_pixmap* done = nullptr;
+    return TryRender(ctx, p.get(), ctm, nullptr, true, pix, &done);
+}
+
+int ExtractPage(const std::string& srcPath, int page, const std::string& outPath) {
+    DocPtr src;
+    int r = Open(srcPath, &src);
+    if (r != kOk)
+        return r;
+    pdf_document* d = nullptr;
+    r = TryCreate(Ctx(), &d);
+    if (r != kOk)
+        return r;
+    DocPtr dst(d);
+    r = TryGraft(Ctx(), dst.get(), src.get(), page);
+    if (r != kOk)
+        return r;
+    return TrySave(Ctx(), dst.get(), outPath.c_str(), false);
+}
+
+int RotatePage(const std::string& srcPath, int page, int degrees, const std::string& outPath) {
+    if (degrees % 90 != 0) {
+        OV_TRACE("Rotation is no multiple of 90! [Degrees] %d\n", degrees);
+        return kErrArgument;
+    }
+    DocPtr doc;
+    int r = Open(srcPath, &doc);
+    if (r != kOk)
+        return r;
+    r = TryRotate(Ctx(), doc.get(), page, degrees);
+    if (r != kOk)
+        return r;
+    return TrySave(Ctx(), doc.get(), outPath.c_str(), false);
+}
+
+int MergePages(const std::vector<MergeInput>& inputs, const std::string& outPath) {
+    if (inputs.empty())
+        return kErrArgument;
+    pdf_document* d = nullptr;
+    int r = TryCreate(Ctx(), &d);
+    if (r != kOk)
+        return r;
+    DocPtr dst(d);
+    for (const MergeInput& in : inputs) {
+        DocPtr src;
+        r = Open(in.fsPath, &src);
+        if (r != kOk)
+            return r;
+        r = TryGraft(Ctx(), dst.get(), src.get(), in.page);
+        if (r != kOk)
+            return r;
+    }
+    return TrySave(Ctx(), dst.get(), outPath.c_str(), false);
+}
+
+int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const std::string& outPath) {
+    DocPtr src;
+    int r = Open(srcPath, &src);
+    if (r != kOk)
+        return r;
+    pdf_document* d = nullptr;
+    r = TryCreate(Ctx(), &d);
+    if (r != kOk)
+        return r;
+    DocPtr dst(d);
+    r = TryGraft(Ctx(), dst.get(), src.get(), 1);
+    if (r != kOk)
+        return r;
+    r = TryOverlay(Ctx(), dst.get(), items);
+    if (r != kOk)
+        return r;
+    return TrySave(Ctx(), dst.get(), outPath.c_str(), true);
+}
+
+void EmptyCaches() {
+    if (t_mu.ctx != nullptr)
+        fz_empty_store(t_mu.ctx);
+}
+
+}  // namespace ov::image

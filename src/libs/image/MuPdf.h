@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The one place that talks to MuPDF. Every operation here catches MuPDF's errors
+// and turns them into a negative result with a trace line; nothing throws out of
+// it. Paths are file-system (UTF-8) paths; the callers convert from CP932.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/EditInfo.h"
+
+namespace ov::image {
+
+// Result codes of the image libraries (0 = success).
+enum : int {
+    kOk = 0,
+    kErrArgument = -801,     // bad argument (null, empty, out of range)
+    kErrPathTooLong = -802,  // a path over 259 bytes
+    kErrNoFile = -803,       // the source file does not exist or cannot be read
+    kErrNotPdf = -804,       // not a PDF, or damaged beyond repair
+    kErrEncrypted = -805,    // the PDF needs a password
+    kErrNoPage = -806,       // the page number is beyond the document
+    kErrRender = -807,       // MuPDF failed while drawing or copying
+    kErrWrite = -808,        // the output could not be written or put in place
+    kErrThmFormat = -809,    // the page-image file is truncated, foreign or corrupt
+    kErrMemory = -810,       // memory exhausted
+};
+
+// Pixels in 8-bit channels, rows top to bottom, no padding beyond stride.
+class Pixmap {
+public:
+    Pixmap() = default;
+    ~Pixmap();
+    Pixmap(const Pixmap&) = delete;
+    Pixmap& operator=(const Pixmap&) = delete;
+    Pixmap(Pixmap&& o) noexcept;
+    Pixmap& operator=(Pixmap&& o) noexcept;
+
+    int Width() const;
+    int Height() const;
+    int Stride() const;
+    int Components() const;
+    const std::uint8_t* Samples() const;
+    bool IsNull() const { return m_pix == nullptr; }
+
+    // Internal: takes ownership of a fz_pixmap*.
+    explicit Pixmap(void* pix) : m_pix(pix) {}
+
+private:
+    void* m_pix = nullptr;
+};
+
+// What the page is made of, as far as the full-size rule needs it.
+struct PageFacts {
+    float widthPt = 0;  // page size as shown (after /Rotate), in points
+    float heightPt = 0;
+    bool singleImage = false;  // exactly one image covering the page, nothing else drawn
+    int imageWidth = 0;        // that image's pixel size along the page's x and y axes
+    int imageHeight = 0;
+};
+
+// Opens page (from 1) of the PDF and reports its facts.
+int QueryPage(const std::string& fsPath, int page, PageFacts* facts);
+
+// Renders page (from 1) with about zoomX/zoomY pixels per point (each side
+// rounded to whole pixels, the zoom adjusted to match), on white, 3 channels
+// (RGB, or BGR when bgr is true), with the edit information drawn over it when
+// items is not null.
+int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
+               bool bgr, Pixmap* out);
+
+// Renders into caller memory: width x height pixels of 3 channels (BGR) at the
+// given stride, top row first; the page is scaled to exactly that size.
+int RenderPageInto(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,
+                   int stride);
+
+// Writes a one-page PDF of page (from 1) of the source to outPath (page object copied).
+int ExtractPage(const std::string& srcPath, int page, const std::string& outPath);
+
+// Writes the source with the /Rotate of page (from 1) increased by degrees (a
+// multiple of 90) to outPath; the other pages and all content are copied as they are.
+int RotatePage(const std::string& srcPath, int page, int degrees, const std::string& outPath);
+
+// One input page of a merge.
+struct MergeInput {
+    std::string fsPath;
+    int page = 1;
+};
+// Writes the given pages, in order, as one PDF to outPath.
+int MergePages(const std::vector<MergeInput>& inputs, const std::string& outPath);
+
+// Writes page 1 of the source with the items appended as vector content to outPath.
+int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const std::string& outPath);
+
+// Frees MuPDF's caches of the calling thread.
+void EmptyCaches();
+
+}  // namespace ov::image

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "image/OrmaCnv.h"
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "image/FileUtil.h"
+#include "image/MuPdf.h"
+
+using namespace ov::image;
+
+int WorkDesk_ExtractPDF(const char* sourcePdf, int page, const char* outputPdf) {
+    return OV_GUARDED([&]() -> int {
+        std::string src, out;
+        int r = CheckPath(sourcePdf, "source", &src);
+        if (r == kOk)
+            r = CheckPath(outputPdf, "output", &out);
+        if (r != kOk)
+            return r;
+        if (page < 1) {
+            OV_TRACE("WorkDesk_ExtractPDF() Parameter Error! [Page] %d\n", page);
+            return kErrNoPage;
+        }
+        TempFile tmp;
+        r = tmp.Create(out);
+        if (r == kOk)
+            r = ExtractPage(src, page, tmp.Path());
+        if (r == kOk)
+            r = tmp.Commit();
+        return r;
+    });
+}

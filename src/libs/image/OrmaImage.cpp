@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "image/OrmaImage.h"
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "image/EditInfo.h"
+#include "image/FileUtil.h"
+#include "image/MuPdf.h"
+#include "image/PageBitmap.h"
+#include "image/Resample.h"
+#include "image/ThmFile.h"
+
+using namespace ov::image;
+
+namespace {
+
+// 1000 per-mille of the base resolution is 150 DPI.
+constexpr float kBaseDpi = 150.0f;
+constexpr int kMaxScale = 10000;
+constexpr int kMaxBitmapSide = 32767;
+
+}  // namespace
+
+int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
+                             int drawEditInfo, const char* editInfoIni) {
+    return OV_GUARDED([&]() -> int {
+        std::string src, thm;
+        int r = CheckPath(sourcePdf, "source", &src);
+        if (r == kOk)
+            r = CheckPath(thmPath, "output", &thm);
+        if (r != kOk)
+            return r;
+        if (page < 1 || scaleX < 1 || scaleY < 1 || scaleX > kMaxScale || scaleY > kMaxScale) {
+            OV_TRACE("WorkDesk_CreateThumbFile() Parameter Error! [Page] %d [Scale] %d %d\n", page, scaleX,
+                     scaleY);
+            return kErrArgument;
+        }
+        EditItems items;
+        if (drawEditInfo != 0 && editInfoIni != nullptr && *editInfoIni != '\0') {
+            std::string ini;
+            r = CheckPath(editInfoIni, "edit information", &ini);
+            if (r != kOk)
+                return r;
+            if (!ReadEditInfo(editInfoIni, &items))
+                items.clear();  // the page still shows
+        }
+        Pixmap pix;
+        const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
+        const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
+        r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr, false, &pix);
+        if (r != kOk)
+            return r;
+        return WriteThm(thm, pix.Width(), pix.Height(), pix.Stride(), pix.Samples());
+    });
+}
+
+int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int height, CPageBitmap* bitmap) {
+    return OV_GUARDED([&]() -> int {
+        std::string thm;
+        int r = CheckPath(thmPath, "page image", &thm);
+        if (r != kOk)
+            return r;
+        if (bitmap == nullptr || width < 1 || height < 1 || width > kMaxBitmapSide ||
+            height > kMaxBitmapSide) {
+            OV_TRACE("WorkDesk_GetThumbnail() Parameter Error! [Width] %d [Height] %d\n", width, height);
+            return kErrArgument;
+        }
+        const ThmImage* img = nullptr;
+        r = ReadThmCached(thm, &img);
+        if (r != kOk)
+            return r;
+        int w = 0, h = 0;
+        FitSize(img->width, img->height, width, height, &w, &h);
+        bitmap->Create(w, h);
+        ResampleRgbToXrgb(img->pixels.get(), img->width, img->height, img->stride, bitmap->Row(0), w, h, w);
+        return kOk;
+    });
+}
+
+int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf, const char* editInfoIni,
+                                   int* /*pReserved*/, void* /*pBlock48*/) {
+    return OV_GUARDED([&]() -> int {
+        std::string src, out;
+        int r = CheckPath(sourcePdf, "source", &src);
+        if (r == kOk)
+            r = CheckPath(outputPdf, "output", &out);
+        if (r != kOk)
+            return r;
+        EditItems items;
+        if (editInfoIni != nullptr && *editInfoIni != '\0') {
+            std::string ini;
+            r = CheckPath(editInfoIni, "edit information", &ini);
+            if (r != kOk)
+                return r;
+            if (!ReadEditInfo(editInfoIni, &items))
+                items.clear();  // the page still shows
+        }
+        TempFile tmp;
+        r = tmp.Create(out);
+        if (r == kOk)
+            r = AddEditInfoToPdf(src, items, tmp.Path());
+        if (r == kOk)
+            r = tmp.Commit();
+        return r;
+    });
+}

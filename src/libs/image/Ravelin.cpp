@@ -1,0 +1,294 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "image/Ravelin.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "image/FileUtil.h"
+#include "image/MuPdf.h"
+#include "image/ThmFile.h"
+
+using namespace ov::image;
+
+namespace {
+
+// Nesting count of ImageIO_Initialize; one ImageIO_UnInitialize releases all.
+int g_iInitCount = 0;
+
+constexpr int kPdfFormat = 50;
+constexpr DWORD kPdfWriterInfo = 0x4F565044;  // "DPVO": the turned-PDF writer
+constexpr float kFullDpi = 300.0f;
+constexpr double kMaxDibPixels = 200.0e6;
+
+// A path field of a record: NUL-terminated within its 260 bytes.
+int RecordPath(const char* field, const char* what, std::string* fs) {
+    if (std::memchr(field, '\0', MAX_PATH) == nullptr) {
+        OV_TRACE("Path is not terminated! [%s]\n", what);
+        return kErrPathTooLong;
+    }
+    return CheckPath(field, what, fs);
+}
+
+// The facts of the last page asked for: the zoom view asks for the size and then
+// loads the same page, so the page is examined once. Keyed by the file's identity.
+struct FactsCache {
+    std::string path;
+    int page = 0;
+    struct stat st {};
+    PageFacts facts;
+    bool valid = false;
+};
+thread_local FactsCache t_facts;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+int Facts(const std::string& fs, int page, PageFacts* facts) {
+    struct stat st;
+    const bool known = ::stat(fs.c_str(), &st) == 0;
+    if (known && t_facts.valid && t_facts.page == page && t_facts.path == fs && SameFile(st, t_facts.st)) {
+        *facts = t_facts.facts;
+        return kOk;
+    }
+    t_facts.valid = false;
+    int r = QueryPage(fs, page, facts);
+    if (r == kOk && known) {
+        t_facts.path = fs;
+        t_facts.page = page;
+        t_facts.st = st;
+        t_facts.facts = *facts;
+        t_facts.valid = true;
+    }
+    return r;
+}
+
+// The full size of a page: the native pixel size of a page that is one scanned
+// image, else the page at 300 DPI.
+int FullSize(const std::string& fs, int page, int* w, int* h) {
+    PageFacts facts;
+    int r = Facts(fs, page, &facts);
+    if (r != kOk)
+        return r;
+    if (facts.singleImage) {
+        *w = facts.imageWidth;
+        *h = facts.imageHeight;
+    } else {
+        *w = std::max(1, static_cast<int>(std::lround(facts.widthPt * kFullDpi / 72.0f)));
+        *h = std::max(1, static_cast<int>(std::lround(facts.heightPt * kFullDpi / 72.0f)));
+    }
+    return kOk;
+}
+
+}  // namespace
+
+int ImageIO_Initialize(HWND /*hwnd*/, const char* /*appTitle*/, int /*reserved*/) {
+    ++g_iInitCount;
+    return 1;
+}
+
+int ImageIO_UnInitialize() {
+    if (g_iInitCount == 0) {
+        OV_TRACE("ImageIO_UnInitialize() without ImageIO_Initialize!\n");
+        return 0;
+    }
+    g_iInitCount = 0;
+    t_facts = FactsCache{};
+    EmptyCaches();
+    ReleaseThmCache();
+    return 1;
+}
+
+int ImageIO_GetImageInfo(IMAGE_REQUEST* request) {
+    int r = OV_GUARDED([&]() -> int {
+        if (request == nullptr) {
+            OV_TRACE("ImageIO_GetImageInfo() Parameter Error!\n");
+            return kErrArgument;
+        }
+        std::string fs;
+        int rc = RecordPath(request->szPath, "image", &fs);
+        if (rc != kOk)
+            return rc;
+        if (request->iPage < 1) {
+            OV_TRACE("ImageIO_GetImageInfo() Page Error! [Page] %d\n", request->iPage);
+            return kErrNoPage;
+        }
+        int w = 0, h = 0;
+        rc = FullSize(fs, request->iPage, &w, &h);
+        if (rc != kOk)
+            return rc;
+        request->iWidth = w;
+        request->iHeight = h;
+        return kOk;
+    });
+    return r == kOk ? 1 : 0;
+}
+
+int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
+    int r = OV_GUARDED([&]() -> int {
+        if (request == nullptr || dib == nullptr) {
+            OV_TRACE("ImageIO_LoadImage() Parameter Error!\n");
+            return kErrArgument;
+        }
+        std::string fs;
+        int rc = RecordPath(request->szPath, "image", &fs);
+        if (rc != kOk)
+            return rc;
+        if (request->iPage < 1) {
+            OV_TRACE("ImageIO_LoadImage() Page Error! [Page] %d\n", request->iPage);
+            return kErrNoPage;
+        }
+        const int scale = (request->iScaleSet == 0 && request->iScale == 0) ? 1000 : request->iScale;
+        if (scale < 1 || scale > 16000) {
+            OV_TRACE("ImageIO_LoadImage() Scale Error! [Scale] %d\n", scale);
+            return kErrArgument;
+        }
+        int fullW = 0, fullH = 0;
+        rc = FullSize(fs, request->iPage, &fullW, &fullH);
+        if (rc != kOk)
+            return rc;
+        const int w = std::max(1, static_cast<int>(std::lround(fullW * (scale / 1000.0))));
+        const int h = std::max(1, static_cast<int>(std::lround(fullH * (scale / 1000.0))));
+        if (static_cast<double>(w) * h > kMaxDibPixels) {
+            OV_TRACE("ImageIO_LoadImage() Image too large! [Width] %d [Height] %d\n", w, h);
+            return kErrArgument;
+        }
+        const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~static_cast<std::size_t>(3);
+        const std::size_t bits = stride * static_cast<std::size_t>(h);
+        HGLOBAL block = GlobalAlloc(GHND, sizeof(BITMAPINFOHEADER) + bits);
+        if (block == nullptr) {
+            OV_TRACE("GlobalAlloc() Error! [Bytes] %zu\n", sizeof(BITMAPINFOHEADER) + bits);
+            return kErrMemory;
+        }
+        auto* base = static_cast<std::uint8_t*>(GlobalLock(block));
+        BITMAPINFOHEADER bih{};
+        bih.biSize = sizeof(BITMAPINFOHEADER);
+        bih.biWidth = w;
+        bih.biHeight = h;  // bottom-up
+        bih.biPlanes = 1;
+        bih.biBitCount = 24;
+        bih.biCompression = 0;  // BI_RGB
+        bih.biSizeImage = static_cast<std::uint32_t>(bits);
+        const double dpi = kFullDpi * scale / 1000.0;
+        bih.biXPelsPerMeter = bih.biYPelsPerMeter = static_cast<std::int32_t>(std::lround(dpi / 0.0254));
+        std::memcpy(base, &bih, sizeof bih);
+        std::uint8_t* px = base + sizeof bih;
+        // MuPDF draws top-down in B, G, R order; the rows are then put bottom-up.
+        rc = RenderPageInto(fs, request->iPage, w, h, px, static_cast<int>(stride));
+        if (rc != kOk) {
+            GlobalUnlock(block);
+            GlobalFree(block);
+            return rc;
+        }
+        std::vector<std::uint8_t> tmp(stride);
+        for (int top = 0, bottom = h - 1; top < bottom; ++top, --bottom) {
+            std::uint8_t* a = px + stride * static_cast<std::size_t>(top);
+            std::uint8_t* b = px + stride * static_cast<std::size_t>(bottom);
+            std::memcpy(tmp.data(), a, stride);
+            std::memcpy(a, b, stride);
+            std::memcpy(b, tmp.data(), stride);
+        }
+        GlobalUnlock(block);
+        *dib = block;
+        return kOk;
+    });
+    return r == kOk ? 1 : 0;
+}
+
+int ImageIO_GetSaveFuncInfo(int format, DWORD* info) {
+    if (info == nullptr || format != kPdfFormat) {
+        OV_TRACE("ImageIO_GetSaveFuncInfo() Parameter Error! [Format] %d\n", format);
+        return 0;
+    }
+    *info = kPdfWriterInfo;
+    return 1;
+}
+
+int ImageIO_SaveFileName(const char* destination, DWORD info, int count, IMAGE_REQUEST* request, int /*r1*/,
+                         int /*r2*/) {
+    int r = OV_GUARDED([&]() -> int {
+        if (info != kPdfWriterInfo || count != 1 || request == nullptr) {
+            OV_TRACE("ImageIO_SaveFileName() Parameter Error! [Info] %u [Count] %d\n", info, count);
+            return kErrArgument;
+        }
+        std::string src, dst;
+        int rc = RecordPath(request->szPath, "source", &src);
+        if (rc == kOk)
+            rc = CheckPath(destination, "destination", &dst);
+        if (rc != kOk)
+            return rc;
+        if (request->iPage < 1) {
+            OV_TRACE("ImageIO_SaveFileName() Page Error! [Page] %d\n", request->iPage);
+            return kErrNoPage;
+        }
+        TempFile tmp;
+        rc = tmp.Create(dst);
+        if (rc == kOk)
+            rc = RotatePage(src, request->iPage, request->iRotation, tmp.Path());
+        if (rc == kOk)
+            rc = tmp.Commit();
+        return rc;
+    });
+    return r == kOk ? 1 : 0;
+}
+
+int ImageIO_MergeTwoPage(HAGAKI_MERGE_PARAM* param) {
+    return OV_GUARDED([&]() -> int {
+        if (param == nullptr) {
+            OV_TRACE("ImageIO_MergeTwoPage() Parameter Error!\n");
+            return kErrArgument;
+        }
+        std::string out;
+        int rc = RecordPath(param->szOutput, "output", &out);
+        if (rc != kOk)
+            return rc;
+        // Front then back. An empty path means that side is absent; a named file
+        // that does not exist is left out too, as long as the other side is there.
+        std::vector<MergeInput> inputs;
+        int missing = 0;
+        const struct {
+            const char* path;
+            int page;
+            const char* what;
+        } sides[2] = {{param->szFront, param->iFrontPage, "front"},
+                      {param->szBack, param->iBackPage, "back"}};
+        for (const auto& side : sides) {
+            if (side.path[0] == '\0')
+                continue;
+            MergeInput in;
+            rc = RecordPath(side.path, side.what, &in.fsPath);
+            if (rc != kOk)
+                return rc;
+            struct stat st;
+            if (::stat(in.fsPath.c_str(), &st) != 0) {
+                OV_TRACE("ImageIO_MergeTwoPage() Side missing! [%s] %s\n", side.what, side.path);
+                ++missing;
+                continue;
+            }
+            if (side.page < 1) {
+                OV_TRACE("ImageIO_MergeTwoPage() Page Error! [%s] %d\n", side.what, side.page);
+                return kErrNoPage;
+            }
+            in.page = side.page;
+            inputs.push_back(std::move(in));
+        }
+        if (inputs.empty()) {
+            OV_TRACE("ImageIO_MergeTwoPage() No side to merge!\n");
+            return missing > 0 ? kErrNoFile : kErrArgument;
+        }
+        TempFile tmp;
+        rc = tmp.Create(out);
+        if (rc == kOk)
+            rc = MergePages(inputs, tmp.Path());
+        if (rc == kOk)
+            rc = tmp.Commit();
+        return rc;
+    });
+}

@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Two passes per output row: a vertical pass over the full input width into a
+// row of 15-bit values, then a horizontal pass. Weights are fixed point summing
+// to exactly 128 (vertical) and 256 (horizontal), so the vertical sums fit
+// signed 16-bit lanes and the horizontal pass runs as SSE2 multiply-adds.
+#include "image/Resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ov::image {
+namespace {
+
+// For each output index: `taps` consecutive input indices and their weights
+// (padding taps have weight 0 and may run past the last input).
+struct Taps {
+    int taps = 0;
+    std::vector<int> index;
+    std::vector<int> weight;
+};
+
+Taps MakeTaps(int in, int out, bool evenTaps, int one) {
+    std::vector<std::vector<double>> w(static_cast<std::size_t>(out));
+    std::vector<int> first(static_cast<std::size_t>(out));
+    const double scale = static_cast<double>(in) / out;
+    std::size_t most = 1;
+    for (int j = 0; j < out; ++j) {
+        std::vector<double>& wj = w[static_cast<std::size_t>(j)];
+        if (out < in) {
+            // Area average: output pixel j covers input [a, b).
+            const double a = j * scale, b = (j + 1) * scale;
+            first[static_cast<std::size_t>(j)] = static_cast<int>(std::floor(a));
+            const int last = std::min(in, static_cast<int>(std::ceil(b)));
+            for (int i = first[static_cast<std::size_t>(j)]; i < last; ++i) {
+                double cover = std::min(b, i + 1.0) - std::max(a, static_cast<double>(i));
+                wj.push_back(std::max(0.0, cover) / scale);
+            }
+        } else {
+            // Bilinear between the two nearest input centres (identity when equal).
+            double s = std::max(0.0, (j + 0.5) * scale - 0.5);
+            int f0 = static_cast<int>(std::floor(s));
+            double f = s - f0;
+            if (f0 >= in - 1)
+                f0 = in - 1, f = 0;
+            first[static_cast<std::size_t>(j)] = f0;
+            wj.push_back(1.0 - f);
+            if (f > 0)
+                wj.push_back(f);
+        }
+        most = std::max(most, wj.size());
+    }
+    Taps t;
+    t.taps = static_cast<int>(evenTaps ? (most + 1) / 2 * 2 : most);
+    t.index.resize(static_cast<std::size_t>(out) * t.taps);
+    t.weight.resize(static_cast<std::size_t>(out) * t.taps);
+    for (int j = 0; j < out; ++j) {
+        const std::vector<double>& wj = w[static_cast<std::size_t>(j)];
+        // Rounded weights that add up to exactly `one`: the rounding error goes to the largest.
+        int sum = 0;
+        std::size_t big = 0;
+        for (int k = 0; k < t.taps; ++k) {
+            const std::size_t at = static_cast<std::size_t>(j) * t.taps + k;
+            const bool real = static_cast<std::size_t>(k) < wj.size();
+            t.index[at] = first[static_cast<std::size_t>(j)] + k;  // padding runs on, with weight 0
+            t.weight[at] = real ? static_cast<int>(std::lround(wj[static_cast<std::size_t>(k)] * one)) : 0;
+            sum += t.weight[at];
+            if (real && wj[static_cast<std::size_t>(k)] > wj[big])
+                big = static_cast<std::size_t>(k);
+        }
+        t.weight[static_cast<std::size_t>(j) * t.taps + big] += one - sum;
+    }
+    return t;
+}
+
+[[maybe_unused]] inline std::uint32_t Pack(int r, int g, int b) {
+    return 0xFF000000u | (static_cast<std::uint32_t>(std::clamp(r, 0, 255)) << 16) |
+           (static_cast<std::uint32_t>(std::clamp(g, 0, 255)) << 8) |
+           static_cast<std::uint32_t>(std::clamp(b, 0, 255));
+}
+
+}  // namespace
+
+void FitSize(int w, int h, int boxW, int boxH, int* outW, int* outH) {
+    // Scale by the tighter of the two sides; compare w/h with boxW/boxH exactly.
+    if (static_cast<long long>(w) * boxH >= static_cast<long long>(h) * boxW) {
+        *outW = boxW;
+        *outH = static_cast<int>(std::max(1LL, (static_cast<long long>(h) * boxW * 2 + w) / (2LL * w)));
+    } else {
+        *outH = boxH;
+        *outW = static_cast<int>(std::max(1LL, (static_cast<long long>(w) * boxH * 2 + h) / (2LL * h)));
+    }
+    *outW = std::min(*outW, boxW);
+    *outH = std::min(*outH, boxH);
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// A pair of 16-bit weights, repeated over the four 32-bit lanes.
+struct WeightPair {
+    __m128i v;
+};
+
+// One output row of the horizontal pass with n taps (n even). The taps of an
+// output pixel are consecutive input pixels from off[x] (an element offset);
+// pairs of them are interleaved into R0 R1 G0 G1 B0 B1 lanes and multiply-added.
+template <int N>
+void HorizontalRow(const std::uint16_t* m, const int* off, const WeightPair* w, int n, std::uint32_t* out,
+                   int outW) {
+    const int taps = N > 0 ? N : n;
+    const __m128i round = _mm_set1_epi32(1 << 14);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (int x = 0; x < outW; ++x, w += taps / 2) {
+        const std::uint16_t* p = m + off[x];
+        __m128i acc = round;
+        for (int k = 0; k < taps; k += 2, p += 6) {
+            __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 3));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(p0, p1), w[k / 2].v));
+        }
+        // R, G, B, (junk) -> B, G, R, (junk): the little-endian byte order of 0xFFRRGGBB.
+        acc = _mm_shuffle_epi32(_mm_srai_epi32(acc, 15), _MM_SHUFFLE(3, 0, 1, 2));
+        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(acc, acc), acc);
+        out[x] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_or_si128(bytes, alpha)));
+    }
+}
+#endif
+
+// The vertical pass for one output row: m[k] = sum of rows[i][k] * w[i]. Up to
+// four taps are fused into one sweep; more are added in further sweeps. Built
+// for AVX2 as well where the processor has it.
+__attribute__((target_clones("avx2", "default"))) void VerticalRow(const std::uint8_t* const* rows,
+                                                                   const int* w, int taps, int len,
+                                                                   std::uint16_t* __restrict m) {
+    const std::uint8_t* __restrict r0 = rows[0];
+    const std::uint16_t w0 = static_cast<std::uint16_t>(w[0]);
+    if (taps == 1) {
+        for (int k = 0; k < len; ++k) m[k] = static_cast<std::uint16_t>(r0[k] * w0);
+        return;
+    }
+    const std::uint8_t* __restrict r1 = rows[1];
+    const std::uint16_t w1 = static_cast<std::uint16_t>(w[1]);
+    if (taps == 2) {
+        for (int k = 0; k < len; ++k) m[k] = static_cast<std::uint16_t>(r0[k] * w0 + r1[k] * w1);
+        return;
+    }
+    const std::uint8_t* __restrict r2 = rows[2];
+    const std::uint16_t w2 = static_cast<std::uint16_t>(w[2]);
+    if (taps == 3) {
+        for (int k = 0; k < len; ++k) m[k] = static_cast<std::uint16_t>(r0[k] * w0 + r1[k] * w1 + r2[k] * w2);
+        return;
+    }
+    const std::uint8_t* __restrict r3 = rows[3];
+    const std::uint16_t w3 = static_cast<std::uint16_t>(w[3]);
+    for (int k = 0; k < len; ++k)
+        m[k] = static_cast<std::uint16_t>(r0[k] * w0 + r1[k] * w1 + r2[k] * w2 + r3[k] * w3);
+    for (int i = 4; i < taps; ++i) {
+        const std::uint8_t* __restrict r = rows[i];
+        const std::uint16_t wi = static_cast<std::uint16_t>(w[i]);
+        for (int k = 0; k < len; ++k) m[k] = static_cast<std::uint16_t>(m[k] + r[k] * wi);
+    }
+}
+
+}  // namespace
+
+void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStride, std::uint32_t* dst,
+                       int outW, int outH, int dstStride) {
+    // The taps depend only on the sizes: a page drawn again at the same size
+    // (the common case) reuses them.
+    struct Plan {
+        int srcW = 0, srcH = 0, outW = 0, outH = 0;
+        Taps tx, ty;
+        std::vector<int> off;
+#if defined(__SSE2__)
+        std::vector<WeightPair> pairs;
+#endif
+    };
+    thread_local Plan plan;
+    if (plan.srcW != srcW || plan.srcH != srcH || plan.outW != outW || plan.outH != outH) {
+        plan = Plan{};
+        // Vertical weights sum to 128: a weighted sum of 8-bit samples stays within
+        // 15 bits, the range of the signed 16-bit lanes of the horizontal pass.
+        plan.tx = MakeTaps(srcW, outW, true, 256);
+        plan.ty = MakeTaps(srcH, outH, false, 128);
+        plan.off.resize(static_cast<std::size_t>(outW));
+        for (int x = 0; x < outW; ++x)
+            plan.off[static_cast<std::size_t>(x)] =
+                3 * plan.tx.index[static_cast<std::size_t>(x) * plan.tx.taps];
+#if defined(__SSE2__)
+        plan.pairs.resize(plan.tx.weight.size() / 2);
+        for (std::size_t k = 0; k < plan.pairs.size(); ++k)
+            plan.pairs[k].v = _mm_set1_epi32(plan.tx.weight[2 * k] | (plan.tx.weight[2 * k + 1] << 16));
+#endif
+        plan.srcW = srcW, plan.srcH = srcH, plan.outW = outW, plan.outH = outH;
+    }
+    const Taps& tx = plan.tx;
+    const Taps& ty = plan.ty;
+    const std::vector<int>& off = plan.off;
+#if defined(__SSE2__)
+    const std::vector<WeightPair>& pairs = plan.pairs;
+#endif
+    const int rowLen = srcW * 3;
+    // Spare zeros: padding taps run past the last pixel, and every load takes
+    // four lanes for a three-channel pixel.
+    std::vector<std::uint16_t> mid(static_cast<std::size_t>(rowLen) + 3 * tx.taps + 4, 0);
+
+    std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(ty.taps));
+    std::vector<int> weights(static_cast<std::size_t>(ty.taps));
+    for (int y = 0; y < outH; ++y) {
+        // Vertical pass over the taps that carry weight.
+        std::uint16_t* m = mid.data();
+        const int* iy = &ty.index[static_cast<std::size_t>(y) * ty.taps];
+        const int* wy = &ty.weight[static_cast<std::size_t>(y) * ty.taps];
+        int live = 0;
+        for (int i = 0; i < ty.taps; ++i) {
+            if (wy[i] == 0)
+                continue;
+            rows[static_cast<std::size_t>(live)] = src + static_cast<std::size_t>(iy[i]) * srcStride;
+            weights[static_cast<std::size_t>(live)] = wy[i];
+            ++live;
+        }
+        VerticalRow(rows.data(), weights.data(), live, rowLen, m);
+
+        // Horizontal pass.
+        std::uint32_t* out = dst + static_cast<std::size_t>(y) * dstStride;
+        const int n = tx.taps;
+#if defined(__SSE2__)
+        switch (n) {
+            case 2:
+                HorizontalRow<2>(m, off.data(), pairs.data(), n, out, outW);
+                break;
+            case 4:
+                HorizontalRow<4>(m, off.data(), pairs.data(), n, out, outW);
+                break;
+            default:
+                HorizontalRow<0>(m, off.data(), pairs.data(), n, out, outW);
+                break;
+        }
+#else
+        for (int x = 0; x < outW; ++x) {
+            const int* wx = &tx.weight[static_cast<std::size_t>(x) * n];
+            int r = 1 << 14, g = 1 << 14, b = 1 << 14;
+            for (int k = 0; k < n; ++k) {
+                const std::uint16_t* p = m + off[static_cast<std::size_t>(x)] + 3 * k;
+                r += p[0] * wx[k];
+                g += p[1] * wx[k];
+                b += p[2] * wx[k];
+            }
+            out[x] = Pack(r >> 15, g >> 15, b >> 15);
+        }
+#endif
+    }
+}
+
+}  // namespace ov::image
