@@ -100,6 +100,10 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
         m_pDoc = m_pFrameworkDoc;
     if (m_pDoc == nullptr)
         return;
+    // Moved to a screen of another scale: the kept bitmap no longer matches the
+    // device pixels (no resize tells of it).
+    if (m_pBitmap && !qFuzzyCompare(m_image.devicePixelRatio(), devicePixelRatioF()))
+        ReleasePageBitmap();
     if (!m_pBitmap && !MakePageBitmap())
         return;
     const qreal dpr = m_image.devicePixelRatio();

@@ -3,12 +3,14 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
+#include <QTest>
 
+#include "PdfWriter.h"
+#include "display/OrmaViewView.h"
 #include "ormamsg/OrmaMsg.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
@@ -17,8 +19,7 @@ namespace guitest {
 
 QApplication* App() {
     static QApplication* s_pApp = [] {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
         static int argc = 1;
         static char name[] = "gui_tests";
         static char* argv[] = {name, nullptr};
@@ -27,74 +28,30 @@ QApplication* App() {
     return s_pApp;
 }
 
-std::string MakePdf(double r, double g, double b) {
-    char content[96];
-    std::snprintf(content, sizeof content, "%.3f %.3f %.3f rg 20 20 160 240 re f", r, g, b);
-    const std::string strContent = content;
-    const std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 280] /Contents 4 0 R >>",
-        "<< /Length " + std::to_string(strContent.size()) + " >>\nstream\n" + strContent + "\nendstream",
+void WriteIndexedDocument(const std::string& workDesk) {
+    struct Page {
+        int iFlag;  // 2: index sheet
+        const char* colour;
     };
-    std::string out = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    const Page pages[] = {{0, "1 0 0"}, {0, "0 1 0"}, {2, ".5 .5 .5"}, {2, ".5 .5 .5"}, {0, "0 0 1"}};
+    const std::string doc = workDesk + "/Doc000012";
+    ovtest::MakeDirs(doc + "/Data");
+    for (int id = 1; id <= 5; ++id) {
+        const std::string base = doc + "/Data/Data" + std::to_string(id);
+        ovsample::PdfPage page{200, 280, 0, std::string(pages[id - 1].colour) + " rg 20 20 160 240 re f", {}};
+        ASSERT_TRUE(ovsample::WritePdf(base + ".pdf", {page}));
+        ovtest::WriteFile(base + ".dat",
+                          "[PageInfo]\r\nPage1Flag=" + std::to_string(pages[id - 1].iFlag) +
+                              (id == 1 ? "\r\n[EditInfo]\r\nItem1=rect,#0000FF,12,30,30,140,60" : "") +
+                              "\r\n");
     }
-    const std::size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return out;
-}
-
-void WriteDocument(const std::string& workDesk, int iDocID, const std::string& name,
-                   const std::vector<PageDef>& pages) {
-    char folder[32];
-    std::snprintf(folder, sizeof folder, "/Doc%06d", iDocID);
-    const std::string doc = workDesk + folder;
-    std::string list;
-    int iIndex = 0;
-    int iMax = 0;
-    for (const PageDef& p : pages) {
-        const std::string base = doc + "/Data/Data" + std::to_string(p.iPageID);
-        ovtest::WriteFile(base + ".pdf", MakePdf(p.r, p.g, p.b));
-        std::string dat = "[PageInfo]\r\nPage1Flag=" + std::to_string(p.iFlag) + "\r\n";
-        if (!p.strEditInfo.empty())
-            dat += "[EditInfo]\r\nItem1=" + p.strEditInfo + "\r\n";
-        ovtest::WriteFile(base + ".dat", dat);
-        list += (list.empty() ? "" : ",") + std::to_string(p.iPageID);
-        if (p.iFlag == 2)
-            ++iIndex;
-        iMax = std::max(iMax, p.iPageID);
-    }
-    const int iTotal = static_cast<int>(pages.size());
-    ovtest::WriteFile(doc + "/Doc.dat", "[DocInfo]\r\nPageTotal=" + std::to_string(iTotal - iIndex) +
-                                            "\r\nIndexTotal=" + std::to_string(iIndex) +
-                                            "\r\nDocName=" + name + "\r\nMaxPageID=" + std::to_string(iMax) +
-                                            "\r\nPageIDList=" + list + "\r\n");
-}
-
-void WriteIndexedDocument(const std::string& workDesk, int iDocID) {
-    WriteDocument(workDesk, iDocID, "Test doc",
-                  {{1, 0, 1, 0, 0, "rect,#0000FF,12,30,30,140,60"},
-                   {2, 0, 0, 1, 0},
-                   {3, 2, .5, .5, .5},
-                   {4, 2, .5, .5, .5},
-                   {5, 0, 0, 0, 1}});
+    ovtest::WriteFile(doc + "/Doc.dat",
+                      "[DocInfo]\r\nPageTotal=3\r\nIndexTotal=2\r\nDocName=Test doc\r\nMaxPageID=5\r\n"
+                      "PageIDList=1,2,3,4,5\r\n");
 }
 
 ViewerEnv::ViewerEnv() {
     App();
-    m_strTrace = m_dir / "trace.log";
-    m_strMessages = m_dir / "messages.log";
     ovtest::MakeDirs(WorkDesk());
     ovtest::MakeDirs(m_dir / "tmp");
     ovtest::MakeDirs(m_dir / "runtime");
@@ -103,44 +60,60 @@ ViewerEnv::ViewerEnv() {
         {"ORMAVIEW_WORKDESK", WorkDesk()},
         {"XDG_RUNTIME_DIR", m_dir / "runtime"},
         {"TMPDIR", m_dir / "tmp"},
-        {"ORMAVIEW_TRACE_FILE", m_strTrace},
-        {"ORMAVIEW_MESSAGE_LOG", m_strMessages},
+        {"ORMAVIEW_TRACE_FILE", m_dir / "trace.log"},
+        {"ORMAVIEW_MESSAGE_LOG", m_dir / "messages.log"},
         {"LANG", "C"},
         {"LC_ALL", ""},
         {"LC_MESSAGES", ""},
     };
     for (const auto& [name, value] : vars) {
         const char* old = std::getenv(name);
-        m_saved.push_back({name, {old != nullptr, old != nullptr ? old : ""}});
-        if (value.empty())
-            unsetenv(name);
-        else
-            setenv(name, value.c_str(), 1);
+        m_saved.emplace_back(name, old != nullptr ? std::make_unique<std::string>(old) : nullptr);
+        value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
     }
 }
 
 ViewerEnv::~ViewerEnv() {
-    for (const auto& [name, old] : m_saved) {
-        if (old.first)
-            setenv(name.c_str(), old.second.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
+    for (const auto& [name, old] : m_saved)
+        old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str());
 }
 
 int PlacementValue(const std::string& workDeskDat, const char* key) {
     return static_cast<int>(GetPrivateProfileIntA("ThumbViewRect", key, -9999, workDeskDat.c_str()));
 }
 
-void WritePlacement(const std::string& workDeskDat, int left, int top, int width, int height, int size) {
-    ovtest::WriteFile(workDeskDat,
-                      "[ThumbViewRect]\r\nLeft=" + std::to_string(left) + "\r\nTop=" + std::to_string(top) +
-                          "\r\nWidth=" + std::to_string(width) + "\r\nHeight=" + std::to_string(height) +
-                          "\r\nSize=" + std::to_string(size) + "\r\n");
+void WritePlacement(const std::string& workDeskDat, int left, int top, int width, int height, int size,
+                    const std::string& before) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "[ThumbViewRect]\r\nLeft=%d\r\nTop=%d\r\nWidth=%d\r\nHeight=%d\r\nSize=%d\r\n", left, top,
+                  width, height, size);
+    ovtest::WriteFile(workDeskDat, before + text);
 }
 
 std::string MessageTextUtf8(int number) {
     return ov::Cp932ToUtf8Lossy(ov::MessageText(number));
+}
+
+void ViewerFixture::SetUp() {
+    WriteIndexedDocument(m_env.WorkDesk());
+    ov::InstallMessageBoxPresenter();
+}
+
+bool ViewerFixture::Start(const std::string& strCmdLine) {
+    Stop();
+    m_pApp = std::make_unique<COrmaDeskApp>();
+    if (!m_pApp->InitInstance(strCmdLine))
+        return false;
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Frame()));
+    View()->repaint();
+    return true;
+}
+
+void ViewerFixture::Stop() {
+    if (m_pApp)
+        m_pApp->ExitInstance();
+    m_pApp.reset();
 }
 
 }  // namespace guitest

@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The ormaview program as a real process: failed starts and their exit status
+// The ormaview program as a real process: failed starts with their exit status
 // and boxes, and the single-instance close between two viewers.
 #include <cstdlib>
 
-#include <gtest/gtest.h>
-
 #include <QProcess>
-#include <QTest>
 
 #include "GuiTestSupport.h"
 #include "frame/MainFrm.h"
@@ -14,39 +11,34 @@
 
 namespace {
 
-QString ViewerProgram() {
-    const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-    return QString::fromUtf8(bin != nullptr ? bin : ".") + QStringLiteral("/bin/ormaview");
-}
-
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override { guitest::WriteIndexedDocument(m_env.WorkDesk(), 12); }
+    void SetUp() override { guitest::WriteIndexedDocument(m_env.WorkDesk()); }
 
+    static void Launch(QProcess& process, const QStringList& args) {
+        const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
+        process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/ormaview", args);
+    }
     // Runs the viewer to its end; returns the exit status.
-    int RunToEnd(const QStringList& args, QString* pOut = nullptr) {
+    static int RunToEnd(const QStringList& args, QString* pOut = nullptr) {
         QProcess process;
-        process.start(ViewerProgram(), args);
+        Launch(process, args);
         EXPECT_TRUE(process.waitForFinished(30000));
         if (pOut != nullptr)
             *pOut = QString::fromUtf8(process.readAllStandardOutput());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-
     // Starts a viewer that reports its first painted page, and waits for it.
     bool StartViewer(QProcess& process) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORMAVIEW_REPORT_FIRST_PAINT"), QStringLiteral("1"));
+        env.insert("ORMAVIEW_REPORT_FIRST_PAINT", "1");
         process.setProcessEnvironment(env);
         process.setReadChannel(QProcess::StandardError);
-        process.start(ViewerProgram(), {QString::fromStdString(m_env.WorkDesk()), "12", "1"});
+        Launch(process, {QString::fromStdString(m_env.WorkDesk()), "12", "1"});
         QByteArray err;
-        while (!err.contains("ORMAVIEW_FIRST_PAINT")) {
-            if (!process.waitForReadyRead(30000))
-                return false;
+        while (!err.contains("ORMAVIEW_FIRST_PAINT") && process.waitForReadyRead(30000))
             err += process.readAllStandardError();
-        }
-        return true;
+        return err.contains("ORMAVIEW_FIRST_PAINT");
     }
 
     guitest::ViewerEnv m_env;
@@ -60,19 +52,33 @@ TEST_F(ProcessTest, HelpAndVersionPrintAndSucceed) {
     EXPECT_TRUE(out.startsWith("ormaview "));
 }
 
-TEST_F(ProcessTest, CommandLineErrorsExitWithoutABox) {
-    EXPECT_EQ(RunToEnd({QString::fromStdString(m_env.WorkDesk()), "12"}), 2);
-    EXPECT_EQ(RunToEnd({"\"unclosed", "12", "1"}), 2);
-    EXPECT_EQ(RunToEnd({}), 2);
-    EXPECT_EQ(m_env.MessageLog(), "");
-    EXPECT_NE(m_env.TraceText().find("Parameter Error! [lpCmdLine]"), std::string::npos);
-}
-
-TEST_F(ProcessTest, MissingFolderShowsMessage25AndFails) {
-    EXPECT_EQ(RunToEnd({QString::fromStdString(m_env.Path("missing")), "12", "1"}), 1);
-    EXPECT_EQ(m_env.MessageLog(), "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(25) + "\n");
-    EXPECT_NE(m_env.TraceText().find("File doesn't Exist! [File] " + m_env.Path("missing")),
-              std::string::npos);
+TEST_F(ProcessTest, FailedStartsExitWithTheirStatusAndBoxAndSaveNothing) {
+    const QString desk = QString::fromStdString(m_env.WorkDesk());
+    const QString missing = QString::fromStdString(m_env.Path("missing"));
+    struct Case {
+        QStringList args;
+        int iStatus;
+        int iMessage;  // 0: no box
+        std::string strTrace;
+    };
+    const Case cases[] = {
+        {{desk, "12"}, 2, 0, "Parameter Error! [lpCmdLine] "},
+        {{"\"unclosed", "12", "1"}, 2, 0, "GetNextPara() Error!"},
+        {{}, 2, 0, "Parameter Error! [lpCmdLine] \n"},
+        {{desk, "12", "0"}, 1, 44, "Parameter Error! iPageID < 1."},
+        {{missing, "12", "1"}, 1, 25, "File doesn't Exist! [File] " + m_env.Path("missing")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        ovtest::WriteFile(m_env.Path("messages.log"), "");
+        ovtest::WriteFile(m_env.Path("trace.log"), "");
+        EXPECT_EQ(RunToEnd(c.args), c.iStatus);
+        EXPECT_EQ(
+            m_env.MessageLog(),
+            c.iMessage == 0 ? "" : "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(c.iMessage) + "\n");
+        EXPECT_NE(m_env.TraceText().find(c.strTrace), std::string::npos);
+        EXPECT_FALSE(ovtest::Exists(m_env.WorkDeskDat()));  // the closing steps did not run
+    }
 }
 
 TEST_F(ProcessTest, SecondViewerClosesTheRunningOneWhichSavesItsPlacement) {
