@@ -15,43 +15,38 @@ namespace ovdoc {
 
 namespace {
 
-// Keeps everything the code under test writes inside one folder: working folders,
-// the default trace file, configuration and work desk.
-class DocumentTestEnvironment : public ::testing::Environment {
-public:
+// Everything the code under test writes stays in one folder removed at the end.
+struct Environment : ::testing::Environment {
+    std::string root;
     void SetUp() override {
         const char* base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/ovdoc-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        m_root = tmpl;
-        for (const char* d : {"tmp", "state", "config", "desk"}) fs::create_directories(m_root + "/" + d);
-        setenv("TMPDIR", (m_root + "/tmp").c_str(), 1);
-        setenv("XDG_STATE_HOME", (m_root + "/state").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (m_root + "/config").c_str(), 1);
-        setenv("ORMAVIEW_WORKDESK", (m_root + "/desk").c_str(), 1);
+        root = std::string(base && *base ? base : "/tmp") + "/ovdoc-XXXXXX";
+        ASSERT_NE(mkdtemp(root.data()), nullptr);
+        for (const char* d : {"tmp", "state", "config", "desk"}) fs::create_directories(root + "/" + d);
+        for (auto [name, sub] : {std::pair{"TMPDIR", "/tmp"},
+                                 {"XDG_STATE_HOME", "/state"},
+                                 {"XDG_CONFIG_HOME", "/config"},
+                                 {"ORMAVIEW_WORKDESK", "/desk"}})
+            setenv(name, (root + sub).c_str(), 1);
         setenv("LC_ALL", "C", 1);
     }
     void TearDown() override {
         std::error_code ec;
-        fs::remove_all(m_root, ec);
+        fs::remove_all(root, ec);
     }
-
-private:
-    std::string m_root;
 };
-
-[[maybe_unused]] ::testing::Environment* const g_env =
-    ::testing::AddGlobalTestEnvironment(new DocumentTestEnvironment);
+[[maybe_unused]] ::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new Environment);
 
 }  // namespace
 
-std::string MakePdf(int pages) {
+std::string MakePdf(int pages, int width, int height) {
     std::vector<std::string> objs = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
     std::string kids;
     for (int i = 0; i < pages; ++i) {
         kids += std::to_string(3 + 2 * i) + " 0 R ";
-        objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 216] /Resources << >> /Contents " +
-                       std::to_string(4 + 2 * i) + " 0 R >>");
+        objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
+                       std::to_string(height) + "] /Resources << >> /Contents " + std::to_string(4 + 2 * i) +
+                       " 0 R >>");
         std::string content = "0 0 0 rg " + std::to_string(10 + 20 * i) + " 20 60 80 re f\n";
         objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
                        "endstream");
@@ -97,12 +92,11 @@ void WriteDocument(const std::string& folder, const std::string& flags, bool pdf
                                                   std::to_string(IdOfPos(n)), list));
 }
 
-FileStamp StampOf(const std::string& path) {
+std::pair<unsigned long long, long long> StampOf(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0)
         return {};
-    return {static_cast<unsigned long long>(st.st_ino),
-            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+    return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
 std::vector<std::string> ListFolder(const std::string& path) {

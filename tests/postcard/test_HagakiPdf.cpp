@@ -1,329 +1,193 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Real PDFs turned, exchanged and merged, read back for page count, order and
-// rotation; the undo-folder rule that the work desk's files stay untouched; and
-// the failure paths of the merge and of the replace step.
+// rotation; undo-folder sources never modified; failures of the merge and replace.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <cerrno>
 
 #include "PostcardTestSupport.h"
-#include "postcard/HagakiManage.h"
 #include "postcard/HagakiPdfHooks.h"
 #include "win32/FileApi.h"
 
-using pctest::DocSetup;
-using pctest::PdfPage;
+using namespace pctest;
+using Pages = std::vector<PdfPage>;
 
 namespace {
 
-// Front and back sides have media boxes that no turn confuses.
-constexpr int kFrontW = 200, kFrontH = 100, kBackW = 150, kBackH = 300;
+// Front and back have media boxes that no turn confuses.
+const auto F = [](int rotate = 0) { return PdfPage{200, 100, rotate}; };
+const auto B = [](int rotate = 0) { return PdfPage{150, 300, rotate}; };
 
-bool IsFront(const PdfPage& p) {
-    return p.width == kFrontW && p.height == kFrontH;
-}
-bool IsBack(const PdfPage& p) {
-    return p.width == kBackW && p.height == kBackH;
-}
-
-// Replace-step stand-ins: count the waits, fail the first N moves.
-int g_sleeps = 0;
-int g_failMoves = 0;
-void CountSleep(DWORD ms) {
-    EXPECT_EQ(100u, ms);
-    ++g_sleeps;
-}
-BOOL FailingMove(const char* from, const char* to, DWORD flags) {
-    if (g_failMoves > 0) {
-        --g_failMoves;
-        errno = EACCES;
-        return FALSE;
-    }
-    return MoveFileExA(from, to, flags);
-}
-
-class HooksScope {
-public:
-    explicit HooksScope(int failMoves) {
+// The replace step counts its waits and fails the first N moves.
+int g_sleeps = 0, g_failMoves = 0;
+struct Hooks {
+    explicit Hooks(int failMoves) {
         g_sleeps = 0;
         g_failMoves = failMoves;
-        m_sleep = ov::SetHagakiReplaceSleep(&CountSleep);
-        m_move = ov::SetHagakiReplaceMove(&FailingMove);
+        sleep = ov::SetHagakiReplaceSleep([](DWORD ms) { g_sleeps += ms == 100; });
+        move = ov::SetHagakiReplaceMove([](const char* from, const char* to, DWORD flags) -> BOOL {
+            if (g_failMoves-- > 0)
+                return errno = EACCES, FALSE;
+            return MoveFileExA(from, to, flags);
+        });
     }
-    ~HooksScope() {
-        ov::SetHagakiReplaceSleep(m_sleep);
-        ov::SetHagakiReplaceMove(m_move);
+    ~Hooks() {
+        ov::SetHagakiReplaceSleep(sleep);
+        ov::SetHagakiReplaceMove(move);
     }
-
-private:
-    ov::HagakiSleepFn m_sleep;
-    ov::HagakiMoveFn m_move;
+    ov::HagakiSleepFn sleep;
+    ov::HagakiMoveFn move;
 };
 
-// Document mode with f.pdf and b.pdf in Data/Standard and an old Data5.pdf.
-std::unique_ptr<DocSetup> DocumentPostcard() {
-    auto s = DocSetup::DocumentMode(5);
-    pctest::WriteOnePagePdf(s->StandardDir() + "/f.pdf", kFrontW, kFrontH);
-    pctest::WriteOnePagePdf(s->StandardDir() + "/b.pdf", kBackW, kBackH);
-    pctest::WriteOnePagePdf(s->DataDir() + "/Data5.pdf", 50, 50);
+// Document mode: f.pdf and b.pdf in Data/Standard and an old Data5.pdf. Undo-folder
+// mode: the sides and the shown scan (page 2) outside the work desk.
+std::unique_ptr<DocSetup> Postcard(int mode) {
+    auto s = std::make_unique<DocSetup>(mode, 5);
+    const std::string src = mode ? s->dir.Path() + "/" : s->StandardDir() + "/";
+    WritePdf(src + "f.pdf", 200, 100);
+    WritePdf(src + "b.pdf", 150, 300);
+    WritePdf(mode ? src + "scan.pdf" : s->DataDir() + "/Data5.pdf", 50, 50);
     CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    i.SetFile1("f.pdf");
-    i.SetFile2("b.pdf");
-    i.SetFilePageName("Data5.pdf");
+    i.SetFile1(mode ? src + "f.pdf" : "f.pdf");
+    i.SetFile2(mode ? src + "b.pdf" : "b.pdf");
+    i.SetFilePageName(mode ? src + "scan.pdf" : "Data5.pdf");
+    i.m_iFilePageNumber = mode ? 2 : 1;
     s->doc.m_cHagakiInfoOrg = i;
     return s;
-}
-
-// Undo-folder mode: the work desk's sides and a two-page scan outside W.
-std::unique_ptr<DocSetup> UndoPostcard() {
-    auto s = DocSetup::UndoFolderMode();
-    pctest::WriteOnePagePdf(s->dir / "scan/front.pdf", kFrontW, kFrontH);
-    pctest::WriteOnePagePdf(s->dir / "scan/back.pdf", kBackW, kBackH);
-    pctest::WriteOnePagePdf(s->dir / "scan/scan.pdf", 60, 60);
-    CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    i.SetFile1(s->dir / "scan/front.pdf");
-    i.SetFile2(s->dir / "scan/back.pdf");
-    i.SetFilePageName(s->dir / "scan/scan.pdf");
-    i.m_iFilePageNumber = 2;
-    s->doc.m_cHagakiInfoOrg = i;
-    return s;
-}
-
-std::vector<unsigned long long> Hashes(const std::vector<std::string>& files) {
-    std::vector<unsigned long long> h;
-    for (const auto& f : files) h.push_back(pctest::FileHash(f));
-    return h;
 }
 
 }  // namespace
 
-TEST(HagakiPdfDocumentMode, FrontTurnRewritesSideAndShownPdf) {
-    auto s = DocumentPostcard();
+TEST(HagakiPdf, DocumentModeTurnsRewriteSideAndShownPdfFourTurnsRestore) {
+    auto s = Postcard(0);
+    const std::string shown = s->DataDir() + "/Data5.pdf";
     ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
-
-    auto front = pctest::ReadPdf(s->StandardDir() + "/f.pdf");
-    ASSERT_EQ(1u, front.size());
-    EXPECT_EQ(90, front[0].rotate);
-    auto shown = pctest::ReadPdf(s->DataDir() + "/Data5.pdf");
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_TRUE(IsFront(shown[0]));
-    EXPECT_EQ(90, shown[0].rotate);
-    EXPECT_TRUE(IsBack(shown[1]));
-    EXPECT_EQ(0, shown[1].rotate);
-    EXPECT_EQ((std::vector<std::string>{"b.pdf", "f.pdf"}), pctest::ListDir(s->StandardDir()));
-    EXPECT_EQ((std::vector<std::string>{"Data5.pdf", "Standard"}), pctest::ListDir(s->DataDir()));
-
-    const CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    EXPECT_EQ(1, i.m_bFile1Rotated);
-    EXPECT_EQ(0, i.m_bFile2Rotated);
-    EXPECT_EQ(1, i.m_bMerged);
-    EXPECT_EQ("f.pdf", i.GetFile1());
-    EXPECT_EQ("Data5.pdf", i.GetFilePageName());
-    CHagakiInfo copy = i;
-    s->doc.SetHagakiInfo(copy);
+    EXPECT_EQ(ReadPdf(s->StandardDir() + "/f.pdf"), Pages{F(90)});
+    EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B()}));
+    EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf"}));
+    EXPECT_EQ(ovdoc::ListFolder(s->DataDir()), (Names{"Data5.pdf", "Standard"}));
+    EXPECT_EQ(ovdoc::ListFolder(s->workDesk), Names{"Doc000012"});  // no folder of turned copies
+    CHagakiInfo i = s->doc.m_cHagakiInfo;
+    EXPECT_EQ(std::make_tuple(1, 0, 1), std::make_tuple(i.m_bFile1Rotated, i.m_bFile2Rotated, i.m_bMerged));
+    EXPECT_EQ("f.pdf Data5.pdf", i.GetFile1() + " " + i.GetFilePageName());
+    s->doc.SetHagakiInfo(i);
     EXPECT_EQ(2, s->doc.m_iHagakiChange);
-}
-
-TEST(HagakiPdfDocumentMode, FourTurnsGiveBackTheFirstOrientation) {
-    auto s = DocumentPostcard();
-    const int expected[] = {90, 180, 270, 0};
-    for (int turn : expected) {
+    for (int turn : {90, 180, 270, 0}) {
         ASSERT_EQ(0, s->doc.RotateHagakiPdf(0));
-        auto back = pctest::ReadPdf(s->StandardDir() + "/b.pdf");
-        ASSERT_EQ(1u, back.size());
-        EXPECT_EQ(turn, back[0].rotate);
-        EXPECT_TRUE(IsBack(back[0]));
-        auto shown = pctest::ReadPdf(s->DataDir() + "/Data5.pdf");
-        ASSERT_EQ(2u, shown.size());
-        EXPECT_EQ(turn, shown[1].rotate);
-        EXPECT_EQ(0, shown[0].rotate);
+        EXPECT_EQ(ReadPdf(s->StandardDir() + "/b.pdf"), Pages{B(turn)});
+        EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B(turn)}));
     }
 }
 
-TEST(HagakiPdfUndoFolder, TurnsWorkOnCopiesAndSourcesStayUntouched) {
-    auto s = UndoPostcard();
-    const std::vector<std::string> sources = {s->dir / "scan/front.pdf", s->dir / "scan/back.pdf",
-                                              s->dir / "scan/scan.pdf", s->UndoData()};
+TEST(HagakiPdf, UndoFolderTurnsWorkOnCopiesAndSourcesStayUntouched) {
+    auto s = Postcard(1);
     ovtest::WriteFile(s->UndoData(), "[PageInfo]\nPage1HagakiFrom=x\n");
-    const auto before = Hashes(sources);
-    const std::string w = s->workDesk + "/";
-    const std::string copyCp932 = w + pctest::StandardCp932() + "/front.pdf";
-    const std::string copyOnDisk = w + pctest::kStandardUtf8 + "/front.pdf";
-    const std::string merged = w + "~scan-2.pdf";
-
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
+    const std::vector<std::string> sources = {s->dir / "f.pdf", s->dir / "b.pdf", s->dir / "scan.pdf",
+                                              s->UndoData()};
+    std::vector<std::size_t> before;
+    for (const auto& f : sources) before.push_back(Hash(f));
+    const std::string w = s->workDesk + "/", copy = w + StandardCp932() + "/f.pdf",
+                      merged = w + "~scan-2.pdf";
     const CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    EXPECT_EQ(copyCp932, i.GetFile1());
-    EXPECT_EQ(1, i.m_bFile1Rotated);
-    EXPECT_EQ(1, i.m_bMerged);
-    EXPECT_EQ(merged, i.GetFilePageName());
-    EXPECT_EQ(1, i.m_iFilePageNumber);
-    ASSERT_EQ(1u, pctest::ReadPdf(copyOnDisk).size());
-    EXPECT_EQ(90, pctest::ReadPdf(copyOnDisk)[0].rotate);
-    auto shown = pctest::ReadPdf(merged);
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_TRUE(IsFront(shown[0]));
-    EXPECT_EQ(90, shown[0].rotate);
-    EXPECT_TRUE(IsBack(shown[1]));
-    EXPECT_EQ(before, Hashes(sources));
-
-    // The second turn rewrites the copy and the merged PDF, nothing else.
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
-    EXPECT_EQ(copyCp932, i.GetFile1());
-    EXPECT_EQ(180, pctest::ReadPdf(copyOnDisk)[0].rotate);
-    EXPECT_EQ(merged, i.GetFilePageName());
-    EXPECT_EQ(180, pctest::ReadPdf(merged)[0].rotate);
-    EXPECT_EQ(before, Hashes(sources));
-    EXPECT_EQ((std::vector<std::string>{"UndoFolder", "~scan-2.pdf", pctest::kStandardUtf8}),
-              pctest::ListDir(s->workDesk));
-    EXPECT_EQ((std::vector<std::string>{"front.pdf"}), pctest::ListDir(w + pctest::kStandardUtf8));
-
-    // The views follow the merged PDF at page 1.
+    for (int turn : {90, 180}) {  // the second turn rewrites the copy and the merged PDF, nothing else
+        ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(copy, i.GetFile1());
+        EXPECT_EQ(merged, i.GetFilePageName());
+        EXPECT_EQ(std::make_tuple(1, 1, 1),
+                  std::make_tuple(i.m_bFile1Rotated, i.m_bMerged, i.m_iFilePageNumber));
+        EXPECT_EQ(ReadPdf(w + kStandardUtf8 + "/f.pdf"), Pages{F(turn)});
+        EXPECT_EQ(ReadPdf(merged), (Pages{F(turn), B()}));
+        for (std::size_t n = 0; n < sources.size(); ++n) EXPECT_EQ(before[n], Hash(sources[n])) << sources[n];
+    }
+    EXPECT_EQ(ovdoc::ListFolder(s->workDesk), (Names{"UndoFolder", "~scan-2.pdf", kStandardUtf8}));
+    EXPECT_EQ(ovdoc::ListFolder(w + kStandardUtf8), Names{"f.pdf"});
     int page = 0;
-    EXPECT_EQ(merged, s->doc.GetViewPdfPath(&page));
+    EXPECT_EQ(merged, s->doc.GetViewPdfPath(&page));  // the views follow the merged PDF at page 1
     EXPECT_EQ(1, page);
 }
 
-TEST(HagakiPdfExchange, ExchangeMergesBackFirstAndTwiceRestoresTheRecord) {
-    auto s = UndoPostcard();
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(0));  // back turned once: flags differ
+TEST(HagakiPdf, ExchangeMergesBackFirstAndTwiceRestoresTheRecord) {
+    auto s = Postcard(1);
+    ASSERT_EQ(0, s->doc.RotateHagakiPdf(0));  // back turned once: the flags differ
     const CHagakiInfo first = s->doc.m_cHagakiInfo;
-
-    ASSERT_EQ(0, s->doc.UpSideDownHagakiPdf());
     const CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    EXPECT_EQ(first.GetFile2(), i.GetFile1());
-    EXPECT_EQ(first.GetFile1(), i.GetFile2());
-    EXPECT_EQ(1, i.m_bFile1Rotated);
-    EXPECT_EQ(0, i.m_bFile2Rotated);
-    auto shown = pctest::ReadPdf(i.GetFilePageName());
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_TRUE(IsBack(shown[0]));
-    EXPECT_EQ(90, shown[0].rotate);
-    EXPECT_TRUE(IsFront(shown[1]));
-
+    ASSERT_EQ(0, s->doc.UpSideDownHagakiPdf());
+    EXPECT_EQ(first.GetFile2() + first.GetFile1(), i.GetFile1() + i.GetFile2());
+    EXPECT_EQ(std::make_pair(1, 0), std::make_pair(i.m_bFile1Rotated, i.m_bFile2Rotated));
+    EXPECT_EQ(ReadPdf(i.GetFilePageName()), (Pages{B(90), F()}));
     ASSERT_EQ(0, s->doc.UpSideDownHagakiPdf());
     EXPECT_EQ(0, first.IsDiffFileFields(i));
     EXPECT_EQ(first.m_iFilePageNumber, i.m_iFilePageNumber);
-    shown = pctest::ReadPdf(i.GetFilePageName());
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_TRUE(IsFront(shown[0]));
-    EXPECT_TRUE(IsBack(shown[1]));
+    EXPECT_EQ(ReadPdf(i.GetFilePageName()), (Pages{F(), B(90)}));
 }
 
-TEST(HagakiPdfExchange, EmptyBackFileChangesNothing) {
-    auto s = DocumentPostcard();
-    s->doc.m_cHagakiInfo.SetFile2("");
-    const auto before = pctest::FileHash(s->DataDir() + "/Data5.pdf");
-    EXPECT_EQ(0, s->doc.UpSideDownHagakiPdf());
-    EXPECT_EQ("f.pdf", s->doc.m_cHagakiInfo.GetFile1());
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bMerged);
-    EXPECT_EQ(before, pctest::FileHash(s->DataDir() + "/Data5.pdf"));
-}
-
-TEST(HagakiPdfMerge, OneSideIsEnoughNeitherIsAnError) {
-    auto s = DocumentPostcard();
-    ASSERT_TRUE(DeleteFileA((s->StandardDir() + "/f.pdf").c_str()));
-    ASSERT_EQ(0, s->doc.MergeTwoPageCurrentPape());
-    auto shown = pctest::ReadPdf(s->DataDir() + "/Data5.pdf");
-    ASSERT_FALSE(shown.empty());
-    EXPECT_TRUE(IsBack(shown[0]));
-
-    ASSERT_TRUE(DeleteFileA((s->StandardDir() + "/b.pdf").c_str()));
-    s->doc.m_cHagakiInfo.m_bMerged = 0;
-    const auto before = pctest::FileHash(s->DataDir() + "/Data5.pdf");
+TEST(HagakiPdf, MergeNeedsOneSideAndBadPdfsLeaveNothingBehind) {
+    auto s = Postcard(0);
+    CHagakiInfo& i = s->doc.m_cHagakiInfo;
+    const std::string shown = s->DataDir() + "/Data5.pdf", junk = s->StandardDir() + "/junk.pdf";
+    const auto old = Hash(shown);
+    ovtest::WriteFile(junk, "not a pdf");
     ovtest::TraceCapture trace;
-    EXPECT_EQ(-704, s->doc.MergeTwoPageCurrentPape());
-    EXPECT_TRUE(trace.Contains("PathFileExists Error! [ErrorCode]"));
-    EXPECT_EQ(before, pctest::FileHash(s->DataDir() + "/Data5.pdf"));
-    EXPECT_EQ((std::vector<std::string>{"Data5.pdf", "Standard"}), pctest::ListDir(s->DataDir()));
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bMerged);
-}
-
-TEST(HagakiPdfMerge, NoShownPdfNamedFailsWithoutWriting) {
-    auto s = UndoPostcard();
-    s->doc.m_cHagakiInfo.SetFilePageName("");
-    EXPECT_EQ(-704, s->doc.MergeTwoPageCurrentPape());
-    EXPECT_EQ((std::vector<std::string>{"UndoFolder", pctest::kStandardUtf8}), pctest::ListDir(s->workDesk));
-}
-
-TEST(HagakiPdfFailures, MissingSideAndUnreadablePdfs) {
-    auto s = DocumentPostcard();
-    ovtest::TraceCapture trace;
-    s->doc.m_cHagakiInfo.SetFile1("missing.pdf");
+    i.SetFile1("missing.pdf");
     EXPECT_EQ(-704, s->doc.RotateHagakiPdf(1));
     EXPECT_TRUE(trace.Contains("PathFileExists Error! [path] " + s->StandardDir() + "/missing.pdf"));
-
-    // A side that is no PDF: the turn fails in the library, nothing is left behind.
-    ovtest::WriteFile(s->StandardDir() + "/junk.pdf", "not a pdf");
-    s->doc.m_cHagakiInfo.SetFile1("junk.pdf");
+    i.SetFile1("junk.pdf");  // no PDF: the library's code, nothing left behind
     EXPECT_EQ(-543, s->doc.RotateHagakiPdf(1));
     EXPECT_TRUE(trace.Contains("COrmaViewDoc::RotatePdf Error! [ErrorCode] -543"));
-    EXPECT_EQ("not a pdf", ovtest::ReadFile(s->StandardDir() + "/junk.pdf"));
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bFile1Rotated);
-
-    const auto before = pctest::FileHash(s->DataDir() + "/Data5.pdf");
-    s->doc.m_cHagakiInfo.SetFile2("junk.pdf");
     EXPECT_EQ(-204, s->doc.MergeTwoPageCurrentPape());
     EXPECT_TRUE(trace.Contains("ImageIO_MergeTwoPage() Error! [iRet]"));
-    EXPECT_EQ(before, pctest::FileHash(s->DataDir() + "/Data5.pdf"));
-    EXPECT_EQ((std::vector<std::string>{"b.pdf", "f.pdf", "junk.pdf"}), pctest::ListDir(s->StandardDir()));
-    EXPECT_EQ((std::vector<std::string>{"Data5.pdf", "Standard"}), pctest::ListDir(s->DataDir()));
+    EXPECT_EQ(std::make_tuple(old, std::string("not a pdf"), 0, 0),
+              std::make_tuple(Hash(shown), ovtest::ReadFile(junk), i.m_bFile1Rotated, i.m_bMerged));
+    EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf", "junk.pdf"}));
+    i.SetFile1("missing.pdf");  // one side is enough
+    ASSERT_EQ(0, s->doc.MergeTwoPageCurrentPape());
+    EXPECT_EQ(ReadPdf(shown), Pages{B()});
+    i.SetFile2("missing.pdf");  // neither is an error
+    i.m_bMerged = 0;
+    const auto merged = Hash(shown);
+    trace.Clear();
+    EXPECT_EQ(-704, s->doc.MergeTwoPageCurrentPape());
+    EXPECT_TRUE(trace.Contains("PathFileExists Error! [ErrorCode]"));
+    EXPECT_EQ(merged, Hash(shown));
+    EXPECT_EQ(ovdoc::ListFolder(s->DataDir()), (Names{"Data5.pdf", "Standard"}));
+    EXPECT_EQ(0, i.m_bMerged);
 }
 
-TEST(HagakiPdfReplace, FortyNineFailedMovesThenSuccess) {
-    auto s = DocumentPostcard();
-    HooksScope hooks(49);
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
-    EXPECT_EQ(49, g_sleeps);
-    EXPECT_EQ(90, pctest::ReadPdf(s->StandardDir() + "/f.pdf")[0].rotate);
-    EXPECT_EQ(2u, pctest::ReadPdf(s->DataDir() + "/Data5.pdf").size());
-    EXPECT_EQ((std::vector<std::string>{"b.pdf", "f.pdf"}), pctest::ListDir(s->StandardDir()));
-}
+TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
+    auto s = Postcard(0);
+    const std::string side = s->StandardDir() + "/f.pdf", shown = s->DataDir() + "/Data5.pdf";
+    const auto sideBefore = Hash(side), shownBefore = Hash(shown);
+    {
+        Hooks hooks(1000);
+        ovtest::TraceCapture trace;
+        EXPECT_EQ(-707, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(50, g_sleeps);
+        EXPECT_TRUE(trace.Contains("::MoveFileEx Error! [ErrorCode] 13"));
+    }
+    EXPECT_EQ(std::make_pair(sideBefore, shownBefore), std::make_pair(Hash(side), Hash(shown)));
+    EXPECT_EQ(ReadPdf(side + ".tmp.pdf"), Pages{F(90)});
+    EXPECT_EQ(std::make_pair(0, 0),
+              std::make_pair(s->doc.m_cHagakiInfo.m_bFile1Rotated, s->doc.m_cHagakiInfo.m_bMerged));
+    {
+        Hooks hooks(49);  // the fiftieth try succeeds
+        ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(49, g_sleeps);
+    }
+    EXPECT_EQ(ReadPdf(side), Pages{F(90)});
+    EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B()}));
+    EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf"}));
 
-TEST(HagakiPdfReplace, FailedReplaceKeepsTheSideAndLeavesTheTemporaryFile) {
-    auto s = DocumentPostcard();
-    const std::string side = s->StandardDir() + "/f.pdf";
-    const auto before = pctest::FileHash(side);
-    const auto shownBefore = pctest::FileHash(s->DataDir() + "/Data5.pdf");
-    HooksScope hooks(1000);
-    ovtest::TraceCapture trace;
-    EXPECT_EQ(-707, s->doc.RotateHagakiPdf(1));
-    EXPECT_EQ(50, g_sleeps);
-    EXPECT_TRUE(trace.Contains("::MoveFileEx Error! [ErrorCode] 13"));
-    EXPECT_EQ(before, pctest::FileHash(side));
-    EXPECT_EQ(90, pctest::ReadPdf(side + ".tmp.pdf")[0].rotate);
-    EXPECT_EQ(shownBefore, pctest::FileHash(s->DataDir() + "/Data5.pdf"));
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bFile1Rotated);
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bMerged);
-}
-
-TEST(HagakiPdfReplace, TargetThatCannotBeReplacedInUndoFolderMode) {
-    auto s = UndoPostcard();
-    const std::string source = s->dir / "scan/front.pdf";
-    const auto before = pctest::FileHash(source);
-    // Something that is no file stands where the turned copy goes.
-    const std::string copy = s->workDesk + "/" + pctest::kStandardUtf8 + "/front.pdf";
+    // Undo-folder mode: something that is no file stands where the turned copy goes.
+    auto u = Postcard(1);
+    const std::string source = u->dir / "f.pdf", copy = u->workDesk + "/" + kStandardUtf8 + "/f.pdf";
+    const auto before = Hash(source);
     ovtest::MakeDirs(copy + "/inside");
-    HooksScope hooks(0);
-    EXPECT_EQ(-707, s->doc.RotateHagakiPdf(1));
+    Hooks hooks(0);
+    EXPECT_EQ(-707, u->doc.RotateHagakiPdf(1));
     EXPECT_EQ(50, g_sleeps);
-    EXPECT_EQ(before, pctest::FileHash(source));
+    EXPECT_EQ(before, Hash(source));
     EXPECT_TRUE(ovtest::Exists(copy + ".tmp.pdf"));
-    EXPECT_EQ(source, s->doc.m_cHagakiInfo.GetFile1());
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bFile1Rotated);
-    EXPECT_FALSE(ovtest::Exists(s->workDesk + "/~scan-2.pdf"));
-}
-
-TEST(HagakiPdfReplace, ReadOnlyTargetFolder) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "file modes do not stop root";
-    auto s = DocumentPostcard();
-    const std::string side = s->StandardDir() + "/f.pdf";
-    const auto before = pctest::FileHash(side);
-    chmod(s->StandardDir().c_str(), 0555);
-    HooksScope hooks(0);
-    EXPECT_NE(0, s->doc.RotateHagakiPdf(1));
-    chmod(s->StandardDir().c_str(), 0755);
-    EXPECT_EQ(before, pctest::FileHash(side));
-    EXPECT_EQ(0, s->doc.m_cHagakiInfo.m_bFile1Rotated);
+    EXPECT_EQ(source, u->doc.m_cHagakiInfo.GetFile1());
+    EXPECT_EQ(0, u->doc.m_cHagakiInfo.m_bFile1Rotated);
+    EXPECT_FALSE(ovtest::Exists(u->workDesk + "/~scan-2.pdf"));
 }

@@ -1,315 +1,298 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Postcard records: change states, load and save in both modes, the title and
-// page-number rules, and the record files that are missing, unwritable or hold
-// values longer than the read buffer.
+// Postcard records (change states, load and save in both modes, the title and
+// page-number rules, failed and over-long records) and the paths of the sides.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "PostcardTestSupport.h"
-#include "postcard/HagakiManage.h"
 #include "win32/PrivateProfile.h"
 
-using pctest::DocSetup;
+using namespace pctest;
 
 namespace {
 
-std::string ReadKey(const std::string& path, const char* section, const char* key,
-                    const char* def = "<none>") {
-    char buf[4096] = {};
-    GetPrivateProfileStringA(section, key, def, buf, sizeof buf, path.c_str());
-    return buf;
+// Values of "Key" (in PageInfo) or "Section/Key", "<none>" when missing, joined by '|'.
+std::string Keys(const std::string& path, std::initializer_list<std::string> keys) {
+    std::string out;
+    for (const std::string& k : keys) {
+        const auto slash = k.find('/');
+        char buf[4096] = {};
+        GetPrivateProfileStringA(slash == std::string::npos ? "PageInfo" : k.substr(0, slash).c_str(),
+                                 k.substr(slash + 1).c_str(), "<none>", buf, sizeof buf, path.c_str());
+        out += "|" + std::string(buf);
+    }
+    return out.substr(1);
+}
+
+Names Fields(const CHagakiInfo& i) {
+    return {i.GetFrom(), i.GetFromkana(), i.GetNumber(), i.GetYear(),        i.GetType(),
+            i.GetMemo(), i.GetFile1(),    i.GetFile2(),  i.GetFilePageName()};
 }
 
 // CP932 text whose second bytes include 0x5C ("ソ表" and a half-width kana).
-const std::string kCp932Name = "\x83\x5C\x95\x5C\xB1";
+const std::string kName = "\x83\x5C\x95\x5C\xB1";
 
 }  // namespace
 
-TEST(HagakiChangeState, FollowsTheFieldsThatDiffer) {
-    struct Case {
-        const char* name;
-        std::function<void(CHagakiInfo&)> change;
-        int expected;
+TEST(HagakiRecord, ChangeStateFollowsTheFieldsThatDiffer) {
+    const std::pair<std::function<void(CHagakiInfo&)>, int> cases[] = {
+        {[](CHagakiInfo&) {}, 0},
+        {[](CHagakiInfo& i) { i.SetMemo("new memo"); }, 1},
+        {[](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},  // other letter case
+        {[](CHagakiInfo& i) { i.SetType("B"); }, 1},
+        {[](CHagakiInfo& i) { i.m_bFile1Rotated = 1; }, 2},
+        {[](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
+        {[](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
+        {[](CHagakiInfo& i) { i.SetFile2("other.pdf"); }, 2},
+        {[](CHagakiInfo& i) { i.m_iFilePageNumber = 4; }, 0},
+        {[](CHagakiInfo& i) { i.m_bFile1Rotated = 1, i.SetFrom("Suzuki"); }, 3},
     };
-    const Case cases[] = {
-        {"unchanged copy", [](CHagakiInfo&) {}, 0},
-        {"memo", [](CHagakiInfo& i) { i.SetMemo("new memo"); }, 1},
-        {"name in other letter case", [](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},
-        {"kana", [](CHagakiInfo& i) { i.SetFromkana(kCp932Name + "x"); }, 1},
-        {"type", [](CHagakiInfo& i) { i.SetType("B"); }, 1},
-        {"front turned", [](CHagakiInfo& i) { i.m_bFile1Rotated = 1; }, 2},
-        {"back turned", [](CHagakiInfo& i) { i.m_bFile2Rotated = 1; }, 2},
-        {"merged", [](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
-        {"shown file", [](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
-        {"back file", [](CHagakiInfo& i) { i.SetFile2("other.pdf"); }, 2},
-        {"page number only", [](CHagakiInfo& i) { i.m_iFilePageNumber = 4; }, 0},
-        {"front turned and name edited",
-         [](CHagakiInfo& i) {
-             i.m_bFile1Rotated = 1;
-             i.SetFrom("Suzuki");
-         },
-         3},
-    };
-    auto s = DocSetup::DocumentMode();
-    CHagakiInfo loaded;
-    loaded.SetFrom("Yamada");
-    loaded.SetFromkana(kCp932Name);
-    loaded.SetFile1("f.pdf");
-    loaded.SetFile2("b.pdf");
-    loaded.SetFilePageName("Data5.pdf");
-    s->doc.m_cHagakiInfoOrg = loaded;
-    for (const Case& c : cases) {
-        CHagakiInfo work;
-        ASSERT_EQ(0, s->doc.GetHagakiInfo(work, 1));
-        c.change(work);
-        ASSERT_EQ(0, s->doc.SetHagakiInfo(work));
-        EXPECT_EQ(c.expected, s->doc.m_iHagakiChange) << c.name;
-        CHagakiInfo back;
-        s->doc.GetHagakiInfo(back, 0);
-        EXPECT_EQ(0, back.IsDiffUserFields(work) + back.IsDiffFileFields(work)) << c.name;
-        EXPECT_EQ(work.m_iFilePageNumber, back.m_iFilePageNumber) << c.name;
+    DocSetup s(0);
+    s.doc.m_cHagakiInfoOrg.SetFrom("Yamada");
+    s.doc.m_cHagakiInfoOrg.SetFromkana(kName);
+    for (int n = 0; const auto& [change, expected] : cases) {
+        CHagakiInfo work, back;
+        ASSERT_EQ(0, s.doc.GetHagakiInfo(work, 1));
+        change(work);
+        ASSERT_EQ(0, s.doc.SetHagakiInfo(work));
+        EXPECT_EQ(expected, s.doc.m_iHagakiChange) << "case " << n++;
+        s.doc.GetHagakiInfo(back, 0);
+        EXPECT_EQ(0, back.IsDiffUserFields(work) + back.IsDiffFileFields(work));
+        EXPECT_EQ(work.m_iFilePageNumber, back.m_iFilePageNumber);
     }
 }
 
-TEST(HagakiRecordDocumentMode, LoadsKeysFormedWithOneAndKeepsBytes) {
-    auto s = DocSetup::DocumentMode(5);
-    const std::string dat = s->DataDir() + "/Data5.dat";
-    ovtest::WriteFile(dat, "[PageInfo]\nPageFlag=0\nPage1HagakiFrom=" + kCp932Name +
-                               "\nPage5HagakiFrom=wrong\nPage1HagakiFromkana=kana\nPage1HagakiNumber=0012\n"
-                               "Page1HagakiYear=2024\nPage1HagakiType=A\nPage1HagakiMemo=memo text\n"
-                               "Page1HagakiFile1=front.pdf\nPage1HagakiFile2=back.pdf\n"
-                               "Page1FilePageName=/elsewhere/x.pdf\nPage1FilePageNumber=4\n");
-    s->doc.m_iHagakiChange = 3;
-    s->doc.m_cHagakiInfo.m_bMerged = 1;
-    ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-    CHagakiInfo info;
-    s->doc.GetHagakiInfo(info, 0);
-    EXPECT_EQ(kCp932Name, info.GetFrom());
-    EXPECT_EQ("kana", info.GetFromkana());
-    EXPECT_EQ("0012", info.GetNumber());
-    EXPECT_EQ("2024", info.GetYear());
-    EXPECT_EQ("A", info.GetType());
-    EXPECT_EQ("memo text", info.GetMemo());
-    EXPECT_EQ("front.pdf", info.GetFile1());
-    EXPECT_EQ("back.pdf", info.GetFile2());
-    // Document mode never reads the shown-file keys.
-    EXPECT_EQ("Data5.pdf", info.GetFilePageName());
-    EXPECT_EQ(1, info.m_iFilePageNumber);
-    EXPECT_EQ(0, info.m_bMerged);
-    EXPECT_EQ(0, s->doc.m_iHagakiChange);
-    CHagakiInfo org;
-    s->doc.GetHagakiInfo(org, 1);
-    EXPECT_EQ(0, org.IsDiffUserFields(info) + org.IsDiffFileFields(info));
+TEST(HagakiRecord, DocumentModeLoadAndSaveTouchOnlyRecordKeys) {
+    DocSetup s(0, 5);
+    const std::string dat = s.DataDir() + "/Data5.dat";
+    s.doc.m_iHagakiChange = 3;
+    ASSERT_EQ(0, s.doc.LoadHagakiInfo());  // no data file: an empty record
+    EXPECT_EQ(Fields(s.doc.m_cHagakiInfo), (Names{"", "", "", "", "", "", "", "", "Data5.pdf"}));
+    EXPECT_EQ(0, s.doc.m_iHagakiChange);
+    const std::string head = "; data\r\n[PageInfo]\r\nPageFlag=2\r\n", edit = "[EditInfo]\r\nLine1=1,2\r\n";
+    ovtest::WriteFile(
+        dat, head + "Page1HagakiFrom=" + kName +
+                 "\r\nPage5HagakiFrom=no\r\nPage1HagakiFromkana=kana\r\nPage1HagakiNumber=0012\r\n"
+                 "Page1HagakiYear=2024\r\nPage1HagakiType=A\r\nPage1HagakiMemo=memo\r\nPage1HagakiFile1="
+                 "f.pdf\r\nPage1HagakiFile2=b.pdf\r\nPage1FilePageName=/x.pdf\r\nPage1FilePageNumber=4\r\n" +
+                 edit);
+    s.doc.m_iHagakiChange = 3;
+    s.doc.m_cHagakiInfo.m_bMerged = 1;
+    ASSERT_EQ(0, s.doc.LoadHagakiInfo());
+    CHagakiInfo& i = s.doc.m_cHagakiInfo;
+    // Document mode neither reads nor writes the shown-file keys.
+    EXPECT_EQ(Fields(i), (Names{kName, "kana", "0012", "2024", "A", "memo", "f.pdf", "b.pdf", "Data5.pdf"}));
+    EXPECT_EQ(std::make_tuple(1, 0, 0),
+              std::make_tuple(i.m_iFilePageNumber, i.m_bMerged, s.doc.m_iHagakiChange));
+    EXPECT_EQ(Fields(i), Fields(s.doc.m_cHagakiInfoOrg));
+    i.SetFrom("new");
+    i.SetMemo("");
+    ASSERT_EQ(0, s.doc.SaveHagakiInfo());
+    EXPECT_EQ("new||/x.pdf|4",
+              Keys(dat, {"Page1HagakiFrom", "Page1HagakiMemo", "Page1FilePageName", "Page1FilePageNumber"}));
+    EXPECT_EQ(0u, ovtest::ReadFile(dat).find(head));
+    EXPECT_NE(std::string::npos, ovtest::ReadFile(dat).find(edit));
 }
 
-TEST(HagakiRecordDocumentMode, MissingFileLoadsEmptyRecord) {
-    auto s = DocSetup::DocumentMode(9);
-    ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-    CHagakiInfo info;
-    s->doc.GetHagakiInfo(info, 0);
-    EXPECT_EQ("", info.GetFrom());
-    EXPECT_EQ("", info.GetFile1());
-    EXPECT_EQ("Data9.pdf", info.GetFilePageName());
-    EXPECT_EQ(1, info.m_iFilePageNumber);
-    EXPECT_EQ(0, s->doc.m_iHagakiChange);
-}
-
-TEST(HagakiRecordDocumentMode, SaveWritesOnlyRecordKeysAndKeepsTheRest) {
-    auto s = DocSetup::DocumentMode(5);
-    const std::string dat = s->DataDir() + "/Data5.dat";
-    const std::string before =
-        "; page data\r\n[PageInfo]\r\nPageFlag=2\r\nPage1HagakiFrom=old\r\n[EditInfo]\r\nLine1=10,20,30\r\n";
-    ovtest::WriteFile(dat, before);
-    ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-    CHagakiInfo info;
-    s->doc.GetHagakiInfo(info, 0);
-    info.SetFrom(kCp932Name);
-    info.SetMemo("");
-    ASSERT_EQ(0, s->doc.SetHagakiInfo(info));
-    ASSERT_EQ(1, s->doc.m_iHagakiChange);
-    ASSERT_EQ(0, s->doc.SaveHagakiInfo());
-
-    EXPECT_EQ(kCp932Name, ReadKey(dat, "PageInfo", "Page1HagakiFrom"));
-    EXPECT_EQ("", ReadKey(dat, "PageInfo", "Page1HagakiMemo"));
-    EXPECT_EQ("2", ReadKey(dat, "PageInfo", "PageFlag"));
-    EXPECT_EQ("10,20,30", ReadKey(dat, "EditInfo", "Line1"));
-    EXPECT_EQ("<none>", ReadKey(dat, "PageInfo", "Page1FilePageName"));
-    EXPECT_EQ("<none>", ReadKey(dat, "PageInfo", "Page1FilePageNumber"));
-    const std::string after = ovtest::ReadFile(dat);
-    EXPECT_EQ(0u, after.find("; page data\r\n[PageInfo]\r\nPageFlag=2\r\n"));
-    EXPECT_NE(std::string::npos, after.find("[EditInfo]\r\nLine1=10,20,30\r\n"));
-}
-
-TEST(HagakiRecordFailures, PositionWithoutPageIDChangesNothing) {
-    auto s = DocSetup::DocumentMode(5);
-    s->doc.m_cMapPageInfo[1].m_iPageID = 0;
-    s->doc.m_cHagakiInfo.SetFrom("kept");
-    s->doc.m_cHagakiInfoOrg.SetFrom("kept too");
+TEST(HagakiRecord, FailedSavesWriteNothing) {
+    DocSetup s(0, 5);
+    const std::string dat = s.DataDir() + "/Data5.dat", old = "[PageInfo]\nPage1HagakiFrom=old\n";
+    ovtest::WriteFile(dat, old);
     ovtest::TraceCapture trace;
-    EXPECT_EQ(-4, s->doc.LoadHagakiInfo());
-    EXPECT_EQ(-4, s->doc.SaveHagakiInfo());
-    EXPECT_TRUE(trace.Contains("COrmaViewDoc::GetPageID() Error!"));
-    EXPECT_EQ("kept", s->doc.m_cHagakiInfo.GetFrom());
-    EXPECT_EQ("kept too", s->doc.m_cHagakiInfoOrg.GetFrom());
-    EXPECT_TRUE(pctest::ListDir(s->DataDir()) == std::vector<std::string>{"Standard"});
-}
-
-TEST(HagakiRecordFailures, UnwritableRecordFileIsReportedAndLeftWhole) {
-    auto s = DocSetup::DocumentMode(5);
-    s->doc.m_cHagakiInfo.SetFrom("new");
-    s->doc.m_iHagakiChange = 1;
-    ovtest::TraceCapture trace;
-    // The page's Data folder is gone: the record cannot be written.
-    s->doc.m_strDocFolder = s->workDesk + "/Doc000099";
-    EXPECT_EQ(-707, s->doc.SaveHagakiInfo());
-    EXPECT_TRUE(trace.Contains("WritePrivateProfileString() Error!"));
-    EXPECT_FALSE(ovtest::Exists(s->doc.m_strDocFolder));
-}
-
-TEST(HagakiRecordFailures, ReadOnlyRecordFileIsReportedAndLeftWhole) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "file modes do not stop root";
-    auto s = DocSetup::DocumentMode(5);
-    s->doc.m_cHagakiInfo.SetFrom("new");
-    const std::string dat = s->DataDir() + "/Data5.dat";
-    ovtest::WriteFile(dat, "[PageInfo]\nPage1HagakiFrom=old\n");
-    chmod(s->DataDir().c_str(), 0555);
-    chmod(dat.c_str(), 0444);
-    EXPECT_EQ(-707, s->doc.SaveHagakiInfo());
-    chmod(s->DataDir().c_str(), 0755);
-    EXPECT_EQ("[PageInfo]\nPage1HagakiFrom=old\n", ovtest::ReadFile(dat));
-}
-
-TEST(HagakiRecordFailures, LineBreakInAFieldIsRefusedBeforeAnyWrite) {
-    auto s = DocSetup::DocumentMode(5);
-    const std::string dat = s->DataDir() + "/Data5.dat";
-    ovtest::WriteFile(dat, "[PageInfo]\nPage1HagakiFrom=old\n");
-    s->doc.m_cHagakiInfo.SetFrom("new");
-    s->doc.m_cHagakiInfo.SetMemo("line\n[EditInfo]\nInjected=1");
-    ovtest::TraceCapture trace;
-    EXPECT_EQ(-705, s->doc.SaveHagakiInfo());
+    s.doc.m_cHagakiInfo.SetMemo("line\n[EditInfo]\nInjected=1");  // a line break would inject keys
+    EXPECT_EQ(-705, s.doc.SaveHagakiInfo());
     EXPECT_TRUE(trace.Contains("Page1HagakiMemo"));
-    EXPECT_EQ("[PageInfo]\nPage1HagakiFrom=old\n", ovtest::ReadFile(dat));
+    s.doc.m_cHagakiInfo.SetMemo("kept");
+    s.doc.m_cMapPageInfo[1].m_iPageID = 0;  // a position without a page ID
+    EXPECT_EQ(-4, s.doc.SaveHagakiInfo());
+    EXPECT_EQ(-4, s.doc.LoadHagakiInfo());
+    EXPECT_TRUE(trace.Contains("COrmaViewDoc::GetPageID() Error!"));
+    EXPECT_EQ("kept", s.doc.m_cHagakiInfo.GetMemo());
+    EXPECT_EQ(old, ovtest::ReadFile(dat));
+    EXPECT_EQ(ovdoc::ListFolder(s.DataDir()), (Names{"Data5.dat", "Standard"}));
+    s.doc.m_cMapPageInfo[1].m_iPageID = 5;
+    s.doc.m_strDocFolder = s.workDesk + "/Doc000099";  // the page's Data folder is gone
+    EXPECT_EQ(-707, s.doc.SaveHagakiInfo());
+    EXPECT_TRUE(trace.Contains("WritePrivateProfileString() Error!"));
+    EXPECT_FALSE(ovtest::Exists(s.doc.m_strDocFolder));
 }
 
-TEST(HagakiRecordLongValues, ReadLimitAndUneditedLongValuesSurviveASave) {
-    auto s = DocSetup::DocumentMode(5);
-    const std::string dat = s->DataDir() + "/Data5.dat";
-    const std::string longAscii(1100, 'n');
-    // 1022 bytes, then a two-byte character that would be split by the limit.
+TEST(HagakiRecord, ReadLimitAndUneditedLongValuesSurviveASave) {
+    DocSetup s(0, 5);
+    const std::string dat = s.DataDir() + "/Data5.dat", longAscii(1100, 'n');
+    // 1022 bytes, then a two-byte character that the limit would split.
     const std::string longCp932 = std::string(1022, 'k') + "\x82\xA0" + "tail";
     ovtest::WriteFile(dat, "[PageInfo]\nPage1HagakiFrom=" + longAscii + "\nPage1HagakiFromkana=" + longCp932 +
                                "\nPage1HagakiNumber=" + std::string(1023, '7') + "\n");
-    ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-    EXPECT_EQ(longAscii.substr(0, 1023), s->doc.m_cHagakiInfo.GetFrom());
-    EXPECT_EQ(std::string(1022, 'k'), s->doc.m_cHagakiInfo.GetFromkana());
-    EXPECT_EQ(std::string(1023, '7'), s->doc.m_cHagakiInfo.GetNumber());
-
-    CHagakiInfo info;
-    s->doc.GetHagakiInfo(info, 0);
-    info.SetMemo("edited");
-    info.SetNumber("0001");
-    s->doc.SetHagakiInfo(info);
-    ASSERT_EQ(0, s->doc.SaveHagakiInfo());
-    EXPECT_EQ(longAscii, ReadKey(dat, "PageInfo", "Page1HagakiFrom"));
-    EXPECT_EQ(longCp932, ReadKey(dat, "PageInfo", "Page1HagakiFromkana"));
-    EXPECT_EQ("0001", ReadKey(dat, "PageInfo", "Page1HagakiNumber"));
-    EXPECT_EQ("edited", ReadKey(dat, "PageInfo", "Page1HagakiMemo"));
-
-    // An edited long value is what the user wants stored.
-    info.SetFrom("short");
-    s->doc.SetHagakiInfo(info);
-    ASSERT_EQ(0, s->doc.SaveHagakiInfo());
-    EXPECT_EQ("short", ReadKey(dat, "PageInfo", "Page1HagakiFrom"));
+    ASSERT_EQ(0, s.doc.LoadHagakiInfo());
+    CHagakiInfo& i = s.doc.m_cHagakiInfo;
+    EXPECT_EQ(Fields(i)[0] + Fields(i)[1] + Fields(i)[2],
+              longAscii.substr(0, 1023) + std::string(1022, 'k') + std::string(1023, '7'));
+    i.SetNumber("0001");
+    ASSERT_EQ(0, s.doc.SaveHagakiInfo());
+    EXPECT_EQ(longAscii + "|" + longCp932 + "|0001",
+              Keys(dat, {"Page1HagakiFrom", "Page1HagakiFromkana", "Page1HagakiNumber"}));
+    i.SetFrom("short");  // an edited long value is what the user wants stored
+    ASSERT_EQ(0, s.doc.SaveHagakiInfo());
+    EXPECT_EQ("short", Keys(dat, {"Page1HagakiFrom"}));
 }
 
-TEST(HagakiRecordUndoFolder, PageNumberAndShownFileAreReadInUndoFolderMode) {
-    struct Case {
-        const char* stored;  // nullptr: key missing
-        int expected;
-    };
-    const Case cases[] = {{nullptr, 1}, {"0", 1}, {"-2", 1}, {"1", 1}, {"3", 3}, {"abc", 1}};
-    for (const Case& c : cases) {
-        auto s = DocSetup::UndoFolderMode();
-        s->doc.m_iCurPagePos = 1;
-        std::string ini =
-            "[BinderInfo]\nTitle=T\n[PageInfo]\nPage1HagakiFrom=Sato\nPage1FilePageName=/scan/s.pdf\n";
-        if (c.stored)
-            ini += std::string("Page1FilePageNumber=") + c.stored + "\n";
-        ovtest::WriteFile(s->UndoData(), ini);
-        ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-        EXPECT_EQ(c.expected, s->doc.m_cHagakiInfo.m_iFilePageNumber) << (c.stored ? c.stored : "missing");
-        EXPECT_EQ("/scan/s.pdf", s->doc.m_cHagakiInfo.GetFilePageName());
-        EXPECT_EQ("Sato", s->doc.m_cHagakiInfo.GetFrom());
+TEST(HagakiRecord, UndoFolderPageNumberIsReadAndResetOnSave) {
+    const std::tuple<const char*, int, const char*> cases[] = {// stored (nullptr: no key), loaded, saved
+                                                               {nullptr, 1, "<none>"}, {"0", 1, "0"},
+                                                               {"-2", 1, "-2"},        {"1", 1, "1"},
+                                                               {"3", 3, "1"},          {"abc", 1, "abc"}};
+    for (const auto& [stored, loaded, saved] : cases) {
+        DocSetup s(1);
+        const std::string number = stored ? std::string("Page1FilePageNumber=") + stored + "\n" : "";
+        ovtest::WriteFile(
+            s.UndoData(),
+            "[BinderInfo]\nTitle=T\n[PageInfo]\nPage1HagakiFrom=Sato\nPage1FilePageName=/s.pdf\n" + number +
+                "[EditInfo]\nMark=1\n");
+        ASSERT_EQ(0, s.doc.LoadHagakiInfo());
+        CHagakiInfo& i = s.doc.m_cHagakiInfo;
+        EXPECT_EQ(loaded, i.m_iFilePageNumber) << number;
+        EXPECT_EQ("Sato /s.pdf", i.GetFrom() + " " + i.GetFilePageName());
+        i.SetMemo("m");
+        i.m_iFilePageNumber = 7;  // never written itself
+        i.SetFilePageName("/d/~s-3.pdf");
+        ASSERT_EQ(0, s.doc.SaveHagakiInfo());
+        EXPECT_EQ(std::string(saved) + "|/d/~s-3.pdf|m|T|1",
+                  Keys(s.UndoData(), {"Page1FilePageNumber", "Page1FilePageName", "Page1HagakiMemo",
+                                      "BinderInfo/Title", "EditInfo/Mark"}));
     }
 }
 
-TEST(HagakiRecordUndoFolder, SaveResetsAStoredPageNumberAboveOne) {
-    struct Case {
-        const char* stored;
-        const char* after;
-    };
-    const Case cases[] = {{"3", "1"}, {"1", "1"}, {"0", "0"}, {nullptr, "<none>"}};
-    for (const Case& c : cases) {
-        auto s = DocSetup::UndoFolderMode();
-        std::string ini = "[BinderInfo]\nTitle=T\n[PageInfo]\nPage1FilePageName=/scan/s.pdf\n";
-        if (c.stored)
-            ini += std::string("Page1FilePageNumber=") + c.stored + "\n";
-        ini += "[EditInfo]\nMark=1\n";
-        ovtest::WriteFile(s->UndoData(), ini);
-        ASSERT_EQ(0, s->doc.LoadHagakiInfo());
-        s->doc.m_cHagakiInfo.SetMemo("m");
-        s->doc.m_cHagakiInfo.m_iFilePageNumber = 7;  // never written itself
-        s->doc.m_cHagakiInfo.SetFilePageName(s->workDesk + "/~s-3.pdf");
-        ASSERT_EQ(0, s->doc.SaveHagakiInfo());
-        EXPECT_EQ(c.after, ReadKey(s->UndoData(), "PageInfo", "Page1FilePageNumber"))
-            << (c.stored ? c.stored : "-");
-        EXPECT_EQ(s->workDesk + "/~s-3.pdf", ReadKey(s->UndoData(), "PageInfo", "Page1FilePageName"));
-        EXPECT_EQ("m", ReadKey(s->UndoData(), "PageInfo", "Page1HagakiMemo"));
-        EXPECT_EQ("T", ReadKey(s->UndoData(), "BinderInfo", "Title"));
-        EXPECT_EQ("1", ReadKey(s->UndoData(), "EditInfo", "Mark"));
-    }
-}
-
-TEST(HagakiRecordUndoFolder, ReadUndoDataFileTitleRuleAndSinglePage) {
-    struct Case {
-        std::string stored;
-        std::string shown;
-    };
-    const Case cases[] = {
-        {"A\x18\x19"
-         "B",
-         "A B"},
-        {"A\x18"
-         "B\x19"
-         "C",
-         "A\x18"
-         "B\x19"
-         "C"},
-        {"\x18\x18\x19\x19", "\x18 \x19"},
-        {"\x18\x19\x18\x19", "  "},
-        {kCp932Name + "\x18\x19" + kCp932Name, kCp932Name + " " + kCp932Name},
+TEST(HagakiRecord, ReadUndoDataFileTitleRuleAndSinglePage) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"A\030\031B", "A B"},
+        {"A\030B\031C", "A\030B\031C"},
+        {"\030\030\031\031", "\030 \031"},
+        {"\030\031\030\031", "  "},
+        {kName + "\030\031" + kName, kName + " " + kName},
         {std::string(300, 't'), std::string(259, 't')},
+        {"", ""},  // no UndoData.ini
     };
-    for (const Case& c : cases) {
-        auto s = DocSetup::UndoFolderMode();
-        s->doc.m_cMapPageInfo[1] = CPageInfo{42, 0};
-        s->doc.m_iPageTotal = 0;
-        s->doc.m_iIndexTotal = 3;
-        ovtest::WriteFile(s->UndoData(), "[BinderInfo]\nTitle=" + c.stored + "\n");
-        ASSERT_EQ(0, s->doc.ReadUndoDataFile());
-        EXPECT_EQ(c.shown, s->doc.m_strDocName);
-        EXPECT_EQ(1, s->doc.m_iPageTotal);
-        EXPECT_EQ(0, s->doc.m_iIndexTotal);
-        EXPECT_EQ(1, s->doc.m_iMaxPageID);
-        EXPECT_EQ(1, s->doc.m_cMapPageInfo[1].m_iPageID);
-        EXPECT_EQ(-1, s->doc.m_cMapPageInfo[1].m_iPageFlag);
-        EXPECT_EQ(1, s->doc.GetPageID(1));
+    for (const auto& [stored, shown] : cases) {
+        DocSetup s(1);
+        s.doc.m_cMapPageInfo[1] = CPageInfo{42, 0};
+        s.doc.m_iPageTotal = 0;
+        s.doc.m_iIndexTotal = 3;
+        if (!stored.empty())
+            ovtest::WriteFile(s.UndoData(), "[BinderInfo]\nTitle=" + stored + "\n");
+        ASSERT_EQ(0, s.doc.ReadUndoDataFile());
+        EXPECT_EQ(shown, s.doc.m_strDocName);
+        EXPECT_EQ(std::make_tuple(1, 0, 1, 1, -1),
+                  std::make_tuple(s.doc.m_iPageTotal, s.doc.m_iIndexTotal, s.doc.m_iMaxPageID,
+                                  s.doc.GetPageID(1), s.doc.m_cMapPageInfo[1].m_iPageFlag));
     }
-    auto s = DocSetup::UndoFolderMode();
-    ASSERT_EQ(0, s->doc.ReadUndoDataFile());  // no UndoData.ini
-    EXPECT_EQ("", s->doc.m_strDocName);
+}
+
+namespace {
+
+// Front source, back source, shown source, and their targets.
+Names Resolve(COrmaViewDoc& doc, int expected = 1) {
+    char b[6][MAX_PATH] = {};
+    EXPECT_EQ(expected, doc.GetHagakiFilePaths(b[0], b[1], b[2], b[3], b[4], b[5]));
+    return Names(std::begin(b), std::end(b));
+}
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+    return s;
+}
+
+}  // namespace
+
+TEST(HagakiPaths, UndoFolderTargetsKeepTheWorkDesksFilesUntouched) {
+    const struct {
+        const char *file1, *shown;
+        int rotated, page, merged;
+        const char *frontDst, *viewDst;
+    } cases[] = {
+        {"/scan/front.pdf", "/scan/scan.pdf", 0, 2, 0, "$Sfront.pdf", "$W~scan-2.pdf"},   // first visit
+        {"$Wx/front.pdf", "/scan/scan.pdf", 1, 2, 1, "$Wx/front.pdf", "/scan/scan.pdf"},  // turned, merged
+        {"", "$W~scan-2.pdf", 0, 1, 0, "", "$W~scan-2.pdf"},          // merged file of this work desk
+        {"", "$W~scan-2.pdf", 0, 2, 0, "", "$W~~scan-2-2.pdf"},       // same name at page 2
+        {"", "/other/~scan-2.pdf", 0, 1, 0, "", "$W~~scan-2-1.pdf"},  // same name elsewhere
+        {"", "$U~scan-2.pdf", 0, 1, 0, "", "$U~scan-2.pdf"},          // folder in capitals
+        {"", "/scan/a.b.c", 0, 1, 0, "", "$W~a.b-1.pdf"},             // extension is the last dot
+        {"/scan/f.pdf", "", 0, 1, 0, "$Sf.pdf", ""},                  // no shown PDF
+    };
+    for (const auto& c : cases) {
+        DocSetup s(1);
+        const std::string w = s.workDesk + "/";
+        // "$W" is the work desk with its separator, "$U" the same in capitals, "$S" the turned sides' folder.
+        auto expand = [&](std::string t) {
+            for (const auto& [name, value] : {std::pair<std::string, std::string>{"$W", w},
+                                              {"$U", Upper(w)},
+                                              {"$S", w + StandardCp932() + "/"}})
+                for (std::size_t at; (at = t.find(name)) != std::string::npos;) t.replace(at, 2, value);
+            return t;
+        };
+        CHagakiInfo& i = s.doc.m_cHagakiInfo;
+        i.SetFile1(expand(c.file1));
+        i.SetFilePageName(expand(c.shown));
+        i.m_bFile1Rotated = c.rotated;
+        i.m_iFilePageNumber = c.page;
+        i.m_bMerged = c.merged;
+        EXPECT_EQ(Resolve(s.doc),
+                  (Names{i.GetFile1(), "", i.GetFilePageName(), expand(c.frontDst), "", expand(c.viewDst)}))
+            << c.file1 << " " << c.shown;
+        EXPECT_TRUE(ovtest::Exists(w + kStandardUtf8));  // the turned sides' folder, by its UTF-8 name
+    }
+}
+
+TEST(HagakiPaths, CaseFoldingNeverTouchesTrailBytes) {
+    DocSetup s(1);
+    // "ア" (0x83 0x41) and "ツ" (0x83 0x61) differ only in the case of their trail bytes.
+    const std::string deskA = s.dir / "desk\x83\x41";
+    std::strncpy(s.doc.m_pHagakiManage->m_pInfo->szWorkDeskFolder, deskA.c_str(), MAX_PATH - 1);
+    s.doc.m_cHagakiInfo.SetFilePageName(s.dir / "desk\x83\x61/~scan-2.pdf");
+    EXPECT_EQ(deskA + "/~~scan-2-1.pdf", Resolve(s.doc)[5]);
+    s.doc.m_cHagakiInfo.SetFilePageName(Upper(s.dir.Path()) + "/DESK\x83\x41/~scan-2.pdf");
+    EXPECT_EQ(s.doc.m_cHagakiInfo.GetFilePageName(), Resolve(s.doc)[5]);
+    EXPECT_TRUE(ovtest::Exists(s.dir / "desk\xE3\x82\xA2/" + kStandardUtf8));
+}
+
+TEST(HagakiPaths, PathsOver259BytesAreRefusedWithoutOverflow) {
+    DocSetup s(1);
+    const std::string fits = "/" + std::string(254, 'a') + ".pdf";  // 259 bytes
+    std::vector<char> front(300, 'Z'), view(300, 'Z');
+    s.doc.m_cHagakiInfo.SetFile1(fits);
+    EXPECT_EQ(1, s.doc.GetHagakiFilePaths(front.data(), nullptr, view.data(), nullptr, nullptr, nullptr));
+    EXPECT_EQ(fits + '\0' + 'Z', std::string(front.data(), 261));
+    std::fill(front.begin(), front.end(), 'Z');
+    s.doc.m_cHagakiInfo.SetFile1(fits + "x");
+    ovtest::TraceCapture trace;
+    EXPECT_EQ(0, s.doc.GetHagakiFilePaths(front.data(), nullptr, view.data(), nullptr, nullptr, nullptr));
+    EXPECT_TRUE(trace.Contains("Path too long"));
+    EXPECT_EQ(std::make_pair('\0', '\0'), std::make_pair(front[0], view[0]));
+    EXPECT_TRUE(std::all_of(front.begin() + 1, front.end(), [](char c) { return c == 'Z'; }));
+    // A path not asked for does not matter; the operations that need it fail.
+    EXPECT_EQ(1, s.doc.GetHagakiFilePaths(nullptr, nullptr, view.data(), nullptr, nullptr, nullptr));
+    EXPECT_EQ(-705, s.doc.RotateHagakiPdf(1));
+    EXPECT_EQ(0, s.doc.m_cHagakiInfo.m_bFile1Rotated);
+}
+
+TEST(HagakiPaths, ThumbnailCleanUpKeepsTheWorkDesksOwnImage) {
+    DocSetup s(0, 5), u(1);
+    const std::string on = s.doc.m_strEditInfoOnFolder + "/OrmaView5.thm",
+                      uOn = u.doc.m_strEditInfoOnFolder + "/OrmaView1.thm";
+    const std::string off = s.doc.m_strEditInfoOffFolder + "/OrmaView5.thm",
+                      thm = s.doc.m_strDocFolder + "/Page5.thm";
+    for (const auto& f : {on, off, thm, uOn, u.doc.m_strDocFolder + "/Page1.thm"}) ovtest::WriteFile(f, "x");
+    EXPECT_EQ(0, s.doc.DeleteThumbFileCurrent());
+    EXPECT_EQ(0, u.doc.DeleteThumbFileCurrent());
+    EXPECT_EQ(std::make_tuple(false, true, false, false, true),
+              std::make_tuple(ovtest::Exists(on), ovtest::Exists(off), ovtest::Exists(thm),
+                              ovtest::Exists(uOn), ovtest::Exists(u.doc.m_strDocFolder + "/Page1.thm")));
+    ovtest::TraceCapture trace;
+    s.doc.m_iCurPagePos = 4;  // a position without a page ID is traced and still succeeds
+    EXPECT_EQ(0, s.doc.DeleteThumbFileCurrent());
+    EXPECT_TRUE(trace.Contains("m_cMapPageInfo.Lookup() Error! [PageID] -1"));
 }
