@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Sets (or unsets) an environment variable for the life of the object.
+// Sets (or, for a null value, unsets) an environment variable for the life of the object.
 #pragma once
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "win32/CodePage.h"
@@ -12,28 +13,18 @@ namespace ovtest {
 class EnvGuard {
 public:
     EnvGuard(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
+        if (const char* old = std::getenv(name))
             m_old = old;
-            m_hadOld = true;
-        }
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        Set(value);
     }
-    ~EnvGuard() {
-        if (m_hadOld)
-            setenv(m_name.c_str(), m_old.c_str(), 1);
-        else
-            unsetenv(m_name.c_str());
-    }
+    ~EnvGuard() { Set(m_old ? m_old->c_str() : nullptr); }
     EnvGuard(const EnvGuard&) = delete;
     EnvGuard& operator=(const EnvGuard&) = delete;
 
 private:
+    void Set(const char* value) { value ? setenv(m_name.c_str(), value, 1) : unsetenv(m_name.c_str()); }
     std::string m_name;
-    std::string m_old;
-    bool m_hadOld = false;
+    std::optional<std::string> m_old;
 };
 
 // CP932 bytes of a UTF-8 literal.

@@ -8,7 +8,7 @@
 
 using ovtest::Sj;
 
-TEST(CodePage, RoundTripAndRejections) {
+TEST(CodePage, ConversionsAndLeadBytes) {
     const std::string utf8 = "文書 ｶﾀｶﾅ ～ ① \\ ~";
     auto cp932 = ov::Utf8ToCp932(utf8);
     ASSERT_TRUE(cp932.has_value());
@@ -21,52 +21,41 @@ TEST(CodePage, RoundTripAndRejections) {
     EXPECT_FALSE(ov::Cp932ToUtf8("\x82\x20").has_value());          // lead byte, no trail
     EXPECT_EQ("", ov::Cp932ToUtf8("").value());
     EXPECT_EQ(std::string("a\0b", 3), ov::Cp932ToUtf8(std::string("a\0b", 3)).value());
-}
-
-TEST(CodePage, LossyConversionKeepsWhatItCan) {
+    // The lossy form keeps what it can and shows the rest.
     EXPECT_EQ("文\\x82", ov::Cp932ToUtf8Lossy(Sj("文") + "\x82"));
     EXPECT_EQ("a\\x82 b", ov::Cp932ToUtf8Lossy("a\x82 b"));
     EXPECT_EQ("x\\xFDy", ov::Cp932ToUtf8Lossy("x\xFDy"));
-}
 
-TEST(CodePage, LeadBytes) {
     for (int c : {0x81, 0x9F, 0xE0, 0xEF, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(c)) << c;
     // 0xA1-0xDF are the one-byte half-width katakana.
     for (int c : {0x00, 0x5C, 0x7F, 0x80, 0xA0, 0xA1, 0xB6, 0xDF, 0xFD, 0xFF})
         EXPECT_FALSE(IsDBCSLeadByte(c)) << c;
 }
 
-namespace {
 // Maps with the explicit length and a buffer of 4 x length + 1, as the edit pane does.
-std::string Map(const std::string& utf8, DWORD flags) {
+static std::string Map(const std::string& utf8, DWORD flags) {
     std::string src = Sj(utf8.c_str());
     std::string buf(4 * src.size() + 1, '\0');
     int n = LCMapStringA(LOCALE_SYSTEM_DEFAULT, flags, src.data(), static_cast<int>(src.size()), buf.data(),
                          static_cast<int>(buf.size()));
-    if (n == 0)
-        return "<fail>";
-    return ov::Cp932ToUtf8(buf.substr(0, static_cast<std::size_t>(n))).value_or("<bad>");
+    return n == 0 ? "<fail>" : ov::Cp932ToUtf8(buf.substr(0, static_cast<std::size_t>(n))).value_or("<bad>");
 }
-}  // namespace
 
-TEST(CodePage, HalfWidthMapping) {
-    EXPECT_EQ("ｶﾞｷﾞﾊﾟﾎﾟｳﾞｱｰ", Map("ガギパポヴアー", LCMAP_HALFWIDTH));
-    EXPECT_EQ("AZaz09!\\~", Map("ＡＺａｚ０９！＼～", LCMAP_HALFWIDTH));
-    EXPECT_EQ(" ", Map("　", LCMAP_HALFWIDTH));          // ideographic space
+TEST(CodePage, HalfAndFullWidthMappingAndBuffers) {
+    // clang-format off
+    const char* const half[][2] = {  // full width, half width
+        {"ガギパポヴアー", "ｶﾞｷﾞﾊﾟﾎﾟｳﾞｱｰ"}, {"ＡＺａｚ０９！", "AZaz09!"}, {"　", " "}, {"カ", "ｶ"}};
+    // clang-format on
+    for (auto& c : half) {
+        EXPECT_EQ(c[1], Map(c[0], LCMAP_HALFWIDTH));
+        EXPECT_EQ(c[0], Map(c[1], LCMAP_FULLWIDTH));
+    }
+    EXPECT_EQ("\\~", Map("＼～", LCMAP_HALFWIDTH));
     EXPECT_EQ("組ｱ組", Map("組ア組", LCMAP_HALFWIDTH));  // 組 has no half-width form
     EXPECT_EQ("｢｣､｡", Map("「」、。", LCMAP_HALFWIDTH));
     EXPECT_EQ("がｶﾞ", Map("がガ", LCMAP_HALFWIDTH));  // hiragana has no half-width form
-}
-
-TEST(CodePage, FullWidthMapping) {
-    EXPECT_EQ("ガギパポヴアー", Map("ｶﾞｷﾞﾊﾟﾎﾟｳﾞｱｰ", LCMAP_FULLWIDTH));
-    EXPECT_EQ("ＡＺａｚ０９！", Map("AZaz09!", LCMAP_FULLWIDTH));
-    EXPECT_EQ("　", Map(" ", LCMAP_FULLWIDTH));
     EXPECT_EQ("組１２３", Map("組123", LCMAP_FULLWIDTH));
-    EXPECT_EQ("カ", Map("ｶ", LCMAP_FULLWIDTH));
-}
 
-TEST(CodePage, MappingCountsBuffersAndFailures) {
     const std::string src = Sj("ＡＢ");  // 4 bytes -> "AB"
     char buf[8] = {};
     EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, buf, sizeof(buf)));

@@ -16,38 +16,34 @@
 using ovtest::EnvGuard;
 using ovtest::Sj;
 
-TEST(ShellPath, PathPieces) {
-    std::string p = "/wd";
-    PathAddBackslash(p);
-    EXPECT_EQ("/wd/", p);
-    PathAddBackslash(p);
-    EXPECT_EQ("/wd/", p);
-    std::string empty;
-    PathAddBackslash(empty);
-    EXPECT_EQ("", empty);
-    EXPECT_STREQ("Data3.pdf", PathFindFileNameA("/wd/Doc000012/Data3.pdf"));
-    EXPECT_STREQ("name", PathFindFileNameA("name"));
-    std::string e1 = "/wd/a.b/Data3.pdf", e2 = "/wd/a.b/noext", e3 = "x.tar.gz";
-    PathRemoveExtension(e1);
-    PathRemoveExtension(e2);
-    PathRemoveExtension(e3);
-    EXPECT_EQ("/wd/a.b/Data3", e1);
-    EXPECT_EQ("/wd/a.b/noext", e2);
-    EXPECT_EQ("x.tar", e3);
-    EXPECT_EQ("/wd/x", ov::JoinPath("/wd", "x"));
-    EXPECT_EQ("/wd/x", ov::JoinPath("/wd/", "x"));
+namespace {
+// A folder below base whose path is at least size bytes long.
+std::string DeepFolder(const std::string& base, std::size_t size) {
+    std::string deep = base;
+    while (deep.size() < size) deep += "/" + std::string(30, 'd');
+    ovtest::MakeDirs(deep);
+    return deep;
 }
+}  // namespace
 
-TEST(FileApi, Cp932PathsFoldersAndMoves) {
+TEST(ShellPath, PathPiecesCp932PathsFoldersAndMoves) {
+    auto apply = [](void (*fn)(std::string&), std::string p) { return fn(p), p; };
+    EXPECT_EQ("/wd/", apply(PathAddBackslash, "/wd"));
+    EXPECT_EQ("/wd/", apply(PathAddBackslash, "/wd/"));
+    EXPECT_EQ("", apply(PathAddBackslash, ""));
+    EXPECT_EQ("/wd/a.b/Data3", apply(PathRemoveExtension, "/wd/a.b/Data3.pdf"));
+    EXPECT_EQ("/wd/a.b/noext", apply(PathRemoveExtension, "/wd/a.b/noext"));
+    EXPECT_EQ("x.tar", apply(PathRemoveExtension, "x.tar.gz"));
+    EXPECT_STREQ("Data3.pdf", PathFindFileNameA("/wd/Doc000012/Data3.pdf"));
+    EXPECT_EQ("/wd/x", ov::JoinPath("/wd/", "x"));
+
     ovtest::TempDir dir;
     const std::string folder = dir / "標準";  // UTF-8 on disk
-    const std::string folderSj = ov::FromFsPath(folder);
+    const std::string folderSj = ov::FromFsPath(folder), a = folderSj + "/a.pdf", b = folderSj + "/b.pdf";
     ASSERT_TRUE(CreateDirectoryA(folderSj.c_str(), nullptr));
     EXPECT_FALSE(CreateDirectoryA(folderSj.c_str(), nullptr));
     EXPECT_EQ(EEXIST, GetLastError());
     EXPECT_TRUE(PathFileExistsA(folderSj.c_str()));
-
-    const std::string a = folderSj + "/a.pdf", b = folderSj + "/b.pdf";
     ovtest::WriteFile(folder + "/a.pdf", "new");
     ovtest::WriteFile(folder + "/b.pdf", "old");
     EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), 0));  // no replace: target kept
@@ -58,35 +54,20 @@ TEST(FileApi, Cp932PathsFoldersAndMoves) {
     ASSERT_TRUE(DeleteFileA(b.c_str()));
     EXPECT_FALSE(DeleteFileA(b.c_str()));
     EXPECT_FALSE(PathFileExistsA(""));
-}
 
-TEST(FileApi, MoveAcrossFileSystems) {
-    ovtest::TempDir dir;
-    struct stat a {
-    }, b{};
-    if (::stat("/dev/shm", &b) != 0 || ::stat(dir.Path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
-        GTEST_SKIP() << "no second file system";
+    // A move to another file system (where /dev/shm is one) copies.
+    struct stat here {
+    }, shmSt{};
     char shm[] = "/dev/shm/ovtest-XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(shm));
-    const std::string from = std::string(shm) + "/src.pdf";
-    ovtest::WriteFile(from, "payload");
-    ovtest::WriteFile(dir / "dst.pdf", "old");
-    EXPECT_TRUE(MoveFileExA(from.c_str(), (dir / "dst.pdf").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ("payload", ovtest::ReadFile(dir / "dst.pdf"));
-    EXPECT_FALSE(ovtest::Exists(from));
-    ::rmdir(shm);
-}
-
-TEST(OrmaComm, FoldersAndFiles) {
-    ovtest::TempDir dir;
-    EXPECT_TRUE(MakeFolder((dir / "a/b/c").c_str()));
-    EXPECT_TRUE(MakeFolder((dir / "a/b/c").c_str()));
-    EXPECT_TRUE(MakeFile((dir / "x/y/WorkDesk.dat").c_str()));
-    ovtest::WriteFile(dir / "x/y/WorkDesk.dat", "keep");
-    EXPECT_TRUE(MakeFile((dir / "x/y/WorkDesk.dat").c_str()));
-    EXPECT_EQ("keep", ovtest::ReadFile(dir / "x/y/WorkDesk.dat"));
-    EXPECT_FALSE(MakeFile((dir / "a/b").c_str()));  // a folder is not a file
-    EXPECT_FALSE(MakeFile(""));
+    if (::stat("/dev/shm", &shmSt) == 0 && ::stat(folder.c_str(), &here) == 0 &&
+        here.st_dev != shmSt.st_dev && ::mkdtemp(shm) != nullptr) {
+        const std::string from = std::string(shm) + "/src.pdf";
+        ovtest::WriteFile(from, "payload");
+        EXPECT_TRUE(MoveFileExA(from.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_EQ("payload", ovtest::ReadFile(folder + "/b.pdf"));
+        EXPECT_FALSE(ovtest::Exists(from));
+        ::rmdir(shm);
+    }
 }
 
 TEST(OrmaComm, WorkDeskFolderFromEnvironmentOrConfig) {
@@ -99,9 +80,7 @@ TEST(OrmaComm, WorkDeskFolderFromEnvironmentOrConfig) {
         EXPECT_EQ(ov::FromFsPath(dir / "デスク"), buf);
         ASSERT_TRUE(GetWorkDeskDatPath(buf));
         EXPECT_EQ(ov::FromFsPath(dir / "デスク/WorkDesk.dat"), buf);
-    }
-    {
-        EnvGuard env("ORMAVIEW_WORKDESK", (dir / "missing").c_str());
+        EnvGuard missing("ORMAVIEW_WORKDESK", (dir / "missing").c_str());
         EXPECT_FALSE(GetWorkDeskFolder(buf));
         EXPECT_FALSE(GetWorkDeskDatPath(buf));
         EXPECT_STREQ("", buf);
@@ -115,10 +94,7 @@ TEST(OrmaComm, WorkDeskFolderFromEnvironmentOrConfig) {
     EXPECT_EQ(ov::FromFsPath(dir / "デスク"), buf);
 
     // A folder whose path does not fit in 259 bytes is refused, not cut.
-    std::string deep = dir.Path();
-    while (deep.size() < 300) deep += "/" + std::string(40, 'd');
-    ovtest::MakeDirs(deep);
-    EnvGuard longEnv("ORMAVIEW_WORKDESK", deep.c_str());
+    EnvGuard longEnv("ORMAVIEW_WORKDESK", DeepFolder(dir.Path(), 300).c_str());
     ovtest::TraceCapture cap;
     EXPECT_FALSE(GetWorkDeskFolder(buf));
     EXPECT_TRUE(cap.Contains("GetWorkDeskFolder() Error!"));
@@ -128,12 +104,12 @@ TEST(OrmaComm, PageIdListForms) {
     std::vector<unsigned> ids;
     ASSERT_TRUE(GetListIDFromString("3,1, 7 ,\t12", &ids));
     EXPECT_EQ((std::vector<unsigned>{3, 1, 7, 12}), ids);
-    ASSERT_TRUE(GetListIDFromString("", &ids));
-    EXPECT_TRUE(ids.empty());
-    ASSERT_TRUE(GetListIDFromString("  ", &ids));
-    EXPECT_TRUE(ids.empty());
     ASSERT_TRUE(GetListIDFromString("4294967295", &ids));
-    EXPECT_EQ(4294967295u, ids.at(0));
+    EXPECT_EQ((std::vector<unsigned>{4294967295u}), ids);
+    for (const char* empty : {"", "  "}) {
+        ASSERT_TRUE(GetListIDFromString(empty, &ids));
+        EXPECT_TRUE(ids.empty());
+    }
     for (const char* bad :
          {"1,,2", "1,2,", ",1", "1 2", "1;2", "-1", "+1", "0x10", "1.5", "4294967296", "a"}) {
         ids = {99};
@@ -146,17 +122,14 @@ TEST(OrmaComm, PageIdListForms) {
 TEST(OrmaComm, IniMapAndLongValues) {
     ovtest::TempDir dir;
     const std::string ini = dir / "UndoData.ini";
-    const std::string longList = [] {
-        std::string s;
-        for (int i = 1; i <= 400; ++i) s += (i > 1 ? "," : "") + std::to_string(i);
-        return s;
-    }();
-    ovtest::WriteFile(
-        ini, "[EditInfo]\nLine1=1,2\nText=" + Sj("注") + "\n[DocInfo]\nPageIDList=" + longList + "\n");
+    std::string longList = "1";
+    for (int i = 2; i <= 400; ++i) longList += "," + std::to_string(i);
+    ovtest::WriteFile(ini, "[EditInfo]\nLine1=1,2\n;c=3\nText = '" + Sj("注") +
+                               "'\nline1=dup\nnot a key\n[DocInfo]\nPageIDList=" + longList + "\n");
     std::map<std::string, std::string> map;
     ASSERT_TRUE(GetIniKeyMap(ini.c_str(), "EditInfo", &map));
-    EXPECT_EQ(2u, map.size());
-    EXPECT_EQ(Sj("注"), map["Text"]);
+    // Values trimmed and unquoted; comments, other lines and a repeated key (any case) left out.
+    EXPECT_EQ((std::map<std::string, std::string>{{"Line1", "1,2"}, {"Text", Sj("注")}}), map);
     ASSERT_TRUE(GetIniKeyMap((dir / "none.ini").c_str(), "EditInfo", &map));
     EXPECT_TRUE(map.empty());
     EXPECT_FALSE(GetIniKeyMap(dir.Path().c_str(), "EditInfo", &map));
@@ -168,7 +141,7 @@ TEST(OrmaComm, IniMapAndLongValues) {
     EXPECT_EQ("dflt", out);
 }
 
-TEST(OrmaComm, TempFoldersArePrivateAndFresh) {
+TEST(OrmaComm, FoldersTemporaryMadeAndDeletedInside) {
     ovtest::TempDir dir;
     EnvGuard tmp("TMPDIR", dir.Path().c_str());
     char a[MAX_PATH] = {}, b[MAX_PATH] = {};
@@ -180,26 +153,23 @@ TEST(OrmaComm, TempFoldersArePrivateAndFresh) {
     ASSERT_EQ(0, ::stat(a, &st));
     EXPECT_EQ(0700u, st.st_mode & 0777);
 
-    std::string deep = dir.Path();
-    while (deep.size() < 250) deep += "/" + std::string(30, 't');
-    ovtest::MakeDirs(deep);
+    const std::string deep = DeepFolder(dir.Path(), 250);
     EnvGuard tooLong("TMPDIR", deep.c_str());
     EXPECT_FALSE(CreateTempFolder(a));  // the new folder's path would not fit
     EXPECT_STREQ("", a);
-    struct stat dst {};
-    ::stat(deep.c_str(), &dst);
-    EXPECT_EQ(2u, dst.st_nlink) << "the refused folder must not be left behind";
-}
+    ::stat(deep.c_str(), &st);
+    EXPECT_EQ(2u, st.st_nlink) << "the refused folder must not be left behind";
 
-TEST(QuilmCommon, DeleteTheFolderStaysInside) {
-    ovtest::TempDir dir;
     ovtest::WriteFile(dir / "outside/precious.pdf", "keep");
-    ovtest::WriteFile(dir / "work/EditInfo_On/OrmaView1.thm", "x");
-    ovtest::WriteFile(dir / "work/a/b/c.txt", "x");
+    EXPECT_TRUE(MakeFile((dir / "outside/precious.pdf").c_str()));  // an existing file is kept
+    EXPECT_TRUE(MakeFolder((dir / "work/EditInfo_On").c_str()));
+    EXPECT_TRUE(MakeFolder((dir / "work/EditInfo_On").c_str()));  // already there
+    EXPECT_TRUE(MakeFile((dir / "work/a/b/c.txt").c_str()));      // with its folders
+    EXPECT_FALSE(MakeFile((dir / "work/a").c_str()));             // a folder is not a file
+    EXPECT_FALSE(MakeFile(""));
     ASSERT_EQ(0, ::symlink((dir / "outside").c_str(), (dir / "work/link").c_str()));
     ASSERT_EQ(0, ::symlink((dir / "outside/precious.pdf").c_str(), (dir / "work/a/file-link").c_str()));
     ::chmod((dir / "work/a/b").c_str(), 0555);
-
     EXPECT_TRUE(DeleteTheFolder((dir / "work").c_str(), 0));
     EXPECT_FALSE(ovtest::Exists(dir / "work"));
     EXPECT_EQ("keep", ovtest::ReadFile(dir / "outside/precious.pdf"));
@@ -212,12 +182,10 @@ TEST(QuilmCommon, DeleteTheFolderStaysInside) {
 
     EXPECT_TRUE(DeleteTheFolder((dir / "never-made").c_str(), 0));
     ovtest::TraceCapture cap;
-    EXPECT_FALSE(DeleteTheFolder("", 0));
-    EXPECT_FALSE(DeleteTheFolder("/", 0));
-    EXPECT_FALSE(DeleteTheFolder("//", 0));
     EXPECT_FALSE(DeleteTheFolder(nullptr, 0));
-    EXPECT_FALSE(DeleteTheFolder((dir / "outside/..").c_str(), 0));
-    EXPECT_FALSE(DeleteTheFolder((dir / "outside/precious.pdf").c_str(), 0));  // not a folder
+    const std::string notFolder = dir / "outside/precious.pdf", dotdot = dir / "outside/..";
+    for (const std::string& bad : {std::string(), std::string("/"), std::string("//"), dotdot, notFolder})
+        EXPECT_FALSE(DeleteTheFolder(bad.c_str(), 0)) << bad;
     EXPECT_TRUE(cap.Contains("DeleteTheFolder() Error!"));
     EXPECT_TRUE(ovtest::Exists(dir / "outside/precious.pdf"));
 }

@@ -13,7 +13,7 @@
 using ovtest::EnvGuard;
 using ovtest::Sj;
 
-TEST(Trace, LineLayoutLocatedAndLocationFree) {
+TEST(Trace, LineLayoutNullArgumentsAndEveryDestination) {
     ovtest::TraceCapture cap;
     TraceWrite("/wd/WorkDesk.dat", "OrmaView.exe", "/home/dev/src/document/OrmaViewDoc.cpp", 123,
                "InitDoc() Error! [PageID] %d\n", 7);
@@ -24,42 +24,31 @@ TEST(Trace, LineLayoutLocatedAndLocationFree) {
         "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[\\d+\\] OrmaView\\.exe "
         "CMemoryException Occurred! : a\\.cpp\\(9\\)\n");
     EXPECT_TRUE(std::regex_match(cap.Text(), layout)) << cap.Text();
-}
+    // CP932 text is written as UTF-8; bytes that do not convert stay visible.
+    TraceWrite("", "OrmaView.exe", "x.cpp", 1, "[DocName] %s [Bad] %s\n", Sj("請求書").c_str(), "ab\x82");
+    EXPECT_TRUE(cap.Contains("[DocName] 請求書 [Bad] ab\\x82\n"));
 
-TEST(Trace, Cp932TextIsWrittenAsUtf8AndBadBytesStayVisible) {
-    ovtest::TraceCapture cap;
-    TraceWrite("", "OrmaView.exe", "x.cpp", 1, "[DocName] %s\n", Sj("請求書").c_str());
-    TraceWrite("", "OrmaView.exe", "x.cpp", 2, "[Bad] %s\n", "ab\x82");
-    EXPECT_TRUE(cap.Contains("[DocName] 請求書\n"));
-    EXPECT_TRUE(cap.Contains("[Bad] ab\\x82\n"));
-}
-
-TEST(Trace, NullOrEmptySettingsPathAndNullArgumentsAreAccepted) {
-    ovtest::TraceCapture cap;
-    errno = 1234;
-    EXPECT_EQ(0, TraceWrite(nullptr, "OrmaView.exe", __FILE__, __LINE__, "GetWorkDeskFolder() Error!\n"));
-    EXPECT_EQ(0, TraceWriteText("", nullptr, "marker\n"));
-    EXPECT_EQ(0, TraceWrite(nullptr, nullptr, nullptr, 0, nullptr));
-    EXPECT_EQ(1234, errno) << "a trace call must leave the caller's error number alone";
-    EXPECT_TRUE(cap.Contains("TestTrace.cpp("));
-    EXPECT_TRUE(cap.Contains("GetWorkDeskFolder() Error!\n"));
-    EXPECT_TRUE(cap.Contains("marker\n"));
-}
-
-TEST(Trace, UnwritableDestinationFailsSilently) {
+    {
+        ovtest::TraceCapture cap;
+        errno = 1234;
+        EXPECT_EQ(0, TraceWrite(nullptr, "OrmaView.exe", __FILE__, __LINE__, "GetWorkDeskFolder() Error!\n"));
+        EXPECT_EQ(0, TraceWriteText("", nullptr, "marker\n"));
+        EXPECT_EQ(0, TraceWrite(nullptr, nullptr, nullptr, 0, nullptr));
+        EXPECT_EQ(1234, errno) << "a trace call must leave the caller's error number alone";
+        EXPECT_TRUE(cap.Contains("TestTrace.cpp("));
+        EXPECT_TRUE(cap.Contains("GetWorkDeskFolder() Error!\n"));
+        EXPECT_TRUE(cap.Contains("marker\n"));
+    }
     ovtest::TempDir dir;
-    EnvGuard env("ORMAVIEW_TRACE_FILE", dir.Path().c_str());  // a folder, not a file
-    EXPECT_EQ(0, TraceWriteText(nullptr, "OrmaView.exe", "lost\n"));
-}
-
-TEST(Trace, DefaultDestinationUnderXdgStateIsCreated) {
-    ovtest::TempDir dir;
-    const std::string state = dir / "deep/state";
-    EnvGuard noFile("ORMAVIEW_TRACE_FILE", nullptr);
-    EnvGuard xdg("XDG_STATE_HOME", state.c_str());
+    {
+        EnvGuard env("ORMAVIEW_TRACE_FILE", dir.Path().c_str());  // a folder: fails silently
+        EXPECT_EQ(0, TraceWriteText(nullptr, "OrmaView.exe", "lost\n"));
+    }
+    EnvGuard noFile("ORMAVIEW_TRACE_FILE", nullptr);  // by default under the XDG state folder
+    EnvGuard xdg("XDG_STATE_HOME", (dir / "deep/state").c_str());
     TraceWriteText(nullptr, "OrmaView.exe", "COrmaDeskApp::COrmaDeskApp()\n");
     EXPECT_NE(std::string::npos,
-              ovtest::ReadFile(state + "/ormaview/trace.log").find("COrmaDeskApp::COrmaDeskApp()\n"));
+              ovtest::ReadFile(dir / "deep/state/ormaview/trace.log").find("COrmaDeskApp::COrmaDeskApp()\n"));
 }
 
 TEST(Trace, FileIsRotatedAndBounded) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "ipc/FdIo.h"
 #include "ipc/RuntimeDir.h"
 #include "win32/AtomicFile.h"
 
@@ -26,25 +27,6 @@ std::string BlockPath(const std::string& dir, int key) {
 // past the block.
 bool FolderTerminated(const HAGAKI_MANAGE_INFO& info) {
     return std::memchr(info.szWorkDeskFolder, '\0', sizeof info.szWorkDeskFolder) != nullptr;
-}
-
-// Reads up to n bytes, retrying short reads; returns the count read or -1.
-ssize_t ReadAll(int fd, void* buf, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::read(fd, static_cast<char*>(buf) + done, n - done);
-        if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (r == 0) {
-            break;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 }  // namespace
@@ -64,7 +46,7 @@ int OrmaViewGetHagakiManage(int key, HAGAKI_MANAGE_INFO* info) {
     }
     // One byte more than a block, to see a file that is too long.
     unsigned char buf[sizeof(HAGAKI_MANAGE_INFO) + 1];
-    ssize_t n = ReadAll(fd, buf, sizeof buf);
+    ssize_t n = ov::ipc::ReadAll(fd, buf, sizeof buf);
     int err = errno;
     ::close(fd);
     if (n < 0) {

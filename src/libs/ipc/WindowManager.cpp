@@ -29,7 +29,9 @@
 #include <thread>
 #include <vector>
 
+#include "ipc/FdIo.h"
 #include "ipc/RuntimeDir.h"
+#include "win32/AtomicFile.h"
 
 namespace {
 
@@ -177,33 +179,12 @@ pid_t ReadPid(const std::string& regPath) {
         return 0;
     }
     char buf[32] = {};
-    ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ssize_t n = ov::ipc::ReadAll(fd, buf, sizeof buf - 1);
     ::close(fd);
     if (n <= 0) {
         return 0;
     }
     return static_cast<pid_t>(std::strtol(buf, nullptr, 10));
-}
-
-bool WriteRegistryFile(const std::string& dir, const std::string& target, HWND hwnd) {
-    std::string temp = dir + "/.reg-" + std::to_string(hwnd) + ".XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    std::string text = std::to_string(::getpid()) + "\n";
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    int err = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = err;
-    }
-    return ok;
 }
 
 struct Entry {
@@ -321,12 +302,15 @@ int WaitReady(int fd, short events, Clock::time_point deadline, bool serveOwnWin
     }
 }
 
-// Reads exactly n bytes before the deadline; false on end of file, error or timeout
-// (errno ECONNRESET, the error, or ETIMEDOUT).
-bool RecvAll(int fd, void* buf, size_t n, Clock::time_point deadline, bool serveOwnWindows) {
+// Moves exactly n bytes through the socket before the deadline: receives for
+// POLLIN, sends for POLLOUT. False on end of file, error or timeout (errno
+// ECONNRESET, the error, or ETIMEDOUT).
+bool TransferAll(int fd, char* buf, size_t n, short events, Clock::time_point deadline,
+                 bool serveOwnWindows) {
     size_t done = 0;
     while (done < n) {
-        ssize_t r = ::recv(fd, static_cast<char*>(buf) + done, n - done, 0);
+        ssize_t r = events == POLLIN ? ::recv(fd, buf + done, n - done, 0)
+                                     : ::send(fd, buf + done, n - done, MSG_NOSIGNAL);
         if (r > 0) {
             done += static_cast<size_t>(r);
             continue;
@@ -341,7 +325,7 @@ bool RecvAll(int fd, void* buf, size_t n, Clock::time_point deadline, bool serve
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return false;
         }
-        int w = WaitReady(fd, POLLIN, deadline, serveOwnWindows);
+        int w = WaitReady(fd, events, deadline, serveOwnWindows);
         if (w == 0) {
             errno = ETIMEDOUT;
             return false;
@@ -353,30 +337,13 @@ bool RecvAll(int fd, void* buf, size_t n, Clock::time_point deadline, bool serve
     return true;
 }
 
+bool RecvAll(int fd, void* buf, size_t n, Clock::time_point deadline, bool serveOwnWindows) {
+    return TransferAll(fd, static_cast<char*>(buf), n, POLLIN, deadline, serveOwnWindows);
+}
+
 bool SendAll(int fd, const void* buf, size_t n, Clock::time_point deadline, bool serveOwnWindows) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::send(fd, static_cast<const char*>(buf) + done, n - done, MSG_NOSIGNAL);
-        if (r >= 0) {
-            done += static_cast<size_t>(r);
-            continue;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;
-        }
-        int w = WaitReady(fd, POLLOUT, deadline, serveOwnWindows);
-        if (w == 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        if (w < 0) {
-            return false;
-        }
-    }
-    return true;
+    // send() only reads the buffer.
+    return TransferAll(fd, static_cast<char*>(const_cast<void*>(buf)), n, POLLOUT, deadline, serveOwnWindows);
 }
 
 LRESULT CallHandler(const WindowPtr& win, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -468,7 +435,7 @@ HWND RegisterWindow(const char* className, MessageHandler handler) {
         return 0;
     }
     win->regPath = dir + "/" + std::to_string(win->hwnd) + ".cls." + ov::ipc::FileNameEscape(className);
-    if (!WriteRegistryFile(dir, win->regPath, win->hwnd)) {
+    if (!ov::ReplaceFileContents(win->regPath, std::to_string(::getpid()) + "\n")) {
         int err = errno;
         ::unlink(win->sockPath.c_str());
         errno = err;

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include <cerrno>
+#include <cstring>
+
+#include "IpcTestUtil.h"
+#include "ipc/OrmaViewDll.h"
+
+namespace {
+
+using namespace ipctest;
+
+TEST_F(IpcTest, BlockIsCopiedWholeAndDamageIsRefused) {
+    HAGAKI_MANAGE_INFO in, out;
+    for (size_t i = 0; i < sizeof in; ++i)
+        reinterpret_cast<unsigned char*>(&in)[i] = static_cast<unsigned char>(i * 7 + 1);
+    std::strcpy(in.szWorkDeskFolder, "/wd/\x83\x5c");  // CP932 text with a 0x5C trail byte
+    ASSERT_EQ(OrmaViewSetHagakiManage(12, &in), 0);
+    ASSERT_EQ(OrmaViewGetHagakiManage(12, &out), 0);
+    EXPECT_EQ(std::memcmp(&in, &out, sizeof in), 0);  // reserved bytes and all
+    const std::string path = Runtime() + "/hagaki-12.blk", bytes = ovtest::ReadFile(path);
+    EXPECT_EQ(bytes.size(), 352u);
+    EXPECT_EQ(OrmaViewGetHagakiManage(-12, &out), ORMAVIEW_DLL_NO_BLOCK);  // keys are separate
+    EXPECT_EQ(errno, ENOENT);
+
+    // Short, empty, long, or with a folder text that lacks its NUL (readers would
+    // run past the block): refused, and the caller's copy is left alone.
+    std::string unterminated = bytes;
+    std::memset(unterminated.data() + 44, 'a', 260);
+    std::memset(&out, 0xAB, sizeof out);
+    const HAGAKI_MANAGE_INFO untouched = out;
+    for (const std::string& damaged : {bytes.substr(0, 100), std::string(), bytes + "x", unterminated}) {
+        ovtest::WriteFile(path, damaged);
+        EXPECT_EQ(OrmaViewGetHagakiManage(12, &out), ORMAVIEW_DLL_BAD_BLOCK) << damaged.size();
+        EXPECT_EQ(errno, EBADMSG);
+        EXPECT_EQ(std::memcmp(&out, &untouched, sizeof out), 0);
+    }
+    std::memcpy(&in, unterminated.data(), sizeof in);
+    EXPECT_EQ(OrmaViewSetHagakiManage(12, &in), ORMAVIEW_DLL_BAD_ARGUMENT);
+    EXPECT_EQ(OrmaViewSetHagakiManage(12, nullptr), ORMAVIEW_DLL_BAD_ARGUMENT);
+    EXPECT_EQ(OrmaViewGetHagakiManage(12, nullptr), ORMAVIEW_DLL_BAD_ARGUMENT);
+    ASSERT_EQ(OrmaViewRemoveHagakiManage(12), 0);
+    EXPECT_EQ(OrmaViewGetHagakiManage(12, &out), ORMAVIEW_DLL_NO_BLOCK);
+    EXPECT_EQ(OrmaViewRemoveHagakiManage(12), ORMAVIEW_DLL_NO_BLOCK);
+}
+
+// The peer publishes the block and starts the viewer (here the test helper), which
+// reads it and sends its events; the peer answers by rewriting the block.
+TEST_F(IpcTest, PostcardPeerAndViewerExchangeBlockAndEvents) {
+    const std::string peer = Bin("ormaview-postcard-viewer");
+    ovtest::EnvGuard out("IPC_HELPER_OUT", (m_tmp / "viewer").c_str());
+    Child run({peer, "--key", "77", "--mode", "1", "--card", "/wd/a,b,1,2,1", "--card", "/wd,3,4,0",
+               "--viewer", Bin(kHelper), "--log", m_tmp / "log"});
+    EXPECT_EQ(run.Wait(), 42);
+    EXPECT_EQ(
+        ovtest::ReadFile(m_tmp / "viewer"),
+        "start mode=1 folder=/wd/a,b doc=1 page=2 edit=1 next=1 prev=0\n"  // commas belong to the folder
+        "next answer=0 result=0 doc=3 page=4 edit=0 next=0 prev=1 5A\n"
+        "next answer=1 result=1 doc=3 page=4 edit=0 next=0 prev=1 5A\n");
+    EXPECT_EQ(ovtest::ReadFile(m_tmp / "log"),
+              "event=3 change=2 result=0 card=2\n"
+              "event=3 change=2 result=1 card=2\n"
+              "event=2 change=2 result=0 card=2\n");
+    HAGAKI_MANAGE_INFO b;
+    EXPECT_EQ(OrmaViewGetHagakiManage(77, &b), ORMAVIEW_DLL_NO_BLOCK);  // removed on exit
+
+    // Bad command lines are refused.
+    Child noCard({peer, "--key", "77", "--mode", "1", "--no-launch"});
+    Child badCard({peer, "--key", "77", "--mode", "1", "--card", "/wd,x,1,1"});
+    EXPECT_EQ(noCard.Wait(), 2);
+    EXPECT_EQ(badCard.Wait(), 2);
+}
+
+}  // namespace

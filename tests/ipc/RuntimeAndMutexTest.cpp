@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "IpcTestUtil.h"
+#include "ipc/NamedMutex.h"
+#include "ipc/OrmaViewDll.h"
+#include "ipc/RuntimeDir.h"
+
+namespace {
+
+using namespace ipctest;
+
+constexpr int kAlreadyExists = static_cast<int>(ERROR_ALREADY_EXISTS);
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Creates the mutex into *h and returns GetLastError(): 0 or ERROR_ALREADY_EXISTS.
+int Create(HANDLE* h, const char* name = "OrmaView Mutex") {
+    *h = CreateMutexA(nullptr, FALSE, name);
+    EXPECT_NE(*h, nullptr);
+    return GetLastError();
+}
+
+TEST_F(IpcTest, RuntimeFolderIsPrivateOrRefused) {
+    mode_t old = ::umask(022);
+    EXPECT_EQ(ov::ipc::RuntimeSubDir("windows"), Runtime() + "/windows");
+    ::umask(old);
+    EXPECT_EQ(ModeOf(Runtime()), 0700u);
+    EXPECT_EQ(ModeOf(Runtime() + "/windows"), 0700u);
+
+    ::chmod(Runtime().c_str(), 0755);
+    EXPECT_EQ(ov::ipc::RuntimeDir(), "");
+    EXPECT_EQ(errno, EPERM);
+    ::chmod(Runtime().c_str(), 0700);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(Runtime().c_str(), 65534, 65534), 0);
+        EXPECT_EQ(ov::ipc::RuntimeDir(), "");  // owned by somebody else
+    }
+    ::rmdir((Runtime() + "/windows").c_str());
+    ::rmdir(Runtime().c_str());
+    // A link to a private folder is not the folder itself.
+    ovtest::MakeDirs(m_tmp / "elsewhere");
+    ::chmod((m_tmp / "elsewhere").c_str(), 0700);
+    ASSERT_EQ(::symlink((m_tmp / "elsewhere").c_str(), Runtime().c_str()), 0);
+    EXPECT_EQ(ov::ipc::RuntimeDir(), "");
+
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        ovtest::EnvGuard xdg("XDG_RUNTIME_DIR", unset);
+        EXPECT_EQ(ov::ipc::RuntimeDir(), "/tmp/ormaview-" + std::to_string(::geteuid()));
+    }
+    EXPECT_EQ(ov::ipc::FileNameEscape("a/../b c"), "a%2F..%2Fb%20c");
+    EXPECT_NE(ov::ipc::FileNameEscape("a%20b"), ov::ipc::FileNameEscape("a b"));
+}
+
+// XDG_RUNTIME_DIR names a plain file, in which even root cannot make a folder.
+TEST_F(IpcTest, UnusableRuntimeFolderGivesFailures) {
+    ovtest::WriteFile(m_tmp / "file", "x");
+    ovtest::EnvGuard xdg("XDG_RUNTIME_DIR", (m_tmp / "file").c_str());
+    errno = 0;
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, "OrmaView Mutex"), nullptr);
+    EXPECT_NE(errno, 0);
+    EXPECT_EQ(RegisterWindow("SomeClass", nullptr), 0u);
+    EXPECT_EQ(FindWindowA("SomeClass", nullptr), 0u);
+    EXPECT_FALSE(IsWindow(12345));
+    EXPECT_EQ(SendMessageA(12345, WM_CLOSE, 0, 0), 0);
+    EXPECT_NE(errno, 0);
+    HAGAKI_MANAGE_INFO info{};
+    EXPECT_EQ(OrmaViewSetHagakiManage(7, &info), ORMAVIEW_DLL_STORAGE);
+    EXPECT_EQ(OrmaViewGetHagakiManage(7, &info), ORMAVIEW_DLL_STORAGE);
+    EXPECT_EQ(OrmaViewRemoveHagakiManage(7), ORMAVIEW_DLL_STORAGE);
+}
+
+TEST_F(IpcTest, MutexExistsUntilItsHolderClosesIt) {
+    HANDLE first, second;
+    SetLastError(kAlreadyExists);  // a stale value must not survive a successful create
+    EXPECT_EQ(Create(&first), 0);
+    EXPECT_EQ(Create(&second), kAlreadyExists);
+    EXPECT_FALSE(ReleaseMutex(second));  // it does not hold the name
+    EXPECT_TRUE(CloseHandle(second));
+    EXPECT_EQ(Create(&second, "OrmaView_Mutex"), 0);  // another name
+    EXPECT_TRUE(CloseHandle(second));
+    EXPECT_TRUE(ReleaseMutex(first));  // releasing does not end the name's existence; closing does
+    EXPECT_EQ(Create(&second), kAlreadyExists);
+    CloseHandle(second);
+    EXPECT_TRUE(CloseHandle(first));
+    EXPECT_EQ(Create(&first), 0);
+    CloseHandle(first);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, ""), nullptr);
+    EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+TEST_F(IpcTest, OneOfSimultaneousStartsHoldsTheMutexUntilKilled) {
+    constexpr int kCount = 6;
+    std::vector<std::unique_ptr<Child>> children;
+    for (int i = 0; i < kCount; ++i)
+        children.push_back(std::make_unique<Child>(std::vector<std::string>{
+            Bin(kHelper), "mutex", "OrmaView Mutex", m_tmp / ("out" + std::to_string(i)), m_tmp / "go"}));
+    ovtest::WriteFile(m_tmp / "go", "");  // all of them start at once
+    int holder = -1, exists = 0;
+    for (int i = 0; i < kCount; ++i) {
+        std::string result = WaitForFile(m_tmp / ("out" + std::to_string(i)));
+        if (result == "held")
+            holder = holder == -1 ? i : kCount;  // a second holder spoils it
+        exists += result == "exists";
+    }
+    ASSERT_GE(holder, 0);
+    ASSERT_LT(holder, kCount);
+    EXPECT_EQ(exists, kCount - 1);
+
+    HANDLE h;
+    EXPECT_EQ(Create(&h), kAlreadyExists);
+    CloseHandle(h);
+    children[holder]->Signal(SIGKILL);
+    EXPECT_EQ(children[holder]->Wait(), 128 + SIGKILL);
+    EXPECT_EQ(Create(&h), 0);  // freed by the kernel, though the others still run
+    CloseHandle(h);
+}
+
+}  // namespace
