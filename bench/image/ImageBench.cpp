@@ -202,25 +202,34 @@ int main(int argc, char** argv) {
         rows.push_back(MakeRow("WorkDesk_CreateThumbFile", p.name, lib, &bare, 1.15, true));
     }
 
-    // A cached page drawn for a 1920 x 1080 window.
+    // A page drawn for a 1920 x 1080 window: right after its page image was
+    // written (the pixels are handed over in memory), again (kept), and from a
+    // copy of the file that the library has not seen (read and checked).
+    const std::string copy = (work / "copy.thm").string();
     for (int k : {0, 2}) {
         const Page& p = pages[k];
-        WorkDesk_CreateThumbFile(p.pdf.c_str(), 1, thm.c_str(), 1000, 1000, 0, "");
-        Sample first, again_;
-        for (int i = 0; i < runs; ++i) {
-            // The first draw after the page image was written reads and checks the file.
+        Sample first, again_, fromFile, warm;
+        for (int i = 0; i < runs + 1; ++i) {
             fs::remove(thm);
             WorkDesk_CreateThumbFile(p.pdf.c_str(), 1, thm.c_str(), 1000, 1000, 0, "");
             CPageBitmap bm;
-            Time(first, [&] { WorkDesk_GetThumbnail(nullptr, thm.c_str(), 1856, 1044, &bm); });
-            for (int k = 0; k < 3; ++k) {
+            Time(i == 0 ? warm : first,
+                 [&] { WorkDesk_GetThumbnail(nullptr, thm.c_str(), 1856, 1044, &bm); });
+            for (int n = 0; n < 3 && i > 0; ++n) {
                 CPageBitmap again;
                 Time(again_, [&] { WorkDesk_GetThumbnail(nullptr, thm.c_str(), 1856, 1044, &again); });
             }
+            fs::remove(copy);
+            fs::copy_file(thm, copy);
+            CPageBitmap read;
+            if (i > 0)
+                Time(fromFile, [&] { WorkDesk_GetThumbnail(nullptr, copy.c_str(), 1856, 1044, &read); });
         }
         rows.push_back(MakeRow("WorkDesk_GetThumbnail 1856x1044", p.name, again_, nullptr, 4.0, false));
-        rows.push_back(MakeRow("  first draw (read + check file)", p.name, first, nullptr, 0, false));
+        rows.push_back(MakeRow("  first draw after writing", p.name, first, nullptr, 0, false));
+        rows.push_back(MakeRow("  from file (read + check)", p.name, fromFile, nullptr, 0, false));
         fs::remove(thm);
+        fs::remove(copy);
     }
 
     // The zoom view's loads.

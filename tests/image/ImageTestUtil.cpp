@@ -6,29 +6,21 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "image/OrmaImage.h"
+
 namespace imgtest {
 
 ovsample::PdfPage RectPage(float w, float h, float x, float y, float rw, float rh, float r, float g, float b,
                            int rotate) {
-    ovsample::PdfPage p;
-    p.width = w;
-    p.height = h;
-    p.rotate = rotate;
     char buf[160];
     std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f rg %.2f %.2f %.2f %.2f re f\n", r, g, b, x, y, rw, rh);
-    p.content = buf;
-    return p;
+    return {w, h, rotate, buf, {}};
 }
 
 ovsample::PdfPage ImagePage(int px, int py, float w, float h) {
-    ovsample::PdfPage p;
-    p.width = w;
-    p.height = h;
-    p.jpeg = ovsample::MakeScanJpeg(px, py, 7);
     char buf[96];
     std::snprintf(buf, sizeof buf, "q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q\n", w, h);
-    p.content = buf;
-    return p;
+    return {w, h, 0, buf, ovsample::MakeScanJpeg(px, py, 7)};
 }
 
 void Pdf(const std::string& path, const std::vector<ovsample::PdfPage>& pages) {
@@ -37,9 +29,46 @@ void Pdf(const std::string& path, const std::vector<ovsample::PdfPage>& pages) {
 
 std::vector<int> Rotations(const std::string& path) {
     std::vector<int> r;
-    if (!ovsample::ReadPdfPages(path, &r))
-        r.clear();
+    return ovsample::ReadPdfPages(path, &r) ? r : std::vector<int>{};
+}
+
+IMAGE_REQUEST Request(const std::string& path, int page) {
+    IMAGE_REQUEST r{};
+    std::snprintf(r.szPath, sizeof r.szPath, "%s", path.c_str());
+    r.iPage = page;
     return r;
+}
+
+HAGAKI_MERGE_PARAM MergeParam(const std::string& front, const std::string& back, const std::string& out) {
+    HAGAKI_MERGE_PARAM p{};
+    p.iCount = 3;
+    std::snprintf(p.szFront, sizeof p.szFront, "%s", front.c_str());
+    p.iFrontPage = 1;
+    std::snprintf(p.szBack, sizeof p.szBack, "%s", back.c_str());
+    p.iBackPage = 1;
+    std::snprintf(p.szOutput, sizeof p.szOutput, "%s", out.c_str());
+    return p;
+}
+
+int Thumb(const std::string& pdf, int page, const std::string& thm, int drawEditInfo, const std::string& ini,
+          int scaleX, int scaleY) {
+    return WorkDesk_CreateThumbFile(pdf.c_str(), page, thm.c_str(), scaleX, scaleY, drawEditInfo,
+                                    ini.c_str());
+}
+
+bool Turn(const std::string& source, const std::string& destination, int degrees, int page, int infoDelta) {
+    DWORD info = 0;
+    if (ImageIO_GetSaveFuncInfo(50, &info) == 0)
+        return false;
+    IMAGE_REQUEST r = Request(source, page);
+    r.iRotation = degrees;
+    return ImageIO_SaveFileName(destination.c_str(), info + infoDelta, 1, &r, 0, 0) != 0;
+}
+
+int EditInfoPdf(const std::string& pdf, const std::string& out, const std::string& ini) {
+    int reserved = 0;
+    unsigned char block[48] = {};
+    return WorkDesk_CreateEditInfoPdfFile(pdf.c_str(), out.c_str(), ini.c_str(), &reserved, block);
 }
 
 std::vector<std::string> ListFolder(const std::string& folder) {

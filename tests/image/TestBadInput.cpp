@@ -11,85 +11,49 @@
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
-#include "image/Ravelin.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-using Op = std::function<bool(const std::string& src, int page, const std::string& out)>;
+using S = const std::string&;
 
 struct NamedOp {
     const char* name;
-    Op run;  // true on success
     bool hasPage;
     bool hasOutput;
+    std::function<bool(S src, int page, S out)> run;  // true on success
 };
-
-IMAGE_REQUEST Request(const std::string& path, int page) {
-    IMAGE_REQUEST r;
-    std::memset(&r, 0, sizeof r);
-    std::strncpy(r.szPath, path.c_str(), sizeof r.szPath - 1);
-    r.iPage = page;
-    return r;
-}
 
 std::vector<NamedOp> Operations(const std::string& ini) {
     return {
-        {"WorkDesk_ExtractPDF",
-         [](const std::string& s, int p, const std::string& o) {
-             return WorkDesk_ExtractPDF(s.c_str(), p, o.c_str()) == 0;
-         },
-         true, true},
-        {"WorkDesk_CreateThumbFile",
-         [ini](const std::string& s, int p, const std::string& o) {
+        {"WorkDesk_ExtractPDF", true, true,
+         [](S s, int p, S o) { return WorkDesk_ExtractPDF(s.c_str(), p, o.c_str()) == 0; }},
+        {"WorkDesk_CreateThumbFile", true, true,
+         [ini](S s, int p, S o) {
              return WorkDesk_CreateThumbFile(s.c_str(), p, o.c_str(), 1000, 1000, 1, ini.c_str()) == 0;
-         },
-         true, true},
-        {"WorkDesk_CreateEditInfoPdfFile",
-         [ini](const std::string& s, int, const std::string& o) {
-             int reserved = 0;
-             unsigned char block[48] = {};
-             return WorkDesk_CreateEditInfoPdfFile(s.c_str(), o.c_str(), ini.c_str(), &reserved, block) == 0;
-         },
-         false, true},
-        {"ImageIO_SaveFileName",
-         [](const std::string& s, int p, const std::string& o) {
-             DWORD info = 0;
-             ImageIO_GetSaveFuncInfo(50, &info);
-             IMAGE_REQUEST r = Request(s, p);
-             r.iRotation = 90;
-             return ImageIO_SaveFileName(o.c_str(), info, 1, &r, 0, 0) != 0;
-         },
-         true, true},
-        {"ImageIO_MergeTwoPage",
-         [](const std::string& s, int p, const std::string& o) {
-             HAGAKI_MERGE_PARAM m;
-             std::memset(&m, 0, sizeof m);
-             m.iCount = 3;
-             std::strncpy(m.szFront, s.c_str(), sizeof m.szFront - 1);
+         }},
+        {"WorkDesk_CreateEditInfoPdfFile", false, true,
+         [ini](S s, int, S o) { return imgtest::EditInfoPdf(s, o, ini) == 0; }},
+        {"ImageIO_SaveFileName", true, true, [](S s, int p, S o) { return imgtest::Turn(s, o, 90, p); }},
+        {"ImageIO_MergeTwoPage", true, true,
+         [](S s, int p, S o) {
+             HAGAKI_MERGE_PARAM m = imgtest::MergeParam(s, "", o);
              m.iFrontPage = p;
-             std::strncpy(m.szOutput, o.c_str(), sizeof m.szOutput - 1);
              return ImageIO_MergeTwoPage(&m) == 0;
-         },
-         true, true},
-        {"ImageIO_GetImageInfo",
-         [](const std::string& s, int p, const std::string&) {
-             IMAGE_REQUEST r = Request(s, p);
+         }},
+        {"ImageIO_GetImageInfo", true, false,
+         [](S s, int p, S) {
+             IMAGE_REQUEST r = imgtest::Request(s, p);
              return ImageIO_GetImageInfo(&r) != 0;
-         },
-         true, false},
-        {"ImageIO_LoadImage",
-         [](const std::string& s, int p, const std::string&) {
-             IMAGE_REQUEST r = Request(s, p);
-             r.iScaleSet = 1;
-             r.iScale = 100;
+         }},
+        {"ImageIO_LoadImage", true, false,
+         [](S s, int p, S) {
+             IMAGE_REQUEST r = imgtest::Request(s, p);  // full size
              HGLOBAL dib = nullptr;
-             int ok = ImageIO_LoadImage(&r, &dib);
-             if (dib != nullptr)
-                 GlobalFree(dib);
+             const int ok = ImageIO_LoadImage(&r, &dib);
+             GlobalFree(dib);
              return ok != 0;
-         },
-         true, false},
+         }},
     };
 }
 
@@ -99,10 +63,9 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override {
         imgtest::Pdf(dir / "good.pdf", {imgtest::RectPage(100, 100, 0, 0, 10, 10, 0, 0, 0)});
-        ovsample::PdfWriteOptions locked;
-        locked.userPassword = "secret";
         ASSERT_TRUE(ovsample::WritePdf(dir / "locked.pdf",
-                                       {imgtest::RectPage(100, 100, 0, 0, 10, 10, 0, 0, 0)}, locked));
+                                       {imgtest::RectPage(100, 100, 0, 0, 10, 10, 0, 0, 0)},
+                                       ovsample::PdfWriteOptions{"secret"}));
         ovtest::WriteFile(dir / "empty.pdf", "");
         ovtest::WriteFile(dir / "truncated.pdf", ovtest::ReadFile(dir / "good.pdf").substr(0, 64));
         ovtest::WriteFile(dir / "text.pdf", "This is a letter, not a PDF.\n");
@@ -111,58 +74,48 @@ protected:
         ovtest::MakeDirs(dir / "out");
     }
 
-    // Runs op and checks the failure, the trace line and that the output folder stays empty.
-    void ExpectFailure(const NamedOp& op, const std::string& src, int page, const std::string& out,
-                       const std::string& what) {
-        SCOPED_TRACE(std::string(op.name) + ": " + what);
-        ovtest::TraceCapture trace;
-        EXPECT_FALSE(op.run(src, page, out));
-        EXPECT_FALSE(trace.Text().empty());
-        EXPECT_TRUE(imgtest::ListFolder(dir / "out").empty());
-    }
-
     ovtest::TempDir dir;
 };
 
-TEST_F(BadInput, BrokenSourcesFailCleanly) {
-    const std::string longPath = dir.Path() + "/" + std::string(260, 'a') + ".pdf";
-    struct Source {
-        std::string path;
+TEST_F(BadInput, BrokenSourcesAndOutputsFailCleanly) {
+    const std::string good = dir / "good.pdf", out = dir / "out/result";
+    enum Kind { kSource, kPage, kOutput };
+    const struct {
+        Kind kind;
+        std::string src;
+        int page;
+        std::string out;
         const char* what;
-    } sources[] = {
-        {dir / "missing.pdf", "missing"},
-        {dir / "empty.pdf", "empty"},
-        {dir / "truncated.pdf", "truncated"},
-        {dir / "text.pdf", "not a PDF"},
-        {dir / "locked.pdf", "encrypted"},
-        {longPath, "path over 259 bytes"},
-        {"", "empty path"},
+    } cases[] = {
+        {kSource, dir / "missing.pdf", 1, out, "missing"},
+        {kSource, dir / "empty.pdf", 1, out, "empty"},
+        {kSource, dir / "truncated.pdf", 1, out, "truncated"},
+        {kSource, dir / "text.pdf", 1, out, "not a PDF"},
+        {kSource, dir / "locked.pdf", 1, out, "encrypted"},
+        {kSource, dir.Path() + "/" + std::string(260, 'a') + ".pdf", 1, out, "path over 259 bytes"},
+        {kSource, "", 1, out, "empty path"},
+        {kPage, good, 2, out, "page beyond the document"},
+        {kPage, good, 0, out, "page 0"},
+        {kOutput, good, 1, dir / "no-such-folder/result", "missing output folder"},
+        {kOutput, good, 1, dir / "afile/result", "output folder is a file"},
+        {kOutput, good, 1, dir.Path() + "/out/" + std::string(260, 'b'), "output path over 259 bytes"},
+        {kOutput, good, 1, "", "empty output path"},
     };
     for (const NamedOp& op : Operations(dir / "a.dat")) {
-        const std::string out = op.hasOutput ? dir / "out/result" : "";
-        for (const Source& s : sources) ExpectFailure(op, s.path, 1, out, s.what);
-        if (op.hasPage) {
-            ExpectFailure(op, dir / "good.pdf", 2, out, "page beyond the document");
-            ExpectFailure(op, dir / "good.pdf", 0, out, "page 0");
+        for (const auto& c : cases) {
+            // A merge record's 260-byte field cannot carry a longer output path.
+            if ((c.kind == kPage && !op.hasPage) || (c.kind == kOutput && !op.hasOutput) ||
+                (c.out.size() > 259 && std::string(op.name) == "ImageIO_MergeTwoPage"))
+                continue;
+            SCOPED_TRACE(std::string(op.name) + ": " + c.what);
+            ovtest::TraceCapture trace;
+            EXPECT_FALSE(op.run(c.src, c.page, op.hasOutput ? c.out : ""));
+            EXPECT_FALSE(trace.Text().empty());
+            EXPECT_TRUE(imgtest::ListFolder(dir / "out").empty());
         }
-        EXPECT_TRUE(op.run(dir / "good.pdf", 1, out)) << op.name;  // the good source works
+        EXPECT_TRUE(op.run(good, 1, op.hasOutput ? out : "")) << op.name;  // the good source works
         std::error_code ec;
-        if (op.hasOutput)
-            std::filesystem::remove(dir / "out/result", ec);
-    }
-}
-
-TEST_F(BadInput, UnwritableOutputsFailCleanly) {
-    const std::string longOut = dir.Path() + "/out/" + std::string(260, 'b');
-    for (const NamedOp& op : Operations(dir / "a.dat")) {
-        if (!op.hasOutput)
-            continue;
-        ExpectFailure(op, dir / "good.pdf", 1, dir / "no-such-folder/result", "missing output folder");
-        ExpectFailure(op, dir / "good.pdf", 1, dir / "afile/result", "output folder is a file");
-        // A record's 260-byte field cannot carry a longer output path.
-        if (std::string(op.name) != "ImageIO_MergeTwoPage")
-            ExpectFailure(op, dir / "good.pdf", 1, longOut, "output path over 259 bytes");
-        ExpectFailure(op, dir / "good.pdf", 1, "", "empty output path");
+        std::filesystem::remove(out, ec);
     }
 }
 
@@ -174,38 +127,44 @@ TEST_F(BadInput, AFailedRewriteKeepsTheOldTarget) {
     EXPECT_EQ(imgtest::ListFolder(dir / "out"), std::vector<std::string>{"keep.pdf"});
 }
 
-TEST_F(BadInput, NullArgumentsAreRefused) {
-    ovtest::TraceCapture trace;
-    EXPECT_NE(WorkDesk_ExtractPDF(nullptr, 1, (dir / "out/x.pdf").c_str()), 0);
-    EXPECT_NE(WorkDesk_CreateThumbFile((dir / "good.pdf").c_str(), 1, nullptr, 1000, 1000, 0, nullptr), 0);
-    EXPECT_NE(WorkDesk_CreateThumbFile((dir / "good.pdf").c_str(), 1, (dir / "out/x.thm").c_str(), 0, 1000, 0,
-                                       nullptr),
-              0);
-    CPageBitmap bm;
-    EXPECT_NE(WorkDesk_GetThumbnail(nullptr, nullptr, 10, 10, &bm), 0);
-    EXPECT_EQ(ImageIO_GetImageInfo(nullptr), 0);
-    EXPECT_EQ(ImageIO_LoadImage(nullptr, nullptr), 0);
-    EXPECT_NE(ImageIO_MergeTwoPage(nullptr), 0);
-    DWORD info = 0;
-    EXPECT_EQ(ImageIO_GetSaveFuncInfo(50, nullptr), 0);
-    ImageIO_GetSaveFuncInfo(50, &info);
-    EXPECT_EQ(ImageIO_SaveFileName((dir / "out/x.pdf").c_str(), info, 1, nullptr, 0, 0), 0);
-    // A record path without its terminating NUL.
-    IMAGE_REQUEST r;
-    std::memset(&r, 'a', sizeof r.szPath);
-    r.iPage = 1;
-    EXPECT_EQ(ImageIO_GetImageInfo(&r), 0);
-    // An edit-information path over 259 bytes is refused too.
+TEST_F(BadInput, NullOrOutOfRangeArgumentsAreRefused) {
+    const std::string good = dir / "good.pdf", thm = dir / "out/x.thm", pdf = dir / "out/x.pdf";
+    // An edit-information path over 259 bytes, and a record path without its NUL.
     const std::string longIni = dir.Path() + "/" + std::string(260, 'c') + ".dat";
-    EXPECT_EQ(WorkDesk_CreateThumbFile((dir / "good.pdf").c_str(), 1, (dir / "out/x.thm").c_str(), 1000, 1000,
-                                       1, longIni.c_str()),
-              -802);
-    int reserved = 0;
-    unsigned char block[48] = {};
-    EXPECT_EQ(WorkDesk_CreateEditInfoPdfFile((dir / "good.pdf").c_str(), (dir / "out/x.pdf").c_str(),
-                                             longIni.c_str(), &reserved, block),
-              -802);
+    IMAGE_REQUEST unterminated;
+    std::memset(&unterminated, 'a', sizeof unterminated.szPath);
+    unterminated.iPage = 1;
+    DWORD info = 0;
+    ImageIO_GetSaveFuncInfo(50, &info);
+    IMAGE_REQUEST badScale = imgtest::Request(good, 1);
+    badScale.iScaleSet = 1;
+    badScale.iScale = -5;
+    HGLOBAL dib = nullptr;
+    ASSERT_EQ(imgtest::Thumb(good, 1, dir / "x.thm"), 0);
+    CPageBitmap bm;
+    ovtest::TraceCapture trace;
+    const std::pair<const char*, bool> refused[] = {
+        {"extract", WorkDesk_ExtractPDF(nullptr, 1, pdf.c_str()) != 0},
+        {"thm null", WorkDesk_CreateThumbFile(good.c_str(), 1, nullptr, 1000, 1000, 0, nullptr) != 0},
+        {"scale 0", WorkDesk_CreateThumbFile(good.c_str(), 1, thm.c_str(), 0, 1000, 0, nullptr) != 0},
+        {"thumbnail path", WorkDesk_GetThumbnail(nullptr, nullptr, 10, 10, &bm) != 0},
+        {"thumbnail width 0", WorkDesk_GetThumbnail(nullptr, (dir / "x.thm").c_str(), 0, 100, &bm) != 0},
+        {"thumbnail bitmap", WorkDesk_GetThumbnail(nullptr, (dir / "x.thm").c_str(), 10, 10, nullptr) != 0},
+        {"info", ImageIO_GetImageInfo(nullptr) == 0},
+        {"load", ImageIO_LoadImage(nullptr, nullptr) == 0},
+        {"load scale -5", ImageIO_LoadImage(&badScale, &dib) == 0 && dib == nullptr},
+        {"merge", ImageIO_MergeTwoPage(nullptr) != 0},
+        {"save info", ImageIO_GetSaveFuncInfo(50, nullptr) == 0},
+        {"save format 49", ImageIO_GetSaveFuncInfo(49, &info) == 0},
+        {"save", ImageIO_SaveFileName(pdf.c_str(), info, 1, nullptr, 0, 0) == 0},
+        {"unterminated", ImageIO_GetImageInfo(&unterminated) == 0},
+        {"long ini thm", imgtest::Thumb(good, 1, thm, 1, longIni) == -802},
+        {"long ini pdf", imgtest::EditInfoPdf(good, pdf, longIni) == -802},
+    };
+    for (const auto& [what, ok] : refused) EXPECT_TRUE(ok) << what;
     EXPECT_TRUE(imgtest::ListFolder(dir / "out").empty());
     EXPECT_TRUE(trace.Contains("Path is not terminated!"));
     EXPECT_TRUE(trace.Contains("Path is too long! [edit information]"));
+    EXPECT_TRUE(trace.Contains("WorkDesk_GetThumbnail() Parameter Error!"));
+    EXPECT_TRUE(trace.Contains("ImageIO_LoadImage() Scale Error!"));
 }

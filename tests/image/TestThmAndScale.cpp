@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The page-image file and the scaler behind WorkDesk_GetThumbnail.
+// The page-image file, its hand-off in memory and the scaler behind WorkDesk_GetThumbnail.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
 #include <vector>
 
 #include "ImageTestUtil.h"
@@ -18,70 +23,64 @@ using namespace ov::image;
 namespace {
 
 // An R, G, B image whose pixel (x, y) has all three channels set to v(x, y).
-std::vector<std::uint8_t> Gray(int w, int h, const std::vector<int>& v) {
+std::vector<std::uint8_t> Gray(const std::vector<int>& v) {
     std::vector<std::uint8_t> rgb;
-    for (int i = 0; i < w * h; ++i)
-        for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<std::uint8_t>(v[static_cast<std::size_t>(i)]));
+    for (int x : v) rgb.insert(rgb.end(), 3, static_cast<std::uint8_t>(x));
     return rgb;
 }
 
-int Channel(std::uint32_t px) {
-    return static_cast<int>(px & 0xFF);
+// Writes a 40 x 20 page image of one grey value; where its pixels are in memory.
+const std::uint8_t* WriteGray(const std::string& path, int value) {
+    ThmImage img;
+    EXPECT_TRUE(img.Allocate(40, 20));
+    std::memset(img.Pixels(), value, img.PixelBytes());
+    const std::uint8_t* pixels = img.Pixels();
+    EXPECT_EQ(WriteThm(path, std::move(img)), 0);
+    return pixels;
 }
 
 }  // namespace
 
-TEST(Hash64, MatchesXxh64ReferenceValues) {
-    EXPECT_EQ(Hash64("", 0), 0xEF46DB3751D8E999ULL);
-    EXPECT_EQ(Hash64("abc", 3), 0x44BC2CF5AD770999ULL);
-}
-
 TEST(ThmFile, RoundTripKeepsEveryPixel) {
+    EXPECT_EQ(Hash64("", 0), 0xEF46DB3751D8E999ULL);  // XXH64 reference values
+    EXPECT_EQ(Hash64("abc", 3), 0x44BC2CF5AD770999ULL);
     ovtest::TempDir dir;
-    std::vector<std::uint8_t> rgb(5 * 3 * 3);
-    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
-    ASSERT_EQ(WriteThm(dir / "a.thm", 5, 3, 15, rgb.data()), 0);
+    std::vector<std::uint8_t> rgb(21 * 300);  // a padded source (stride 21)
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    ASSERT_EQ(WriteThm(dir / "a.thm", 6, 300, 21, rgb.data()), 0);
     ThmImage img;
     ASSERT_EQ(ReadThm(dir / "a.thm", &img), 0);
-    EXPECT_EQ(img.width, 5);
-    EXPECT_EQ(img.height, 3);
-    EXPECT_EQ(img.stride, 15);
-    EXPECT_EQ(std::memcmp(img.pixels.get(), rgb.data(), rgb.size()), 0);
+    EXPECT_EQ(std::make_tuple(img.width, img.height, img.stride), std::make_tuple(6, 300, 18));
+    for (int y = 0; y < 300; ++y)
+        ASSERT_EQ(std::memcmp(img.Pixels() + y * 18, rgb.data() + y * 21, 18), 0) << y;
     EXPECT_EQ(imgtest::ListFolder(dir.Path()), std::vector<std::string>{"a.thm"});  // no temporary left
 }
 
 TEST(ThmFile, DamageIsDetectedNeverShown) {
     ovtest::TempDir dir;
-    std::vector<std::uint8_t> rgb(40 * 30 * 3, 200);
-    ASSERT_EQ(WriteThm(dir / "good.thm", 40, 30, 120, rgb.data()), 0);
+    std::vector<std::uint8_t> rgb(400 * 300 * 3, 200);
+    ASSERT_EQ(WriteThm(dir / "good.thm", 400, 300, 1200, rgb.data()), 0);
     const std::string good = ovtest::ReadFile(dir / "good.thm");
-
-    struct Case {
-        const char* name;
-        std::string bytes;
-    };
-    std::string flippedPixel = good;
-    flippedPixel[kThmHeaderSize + 1000] ^= 0x01;
-    std::string widerHeader = good;
-    widerHeader[16] = 41;  // width 41: header check fails
-    std::vector<Case> cases = {
+    std::string flippedFirst = good, flippedLast = good, widerHeader = good;
+    flippedFirst[kThmHeaderSize + 1000] ^= 0x01;
+    flippedLast[good.size() - 1] ^= 0x01;
+    widerHeader[16] = 41;  // another width: header check fails
+    const std::pair<const char*, std::string> cases[] = {
         {"truncated", good.substr(0, good.size() - 3)},
         {"header only", good.substr(0, kThmHeaderSize)},
-        {"short", good.substr(0, 10)},
         {"empty", ""},
         {"foreign", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(200, 'x')},
-        {"flipped pixel", flippedPixel},
+        {"flipped pixel", flippedFirst},
+        {"flipped last pixel", flippedLast},
         {"header changed", widerHeader},
         {"longer", good + "zz"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ovtest::WriteFile(dir / "bad.thm", c.bytes);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        ovtest::WriteFile(dir / "bad.thm", bytes);
         ovtest::TraceCapture trace;
-        ThmImage img;
-        EXPECT_EQ(ReadThm(dir / "bad.thm", &img), kErrThmFormat);
         CPageBitmap bm;
-        EXPECT_NE(WorkDesk_GetThumbnail(nullptr, (dir / "bad.thm").c_str(), 100, 100, &bm), 0);
+        EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, (dir / "bad.thm").c_str(), 100, 100, &bm), kErrThmFormat);
         EXPECT_TRUE(bm.IsNull());
         EXPECT_TRUE(trace.Contains("Page image file")) << trace.Text();
     }
@@ -91,86 +90,97 @@ TEST(ThmFile, DamageIsDetectedNeverShown) {
     EXPECT_TRUE(trace.Contains("Page image file missing!"));
 }
 
-TEST(Resample, AreaAveragingWeighsPartialPixels) {
-    // 3 -> 2: each output covers 1.5 inputs.
-    auto rgb = Gray(3, 1, {0, 90, 180});
-    std::uint32_t out[2];
-    ResampleRgbToXrgb(rgb.data(), 3, 1, 9, out, 2, 1, 2);
-    EXPECT_EQ(Channel(out[0]), 30);   // (0 + 90 / 2) / 1.5
-    EXPECT_EQ(Channel(out[1]), 150);  // (90 / 2 + 180) / 1.5
-    EXPECT_EQ(out[0] >> 24, 0xFFu);
+TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {
+    ovtest::TempDir dir;
+    const std::string a = dir / "a.thm";
+    const std::uint8_t* written = WriteGray(a, 10);
+    const ThmImage* got = nullptr;
+    ASSERT_EQ(ReadThmCached(a, &got), 0);
+    EXPECT_EQ(got->Pixels(), written);  // the written pixels themselves, not read back
 
-    // A 4x4 checkerboard halves to flat mid-grey; a 2x2 block average stays exact.
-    auto board = Gray(4, 4, {0, 255, 0, 255, 255, 0, 255, 0, 0, 255, 0, 255, 255, 0, 255, 0});
-    std::uint32_t half[4];
-    ResampleRgbToXrgb(board.data(), 4, 4, 12, half, 2, 2, 2);
-    for (std::uint32_t px : half) EXPECT_NEAR(Channel(px), 128, 1);
-    auto blocks = Gray(4, 2, {10, 20, 100, 100, 30, 40, 0, 200});
-    std::uint32_t two[2];
-    ResampleRgbToXrgb(blocks.data(), 4, 2, 12, two, 2, 1, 2);
-    EXPECT_EQ(Channel(two[0]), 25);
-    EXPECT_EQ(Channel(two[1]), 100);
+    // Replaced by another file (a new inode): the new contents.
+    WriteGray(dir / "b.thm", 20);
+    std::filesystem::rename(dir / "b.thm", a);
+    ASSERT_EQ(ReadThmCached(a, &got), 0);
+    EXPECT_EQ(got->Pixels()[0], 20);
+
+    // Changed in place (same inode and size, another time): read and checked from disk.
+    WriteGray(a, 30);
+    {
+        std::fstream f(a, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(kThmHeaderSize + 5);
+        f.put('\x7f');
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, a.c_str(), times, 0), 0);
+    ovtest::TraceCapture trace;
+    CPageBitmap bm;
+    EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, a.c_str(), 10, 10, &bm), kErrThmFormat);
+    EXPECT_TRUE(trace.Contains("Page image file checksum Error!"));
+
+    // At most two images are kept; an older one is read again, correctly.
+    for (const char* name : {"c.thm", "d.thm", "e.thm"}) WriteGray(dir / name, name[0]);
+    for (const char* name : {"c.thm", "e.thm", "d.thm"}) {
+        ASSERT_EQ(ReadThmCached(dir / name, &got), 0);
+        EXPECT_EQ(got->Pixels()[got->PixelBytes() - 1], name[0]);
+    }
+    ReleaseThmCache();
 }
 
-TEST(Resample, EnlargingInterpolatesAndKeepsColours) {
-    auto rgb = Gray(2, 1, {0, 255});
-    std::uint32_t out[4];
-    ResampleRgbToXrgb(rgb.data(), 2, 1, 6, out, 4, 1, 4);
-    EXPECT_EQ(Channel(out[0]), 0);
-    EXPECT_NEAR(Channel(out[1]), 64, 1);
-    EXPECT_NEAR(Channel(out[2]), 191, 1);
-    EXPECT_EQ(Channel(out[3]), 255);
+TEST(Resample, AreaAveragingWhenShrinkingInterpolationWhenGrowing) {
+    const struct {
+        const char* what;
+        int w, h, outW, outH;
+        std::vector<int> in, want;  // want -1: 128 +- 1
+    } cases[] = {
+        {"3 -> 2: partial pixels weigh", 3, 1, 2, 1, {0, 90, 180}, {30, 150}},
+        {"checkerboard -> flat grey", 2, 2, 1, 1, {0, 255, 255, 0}, {-1}},
+        {"2x2 blocks stay exact", 4, 2, 2, 1, {10, 20, 100, 100, 30, 40, 0, 200}, {25, 100}},
+        {"enlarged", 2, 1, 4, 1, {0, 255}, {0, 64, 191, 255}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> rgb = Gray(c.in);
+        std::vector<std::uint32_t> out(c.want.size());
+        ResampleRgbToXrgb(rgb.data(), c.w, c.h, c.w * 3, out.data(), c.outW, c.outH, c.outW);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i] >> 24, 0xFFu) << c.what;
+            EXPECT_NEAR(static_cast<int>(out[i] & 0xFF), c.want[i] < 0 ? 128 : c.want[i], 1) << c.what << i;
+        }
+    }
     // Channels stay in place: R in bits 16-23, B in bits 0-7.
     std::uint8_t red[3] = {255, 0, 10};
     std::uint32_t px;
     ResampleRgbToXrgb(red, 1, 1, 3, &px, 1, 1, 1);
     EXPECT_EQ(px, 0xFFFF000Au);
-}
-
-TEST(Resample, FitKeepsAspectRatio) {
-    int w = 0, h = 0;
-    FitSize(1240, 1754, 1856, 1044, &w, &h);  // A4 portrait into a wide window
-    EXPECT_EQ(h, 1044);
-    EXPECT_EQ(w, 738);
-    FitSize(1754, 1240, 1856, 1044, &w, &h);
-    EXPECT_EQ(w, 1477);
-    EXPECT_EQ(h, 1044);
-    FitSize(1000, 1, 10, 10, &w, &h);  // never below one pixel
-    EXPECT_EQ(w, 10);
-    EXPECT_EQ(h, 1);
+    // Fitting keeps the aspect ratio, never below one pixel.
+    const int fits[][6] = {
+        {1240, 1754, 1856, 1044, 738, 1044}, {1754, 1240, 1856, 1044, 1477, 1044}, {1000, 1, 10, 10, 10, 1}};
+    for (const auto& f : fits) {
+        int w = 0, h = 0;
+        FitSize(f[0], f[1], f[2], f[3], &w, &h);
+        EXPECT_EQ(std::make_pair(w, h), std::make_pair(f[4], f[5]));
+    }
 }
 
 TEST(GetThumbnail, FitsTheCachedPageIntoTheBox) {
     ovtest::TempDir dir;
-    // A5-ish page: left half black, right half white.
+    // Left half black, right half white.
     imgtest::Pdf(dir / "p.pdf", {imgtest::RectPage(200, 100, 0, 0, 100, 100, 0, 0, 0)});
-    ASSERT_EQ(
-        WorkDesk_CreateThumbFile((dir / "p.pdf").c_str(), 1, (dir / "p.thm").c_str(), 1000, 1000, 0, ""), 0);
-    ThmImage img;
-    ASSERT_EQ(ReadThm(dir / "p.thm", &img), 0);
-    EXPECT_EQ(img.width, 417);   // 200 pt at 150 DPI
-    EXPECT_EQ(img.height, 208);  // 208.3 rounded
-
+    const std::string pdf = dir / "p.pdf", p = dir / "p.thm";
+    ASSERT_EQ(imgtest::Thumb(pdf, 1, p), 0);
     CPageBitmap bm;
-    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, (dir / "p.thm").c_str(), 100, 100, &bm), 0);
-    EXPECT_EQ(bm.Width(), 100);
-    EXPECT_EQ(bm.Height(), 50);
-    EXPECT_EQ(bm.Stride(), 400);
-    EXPECT_EQ(bm.Row(25)[10], 0xFF000000u);
-    EXPECT_EQ(bm.Row(25)[90], 0xFFFFFFFFu);
-    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, (dir / "p.thm").c_str(), 1000, 1000, &bm), 0);  // enlarged
-    EXPECT_EQ(bm.Width(), 1000);
-    EXPECT_EQ(bm.Height(), 499);
+    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, p.c_str(), 100, 100, &bm), 0);
+    EXPECT_EQ(std::make_tuple(bm.Width(), bm.Height(), bm.Stride()), std::make_tuple(100, 50, 400));
+    EXPECT_EQ(std::make_pair(bm.Row(25)[10], bm.Row(25)[90]), std::make_pair(0xFF000000u, 0xFFFFFFFFu));
+    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, p.c_str(), 1000, 1000, &bm), 0);  // enlarged
+    EXPECT_EQ(std::make_pair(bm.Width(), bm.Height()), std::make_pair(1000, 499));
 
-    // Scale per mille of 150 DPI on each axis.
-    ASSERT_EQ(WorkDesk_CreateThumbFile((dir / "p.pdf").c_str(), 1, (dir / "q.thm").c_str(), 500, 2000, 0, ""),
-              0);
-    ASSERT_EQ(ReadThm(dir / "q.thm", &img), 0);
-    EXPECT_EQ(img.width, 208);
-    EXPECT_EQ(img.height, 417);
-
-    ovtest::TraceCapture trace;
-    EXPECT_NE(WorkDesk_GetThumbnail(nullptr, (dir / "p.thm").c_str(), 0, 100, &bm), 0);
-    EXPECT_NE(WorkDesk_GetThumbnail(nullptr, (dir / "p.thm").c_str(), 100, 100, nullptr), 0);
-    EXPECT_TRUE(trace.Contains("WorkDesk_GetThumbnail() Parameter Error!"));
+    // Scale per mille of 150 DPI on each axis; each side rounded (208.3 -> 208).
+    const int scales[][4] = {{1000, 1000, 417, 208}, {500, 2000, 208, 417}};
+    for (const auto& s : scales) {
+        ASSERT_EQ(imgtest::Thumb(pdf, 1, dir / "q.thm", 0, "", s[0], s[1]), 0);
+        ThmImage img;
+        ASSERT_EQ(ReadThm(dir / "q.thm", &img), 0);
+        EXPECT_EQ(std::make_pair(img.width, img.height), std::make_pair(s[2], s[3]));
+    }
 }

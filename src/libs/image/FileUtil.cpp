@@ -38,6 +38,30 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+FileStamp FileStamp::Of(const struct stat& st) {
+    FileStamp s;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtime = st.st_mtim;
+    s.ctime = st.st_ctim;
+    return s;
+}
+
+bool FileStamp::operator==(const FileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+}
+
+bool StampOfPath(const std::string& fsPath, FileStamp* stamp) {
+    struct stat st;
+    if (::stat(fsPath.c_str(), &st) != 0)
+        return false;
+    *stamp = FileStamp::Of(st);
+    return true;
+}
+
 int CheckPath(const char* cp932, const char* what, std::string* fsPath) {
     if (cp932 == nullptr || *cp932 == '\0') {
         OV_TRACE("Path is empty! [%s]\n", what);
@@ -56,12 +80,20 @@ int CheckPath(const char* cp932, const char* what, std::string* fsPath) {
     return kOk;
 }
 
+int CheckSourceAndOutput(const char* source, const char* output, std::string* fsSource,
+                         std::string* fsOutput) {
+    int r = CheckPath(source, "source", fsSource);
+    return r == kOk ? CheckPath(output, "output", fsOutput) : r;
+}
+
 TempFile::~TempFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
     if (!m_path.empty())
         ::unlink(m_path.c_str());
 }
 
-int TempFile::Create(const std::string& fsTarget) {
+int TempFile::Create(const std::string& fsTarget, bool keepOpen) {
     std::vector<char> name(fsTarget.begin(), fsTarget.end());
     static const char kSuffix[] = ".XXXXXX";
     name.insert(name.end(), kSuffix, kSuffix + sizeof kSuffix);  // with the NUL
@@ -79,7 +111,10 @@ int TempFile::Create(const std::string& fsTarget) {
         mode = 0666 & ~CurrentUmask();
     }
     ::fchmod(fd, mode);
-    ::close(fd);
+    if (keepOpen)
+        m_fd = fd;
+    else
+        ::close(fd);
     m_path = name.data();
     m_target = fsTarget;
     return kOk;
@@ -88,12 +123,30 @@ int TempFile::Create(const std::string& fsTarget) {
 int TempFile::Commit() {
     if (m_path.empty())
         return kErrWrite;
+    if (m_fd >= 0) {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) {
+            OV_TRACE("close() Error! [Path] %s [errno] %d\n", m_path.c_str(), errno);
+            return kErrWrite;
+        }
+    }
     if (::rename(m_path.c_str(), m_target.c_str()) != 0) {
         OV_TRACE("rename() Error! [Path] %s [errno] %d\n", m_target.c_str(), errno);
         return kErrWrite;
     }
     m_path.clear();
     return kOk;
+}
+
+int WriteReplacing(const std::string& fsTarget, const std::function<int(const std::string& fsTemp)>& write) {
+    TempFile tmp;
+    int r = tmp.Create(fsTarget);
+    if (r == kOk)
+        r = write(tmp.Path());
+    if (r == kOk)
+        r = tmp.Commit();
+    return r;
 }
 
 }  // namespace ov::image

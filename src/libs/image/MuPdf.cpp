@@ -138,25 +138,35 @@ int Open(const std::string& path, DocPtr* out) {
     return r;
 }
 
-int TryLoadPage(fz_context* ctx, pdf_document* doc, int page, pdf_page** out) {
-    pdf_page* p = nullptr;
+// Whether page (from 1) is in doc; a trace line when it is not.
+int TryPageInRange(fz_context* ctx, pdf_document* doc, int page) {
     int count = 0;
-    fz_var(p);
     fz_var(count);
     fz_try(ctx) {
         count = pdf_count_pages(ctx, doc);
-        if (page >= 1 && page <= count)
-            p = pdf_load_page(ctx, doc, page - 1);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("pdf_count_pages() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrNotPdf);
+    }
+    if (page < 1 || page > count) {
+        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
+        return kErrNoPage;
+    }
+    return kOk;
+}
+
+int TryLoadPage(fz_context* ctx, pdf_document* doc, int page, pdf_page** out) {
+    int r = TryPageInRange(ctx, doc, page);
+    if (r != kOk)
+        return r;
+    fz_try(ctx) {
+        *out = pdf_load_page(ctx, doc, page - 1);
     }
     fz_catch(ctx) {
         OV_TRACE("pdf_load_page() Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
         return CaughtCode(ctx, kErrNotPdf);
     }
-    if (p == nullptr) {
-        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
-        return kErrNoPage;
-    }
-    *out = p;
     return kOk;
 }
 
@@ -287,19 +297,10 @@ void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& 
 
 // ---- Rendering ---------------------------------------------------------------
 
-int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* items, bool bgr,
-              fz_pixmap* into, fz_pixmap** out) {
-    fz_pixmap* pix = into;
+int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* items, fz_pixmap* pix) {
     fz_device* dev = nullptr;
-    fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        if (pix == nullptr) {
-            fz_rect bounds = fz_transform_rect(fz_bound_page(ctx, &page->super), ctm);
-            fz_irect box = fz_round_rect(bounds);
-            pix =
-                fz_new_pixmap_with_bbox(ctx, bgr ? fz_device_bgr(ctx) : fz_device_rgb(ctx), box, nullptr, 0);
-        }
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, ctm, pix);
         fz_run_page(ctx, &page->super, dev, fz_identity, nullptr);
@@ -312,11 +313,8 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
     }
     fz_catch(ctx) {
         OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-        if (pix != into)
-            fz_drop_pixmap(ctx, pix);
         return CaughtCode(ctx, kErrRender);
     }
-    *out = pix;
     return kOk;
 }
 
@@ -335,10 +333,11 @@ int TryPageBounds(fz_context* ctx, pdf_page* page, fz_rect* out) {
     return kOk;
 }
 
-int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples, int stride,
+int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples, int stride, bool bgr,
                    fz_pixmap** out) {
     fz_try(ctx) {
-        *out = fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 0, stride, samples);
+        *out = fz_new_pixmap_with_data(ctx, bgr ? fz_device_bgr(ctx) : fz_device_rgb(ctx), width, height,
+                                       nullptr, 0, stride, samples);
     }
     fz_catch(ctx) {
         OV_TRACE("fz_new_pixmap_with_data() Error! [MuPDF] %s\n", fz_caught_message(ctx));
@@ -346,6 +345,39 @@ int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples
     }
     return kOk;
 }
+
+// A page opened for drawing, with its box.
+class LoadedPage {
+public:
+    int Load(const std::string& fsPath, int page) {
+        int r = Open(fsPath, &m_doc);
+        if (r == kOk)
+            r = LoadPage(m_doc.get(), page, &m_page);
+        if (r == kOk)
+            r = TryPageBounds(Ctx(), m_page.get(), &m_bounds);
+        return r;
+    }
+    double Width() const { return m_bounds.x1 - m_bounds.x0; }
+    double Height() const { return m_bounds.y1 - m_bounds.y0; }
+    // Draws the page scaled to exactly width x height into caller memory.
+    int DrawInto(int width, int height, std::uint8_t* samples, int stride, bool bgr, const EditItems* items) {
+        fz_context* ctx = Ctx();
+        fz_pixmap* pix = nullptr;
+        int r = TryWrapSamples(ctx, width, height, samples, stride, bgr, &pix);
+        if (r != kOk)
+            return r;
+        PixPtr holder(pix);
+        const fz_matrix ctm = fz_pre_translate(
+            fz_scale(static_cast<float>(width / Width()), static_cast<float>(height / Height())),
+            -m_bounds.x0, -m_bounds.y0);
+        return TryRender(ctx, m_page.get(), ctm, items, pix);
+    }
+
+private:
+    DocPtr m_doc;
+    PagePtr m_page;
+    fz_rect m_bounds = fz_empty_rect;
+};
 
 // ---- Page facts (is the page one scanned image?) -----------------------------
 
@@ -472,45 +504,34 @@ int TryCreate(fz_context* ctx, pdf_document** out) {
 }
 
 int TryGraft(fz_context* ctx, pdf_document* dst, pdf_document* src, int page) {
-    int count = 0;
-    fz_var(count);
+    int r = TryPageInRange(ctx, src, page);
+    if (r != kOk)
+        return r;
     fz_try(ctx) {
-        count = pdf_count_pages(ctx, src);
-        if (page >= 1 && page <= count)
-            pdf_graft_page(ctx, dst, -1, src, page - 1);
+        pdf_graft_page(ctx, dst, -1, src, page - 1);
     }
     fz_catch(ctx) {
         OV_TRACE("pdf_graft_page() Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
         return CaughtCode(ctx, kErrRender);
     }
-    if (page < 1 || page > count) {
-        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
-        return kErrNoPage;
-    }
     return kOk;
 }
 
 int TryRotate(fz_context* ctx, pdf_document* doc, int page, int degrees) {
-    int count = 0;
-    fz_var(count);
+    int r = TryPageInRange(ctx, doc, page);
+    if (r != kOk)
+        return r;
     fz_try(ctx) {
-        count = pdf_count_pages(ctx, doc);
-        if (page >= 1 && page <= count) {
-            pdf_obj* obj = pdf_lookup_page_obj(ctx, doc, page - 1);
-            int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
-            rotate = ((rotate / 90) * 90 + degrees) % 360;
-            if (rotate < 0)
-                rotate += 360;
-            pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), rotate);
-        }
+        pdf_obj* obj = pdf_lookup_page_obj(ctx, doc, page - 1);
+        int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
+        rotate = ((rotate / 90) * 90 + degrees) % 360;
+        if (rotate < 0)
+            rotate += 360;
+        pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), rotate);
     }
     fz_catch(ctx) {
         OV_TRACE("Rotate Error! [Page] %d [MuPDF] %s\n", page, fz_caught_message(ctx));
         return CaughtCode(ctx, kErrRender);
-    }
-    if (page < 1 || page > count) {
-        OV_TRACE("Page out of range! [Page] %d [PageCount] %d\n", page, count);
-        return kErrNoPage;
     }
     return kOk;
 }
@@ -598,41 +619,26 @@ int TryOverlay(fz_context* ctx, pdf_document* doc, const EditItems& items) {
     return kOk;
 }
 
+// A new, empty document.
+int CreateDoc(DocPtr* out) {
+    fz_context* ctx = Ctx();
+    if (ctx == nullptr)
+        return kErrMemory;
+    pdf_document* d = nullptr;
+    int r = TryCreate(ctx, &d);
+    if (r == kOk)
+        out->reset(d);
+    return r;
+}
+
+// Appends page (from 1) of the PDF at srcPath to dst.
+int GraftFrom(const std::string& srcPath, int page, pdf_document* dst) {
+    DocPtr src;
+    int r = Open(srcPath, &src);
+    return r == kOk ? TryGraft(Ctx(), dst, src.get(), page) : r;
+}
+
 }  // namespace
-
-// ---- Pixmap ----------------------------------------------------------------
-
-Pixmap::~Pixmap() {
-    if (m_pix != nullptr)
-        fz_drop_pixmap(Ctx(), static_cast<fz_pixmap*>(m_pix));
-}
-Pixmap::Pixmap(Pixmap&& o) noexcept : m_pix(o.m_pix) {
-    o.m_pix = nullptr;
-}
-Pixmap& Pixmap::operator=(Pixmap&& o) noexcept {
-    if (this != &o) {
-        if (m_pix != nullptr)
-            fz_drop_pixmap(Ctx(), static_cast<fz_pixmap*>(m_pix));
-        m_pix = o.m_pix;
-        o.m_pix = nullptr;
-    }
-    return *this;
-}
-int Pixmap::Width() const {
-    return m_pix ? static_cast<fz_pixmap*>(m_pix)->w : 0;
-}
-int Pixmap::Height() const {
-    return m_pix ? static_cast<fz_pixmap*>(m_pix)->h : 0;
-}
-int Pixmap::Stride() const {
-    return m_pix ? static_cast<int>(static_cast<fz_pixmap*>(m_pix)->stride) : 0;
-}
-int Pixmap::Components() const {
-    return m_pix ? static_cast<fz_pixmap*>(m_pix)->n : 0;
-}
-const std::uint8_t* Pixmap::Samples() const {
-    return m_pix ? static_cast<fz_pixmap*>(m_pix)->samples : nullptr;
-}
 
 // ---- Operations ----------------------------------------------------------------
 
@@ -643,88 +649,50 @@ int QueryPage(const std::string& fsPath, int page, PageFacts* facts) {
         return r;
     PagePtr p;
     r = LoadPage(doc.get(), page, &p);
-    if (r != kOk)
-        return r;
-    return TryFacts(Ctx(), p.get(), facts);
+    return r == kOk ? TryFacts(Ctx(), p.get(), facts) : r;
 }
 
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               bool bgr, Pixmap* out) {
+               const PixelSink& sink) {
     if (!(zoomX > 0) || !(zoomY > 0))
         return kErrArgument;
-    DocPtr doc;
-    int r = Open(fsPath, &doc);
-    if (r != kOk)
-        return r;
-    PagePtr p;
-    r = LoadPage(doc.get(), page, &p);
-    if (r != kOk)
-        return r;
-    fz_rect bounds;
-    r = TryPageBounds(Ctx(), p.get(), &bounds);
+    LoadedPage p;
+    int r = p.Load(fsPath, page);
     if (r != kOk)
         return r;
     // Whole pixels on each side; the zoom follows that rounding (at most half a
     // pixel). A page scanned at the page-image resolution is then drawn 1:1,
     // which keeps MuPDF on its fast unscaled image path.
-    const double pageW = bounds.x1 - bounds.x0, pageH = bounds.y1 - bounds.y0;
-    const double w = std::max(1.0, std::round(pageW * zoomX));
-    const double h = std::max(1.0, std::round(pageH * zoomY));
+    const double w = std::max(1.0, std::round(p.Width() * zoomX));
+    const double h = std::max(1.0, std::round(p.Height() * zoomY));
     if (w * h > 400.0e6) {
         OV_TRACE("Page image too large! [Width] %.0f [Height] %.0f\n", w, h);
         return kErrArgument;
     }
-    const fz_matrix ctm = fz_pre_translate(
-        fz_scale(static_cast<float>(w / pageW), static_cast<float>(h / pageH)), -bounds.x0, -bounds.y0);
-    fz_pixmap* pix = nullptr;
-    r = TryRender(Ctx(), p.get(), ctm, items, bgr, nullptr, &pix);
-    if (r == kOk)
-        *out = Pixmap(pix);
-    return r;
+    const int iw = static_cast<int>(w), ih = static_cast<int>(h);
+    std::uint8_t* samples = sink(iw, ih);
+    if (samples == nullptr) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", iw, ih);
+        return kErrMemory;
+    }
+    return p.DrawInto(iw, ih, samples, iw * 3, false, items);
 }
 
 int RenderPageInto(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,
                    int stride) {
     if (width < 1 || height < 1 || samples == nullptr || stride < width * 3)
         return kErrArgument;
-    DocPtr doc;
-    int r = Open(fsPath, &doc);
-    if (r != kOk)
-        return r;
-    PagePtr p;
-    r = LoadPage(doc.get(), page, &p);
-    if (r != kOk)
-        return r;
-    fz_rect bounds;
-    r = TryPageBounds(Ctx(), p.get(), &bounds);
-    if (r != kOk)
-        return r;
-    fz_context* ctx = Ctx();
-    fz_pixmap* pix = nullptr;
-    r = TryWrapSamples(ctx, width, height, samples, stride, &pix);
-    if (r != kOk)
-        return r;
-    PixPtr holder(pix);
-    fz_matrix ctm = fz_pre_translate(
-        fz_scale(width / (bounds.x1 - bounds.x0), height / (bounds.y1 - bounds.y0)), -bounds.x0, -bounds.y0);
-    fz_pixmap* done = nullptr;
-    return TryRender(ctx, p.get(), ctm, nullptr, true, pix, &done);
+    LoadedPage p;
+    int r = p.Load(fsPath, page);
+    return r == kOk ? p.DrawInto(width, height, samples, stride, true, nullptr) : r;
 }
 
 int ExtractPage(const std::string& srcPath, int page, const std::string& outPath) {
-    DocPtr src;
-    int r = Open(srcPath, &src);
-    if (r != kOk)
-        return r;
-    pdf_document* d = nullptr;
-    r = TryCreate(Ctx(), &d);
-    if (r != kOk)
-        return r;
-    DocPtr dst(d);
-    r = TryGraft(Ctx(), dst.get(), src.get(), page);
-    if (r != kOk)
-        return r;
-    return TrySave(Ctx(), dst.get(), outPath.c_str(), false);
+    DocPtr dst;
+    int r = CreateDoc(&dst);
+    if (r == kOk)
+        r = GraftFrom(srcPath, page, dst.get());
+    return r == kOk ? TrySave(Ctx(), dst.get(), outPath.c_str(), false) : r;
 }
 
 int RotatePage(const std::string& srcPath, int page, int degrees, const std::string& outPath) {
@@ -734,51 +702,29 @@ int RotatePage(const std::string& srcPath, int page, int degrees, const std::str
     }
     DocPtr doc;
     int r = Open(srcPath, &doc);
-    if (r != kOk)
-        return r;
-    r = TryRotate(Ctx(), doc.get(), page, degrees);
-    if (r != kOk)
-        return r;
-    return TrySave(Ctx(), doc.get(), outPath.c_str(), false);
+    if (r == kOk)
+        r = TryRotate(Ctx(), doc.get(), page, degrees);
+    return r == kOk ? TrySave(Ctx(), doc.get(), outPath.c_str(), false) : r;
 }
 
 int MergePages(const std::vector<MergeInput>& inputs, const std::string& outPath) {
     if (inputs.empty())
         return kErrArgument;
-    pdf_document* d = nullptr;
-    int r = TryCreate(Ctx(), &d);
-    if (r != kOk)
-        return r;
-    DocPtr dst(d);
-    for (const MergeInput& in : inputs) {
-        DocPtr src;
-        r = Open(in.fsPath, &src);
-        if (r != kOk)
-            return r;
-        r = TryGraft(Ctx(), dst.get(), src.get(), in.page);
-        if (r != kOk)
-            return r;
-    }
-    return TrySave(Ctx(), dst.get(), outPath.c_str(), false);
+    DocPtr dst;
+    int r = CreateDoc(&dst);
+    for (std::size_t i = 0; r == kOk && i < inputs.size(); ++i)
+        r = GraftFrom(inputs[i].fsPath, inputs[i].page, dst.get());
+    return r == kOk ? TrySave(Ctx(), dst.get(), outPath.c_str(), false) : r;
 }
 
 int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const std::string& outPath) {
-    DocPtr src;
-    int r = Open(srcPath, &src);
-    if (r != kOk)
-        return r;
-    pdf_document* d = nullptr;
-    r = TryCreate(Ctx(), &d);
-    if (r != kOk)
-        return r;
-    DocPtr dst(d);
-    r = TryGraft(Ctx(), dst.get(), src.get(), 1);
-    if (r != kOk)
-        return r;
-    r = TryOverlay(Ctx(), dst.get(), items);
-    if (r != kOk)
-        return r;
-    return TrySave(Ctx(), dst.get(), outPath.c_str(), true);
+    DocPtr dst;
+    int r = CreateDoc(&dst);
+    if (r == kOk)
+        r = GraftFrom(srcPath, 1, dst.get());
+    if (r == kOk)
+        r = TryOverlay(Ctx(), dst.get(), items);
+    return r == kOk ? TrySave(Ctx(), dst.get(), outPath.c_str(), true) : r;
 }
 
 void EmptyCaches() {

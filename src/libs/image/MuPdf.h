@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,30 +29,6 @@ enum : int {
     kErrMemory = -810,       // memory exhausted
 };
 
-// Pixels in 8-bit channels, rows top to bottom, no padding beyond stride.
-class Pixmap {
-public:
-    Pixmap() = default;
-    ~Pixmap();
-    Pixmap(const Pixmap&) = delete;
-    Pixmap& operator=(const Pixmap&) = delete;
-    Pixmap(Pixmap&& o) noexcept;
-    Pixmap& operator=(Pixmap&& o) noexcept;
-
-    int Width() const;
-    int Height() const;
-    int Stride() const;
-    int Components() const;
-    const std::uint8_t* Samples() const;
-    bool IsNull() const { return m_pix == nullptr; }
-
-    // Internal: takes ownership of a fz_pixmap*.
-    explicit Pixmap(void* pix) : m_pix(pix) {}
-
-private:
-    void* m_pix = nullptr;
-};
-
 // What the page is made of, as far as the full-size rule needs it.
 struct PageFacts {
     float widthPt = 0;  // page size as shown (after /Rotate), in points
@@ -64,12 +41,16 @@ struct PageFacts {
 // Opens page (from 1) of the PDF and reports its facts.
 int QueryPage(const std::string& fsPath, int page, PageFacts* facts);
 
+// Memory for a render of width x height pixels of 3 channels, rows packed
+// (width * 3 bytes), top row first; nullptr when memory is exhausted.
+using PixelSink = std::function<std::uint8_t*(int width, int height)>;
+
 // Renders page (from 1) with about zoomX/zoomY pixels per point (each side
-// rounded to whole pixels, the zoom adjusted to match), on white, 3 channels
-// (RGB, or BGR when bgr is true), with the edit information drawn over it when
+// rounded to whole pixels, the zoom adjusted to match), on white, R, G, B, into
+// the memory that sink gives, with the edit information drawn over it when
 // items is not null.
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               bool bgr, Pixmap* out);
+               const PixelSink& sink);
 
 // Renders into caller memory: width x height pixels of 3 channels (BGR) at the
 // given stride, top row first; the page is scaled to exactly that size.

@@ -11,21 +11,13 @@ using namespace ov::image;
 int WorkDesk_ExtractPDF(const char* sourcePdf, int page, const char* outputPdf) {
     return OV_GUARDED([&]() -> int {
         std::string src, out;
-        int r = CheckPath(sourcePdf, "source", &src);
-        if (r == kOk)
-            r = CheckPath(outputPdf, "output", &out);
+        int r = CheckSourceAndOutput(sourcePdf, outputPdf, &src, &out);
         if (r != kOk)
             return r;
         if (page < 1) {
             OV_TRACE("WorkDesk_ExtractPDF() Parameter Error! [Page] %d\n", page);
             return kErrNoPage;
         }
-        TempFile tmp;
-        r = tmp.Create(out);
-        if (r == kOk)
-            r = ExtractPage(src, page, tmp.Path());
-        if (r == kOk)
-            r = tmp.Commit();
-        return r;
+        return WriteReplacing(out, [&](const std::string& tmp) { return ExtractPage(src, page, tmp); });
     });
 }

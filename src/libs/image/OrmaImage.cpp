@@ -19,15 +19,25 @@ constexpr float kBaseDpi = 150.0f;
 constexpr int kMaxScale = 10000;
 constexpr int kMaxBitmapSide = 32767;
 
+// The edit information of an INI file (none for a null or empty path). A file
+// that cannot be read leaves the list empty: the page still shows.
+int LoadEditItems(const char* editInfoIni, EditItems* items) {
+    if (editInfoIni == nullptr || *editInfoIni == '\0')
+        return kOk;
+    std::string ini;
+    int r = CheckPath(editInfoIni, "edit information", &ini);
+    if (r == kOk && !ReadEditInfo(editInfoIni, items))
+        items->clear();
+    return r;
+}
+
 }  // namespace
 
 int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
                              int drawEditInfo, const char* editInfoIni) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
-        int r = CheckPath(sourcePdf, "source", &src);
-        if (r == kOk)
-            r = CheckPath(thmPath, "output", &thm);
+        int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
         if (r != kOk)
             return r;
         if (page < 1 || scaleX < 1 || scaleY < 1 || scaleX > kMaxScale || scaleY > kMaxScale) {
@@ -36,21 +46,19 @@ int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPat
             return kErrArgument;
         }
         EditItems items;
-        if (drawEditInfo != 0 && editInfoIni != nullptr && *editInfoIni != '\0') {
-            std::string ini;
-            r = CheckPath(editInfoIni, "edit information", &ini);
-            if (r != kOk)
-                return r;
-            if (!ReadEditInfo(editInfoIni, &items))
-                items.clear();  // the page still shows
-        }
-        Pixmap pix;
+        if (drawEditInfo != 0 && (r = LoadEditItems(editInfoIni, &items)) != kOk)
+            return r;
+        // MuPDF draws straight into the page image's memory, which is written
+        // as it is and then kept for the first draw of the file.
+        MakeRoomForThm();
+        ThmImage img;
         const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
         const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
-        r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr, false, &pix);
+        r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
+                       [&img](int w, int h) { return img.Allocate(w, h) ? img.Pixels() : nullptr; });
         if (r != kOk)
             return r;
-        return WriteThm(thm, pix.Width(), pix.Height(), pix.Stride(), pix.Samples());
+        return WriteThm(thm, std::move(img));
     });
 }
 
@@ -72,7 +80,7 @@ int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int hei
         int w = 0, h = 0;
         FitSize(img->width, img->height, width, height, &w, &h);
         bitmap->Create(w, h);
-        ResampleRgbToXrgb(img->pixels.get(), img->width, img->height, img->stride, bitmap->Row(0), w, h, w);
+        ResampleRgbToXrgb(img->Pixels(), img->width, img->height, img->stride, bitmap->Row(0), w, h, w);
         return kOk;
     });
 }
@@ -81,26 +89,12 @@ int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf,
                                    int* /*pReserved*/, void* /*pBlock48*/) {
     return OV_GUARDED([&]() -> int {
         std::string src, out;
-        int r = CheckPath(sourcePdf, "source", &src);
-        if (r == kOk)
-            r = CheckPath(outputPdf, "output", &out);
+        int r = CheckSourceAndOutput(sourcePdf, outputPdf, &src, &out);
         if (r != kOk)
             return r;
         EditItems items;
-        if (editInfoIni != nullptr && *editInfoIni != '\0') {
-            std::string ini;
-            r = CheckPath(editInfoIni, "edit information", &ini);
-            if (r != kOk)
-                return r;
-            if (!ReadEditInfo(editInfoIni, &items))
-                items.clear();  // the page still shows
-        }
-        TempFile tmp;
-        r = tmp.Create(out);
-        if (r == kOk)
-            r = AddEditInfoToPdf(src, items, tmp.Path());
-        if (r == kOk)
-            r = tmp.Commit();
-        return r;
+        if ((r = LoadEditItems(editInfoIni, &items)) != kOk)
+            return r;
+        return WriteReplacing(out, [&](const std::string& tmp) { return AddEditInfoToPdf(src, items, tmp); });
     });
 }

@@ -39,22 +39,16 @@ int RecordPath(const char* field, const char* what, std::string* fs) {
 struct FactsCache {
     std::string path;
     int page = 0;
-    struct stat st {};
+    FileStamp stamp;
     PageFacts facts;
     bool valid = false;
 };
 thread_local FactsCache t_facts;
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 int Facts(const std::string& fs, int page, PageFacts* facts) {
-    struct stat st;
-    const bool known = ::stat(fs.c_str(), &st) == 0;
-    if (known && t_facts.valid && t_facts.page == page && t_facts.path == fs && SameFile(st, t_facts.st)) {
+    FileStamp stamp;
+    const bool known = StampOfPath(fs, &stamp);
+    if (known && t_facts.valid && t_facts.page == page && t_facts.path == fs && stamp == t_facts.stamp) {
         *facts = t_facts.facts;
         return kOk;
     }
@@ -63,7 +57,7 @@ int Facts(const std::string& fs, int page, PageFacts* facts) {
     if (r == kOk && known) {
         t_facts.path = fs;
         t_facts.page = page;
-        t_facts.st = st;
+        t_facts.stamp = stamp;
         t_facts.facts = *facts;
         t_facts.valid = true;
     }
@@ -72,6 +66,21 @@ int Facts(const std::string& fs, int page, PageFacts* facts) {
 
 // The full size of a page: the native pixel size of a page that is one scanned
 // image, else the page at 300 DPI.
+// The path and page of a request record (null: a bad argument), checked. 0 or a
+// negative code.
+int RequestSource(const IMAGE_REQUEST* request, const char* op, std::string* fs) {
+    if (request == nullptr) {
+        OV_TRACE("%s() Parameter Error!\n", op);
+        return kErrArgument;
+    }
+    int r = RecordPath(request->szPath, "image", fs);
+    if (r == kOk && request->iPage < 1) {
+        OV_TRACE("%s() Page Error! [Page] %d\n", op, request->iPage);
+        r = kErrNoPage;
+    }
+    return r;
+}
+
 int FullSize(const std::string& fs, int page, int* w, int* h) {
     PageFacts facts;
     int r = Facts(fs, page, &facts);
@@ -108,18 +117,10 @@ int ImageIO_UnInitialize() {
 
 int ImageIO_GetImageInfo(IMAGE_REQUEST* request) {
     int r = OV_GUARDED([&]() -> int {
-        if (request == nullptr) {
-            OV_TRACE("ImageIO_GetImageInfo() Parameter Error!\n");
-            return kErrArgument;
-        }
         std::string fs;
-        int rc = RecordPath(request->szPath, "image", &fs);
+        int rc = RequestSource(request, "ImageIO_GetImageInfo", &fs);
         if (rc != kOk)
             return rc;
-        if (request->iPage < 1) {
-            OV_TRACE("ImageIO_GetImageInfo() Page Error! [Page] %d\n", request->iPage);
-            return kErrNoPage;
-        }
         int w = 0, h = 0;
         rc = FullSize(fs, request->iPage, &w, &h);
         if (rc != kOk)
@@ -133,18 +134,10 @@ int ImageIO_GetImageInfo(IMAGE_REQUEST* request) {
 
 int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
     int r = OV_GUARDED([&]() -> int {
-        if (request == nullptr || dib == nullptr) {
-            OV_TRACE("ImageIO_LoadImage() Parameter Error!\n");
-            return kErrArgument;
-        }
         std::string fs;
-        int rc = RecordPath(request->szPath, "image", &fs);
+        int rc = RequestSource(dib != nullptr ? request : nullptr, "ImageIO_LoadImage", &fs);
         if (rc != kOk)
             return rc;
-        if (request->iPage < 1) {
-            OV_TRACE("ImageIO_LoadImage() Page Error! [Page] %d\n", request->iPage);
-            return kErrNoPage;
-        }
         const int scale = (request->iScaleSet == 0 && request->iScale == 0) ? 1000 : request->iScale;
         if (scale < 1 || scale > 16000) {
             OV_TRACE("ImageIO_LoadImage() Scale Error! [Scale] %d\n", scale);
@@ -228,13 +221,9 @@ int ImageIO_SaveFileName(const char* destination, DWORD info, int count, IMAGE_R
             OV_TRACE("ImageIO_SaveFileName() Page Error! [Page] %d\n", request->iPage);
             return kErrNoPage;
         }
-        TempFile tmp;
-        rc = tmp.Create(dst);
-        if (rc == kOk)
-            rc = RotatePage(src, request->iPage, request->iRotation, tmp.Path());
-        if (rc == kOk)
-            rc = tmp.Commit();
-        return rc;
+        return WriteReplacing(dst, [&](const std::string& tmp) {
+            return RotatePage(src, request->iPage, request->iRotation, tmp);
+        });
     });
     return r == kOk ? 1 : 0;
 }
@@ -283,12 +272,6 @@ int ImageIO_MergeTwoPage(HAGAKI_MERGE_PARAM* param) {
             OV_TRACE("ImageIO_MergeTwoPage() No side to merge!\n");
             return missing > 0 ? kErrNoFile : kErrArgument;
         }
-        TempFile tmp;
-        rc = tmp.Create(out);
-        if (rc == kOk)
-            rc = MergePages(inputs, tmp.Path());
-        if (rc == kOk)
-            rc = tmp.Commit();
-        return rc;
+        return WriteReplacing(out, [&](const std::string& tmp) { return MergePages(inputs, tmp); });
     });
 }

@@ -16,7 +16,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -132,154 +131,56 @@ std::uint64_t Hash64(const void* data, std::size_t size) {
     return h;
 }
 
-int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || rgb == nullptr ||
-        stride < width * 3) {
-        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", width, height);
-        return kErrArgument;
+bool ThmImage::Allocate(int w, int h) {
+    const std::size_t need = kThmHeaderSize + static_cast<std::size_t>(w) * 3 * static_cast<std::size_t>(h);
+    if (!buffer || capacity < need || capacity / 2 > need) {
+        *this = ThmImage{};
+        buffer.reset(new (std::nothrow) std::uint8_t[need]);
+        if (!buffer)
+            return false;
+        capacity = need;
     }
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    const std::size_t pixelBytes = rowBytes * static_cast<std::size_t>(height);
-    // Rows are stored packed; a padded source is hashed and written row by row.
-    std::uint64_t hash;
-    std::unique_ptr<std::uint8_t[]> packed;
-    const std::uint8_t* data = rgb;
-    if (static_cast<std::size_t>(stride) != rowBytes) {
-        packed.reset(new std::uint8_t[pixelBytes]);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(packed.get() + rowBytes * y, rgb + static_cast<std::size_t>(stride) * y, rowBytes);
-        data = packed.get();
-    }
-    hash = Hash64(data, pixelBytes);
-
-    std::uint8_t header[kThmHeaderSize] = {};
-    std::memcpy(header, kMagic, 8);
-    Put32(header + 8, kVersion);
-    Put32(header + 12, kThmHeaderSize);
-    Put32(header + 16, static_cast<std::uint32_t>(width));
-    Put32(header + 20, static_cast<std::uint32_t>(height));
-    Put32(header + 24, static_cast<std::uint32_t>(rowBytes));
-    Put32(header + 28, kFormatRgb24);
-    Put64(header + 32, pixelBytes);
-    Put64(header + 40, hash);
-    Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
-
-    TempFile tmp;
-    int r = tmp.Create(fsPath);
-    if (r != kOk)
-        return r;
-    int fd = ::open(tmp.Path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-        OV_TRACE("open() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
-        return kErrWrite;
-    }
-    struct iovec iov[2] = {{header, kThmHeaderSize}, {const_cast<std::uint8_t*>(data), pixelBytes}};
-    std::size_t total = kThmHeaderSize + pixelBytes;
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < total) {
-        // Advance the vector past what is written.
-        struct iovec cur[2];
-        int cnt = 0;
-        std::size_t skip = done;
-        for (auto& v : iov) {
-            if (skip >= v.iov_len) {
-                skip -= v.iov_len;
-                continue;
-            }
-            cur[cnt].iov_base = static_cast<std::uint8_t*>(v.iov_base) + skip;
-            cur[cnt].iov_len = v.iov_len - skip;
-            skip = 0;
-            ++cnt;
-        }
-        ssize_t n = ::writev(fd, cur, cnt);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (!ok)
-        OV_TRACE("write() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
-    if (::close(fd) != 0 && ok) {
-        OV_TRACE("close() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
-        ok = false;
-    }
-    if (!ok)
-        return kErrWrite;
-    return tmp.Commit();
+    width = w;
+    height = h;
+    stride = w * 3;
+    return true;
 }
 
 namespace {
 
-struct FileStamp {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = -1;
-    timespec mtime{};
-    timespec ctime{};
-    bool operator==(const FileStamp& o) const {
-        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-               ctime.tv_nsec == o.ctime.tv_nsec;
-    }
-};
-
-FileStamp StampOf(const struct stat& st) {
-    FileStamp s;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtime = st.st_mtim;
-    s.ctime = st.st_ctim;
-    return s;
-}
-
-struct ThmCache {
+// The images kept on this thread: the last ones written or read.
+struct Kept {
     std::string path;
     FileStamp stamp;
     ThmImage image;
+    std::uint64_t used = 0;
+    bool valid = false;
 };
-thread_local ThmCache t_cache;
+struct KeptImages {
+    Kept slot[2];
+    std::uint64_t tick = 0;
+};
+thread_local KeptImages t_kept;
 
-int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp);
-
-}  // namespace
-
-int ReadThm(const std::string& fsPath, ThmImage* out) {
-    FileStamp stamp;
-    return ReadThmStamped(fsPath, out, &stamp);
-}
-
-int ReadThmCached(const std::string& fsPath, const ThmImage** out) {
-    struct stat st;
-    if (t_cache.image.pixels && t_cache.path == fsPath && ::stat(fsPath.c_str(), &st) == 0 &&
-        StampOf(st) == t_cache.stamp) {
-        *out = &t_cache.image;
-        return kOk;
+Kept& Keep(const std::string& fsPath, const FileStamp& stamp, ThmImage&& image) {
+    Kept* dst = nullptr;
+    for (Kept& k : t_kept.slot) {
+        if (k.valid && k.path == fsPath)
+            dst = &k;  // an older image of the same file
     }
-    ReleaseThmCache();
-    ThmImage img;
-    FileStamp stamp;
-    int r = ReadThmStamped(fsPath, &img, &stamp);
-    if (r != kOk)
-        return r;
-    t_cache.path = fsPath;
-    t_cache.stamp = stamp;
-    t_cache.image = std::move(img);
-    *out = &t_cache.image;
-    return kOk;
+    for (Kept& k : t_kept.slot) {
+        if (dst == nullptr && !k.valid)
+            dst = &k;
+    }
+    if (dst == nullptr)
+        dst = t_kept.slot[0].used < t_kept.slot[1].used ? &t_kept.slot[0] : &t_kept.slot[1];
+    dst->path = fsPath;
+    dst->stamp = stamp;
+    dst->image = std::move(image);
+    dst->used = ++t_kept.tick;
+    dst->valid = true;
+    return *dst;
 }
-
-void ReleaseThmCache() {
-    t_cache.path.clear();
-    t_cache.stamp = FileStamp{};
-    t_cache.image = ThmImage{};
-}
-
-namespace {
 
 int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
     int fd = ::open(fsPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -304,37 +205,145 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
         return kErrThmFormat;
     }
     const std::uint32_t w = Read32(h + 16), hgt = Read32(h + 20), stride = Read32(h + 24);
-    std::uint64_t bytes;
-    std::memcpy(&bytes, h + 32, 8);
+    const std::uint64_t bytes = Read64(h + 32);
     if (w < 1 || hgt < 1 || w > kMaxSide || hgt > kMaxSide || stride != w * 3 ||
         bytes != static_cast<std::uint64_t>(stride) * hgt ||
         static_cast<std::uint64_t>(st.st_size) != kThmHeaderSize + bytes) {
         OV_TRACE("Page image file truncated or damaged! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
-    std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[bytes]);
-    if (!pixels) {
+    if (!out->Allocate(static_cast<int>(w), static_cast<int>(hgt))) {
         OV_TRACE("Page image memory Error! [Bytes] %llu\n", static_cast<unsigned long long>(bytes));
         return kErrMemory;
     }
-    if (!ReadAll(fd, pixels.get(), bytes)) {
+    std::memcpy(out->buffer.get(), h, kThmHeaderSize);
+    // One read of all pixels, then the hash: faster here than pieces hashed
+    // while in cache (the hash is bound by arithmetic, not by memory).
+    if (!ReadAll(fd, out->Pixels(), bytes)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
+        *out = ThmImage{};
         return kErrThmFormat;
     }
-    std::uint64_t want;
-    std::memcpy(&want, h + 40, 8);
-    if (Hash64(pixels.get(), bytes) != want) {
+    if (Hash64(out->Pixels(), bytes) != Read64(h + 40)) {
         OV_TRACE("Page image file checksum Error! [Path] %s\n", fsPath.c_str());
+        *out = ThmImage{};
         return kErrThmFormat;
     }
-    out->width = static_cast<int>(w);
-    out->height = static_cast<int>(hgt);
-    out->stride = static_cast<int>(stride);
-    out->pixels = std::move(pixels);
-    *stamp = StampOf(st);
+    *stamp = FileStamp::Of(st);
     return kOk;
 }
 
 }  // namespace
+
+int WriteThm(const std::string& fsPath, ThmImage&& image) {
+    if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
+        !image.buffer || image.stride != image.width * 3 ||
+        image.capacity < kThmHeaderSize + image.PixelBytes()) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrArgument;
+    }
+    const std::size_t pixelBytes = image.PixelBytes();
+    std::uint8_t* header = image.buffer.get();
+    std::memset(header, 0, kThmHeaderSize);
+    std::memcpy(header, kMagic, 8);
+    Put32(header + 8, kVersion);
+    Put32(header + 12, kThmHeaderSize);
+    Put32(header + 16, static_cast<std::uint32_t>(image.width));
+    Put32(header + 20, static_cast<std::uint32_t>(image.height));
+    Put32(header + 24, static_cast<std::uint32_t>(image.stride));
+    Put32(header + 28, kFormatRgb24);
+    Put64(header + 32, pixelBytes);
+    Put64(header + 40, Hash64(image.Pixels(), pixelBytes));
+    Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
+
+    TempFile tmp;
+    int r = tmp.Create(fsPath, true);
+    if (r != kOk)
+        return r;
+    // Header and pixels are one block of memory: one write.
+    const std::uint8_t* p = header;
+    for (std::size_t left = kThmHeaderSize + pixelBytes; left > 0;) {
+        ssize_t n = ::write(tmp.Fd(), p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            OV_TRACE("write() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
+            return kErrWrite;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    struct stat written;
+    if (::fstat(tmp.Fd(), &written) != 0) {
+        OV_TRACE("fstat() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
+        return kErrWrite;
+    }
+    r = tmp.Commit();
+    if (r != kOk)
+        return r;
+    // Hand the pixels to the next read of this file, when the file in place is
+    // still the one just written (the rename may have changed its change time).
+    FileStamp now;
+    const FileStamp before = FileStamp::Of(written);
+    if (StampOfPath(fsPath, &now) && now.dev == before.dev && now.ino == before.ino &&
+        now.size == before.size && now.mtime.tv_sec == before.mtime.tv_sec &&
+        now.mtime.tv_nsec == before.mtime.tv_nsec)
+        Keep(fsPath, now, std::move(image));
+    return kOk;
+}
+
+int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || rgb == nullptr ||
+        stride < width * 3) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", width, height);
+        return kErrArgument;
+    }
+    ThmImage image;
+    if (!image.Allocate(width, height)) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", width, height);
+        return kErrMemory;
+    }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.Pixels() + static_cast<std::size_t>(image.stride) * y,
+                    rgb + static_cast<std::size_t>(stride) * y, image.stride);
+    return WriteThm(fsPath, std::move(image));
+}
+
+int ReadThm(const std::string& fsPath, ThmImage* out) {
+    FileStamp stamp;
+    return ReadThmStamped(fsPath, out, &stamp);
+}
+
+int ReadThmCached(const std::string& fsPath, const ThmImage** out) {
+    FileStamp now;
+    const bool known = StampOfPath(fsPath, &now);
+    for (Kept& k : t_kept.slot) {
+        if (!k.valid || k.path != fsPath)
+            continue;
+        if (known && k.stamp == now) {
+            k.used = ++t_kept.tick;
+            *out = &k.image;
+            return kOk;
+        }
+        k = Kept{};  // the file has changed
+    }
+    MakeRoomForThm();
+    ThmImage img;
+    FileStamp stamp;
+    int r = ReadThmStamped(fsPath, &img, &stamp);
+    if (r != kOk)
+        return r;
+    *out = &Keep(fsPath, stamp, std::move(img)).image;
+    return kOk;
+}
+
+void MakeRoomForThm() {
+    if (t_kept.slot[0].valid && t_kept.slot[1].valid)
+        t_kept.slot[t_kept.slot[0].used < t_kept.slot[1].used ? 0 : 1] = Kept{};
+}
+
+void ReleaseThmCache() {
+    t_kept = KeptImages{};
+}
 
 }  // namespace ov::image

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The page-image file (.thm): a 64-byte header and raw R, G, B pixels, checked by a
-// 64-bit hash on every read.
+// 64-bit hash on every read from the file.
 #pragma once
 
 #include <cstddef>
@@ -13,28 +13,49 @@ namespace ov::image {
 // XXH64 of the bytes with seed 0.
 std::uint64_t Hash64(const void* data, std::size_t size);
 
+constexpr std::size_t kThmHeaderSize = 64;
+
+// A page image in memory. The buffer holds room for the file header and then the
+// pixels (R, G, B, rows top to bottom, packed), so that the file is written with
+// one write and read straight into place.
 struct ThmImage {
     int width = 0;
     int height = 0;
-    int stride = 0;                          // bytes per row (width * 3)
-    std::unique_ptr<std::uint8_t[]> pixels;  // R, G, B, rows top to bottom
+    int stride = 0;  // bytes per row (width * 3)
+    std::size_t capacity = 0;
+    std::unique_ptr<std::uint8_t[]> buffer;
+
+    const std::uint8_t* Pixels() const { return buffer.get() + kThmHeaderSize; }
+    std::uint8_t* Pixels() { return buffer.get() + kThmHeaderSize; }
+    std::size_t PixelBytes() const { return static_cast<std::size_t>(stride) * height; }
+    // Sizes the image, reusing the buffer when it fits. false when memory is
+    // exhausted (the image is then empty).
+    bool Allocate(int width, int height);
 };
 
-constexpr std::size_t kThmHeaderSize = 64;
-
-// Writes the pixels (R, G, B, rows top to bottom) to a temporary file beside fsPath
-// and renames it over fsPath. 0 or a negative code (with a trace line).
+// Writes the image to a temporary file beside fsPath and renames it over fsPath.
+// The written image is then kept in memory, keyed by the new file's identity, so
+// that the next ReadThmCached of that file uses it without reading the file back.
+// 0 or a negative code (with a trace line).
+int WriteThm(const std::string& fsPath, ThmImage&& image);
+// The same for pixels of any stride (copied).
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb);
 
-// Reads and checks a page-image file. 0 or a negative code (with a trace line).
+// Reads and checks a page-image file (never from memory). 0 or a negative code
+// (with a trace line).
 int ReadThm(const std::string& fsPath, ThmImage* out);
 
-// As ReadThm, but the last image read on this thread is kept and handed out
-// again while the file is unchanged (same device, inode, size and times), so a
-// page drawn again and again is read and checked once. *out stays valid until
-// the next call on this thread.
+// The page image of a file: from memory while the file is the one last written
+// or read on this thread (same path, device, inode, size and times), else read
+// and checked as ReadThm. At most two images are kept. *out stays valid until
+// the next call of this file's functions on this thread.
 int ReadThmCached(const std::string& fsPath, const ThmImage** out);
-// Drops the kept image.
+
+// Frees the least recently used kept image when two are kept: called before a
+// new page image is made, so that at most two exist at any time.
+void MakeRoomForThm();
+
+// Drops the kept images.
 void ReleaseThmCache();
 
 }  // namespace ov::image
