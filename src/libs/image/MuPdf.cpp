@@ -258,6 +258,33 @@ void DrawText(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& it
     }
 }
 
+// Fills a highlight or strokes any other shape item. May throw (MuPDF).
+void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float* color) {
+    fz_path* path = ItemPath(ctx, item);
+    fz_stroke_state* stroke = nullptr;
+    fz_var(stroke);
+    fz_try(ctx) {
+        if (item.kind == EditItem::Kind::Highlight) {
+            fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
+                         fz_default_color_params);
+        } else {
+            stroke = fz_new_stroke_state(ctx);
+            stroke->linewidth = item.width;
+            stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
+            stroke->linejoin = FZ_LINEJOIN_ROUND;
+            fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f,
+                           fz_default_color_params);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_stroke_state(ctx, stroke);
+        fz_drop_path(ctx, path);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
 // The one drawing routine of the edit information, for the raster device and
 // the PDF device alike. ctm maps page points (top-left origin) to the device.
 // May throw (MuPDF).
@@ -265,33 +292,10 @@ void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& 
     for (const EditItem& item : items) {
         float color[3];
         SetColor(item.rgb, color);
-        if (item.kind == EditItem::Kind::Text) {
+        if (item.kind == EditItem::Kind::Text)
             DrawText(ctx, dev, ctm, item, color);
-            continue;
-        }
-        fz_path* path = ItemPath(ctx, item);
-        fz_stroke_state* stroke = nullptr;
-        fz_var(stroke);
-        fz_try(ctx) {
-            if (item.kind == EditItem::Kind::Highlight) {
-                fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
-                             fz_default_color_params);
-            } else {
-                stroke = fz_new_stroke_state(ctx);
-                stroke->linewidth = item.width;
-                stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
-                stroke->linejoin = FZ_LINEJOIN_ROUND;
-                fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f,
-                               fz_default_color_params);
-            }
-        }
-        fz_always(ctx) {
-            fz_drop_stroke_state(ctx, stroke);
-            fz_drop_path(ctx, path);
-        }
-        fz_catch(ctx) {
-            fz_rethrow(ctx);
-        }
+        else
+            DrawShape(ctx, dev, ctm, item, color);
     }
 }
 
