@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -39,32 +40,78 @@ const std::uint8_t* WriteGray(const std::string& path, int value) {
     return pixels;
 }
 
+// A page-image file of w x h pixels holding the encoded bytes enc, with valid checksums.
+std::string Crafted(int w, int h, const std::string& enc, std::uint32_t version = 2) {
+    std::string f(kThmHeaderSize, '\0');
+    auto put = [&f](int at, std::uint64_t v, int n) { std::memcpy(&f[at], &v, n); };
+    f.replace(0, 8, "OVTHM\r\n\x1a");
+    put(8, version, 4), put(12, kThmHeaderSize, 4), put(16, w, 4), put(20, h, 4), put(24, w * 3, 4);
+    put(28, 1, 4), put(32, enc.size(), 8), put(40, Hash64(enc.data(), enc.size()), 8), put(48, 1, 4);
+    put(60, Hash64(f.data(), 60), 4);
+    return f + enc;
+}
+std::string Rec(char tag, int n) {
+    return {tag, static_cast<char>(n), static_cast<char>(n >> 8)};
+}
+
 }  // namespace
 
 TEST(ThmFile, RoundTripKeepsEveryPixel) {
     EXPECT_EQ(Hash64("", 0), 0xEF46DB3751D8E999ULL);  // XXH64 reference values
     EXPECT_EQ(Hash64("abc", 3), 0x44BC2CF5AD770999ULL);
     ovtest::TempDir dir;
-    std::vector<std::uint8_t> rgb(21 * 300);  // a padded source (stride 21)
-    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    ASSERT_EQ(WriteThm(dir / "a.thm", 6, 300, 21, rgb.data()), 0);
-    ThmImage img;
-    ASSERT_EQ(ReadThm(dir / "a.thm", &img), 0);
-    EXPECT_EQ(std::make_tuple(img.width, img.height, img.stride), std::make_tuple(6, 300, 18));
-    for (int y = 0; y < 300; ++y)
-        ASSERT_EQ(std::memcmp(img.Pixels() + y * 18, rgb.data() + y * 21, 18), 0) << y;
+    std::uint32_t seed = 1;
+    const struct {
+        const char* what;
+        int w, h;
+        std::function<int(int x, int y, int c)> px;
+        std::size_t maxBytes;  // of the file; 0: not checked
+    } cases[] = {
+        {"all white", 1240, 40, [](int, int, int) { return 255; }, 64 + 6 + 3},
+        {"stripes", 37, 9, [](int x, int y, int c) { return (x / (1 + y)) % 2 ? 40 * c : 200; }, 0},
+        // Literal rows left in place, more of them than one writev takes.
+        {"noise", 201, 1100, [&seed](int, int, int) { return (seed = seed * 1103515245 + 12345) >> 24; },
+         64 + 1100 * (603 + 3)},
+        {"one pixel wide", 1, 50, [](int, int y, int c) { return y / 10 * 20 + c; }, 0},
+        {"runs of 7 to 9 at the ends of odd rows", 31, 3,
+         [](int x, int y, int c) { return x < 7 + y || x >= 23 ? 10 * c : 8 * x; }, 0},
+        {"widest row", 65535, 2, [](int x, int, int) { return x == 65534 ? 0 : 255; }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int stride = c.w * 3 + 2;  // a padded source
+        std::vector<std::uint8_t> rgb(static_cast<std::size_t>(stride) * c.h);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w * 3; ++x)
+                rgb[y * stride + x] = static_cast<std::uint8_t>(c.px(x / 3, y, x % 3));
+        ASSERT_EQ(WriteThm(dir / "a.thm", c.w, c.h, stride, rgb.data()), 0);
+        ThmImage img;
+        ASSERT_EQ(ReadThm(dir / "a.thm", &img), 0);
+        EXPECT_EQ(std::make_tuple(img.width, img.height, img.stride), std::make_tuple(c.w, c.h, c.w * 3));
+        for (int y = 0; y < c.h; ++y)
+            ASSERT_EQ(std::memcmp(img.Pixels() + y * img.stride, rgb.data() + y * stride, img.stride), 0)
+                << y;
+        EXPECT_LE(std::filesystem::file_size(dir / "a.thm"), c.maxBytes > 0 ? c.maxBytes : SIZE_MAX);
+    }
     EXPECT_EQ(imgtest::ListFolder(dir.Path()), std::vector<std::string>{"a.thm"});  // no temporary left
+    ReleaseThmCache();
 }
 
 TEST(ThmFile, DamageIsDetectedNeverShown) {
     ovtest::TempDir dir;
-    std::vector<std::uint8_t> rgb(400 * 300 * 3, 200);
+    std::vector<std::uint8_t> rgb(400 * 300 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     ASSERT_EQ(WriteThm(dir / "good.thm", 400, 300, 1200, rgb.data()), 0);
     const std::string good = ovtest::ReadFile(dir / "good.thm");
     std::string flippedFirst = good, flippedLast = good, widerHeader = good;
     flippedFirst[kThmHeaderSize + 1000] ^= 0x01;
     flippedLast[good.size() - 1] ^= 0x01;
     widerHeader[16] = 41;  // another width: header check fails
+    const std::string valid = Rec('L', 2) + "abcdef" + Rec('R', 2) + "ghi" + Rec('C', 1);
+    ovtest::WriteFile(dir / "crafted.thm", Crafted(4, 2, valid));
+    ThmImage img;
+    ASSERT_EQ(ReadThm(dir / "crafted.thm", &img), 0);  // the damaged ones below fail for their damage
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(img.Pixels()), 24), "abcdefghighiabcdefghighi");
     const std::pair<const char*, std::string> cases[] = {
         {"truncated", good.substr(0, good.size() - 3)},
         {"header only", good.substr(0, kThmHeaderSize)},
@@ -74,6 +121,16 @@ TEST(ThmFile, DamageIsDetectedNeverShown) {
         {"flipped last pixel", flippedLast},
         {"header changed", widerHeader},
         {"longer", good + "zz"},
+        {"version 1", Crafted(4, 2, valid, 1)},
+        {"run past the row end", Crafted(4, 2, Rec('R', 5) + "abc" + Rec('C', 1))},
+        {"truncated run", Crafted(4, 2, Rec('R', 4) + "ab")},
+        {"truncated literal", Crafted(4, 2, Rec('R', 4) + "abc" + Rec('L', 4) + "abcdefghi")},
+        {"empty run", Crafted(4, 2, Rec('R', 0) + "abc" + Rec('R', 4) + "abc" + Rec('C', 1))},
+        {"row copy on the first row", Crafted(4, 2, Rec('C', 2))},
+        {"copies past the last row", Crafted(4, 2, Rec('R', 4) + "abc" + Rec('C', 2))},
+        {"unknown record", Crafted(4, 2, Rec('X', 4) + "abc" + Rec('C', 1))},
+        {"rows missing", Crafted(4, 2, Rec('R', 4) + "abc")},
+        {"bytes after the last row", Crafted(4, 2, valid + "z")},
     };
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
@@ -102,7 +159,7 @@ TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {
     WriteGray(dir / "b.thm", 20);
     std::filesystem::rename(dir / "b.thm", a);
     ASSERT_EQ(ReadThmCached(a, &got), 0);
-    EXPECT_EQ(got->Pixels()[0], 20);
+    EXPECT_EQ(got->Row(0)[0], 20);
 
     // Changed in place (same inode and size, another time): read and checked from disk.
     WriteGray(a, 30);
@@ -122,7 +179,7 @@ TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {
     for (const char* name : {"c.thm", "d.thm", "e.thm"}) WriteGray(dir / name, name[0]);
     for (const char* name : {"c.thm", "e.thm", "d.thm"}) {
         ASSERT_EQ(ReadThmCached(dir / name, &got), 0);
-        EXPECT_EQ(got->Pixels()[got->PixelBytes() - 1], name[0]);
+        EXPECT_EQ(got->Row(got->height - 1)[got->stride - 1], name[0]);
     }
     ReleaseThmCache();
 }

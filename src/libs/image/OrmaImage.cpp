@@ -80,7 +80,7 @@ int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int hei
         int w = 0, h = 0;
         FitSize(img->width, img->height, width, height, &w, &h);
         bitmap->Create(w, h);
-        ResampleRgbToXrgb(img->Pixels(), img->width, img->height, img->stride, bitmap->Row(0), w, h, w);
+        ResampleRowsToXrgb(img->rows.data(), img->width, img->height, bitmap->Row(0), w, h, w);
         return kOk;
     });
 }

@@ -170,6 +170,14 @@ __attribute__((target_clones("avx2", "default"))) void VerticalRow(const std::ui
 
 void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStride, std::uint32_t* dst,
                        int outW, int outH, int dstStride) {
+    std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(srcH));
+    for (int y = 0; y < srcH; ++y)
+        rows[static_cast<std::size_t>(y)] = src + static_cast<std::size_t>(y) * srcStride;
+    ResampleRowsToXrgb(rows.data(), srcW, srcH, dst, outW, outH, dstStride);
+}
+
+void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, std::uint32_t* dst, int outW,
+                        int outH, int dstStride) {
     // The taps depend only on the sizes: a page drawn again at the same size
     // (the common case) reuses them.
     struct Plan {
@@ -220,7 +228,7 @@ void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStrid
         for (int i = 0; i < ty.taps; ++i) {
             if (wy[i] == 0)
                 continue;
-            rows[static_cast<std::size_t>(live)] = src + static_cast<std::size_t>(iy[i]) * srcStride;
+            rows[static_cast<std::size_t>(live)] = srcRows[iy[i]];
             weights[static_cast<std::size_t>(live)] = wy[i];
             ++live;
         }

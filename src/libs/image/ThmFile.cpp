@@ -1,26 +1,39 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Layout of a page-image file (all integers little-endian):
+// Layout of a page-image file, version 2 (all integers little-endian):
 //   0  8  magic "OVTHM\r\n\x1a"
-//   8  4  version (1)
+//   8  4  version (2)
 //  12  4  header size (64)
 //  16  4  width in pixels
 //  20  4  height in pixels
-//  24  4  stride in bytes (width * 3)
+//  24  4  stride of the decoded rows in bytes (width * 3)
 //  28  4  pixel format (1 = 8-bit R, G, B; rows top to bottom)
-//  32  8  number of pixel bytes (stride * height)
-//  40  8  XXH64 (seed 0) of the pixel bytes
-//  48 12  zero
+//  32  8  number of encoded bytes after the header
+//  40  8  XXH64 (seed 0) of the encoded bytes
+//  48  4  encoding (1 = row records)
+//  52  8  zero
 //  60  4  low 32 bits of XXH64 (seed 0) of header bytes 0..59
-//  64     pixel bytes
+//  64     encoded bytes: records of a tag byte and a 16-bit count (1..65535):
+//           'L' n, then n pixels (3n bytes) copied as they are
+//           'R' n, then one pixel (3 bytes) repeated n times
+//           'C' n: the next n rows are copies of the row before (at a row start, not on row 0)
+//         A row is either one 'C' record or 'L'/'R' records that end exactly at the row's end.
 #include "image/ThmFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/Trace.h"
 #include "image/FileUtil.h"
@@ -30,9 +43,16 @@ namespace ov::image {
 namespace {
 
 constexpr char kMagic[8] = {'O', 'V', 'T', 'H', 'M', '\r', '\n', '\x1a'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kFormatRgb24 = 1;
+constexpr std::uint32_t kEncodingRows = 1;
 constexpr int kMaxSide = 65535;
+constexpr std::uint8_t kLiteral = 'L';
+constexpr std::uint8_t kRun = 'R';
+constexpr std::uint8_t kCopyRows = 'C';
+// Shorter runs stay in the literal stretch: a run record costs 6 bytes and a
+// break in the literal another 3, and many small records decode slowly.
+constexpr int kMinRun = 8;
 
 constexpr std::uint64_t P1 = 0x9E3779B185EBCA87ULL;
 constexpr std::uint64_t P2 = 0xC2B2AE3D27D4EB4FULL;
@@ -63,6 +83,31 @@ inline std::uint64_t Merge(std::uint64_t acc, std::uint64_t val) {
     return acc * P1 + P4;
 }
 
+// The last steps of XXH64: the bytes left after the 32-byte stripes, then the avalanche.
+std::uint64_t Finish(std::uint64_t h, const std::uint8_t* p, const std::uint8_t* end) {
+    while (p + 8 <= end) {
+        h ^= Round(0, Read64(p));
+        h = Rotl(h, 27) * P1 + P4;
+        p += 8;
+    }
+    if (p + 4 <= end) {
+        h ^= static_cast<std::uint64_t>(Read32(p)) * P1;
+        h = Rotl(h, 23) * P2 + P3;
+        p += 4;
+    }
+    while (p < end) {
+        h ^= *p * P5;
+        h = Rotl(h, 11) * P1;
+        ++p;
+    }
+    h ^= h >> 33;
+    h *= P2;
+    h ^= h >> 29;
+    h *= P3;
+    h ^= h >> 32;
+    return h;
+}
+
 void Put32(std::uint8_t* p, std::uint32_t v) {
     std::memcpy(p, &v, 4);
 }
@@ -82,6 +127,324 @@ bool ReadAll(int fd, std::uint8_t* buf, std::size_t size) {
     }
     return true;
 }
+
+// The most bytes the encoding of a w x h image can take: a row is one 'C'
+// record, or literals and runs of at least kMinRun pixels (6 bytes for at
+// least 24), so never more than 3 bytes over the raw row.
+std::size_t MaxEncodedBytes(std::size_t w, std::size_t h) {
+    return h * (w * 3 + 3);
+}
+
+inline bool SamePixel(const std::uint8_t* a, const std::uint8_t* b) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// Whether the 16 bytes at p each equal the byte three before (one pixel earlier).
+inline bool Repeats16(const std::uint8_t* p) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 3));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+#else
+    return std::memcmp(p, p - 3, 16) == 0;
+#endif
+}
+
+// Literal stretches of at least this many bytes are written from the image
+// itself; shorter ones are copied next to the record headers.
+constexpr std::size_t kInPlaceBytes = 512;
+
+// The encoded bytes as pieces for one writev: record headers, runs and short
+// literals in a scratch buffer, long literals where they lie in the image.
+class Pieces {
+public:
+    Pieces(std::uint8_t* scratch, std::vector<iovec>* parts) : o_(scratch), parts_(parts) { parts_->clear(); }
+    std::uint8_t* Cursor() { return o_; }
+    struct Mark {
+        std::uint8_t* o;
+        std::size_t parts, lastLen;
+    };
+    Mark Here() const { return {o_, parts_->size(), parts_->empty() ? 0 : parts_->back().iov_len}; }
+    // Drops what was added since the mark.
+    void Back(const Mark& m) {
+        o_ = m.o;
+        parts_->resize(m.parts);
+        if (!parts_->empty())
+            parts_->back().iov_len = m.lastLen;
+    }
+    // The k bytes just put at Cursor().
+    void Put(std::size_t k) {
+        Add(o_, k);
+        o_ += k;
+    }
+    void Record(std::uint8_t tag, int n) {
+        o_[0] = tag;
+        o_[1] = static_cast<std::uint8_t>(n);
+        o_[2] = static_cast<std::uint8_t>(n >> 8);
+        Put(3);
+    }
+    void Literal(const std::uint8_t* p, int n) {
+        Record(kLiteral, n);
+        const std::size_t bytes = static_cast<std::size_t>(n) * 3;
+        if (bytes >= kInPlaceBytes) {
+            Add(p, bytes);
+        } else {
+            std::memcpy(o_, p, bytes);
+            Put(bytes);
+        }
+    }
+
+private:
+    __attribute__((always_inline)) void Add(const std::uint8_t* p, std::size_t k) {
+        if (!parts_->empty() &&
+            static_cast<const std::uint8_t*>(parts_->back().iov_base) + parts_->back().iov_len == p)
+            parts_->back().iov_len += k;
+        else
+            parts_->push_back({const_cast<std::uint8_t*>(p), k});
+    }
+    std::uint8_t* o_;
+    std::vector<iovec>* parts_;
+};
+
+// Fills n pixels at p with the pixel v.
+inline void FillPixels(std::uint8_t* p, const std::uint8_t* v, std::size_t n) {
+    const std::size_t bytes = n * 3;
+    if (v[0] == v[1] && v[1] == v[2]) {
+        std::memset(p, v[0], bytes);
+        return;
+    }
+    std::memcpy(p, v, 3);
+    for (std::size_t done = 3; done < bytes; done *= 2)
+        std::memcpy(p + done, p, std::min(done, bytes - done));
+}
+
+// Many copies of one pixel, to follow a long run with memcmp.
+constexpr int kPatternPixels = 128;
+struct Pattern {
+    std::uint8_t bytes[kPatternPixels * 3];
+    bool valid = false;
+};
+
+// One row of w pixels as 'L' and 'R' records. Runs are looked for in steps of
+// 16 bytes, so a row without runs (a scan) costs one compare per 16 bytes. A
+// row whose runs cover less than a quarter of it is written as one literal,
+// which a reader uses where it lies instead of copying it.
+void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
+    const int n = w * 3;
+    const Pieces::Mark start = out->Here();
+    int inRuns = 0;
+    int lit = 0;  // first pixel not yet in a record
+    int i = 3;    // next byte compared with the byte one pixel before
+    while (i + 16 <= n) {
+        if (!Repeats16(row + i)) {
+            i += 16;
+            continue;
+        }
+        // Pixel q lies inside the 16 bytes, so it equals pixel q - 1.
+        const int q = i / 3 + 1;
+        const std::uint8_t* v = row + 3 * q;
+        int s = q - 1;
+        while (s > lit && SamePixel(row + 3 * (s - 1), v)) --s;
+        int b = 3 * q + 3, steps = 0;
+        while (b + 16 <= n && steps < 4 && Repeats16(row + b)) b += 16, ++steps;
+        int e = b / 3;
+        if (steps == 4) {
+            // A long run: compare with many copies of the pixel, then go on in steps of 16 bytes.
+            if (!pattern->valid || !SamePixel(pattern->bytes, v)) {
+                FillPixels(pattern->bytes, v, kPatternPixels);
+                pattern->valid = true;
+            }
+            while (w - e >= kPatternPixels &&
+                   std::memcmp(row + 3 * e, pattern->bytes, sizeof pattern->bytes) == 0)
+                e += kPatternPixels;
+            b = 3 * e;
+            while (b + 16 <= n && Repeats16(row + b)) b += 16;
+            e = b / 3;
+        }
+        while (e < w && SamePixel(row + 3 * e, v)) ++e;
+        if (e - s < kMinRun) {
+            i += 16;
+            continue;
+        }
+        if (s > lit)
+            out->Literal(row + 3 * lit, s - lit);
+        out->Record(kRun, e - s);
+        std::memcpy(out->Cursor(), v, 3);
+        out->Put(3);
+        inRuns += e - s;
+        lit = e;
+        i = 3 * e + 3;
+    }
+    if (inRuns * 4 < w) {
+        out->Back(start);
+        lit = 0;
+    }
+    if (w > lit)
+        out->Literal(row + 3 * lit, w - lit);
+}
+
+// Encodes the image as pieces; scratch has room for MaxEncodedBytes.
+void EncodeImage(const std::uint8_t* px, int w, int h, Pieces* out) {
+    const std::size_t stride = static_cast<std::size_t>(w) * 3;
+    Pattern pattern;
+    for (int y = 0; y < h;) {
+        const std::uint8_t* row = px + stride * y;
+        if (y > 0) {
+            int same = 0;
+            while (y + same < h && same < 65535 &&
+                   std::memcmp(row + stride * same, row - stride, stride) == 0)
+                ++same;
+            if (same > 0) {
+                out->Record(kCopyRows, same);
+                y += same;
+                continue;
+            }
+        }
+        EncodeRow(row, w, out, &pattern);
+        ++y;
+    }
+}
+
+// Sets the row table of img from len encoded bytes at in (which must outlive
+// it): a row that is one literal is used where it lies, a copied row shares the
+// row before, other rows are decoded into img->decoded. Every count and length
+// is checked against the row and the input before anything is copied.
+// kOk, kErrThmFormat (*badRow: the row) or kErrMemory.
+int DecodeRows(const std::uint8_t* in, std::size_t len, int w, int h, ThmImage* img, int* badRow) {
+    const std::uint8_t* const end = in + len;
+    const std::size_t stride = static_cast<std::size_t>(w) * 3;
+    img->rows.assign(static_cast<std::size_t>(h), nullptr);
+    std::size_t used = 0;  // bytes of img->decoded in use
+    for (int y = 0; y < h;) {
+        *badRow = y;
+        if (end - in < 3)
+            return kErrThmFormat;
+        std::uint8_t tag = in[0];
+        int n = in[1] | (in[2] << 8);
+        in += 3;
+        if (tag == kCopyRows) {
+            if (y == 0 || n == 0 || n > h - y)
+                return kErrThmFormat;
+            for (int k = 0; k < n; ++k) img->rows[static_cast<std::size_t>(y + k)] = img->rows[y - 1];
+            y += n;
+            continue;
+        }
+        if (tag == kLiteral && n == w) {
+            if (static_cast<std::size_t>(end - in) < stride)
+                return kErrThmFormat;
+            img->rows[static_cast<std::size_t>(y++)] = in;
+            in += stride;
+            continue;
+        }
+        if (!img->decoded) {
+            // Room for every row; only the rows used are ever touched.
+            img->decoded.reset(new (std::nothrow) std::uint8_t[stride * static_cast<std::size_t>(h)]);
+            if (!img->decoded)
+                return kErrMemory;
+        }
+        std::uint8_t* p = img->decoded.get() + used;
+        img->rows[static_cast<std::size_t>(y)] = p;
+        used += stride;
+        for (int x = 0;;) {
+            if (n == 0 || n > w - x)
+                return kErrThmFormat;  // an empty record or one past the row's end
+            const std::size_t bytes = static_cast<std::size_t>(n) * 3;
+            if (tag == kLiteral) {
+                if (static_cast<std::size_t>(end - in) < bytes)
+                    return kErrThmFormat;
+                std::memcpy(p, in, bytes);
+                in += bytes;
+            } else if (tag == kRun) {
+                if (end - in < 3)
+                    return kErrThmFormat;
+                FillPixels(p, in, static_cast<std::size_t>(n));
+                in += 3;
+            } else {
+                return kErrThmFormat;
+            }
+            p += bytes;
+            x += n;
+            if (x == w)
+                break;
+            if (end - in < 3)
+                return kErrThmFormat;
+            tag = in[0];
+            n = in[1] | (in[2] << 8);
+            in += 3;
+        }
+        ++y;
+    }
+    *badRow = h;
+    return in == end ? kOk : kErrThmFormat;
+}
+
+// Memory for the header and the encoded bytes of a file being written, kept
+// per thread so that fresh pages are not faulted in for every page image.
+struct Scratch {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t capacity = 0;
+    std::vector<iovec> parts;
+    std::uint8_t* Get(std::size_t need) {
+        if (capacity < need) {
+            data.reset();
+            capacity = 0;
+            data.reset(new (std::nothrow) std::uint8_t[need]);
+            if (data)
+                capacity = need;
+        }
+        return data.get();
+    }
+};
+thread_local Scratch t_scratch;
+
+// XXH64 (seed 0) over pieces, as if they were one block.
+class Hasher {
+public:
+    void Update(const std::uint8_t* p, std::size_t n) {
+        total_ += n;
+        if (fill_ + n < 32) {
+            std::memcpy(buf_ + fill_, p, n);
+            fill_ += n;
+            return;
+        }
+        if (fill_ > 0) {
+            const std::size_t k = 32 - fill_;
+            std::memcpy(buf_ + fill_, p, k);
+            Stripes(buf_, 32);
+            p += k;
+            n -= k;
+            fill_ = 0;
+        }
+        const std::size_t whole = n / 32 * 32;
+        Stripes(p, whole);
+        std::memcpy(buf_, p + whole, n - whole);
+        fill_ = n - whole;
+    }
+    std::uint64_t Digest() const {
+        std::uint64_t h = P5;
+        if (total_ >= 32) {
+            h = Rotl(v_[0], 1) + Rotl(v_[1], 7) + Rotl(v_[2], 12) + Rotl(v_[3], 18);
+            for (std::uint64_t v : v_) h = Merge(h, v);
+        }
+        return Finish(h + total_, buf_, buf_ + fill_);
+    }
+
+private:
+    void Stripes(const std::uint8_t* p, std::size_t n) {
+        std::uint64_t v1 = v_[0], v2 = v_[1], v3 = v_[2], v4 = v_[3];
+        for (const std::uint8_t* end = p + n; p < end; p += 32) {
+            v1 = Round(v1, Read64(p));
+            v2 = Round(v2, Read64(p + 8));
+            v3 = Round(v3, Read64(p + 16));
+            v4 = Round(v4, Read64(p + 24));
+        }
+        v_[0] = v1, v_[1] = v2, v_[2] = v3, v_[3] = v4;
+    }
+    std::uint64_t v_[4] = {P1 + P2, P2, 0, 0 - P1};
+    std::uint8_t buf_[32] = {};
+    std::size_t fill_ = 0;
+    std::uint64_t total_ = 0;
+};
 
 }  // namespace
 
@@ -107,28 +470,7 @@ std::uint64_t Hash64(const void* data, std::size_t size) {
     } else {
         h = P5;
     }
-    h += size;
-    while (p + 8 <= end) {
-        h ^= Round(0, Read64(p));
-        h = Rotl(h, 27) * P1 + P4;
-        p += 8;
-    }
-    if (p + 4 <= end) {
-        h ^= static_cast<std::uint64_t>(Read32(p)) * P1;
-        h = Rotl(h, 23) * P2 + P3;
-        p += 4;
-    }
-    while (p < end) {
-        h ^= *p * P5;
-        h = Rotl(h, 11) * P1;
-        ++p;
-    }
-    h ^= h >> 33;
-    h *= P2;
-    h ^= h >> 29;
-    h *= P3;
-    h ^= h >> 32;
-    return h;
+    return Finish(h + size, p, end);
 }
 
 bool ThmImage::Allocate(int w, int h) {
@@ -143,6 +485,10 @@ bool ThmImage::Allocate(int w, int h) {
     width = w;
     height = h;
     stride = w * 3;
+    decoded.reset();
+    rows.resize(static_cast<std::size_t>(h));
+    for (int y = 0; y < h; ++y)
+        rows[static_cast<std::size_t>(y)] = Pixels() + static_cast<std::size_t>(stride) * y;
     return true;
 }
 
@@ -199,36 +545,56 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
-    if (std::memcmp(h, kMagic, 8) != 0 || Read32(h + 8) != kVersion || Read32(h + 12) != kThmHeaderSize ||
+    if (std::memcmp(h, kMagic, 8) != 0 || Read32(h + 12) != kThmHeaderSize ||
         Read32(h + 28) != kFormatRgb24 || Read32(h + 60) != static_cast<std::uint32_t>(Hash64(h, 60))) {
         OV_TRACE("Page image file is not ours! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
+    if (Read32(h + 8) != kVersion || Read32(h + 48) != kEncodingRows) {
+        // Page images are a cache of the running viewer: an older file is made again.
+        OV_TRACE("Page image file is not ours! [Path] %s [Version] %u\n", fsPath.c_str(), Read32(h + 8));
+        return kErrThmFormat;
+    }
     const std::uint32_t w = Read32(h + 16), hgt = Read32(h + 20), stride = Read32(h + 24);
     const std::uint64_t bytes = Read64(h + 32);
-    if (w < 1 || hgt < 1 || w > kMaxSide || hgt > kMaxSide || stride != w * 3 ||
-        bytes != static_cast<std::uint64_t>(stride) * hgt ||
-        static_cast<std::uint64_t>(st.st_size) != kThmHeaderSize + bytes) {
+    if (w < 1 || hgt < 1 || w > kMaxSide || hgt > kMaxSide || stride != w * 3 || bytes < 3 ||
+        bytes > MaxEncodedBytes(w, hgt) || static_cast<std::uint64_t>(st.st_size) != kThmHeaderSize + bytes) {
         OV_TRACE("Page image file truncated or damaged! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
-    if (!out->Allocate(static_cast<int>(w), static_cast<int>(hgt))) {
+    // One read of the whole file; the rows are then used where they lie.
+    *out = ThmImage{};
+    out->buffer.reset(new (std::nothrow) std::uint8_t[kThmHeaderSize + bytes]);
+    if (!out->buffer) {
         OV_TRACE("Page image memory Error! [Bytes] %llu\n", static_cast<unsigned long long>(bytes));
         return kErrMemory;
     }
+    out->capacity = kThmHeaderSize + bytes;
+    std::uint8_t* enc = out->buffer.get() + kThmHeaderSize;
     std::memcpy(out->buffer.get(), h, kThmHeaderSize);
-    // One read of all pixels, then the hash: faster here than pieces hashed
-    // while in cache (the hash is bound by arithmetic, not by memory).
-    if (!ReadAll(fd, out->Pixels(), bytes)) {
+    if (!ReadAll(fd, enc, bytes)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         *out = ThmImage{};
         return kErrThmFormat;
     }
-    if (Hash64(out->Pixels(), bytes) != Read64(h + 40)) {
+    if (Hash64(enc, bytes) != Read64(h + 40)) {
         OV_TRACE("Page image file checksum Error! [Path] %s\n", fsPath.c_str());
         *out = ThmImage{};
         return kErrThmFormat;
     }
+    int badRow = 0;
+    const int r = DecodeRows(enc, bytes, static_cast<int>(w), static_cast<int>(hgt), out, &badRow);
+    if (r != kOk) {
+        if (r == kErrMemory)
+            OV_TRACE("Page image memory Error! [Width] %u [Height] %u\n", w, hgt);
+        else
+            OV_TRACE("Page image file damaged! [Path] %s [Row] %d\n", fsPath.c_str(), badRow);
+        *out = ThmImage{};
+        return r;
+    }
+    out->width = static_cast<int>(w);
+    out->height = static_cast<int>(hgt);
+    out->stride = static_cast<int>(stride);
     *stamp = FileStamp::Of(st);
     return kOk;
 }
@@ -242,8 +608,27 @@ int WriteThm(const std::string& fsPath, ThmImage&& image) {
         OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrArgument;
     }
-    const std::size_t pixelBytes = image.PixelBytes();
-    std::uint8_t* header = image.buffer.get();
+    // The header, then the records, in scratch memory that is reused page after page.
+    std::uint8_t* header =
+        t_scratch.Get(kThmHeaderSize + MaxEncodedBytes(static_cast<std::size_t>(image.width), image.height));
+    if (header == nullptr) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrMemory;
+    }
+    Pieces pieces(header, &t_scratch.parts);
+    pieces.Put(kThmHeaderSize);
+    EncodeImage(image.Pixels(), image.width, image.height, &pieces);
+    std::vector<iovec>& parts = t_scratch.parts;
+    Hasher hasher;
+    parts[0].iov_base = header + kThmHeaderSize;  // the header's own bytes are not hashed
+    parts[0].iov_len -= kThmHeaderSize;
+    std::size_t bytes = 0;
+    for (const iovec& v : parts) {
+        hasher.Update(static_cast<const std::uint8_t*>(v.iov_base), v.iov_len);
+        bytes += v.iov_len;
+    }
+    parts[0].iov_base = header;
+    parts[0].iov_len += kThmHeaderSize;
     std::memset(header, 0, kThmHeaderSize);
     std::memcpy(header, kMagic, 8);
     Put32(header + 8, kVersion);
@@ -252,26 +637,34 @@ int WriteThm(const std::string& fsPath, ThmImage&& image) {
     Put32(header + 20, static_cast<std::uint32_t>(image.height));
     Put32(header + 24, static_cast<std::uint32_t>(image.stride));
     Put32(header + 28, kFormatRgb24);
-    Put64(header + 32, pixelBytes);
-    Put64(header + 40, Hash64(image.Pixels(), pixelBytes));
+    Put64(header + 32, bytes);
+    Put64(header + 40, hasher.Digest());
+    Put32(header + 48, kEncodingRows);
     Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
 
     TempFile tmp;
     int r = tmp.Create(fsPath, true);
     if (r != kOk)
         return r;
-    // Header and pixels are one block of memory: one write.
-    const std::uint8_t* p = header;
-    for (std::size_t left = kThmHeaderSize + pixelBytes; left > 0;) {
-        ssize_t n = ::write(tmp.Fd(), p, left);
+    // Header, records and the long literal stretches of the image: few writev calls.
+    for (std::size_t i = 0; i < parts.size();) {
+        const int count = static_cast<int>(std::min<std::size_t>(parts.size() - i, IOV_MAX));
+        ssize_t n = ::writev(tmp.Fd(), &parts[i], count);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             OV_TRACE("write() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
             return kErrWrite;
         }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+        for (auto left = static_cast<std::size_t>(n); left > 0;) {
+            if (left >= parts[i].iov_len) {
+                left -= parts[i++].iov_len;
+            } else {
+                parts[i].iov_base = static_cast<std::uint8_t*>(parts[i].iov_base) + left;
+                parts[i].iov_len -= left;
+                left = 0;
+            }
+        }
     }
     struct stat written;
     if (::fstat(tmp.Fd(), &written) != 0) {
@@ -311,7 +704,17 @@ int WriteThm(const std::string& fsPath, int width, int height, int stride, const
 
 int ReadThm(const std::string& fsPath, ThmImage* out) {
     FileStamp stamp;
-    return ReadThmStamped(fsPath, out, &stamp);
+    ThmImage rows;
+    int r = ReadThmStamped(fsPath, &rows, &stamp);
+    if (r != kOk)
+        return r;
+    if (!out->Allocate(rows.width, rows.height)) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", rows.width, rows.height);
+        return kErrMemory;
+    }
+    for (int y = 0; y < rows.height; ++y)
+        std::memcpy(out->Pixels() + static_cast<std::size_t>(out->stride) * y, rows.Row(y), rows.stride);
+    return kOk;
 }
 
 int ReadThmCached(const std::string& fsPath, const ThmImage** out) {
@@ -344,6 +747,7 @@ void MakeRoomForThm() {
 
 void ReleaseThmCache() {
     t_kept = KeptImages{};
+    t_scratch = Scratch{};
 }
 
 }  // namespace ov::image

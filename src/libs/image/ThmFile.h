@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The page-image file (.thm): a 64-byte header and raw R, G, B pixels, checked by a
-// 64-bit hash on every read from the file.
+// The page-image file (.thm): a 64-byte header and the R, G, B pixels in a cheap
+// lossless row encoding (runs of one colour, rows repeating the row before,
+// literal stretches), checked by a 64-bit hash on every read from the file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ov::image {
 
@@ -15,25 +17,30 @@ std::uint64_t Hash64(const void* data, std::size_t size);
 
 constexpr std::size_t kThmHeaderSize = 64;
 
-// A page image in memory. The buffer holds room for the file header and then the
-// pixels (R, G, B, rows top to bottom, packed), so that the file is written with
-// one write and read straight into place.
+// A page image in memory. Made by Allocate: the buffer holds room for a file
+// header and then the pixels (R, G, B, rows top to bottom, packed). Read from a
+// file (ReadThmCached): the buffer holds the file, and the rows are where they
+// lie in it, in `decoded`, or shared with the row before.
 struct ThmImage {
     int width = 0;
     int height = 0;
     int stride = 0;  // bytes per row (width * 3)
     std::size_t capacity = 0;
     std::unique_ptr<std::uint8_t[]> buffer;
+    std::unique_ptr<std::uint8_t[]> decoded;
+    std::vector<const std::uint8_t*> rows;  // each row's pixels
 
+    // The packed pixels of an image made by Allocate (or read by ReadThm).
     const std::uint8_t* Pixels() const { return buffer.get() + kThmHeaderSize; }
     std::uint8_t* Pixels() { return buffer.get() + kThmHeaderSize; }
+    const std::uint8_t* Row(int y) const { return rows[static_cast<std::size_t>(y)]; }
     std::size_t PixelBytes() const { return static_cast<std::size_t>(stride) * height; }
-    // Sizes the image, reusing the buffer when it fits. false when memory is
-    // exhausted (the image is then empty).
+    // Sizes the image as packed pixels, reusing the buffer when it fits. false
+    // when memory is exhausted (the image is then empty).
     bool Allocate(int width, int height);
 };
 
-// Writes the image to a temporary file beside fsPath and renames it over fsPath.
+// Encodes the image into a temporary file beside fsPath and renames it over fsPath.
 // The written image is then kept in memory, keyed by the new file's identity, so
 // that the next ReadThmCached of that file uses it without reading the file back.
 // 0 or a negative code (with a trace line).
@@ -41,7 +48,7 @@ int WriteThm(const std::string& fsPath, ThmImage&& image);
 // The same for pixels of any stride (copied).
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb);
 
-// Reads and checks a page-image file (never from memory). 0 or a negative code
+// Reads, checks and decodes a page-image file (never from memory) into packed pixels. 0 or a negative code
 // (with a trace line).
 int ReadThm(const std::string& fsPath, ThmImage* out);
 
