@@ -21,7 +21,8 @@ public:
     BOOL HasPrevPage() const { return m_pInfo ? m_pInfo->bPrevPage : 0; }
     int GetResult() const { return m_pInfo ? m_pInfo->iResult : 0; }
     void SetChange(int iChange) {
-        if (m_pInfo) m_pInfo->iChange = iChange;
+        if (m_pInfo)
+            m_pInfo->iChange = iChange;
     }
 
     HAGAKI_MANAGE_INFO* m_pInfo = nullptr;

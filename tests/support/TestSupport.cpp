@@ -14,15 +14,16 @@ namespace ovtest {
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/ovtest-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
     m_path = tmpl;
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
     // Make read-only folders writable again so that they can be removed.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(m_path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
@@ -39,7 +40,8 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::path p(path);
-    if (p.has_parent_path()) fs::create_directories(p.parent_path());
+    if (p.has_parent_path())
+        fs::create_directories(p.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
@@ -49,7 +51,9 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-void MakeDirs(const std::string& path) { fs::create_directories(path); }
+void MakeDirs(const std::string& path) {
+    fs::create_directories(path);
+}
 
 TraceCapture::TraceCapture() : m_path(m_dir / "trace.log") {
     if (const char* old = std::getenv("ORMAVIEW_TRACE_FILE")) {
@@ -66,10 +70,16 @@ TraceCapture::~TraceCapture() {
         unsetenv("ORMAVIEW_TRACE_FILE");
 }
 
-std::string TraceCapture::Text() const { return ReadFile(m_path); }
+std::string TraceCapture::Text() const {
+    return ReadFile(m_path);
+}
 
-bool TraceCapture::Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
+bool TraceCapture::Contains(const std::string& text) const {
+    return Text().find(text) != std::string::npos;
+}
 
-void TraceCapture::Clear() { std::ofstream(m_path, std::ios::trunc); }
+void TraceCapture::Clear() {
+    std::ofstream(m_path, std::ios::trunc);
+}
 
 }  // namespace ovtest

@@ -6,9 +6,11 @@
 namespace ov {
 
 BOOL FrameworkException::GetErrorMessage(char* buf, unsigned size) const noexcept {
-    if (buf == nullptr || size == 0) return FALSE;
+    if (buf == nullptr || size == 0)
+        return FALSE;
     std::size_t n = m_strMessage.size();
-    if (n > size - 1) n = size - 1;
+    if (n > size - 1)
+        n = size - 1;
     std::memcpy(buf, m_strMessage.data(), n);
     buf[n] = '\0';
     return TRUE;

@@ -17,9 +17,11 @@ constexpr std::size_t kHeader = (sizeof(GlobalBlock) + 15) / 16 * 16;
 
 HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes) noexcept {
     (void)flags;  // every block is zero-filled
-    if (bytes > static_cast<std::size_t>(-1) - kHeader) return nullptr;
+    if (bytes > static_cast<std::size_t>(-1) - kHeader)
+        return nullptr;
     void* p = std::calloc(1, kHeader + bytes);
-    if (p == nullptr) return nullptr;
+    if (p == nullptr)
+        return nullptr;
     auto* h = new (p) GlobalBlock{bytes, 0};
     return h;
 }
@@ -33,14 +35,18 @@ HGLOBAL GlobalFree(HGLOBAL h) noexcept {
 }
 
 void* GlobalLock(HGLOBAL h) noexcept {
-    if (h == nullptr) return nullptr;
+    if (h == nullptr)
+        return nullptr;
     ++h->locks;
     return reinterpret_cast<unsigned char*>(h) + kHeader;
 }
 
 bool GlobalUnlock(HGLOBAL h) noexcept {
-    if (h == nullptr || h->locks == 0) return false;
+    if (h == nullptr || h->locks == 0)
+        return false;
     return --h->locks > 0;
 }
 
-std::size_t GlobalSize(HGLOBAL h) noexcept { return h == nullptr ? 0 : h->size; }
+std::size_t GlobalSize(HGLOBAL h) noexcept {
+    return h == nullptr ? 0 : h->size;
+}

@@ -35,8 +35,12 @@ constexpr UINT WM_VIEWER_CLOSED = WM_USER + 384;  // 0x580
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 
 // The platform's "last error" is errno here.
-inline int GetLastError() { return errno; }
-inline void SetLastError(int e) { errno = e; }
+inline int GetLastError() {
+    return errno;
+}
+inline void SetLastError(int e) {
+    errno = e;
+}
 
 struct RECT {
     LONG left = 0;

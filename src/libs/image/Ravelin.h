@@ -33,13 +33,13 @@ static_assert(offsetof(IMAGE_REQUEST, iScale) == 352);
 
 // The merge record, 840 bytes.
 struct HAGAKI_MERGE_PARAM {
-    std::int32_t iCount;          // 0   3
-    char szFront[260];            // 4   front source, NUL-terminated (zero when none)
-    std::int32_t iFrontPage;      // 264 1
-    char szBack[260];             // 268 back source (zero when none)
-    std::int32_t iBackPage;       // 528 1
-    char szOutput[260];           // 532 output path
-    std::uint8_t reserved[48];    // 792
+    std::int32_t iCount;        // 0   3
+    char szFront[260];          // 4   front source, NUL-terminated (zero when none)
+    std::int32_t iFrontPage;    // 264 1
+    char szBack[260];           // 268 back source (zero when none)
+    std::int32_t iBackPage;     // 528 1
+    char szOutput[260];         // 532 output path
+    std::uint8_t reserved[48];  // 792
 };
 static_assert(sizeof(HAGAKI_MERGE_PARAM) == 840);
 static_assert(offsetof(HAGAKI_MERGE_PARAM, szFront) == 4);

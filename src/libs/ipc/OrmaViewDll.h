@@ -9,22 +9,22 @@
 #include "base/WinTypes.h"
 
 struct HAGAKI_MANAGE_INFO {
-    std::int32_t iKey;              // 0
-    std::uint32_t hViewerWnd;       // 4   window that receives the event message
-    std::uint32_t hOwnerWnd;        // 8   the viewer's main frame
-    std::int32_t iResult;           // 12
-    std::int32_t iMode;             // 16  1: undo-folder mode
-    std::uint8_t reserved1[4];      // 20
-    std::uint32_t uEventMessage;    // 24
-    std::uint8_t reserved2[16];     // 28
-    char szWorkDeskFolder[260];     // 44
-    std::int32_t iDocID;            // 304
-    std::int32_t iPageID;           // 308
-    std::int32_t bEditable;         // 312
-    std::int32_t bNextPage;         // 316
-    std::int32_t bPrevPage;         // 320
-    std::int32_t iChange;           // 324
-    std::uint8_t reserved3[24];     // 328
+    std::int32_t iKey;            // 0
+    std::uint32_t hViewerWnd;     // 4   window that receives the event message
+    std::uint32_t hOwnerWnd;      // 8   the viewer's main frame
+    std::int32_t iResult;         // 12
+    std::int32_t iMode;           // 16  1: undo-folder mode
+    std::uint8_t reserved1[4];    // 20
+    std::uint32_t uEventMessage;  // 24
+    std::uint8_t reserved2[16];   // 28
+    char szWorkDeskFolder[260];   // 44
+    std::int32_t iDocID;          // 304
+    std::int32_t iPageID;         // 308
+    std::int32_t bEditable;       // 312
+    std::int32_t bNextPage;       // 316
+    std::int32_t bPrevPage;       // 320
+    std::int32_t iChange;         // 324
+    std::uint8_t reserved3[24];   // 328
 };
 
 static_assert(sizeof(HAGAKI_MANAGE_INFO) == 352);

@@ -19,8 +19,8 @@ UINT GetPrivateProfileIntA(const char* section, const char* key, int nDefault, c
 // Copies the value (trimmed, one pair of surrounding quotes removed) or the
 // default into buf, cut to size-1 bytes, never splitting a CP932 character.
 // Returns the number of bytes copied, without the NUL.
-DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* def, char* buf,
-                               DWORD size, const char* path);
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* def, char* buf, DWORD size,
+                               const char* path);
 
 // value nullptr deletes the key; key nullptr deletes the section; all three
 // nullptr flushes (nothing is cached here: returns TRUE). Creates the file and the
