@@ -560,8 +560,12 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return result;
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(g_timeoutMs.load());
+    errno = 0;
     std::string dir = ov::ipc::RuntimeSubDir("windows");
     if (dir.empty()) {
+        // Not delivered: callers tell a failed send from a handler's 0 by errno.
+        if (errno == 0)
+            errno = ENOENT;
         return 0;
     }
     std::string path = SocketPath(dir, hwnd);
