@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -74,7 +75,9 @@ bool JoinArgv(int argc, const char* const* argv, std::string* cmdLine) {
             return false;
         if (i > 1)
             line += ' ';
-        if (arg->find(' ') != std::string::npos) {
+        // An empty argument, or one that holds white space, keeps its place only in
+        // quotes: unquoted, the splitting would drop it and shift the parameters after it.
+        if (arg->empty() || std::any_of(arg->begin(), arg->end(), IsWhite)) {
             line += '"';
             line += *arg;
             line += '"';

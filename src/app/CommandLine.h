@@ -11,8 +11,9 @@
 namespace ov {
 
 // The raw command line from argv[1..]: arguments joined with single spaces, each
-// argument that holds a space wrapped in double quotes. Arguments are converted
-// from UTF-8 to CP932; false when one cannot be.
+// argument that holds a space, is empty or is only white space wrapped in double
+// quotes (so that it keeps its place). Arguments are converted from UTF-8 to
+// CP932; false when one cannot be.
 bool JoinArgv(int argc, const char* const* argv, std::string* cmdLine);
 
 // True when the raw command line begins with "/h" and one space, any case.

@@ -4,6 +4,7 @@
 // PDF operations and the postcard manager. Strings are CP932 bytes.
 #pragma once
 
+#include <climits>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,7 +39,11 @@ public:
     int GetNextPagePos(int bMove);
     int GetDisplayPageNo(int iPagePos);
     std::string GetFrameTitle();
-    int GetPagePosTotal() const { return m_iPageTotal + m_iIndexTotal; }
+    // Totals kept from a Doc.dat whose list failed may be anything: no overflow.
+    int GetPagePosTotal() const {
+        const long long llTotal = static_cast<long long>(m_iPageTotal) + m_iIndexTotal;
+        return llTotal > INT_MAX ? INT_MAX : llTotal < INT_MIN ? INT_MIN : static_cast<int>(llTotal);
+    }
 
     // --- Working folders and page images (OrmaViewDocImage.cpp) ---
     std::string GetDataPdfPath(int iPagePos);

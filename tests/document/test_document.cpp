@@ -269,10 +269,12 @@ TEST_F(DocumentTest, OpeningFailures) {
     }
 
     // A garbage list reaches the caller with its line; a zero ID fails at the page lookup.
-    ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("1", "0", "", "", "1,,2"));
+    ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("2147483647", "1", "", "", "1,,2"));
     m_trace.Clear();
-    EXPECT_EQ(COrmaViewDoc().InitDoc(m_desk.Path(), 1, 1), -704);
+    COrmaViewDoc garbage;
+    EXPECT_EQ(garbage.InitDoc(m_desk.Path(), 1, 1), -704);
     EXPECT_TRUE(m_trace.Contains("ReadDocFile() Error!\n"));
+    EXPECT_EQ(garbage.GetPagePosTotal(), 2147483647);  // the totals read stay, without overflow
     ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("2", "0", "", "", "0," + std::to_string(IdOfPos(1))));
     m_trace.Clear();
     COrmaViewDoc zero;

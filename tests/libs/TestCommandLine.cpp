@@ -88,4 +88,11 @@ TEST(CommandLine, JoinsArgv) {
     ASSERT_TRUE(ov::JoinArgv(5, argv, &line));
     EXPECT_EQ("\"/my wd\" 12 3 \"" + Sj("/ワーク デスク") + "\"", line);
     EXPECT_FALSE(ov::JoinArgv(6, argv, &line));  // no CP932 form
+
+    // Empty or white-space arguments keep their place instead of shifting the rest.
+    const char* gaps[] = {"ormaview", "/wd", "\t", "", "12", "3"};
+    ASSERT_TRUE(ov::JoinArgv(6, gaps, &line));
+    EXPECT_EQ("/wd \"\t\" \"\" 12 3", line);
+    ov::StartParams p;
+    EXPECT_EQ(-2, ov::ParseStartParams(line, &p));
 }
