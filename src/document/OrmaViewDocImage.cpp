@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Working folders and page images: the path builders, the page-image cache (one
 // render per page and annotation state) and the one-page PDF with edit information.
+
+// Trace lines name the file of the class this part belongs to.
+#define OV_TRACE_SOURCE "OrmaViewDoc.cpp"
+
 #include <cstdio>
 #include <map>
 #include <string>

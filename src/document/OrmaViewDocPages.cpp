@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The page list: positions and page IDs, page flags read once per position, the
 // previous/next rules that pass over index sheets, page numbers and the title.
+
+// Trace lines name the file of the class this part belongs to.
+#define OV_TRACE_SOURCE "OrmaViewDoc.cpp"
+
 #include <cstdio>
 #include <string>
 

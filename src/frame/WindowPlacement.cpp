@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The viewer window's placement in WorkDesk.dat, section "ThumbViewRect": the
 // normal (restored) rectangle and whether the window was maximised.
+
+// Trace lines name the file of the class this part belongs to.
+#define OV_TRACE_SOURCE "MainFrm.cpp"
+
 #include <algorithm>
 #include <cstdio>
 

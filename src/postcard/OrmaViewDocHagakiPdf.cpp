@@ -2,6 +2,10 @@
 // Postcard PDF operations of the document: the paths of the front, back and shown
 // PDFs, the 90-degree turn of one side, the exchange of the sides, the merge of
 // both sides into the shown PDF, and the clean-up of the cached page images.
+
+// Trace lines name the file of the class this part belongs to.
+#define OV_TRACE_SOURCE "OrmaViewDocHagaki.cpp"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The document's postcard manager: created and checked at start-up, released on
 // failure and at the end, and followed after each answered event.
+
+// Trace lines name the file of the class this part belongs to.
+#define OV_TRACE_SOURCE "OrmaViewDocHagaki.cpp"
+
 #include <new>
 
 #include "base/Trace.h"

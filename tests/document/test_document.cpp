@@ -126,6 +126,8 @@ TEST_F(DocumentTest, LookupsKeepPositionsAndIdsApart) {
         EXPECT_EQ(m_doc.GetDataPdfPath(pos), "");
         EXPECT_TRUE(m_trace.Contains(text)) << pos;
     }
+    // The page list lives in a file of its own, but its lines name the document's file.
+    EXPECT_TRUE(m_trace.Contains(" OrmaViewDoc.cpp(")) << m_trace.Text();
 }
 
 TEST_F(DocumentTest, FlagIsReadOncePerPosition) {

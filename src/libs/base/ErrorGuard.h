@@ -60,4 +60,4 @@ int GuardedCall(const char* file, int line, Body&& body, GuardCodes codes = {}) 
 }  // namespace ov
 
 // Guard the enclosing operation's body: return OV_GUARDED([&] { ... });
-#define OV_GUARDED(...) ::ov::GuardedCall(__FILE__, __LINE__, __VA_ARGS__)
+#define OV_GUARDED(...) ::ov::GuardedCall(OV_TRACE_SOURCE, __LINE__, __VA_ARGS__)
