@@ -16,6 +16,7 @@
 #endif
 
 // A located trace line: source file and line of the call.
-#define OV_TRACE(...) ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, OV_TRACE_SOURCE, __LINE__, __VA_ARGS__)
+#define OV_TRACE(...) \
+    ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, OV_TRACE_SOURCE, __LINE__, __VA_ARGS__)
 // A location-free trace line.
 #define OV_TRACE_TEXT(...) ::TraceWriteText(g_szWorkDeskDatPath, OV_MODULE_NAME, __VA_ARGS__)
