@@ -66,17 +66,11 @@ ViewerEnv::ViewerEnv() {
         {"LC_ALL", ""},
         {"LC_MESSAGES", ""},
     };
-    for (const auto& [name, value] : vars) {
-        const char* old = std::getenv(name);
-        m_saved.emplace_back(name, old != nullptr ? std::make_unique<std::string>(old) : nullptr);
-        value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
-    }
+    for (const auto& [name, value] : vars)
+        m_env.push_back(std::make_unique<ovtest::EnvGuard>(name, value.empty() ? nullptr : value.c_str()));
 }
 
-ViewerEnv::~ViewerEnv() {
-    for (const auto& [name, old] : m_saved)
-        old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str());
-}
+ViewerEnv::~ViewerEnv() = default;
 
 int PlacementValue(const std::string& workDeskDat, const char* key) {
     return static_cast<int>(GetPrivateProfileIntA("ThumbViewRect", key, -9999, workDeskDat.c_str()));

@@ -44,7 +44,7 @@ public:
 
 private:
     ovtest::TempDir m_dir;
-    std::vector<std::pair<std::string, std::unique_ptr<std::string>>> m_saved;
+    std::vector<std::unique_ptr<ovtest::EnvGuard>> m_env;
 };
 
 // Reads an integer of section "ThumbViewRect" (default -9999).

@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "ipc/WindowManager.h"
-#include "libs/EnvGuard.h"
+#include "support/EnvGuard.h"
 #include "support/TestSupport.h"
 
 namespace ipctest {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "EnvGuard.h"
+#include "support/EnvGuard.h"
 #include "win32/CodePage.h"
 
 using ovtest::Sj;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "EnvGuard.h"
 #include "app/CommandLine.h"
+#include "support/EnvGuard.h"
 #include "support/TestSupport.h"
 
 using ovtest::Sj;

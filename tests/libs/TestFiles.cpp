@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <string>
 
-#include "EnvGuard.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormacomm/QuilmCommon.h"
+#include "support/EnvGuard.h"
 #include "support/TestSupport.h"
 #include "win32/FileApi.h"
 #include "win32/ShellPath.h"

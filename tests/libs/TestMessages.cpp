@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "EnvGuard.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
+#include "support/EnvGuard.h"
 
 using ovtest::EnvGuard;
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "EnvGuard.h"
+#include "support/EnvGuard.h"
 #include "support/TestSupport.h"
 #include "win32/PrivateProfile.h"
 

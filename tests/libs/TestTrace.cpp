@@ -6,8 +6,8 @@
 #include <regex>
 #include <string>
 
-#include "EnvGuard.h"
 #include "sennet/Sennet.h"
+#include "support/EnvGuard.h"
 #include "support/TestSupport.h"
 
 using ovtest::EnvGuard;

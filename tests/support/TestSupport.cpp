@@ -55,20 +55,7 @@ void MakeDirs(const std::string& path) {
     fs::create_directories(path);
 }
 
-TraceCapture::TraceCapture() : m_path(m_dir / "trace.log") {
-    if (const char* old = std::getenv("ORMAVIEW_TRACE_FILE")) {
-        m_old = old;
-        m_hadOld = true;
-    }
-    setenv("ORMAVIEW_TRACE_FILE", m_path.c_str(), 1);
-}
-
-TraceCapture::~TraceCapture() {
-    if (m_hadOld)
-        setenv("ORMAVIEW_TRACE_FILE", m_old.c_str(), 1);
-    else
-        unsetenv("ORMAVIEW_TRACE_FILE");
-}
+TraceCapture::TraceCapture() : m_path(m_dir / "trace.log"), m_env("ORMAVIEW_TRACE_FILE", m_path.c_str()) {}
 
 std::string TraceCapture::Text() const {
     return ReadFile(m_path);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/EnvGuard.h"
+
 namespace ovtest {
 
 // A fresh folder under $TMPDIR, removed with everything in it on destruction.
@@ -33,7 +35,7 @@ void MakeDirs(const std::string& path);
 class TraceCapture {
 public:
     TraceCapture();
-    ~TraceCapture();
+    ~TraceCapture() = default;
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;
     // The whole trace text written so far.
@@ -46,8 +48,7 @@ public:
 private:
     TempDir m_dir;
     std::string m_path;
-    std::string m_old;
-    bool m_hadOld = false;
+    EnvGuard m_env;
 };
 
 }  // namespace ovtest
