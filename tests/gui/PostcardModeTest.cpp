@@ -462,6 +462,20 @@ TEST_F(PostcardModeTest, TurnsRewriteTheSideAndTheShownPdfAndRefreshThePage) {
         EXPECT_EQ(PageIsLandscape(), s.bLandscape);
         EXPECT_EQ(PageColour(), s.colour);
     }
+    // A side file that has gone: the turn fails with its message, and the shown
+    // PDF and the page stay as they were.
+    std::remove(front.c_str());
+    const std::size_t shownHash = pctest::Hash(shown);
+    const QImage page = View()->PageImage().copy();
+    Key(View(), Qt::Key_R,
+        Qt::ControlModifier | Qt::ShiftModifier);  // after the exchange the back side is F1.pdf
+    EXPECT_EQ(m_env.MessageLog(),
+              "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(ov::MessageNumberForCode(-704)) + "\n");
+    EXPECT_NE(m_env.TraceText().find("COrmaViewDoc::RotateHagakiPdf() Error!(-704)"), std::string::npos);
+    EXPECT_EQ(pctest::Hash(shown), shownHash);
+    EXPECT_EQ(View()->PageImage().copy(), page);
+    ovtest::WriteFile(m_env.Path("messages.log"), "");
+
     // The exchanged sides are in the record once the card is left.
     CloseViewer();
     const std::string dat = ovtest::ReadFile(DataDat(1));

@@ -62,13 +62,13 @@ TEST(LotNumber, WellFormedOnlyWithOneKumiAndElevenLettersOrDigits) {
         {J("組12345678901"), true},
         {J("ABcd1234567組"), true},
         {"", false},
-        {J("12組34567890"), false},                         // 12 bytes
-        {J("12組3456789012"), false},                       // 14 bytes
-        {J("1組組345678"), false},                          // two of them
-        {"1234567890123", false},                           // none
-        {J("12組34567 901"), false},                        // a space
-        {J("12組３4567890"), false},                       // another full-width character (13 bytes with it)
-        {J("12組4567890-"), false},                         // punctuation
+        {J("12組34567890"), false},    // 12 bytes
+        {J("12組3456789012"), false},  // 14 bytes
+        {J("1組組345678"), false},     // two of them
+        {"1234567890123", false},      // none
+        {J("12組34567 901"), false},   // a space
+        {J("12組３4567890"), false},   // another full-width character (13 bytes with it)
+        {J("12組4567890-"), false},    // punctuation
         {std::string("12\x91\x67") + "34567890\x91", false},  // a lead byte at the end
     };
     for (const auto& [text, valid] : cases) {
