@@ -533,10 +533,12 @@ int CMainFrame::HagakiPageAction(int iAction) {
         if (pManage == nullptr)
             return 0;
         // Document mode: the viewer moves between the document's pages itself.
-        if (iAction == kActionNext || iAction == kActionPrev) {
-            if (const int rc = m_pView->MovePage(iAction == kActionNext ? kMoveNext : kMovePrev); rc != 0)
-                return rc;
-        }
+        // A page whose image could not be made has still become the current
+        // page: its own record is loaded all the same, so that the pane never
+        // shows (and a later save never writes) the record of the page before.
+        int rcMove = 0;
+        if (iAction == kActionNext || iAction == kActionPrev)
+            rcMove = m_pView->MovePage(iAction == kActionNext ? kMoveNext : kMovePrev);
         if (const int rc = m_pDoc->LoadHagakiInfo(); rc != 0) {
             OV_TRACE("COrmaViewDoc::LoadHagakiInfo() Error!(%d)\n", rc);
             return -3;
@@ -547,7 +549,7 @@ int CMainFrame::HagakiPageAction(int iAction) {
             if (!pManage->IsEditable())
                 pPane->SetReadOnly(TRUE);
         }
-        return 0;
+        return rcMove;
     });
     UpdateCommandState();
     return iResult;

@@ -427,6 +427,24 @@ TEST_F(PostcardModeTest, DocumentModeMovesBetweenPagesAndSavesEachPagesRecord) {
     EXPECT_EQ(m_env.MessageLog(), "");
 }
 
+TEST_F(PostcardModeTest, DocumentModePageWithoutImageStillShowsItsOwnRecord) {
+    WriteDocumentDesk();
+    ovtest::WriteFile(DataDir() + "/Data2.pdf", "not a pdf");
+    ASSERT_TRUE(StartPeer(0, {Card(1, 12, 1, 1)}));
+    ASSERT_TRUE(StartViewer());
+    Frame()->CommandAction(ID_NEXT_PAGE)->trigger();
+    EXPECT_EQ(Doc()->m_iCurPagePos, 2);
+    EXPECT_NE(m_env.MessageLog(), "");  // the page image's failure is shown
+    EXPECT_EQ(Text(IDC_HAGAKI_FROM), QString::fromStdString(kRecordTwo.from));
+    // An edit there goes into page 2's record with page 2's own side files.
+    Retype(IDC_HAGAKI_YEAR, "1999");
+    Frame()->CommandAction(ID_PREV_PAGE)->trigger();
+    const std::string dat = ovtest::ReadFile(DataDat(2));
+    EXPECT_NE(dat.find(Cp("Page1HagakiFrom=" + kRecordTwo.from + "\r\n")), std::string::npos) << dat;
+    EXPECT_NE(dat.find("Page1HagakiYear=1999\r\nPage1HagakiType="), std::string::npos) << dat;
+    EXPECT_NE(dat.find("Page1HagakiFile1=F2.pdf\r\nPage1HagakiFile2=B2.pdf\r\n"), std::string::npos) << dat;
+}
+
 TEST_F(PostcardModeTest, TurnsRewriteTheSideAndTheShownPdfAndRefreshThePage) {
     WriteDocumentDesk();
     ASSERT_TRUE(StartPeer(0, {Card(1, 12, 1, 1)}));
