@@ -15,7 +15,7 @@ class CMemoEdit : public QPlainTextEdit {
 public:
     explicit CMemoEdit(QWidget* parent = nullptr);
 
-    // The limit in bytes of CP932 (32767 until set).
+    // The limit in bytes of CP932 (32767 until set; 0 or less sets 32767 again).
     void SetTextLimit(int nLimit);
     // Sets the text (CP932); it passes the same filter as typed text.
     void SetMemoText(const std::string& strText);
