@@ -421,7 +421,8 @@ TEST_F(PostcardModeTest, DocumentModeMovesBetweenPagesAndSavesEachPagesRecord) {
     Key(View(), Qt::Key_PageUp, Qt::ControlModifier);
     Key(View(), Qt::Key_PageUp, Qt::ControlModifier);
     Retype(IDC_HAGAKI_MEMO, "memo");
-    CloseViewer();
+    Key(View(), Qt::Key_Escape);  // outside the edit pane Escape closes
+    EXPECT_FALSE(Frame()->isVisible());
     EXPECT_NE(ovtest::ReadFile(DataDat(1)).find("Page1HagakiMemo=memo\r\n"), std::string::npos);
     EXPECT_EQ(PeerLog(), "");
     EXPECT_EQ(m_env.MessageLog(), "");
