@@ -38,7 +38,7 @@ public:
         if (!after)
             return Invalid;
         std::string strResult;
-        int iCaret = 0;
+        int iCaret = BytesBeforeChar(*after, pos);
         switch (ApplyFieldInput(m_strLast, *after, m_rule, &strResult, &iCaret)) {
             case FieldInput::Accepted:
                 return Acceptable;

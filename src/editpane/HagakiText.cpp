@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "editpane/HagakiText.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -116,11 +117,33 @@ FieldInput ApplyFieldInput(const std::string& before, const std::string& after, 
     const std::vector<std::string_view> a = SplitChars(before);
     const std::vector<std::string_view> b = SplitChars(after);
     std::size_t iStart = 0;
-    while (iStart < a.size() && iStart < b.size() && a[iStart] == b[iStart]) ++iStart;
     std::size_t iEnd = 0;  // characters in common at the end, not overlapping the start
-    while (iEnd < a.size() - iStart && iEnd < b.size() - iStart &&
-           a[a.size() - 1 - iEnd] == b[b.size() - 1 - iEnd])
-        ++iEnd;
+    // The caret after the change ends the insertion, when the text behind it is
+    // the old text's end: that places an insertion into repeated characters
+    // where it was made.
+    bool bAnchored = false;
+    if (caret != nullptr && *caret >= 0) {
+        std::size_t iCaretChar = 0, iBytes = 0;
+        while (iCaretChar < b.size() && iBytes < static_cast<std::size_t>(*caret))
+            iBytes += b[iCaretChar++].size();
+        const std::size_t iTail = b.size() - iCaretChar;
+        if (iBytes == static_cast<std::size_t>(*caret) && iTail <= a.size()) {
+            bAnchored = true;
+            for (std::size_t k = 0; k < iTail && bAnchored; ++k)
+                bAnchored = a[a.size() - 1 - k] == b[b.size() - 1 - k];
+            if (bAnchored) {
+                iEnd = iTail;
+                const std::size_t iMaxStart = std::min(iCaretChar, a.size() - iTail);
+                while (iStart < iMaxStart && a[iStart] == b[iStart]) ++iStart;
+            }
+        }
+    }
+    if (!bAnchored) {
+        while (iStart < a.size() && iStart < b.size() && a[iStart] == b[iStart]) ++iStart;
+        while (iEnd < a.size() - iStart && iEnd < b.size() - iStart &&
+               a[a.size() - 1 - iEnd] == b[b.size() - 1 - iEnd])
+            ++iEnd;
+    }
     const std::size_t iInsertEnd = b.size() - iEnd;
     if (iStart == iInsertEnd)
         return FieldInput::Accepted;  // nothing inserted: removing is always allowed

@@ -39,12 +39,14 @@ enum class FieldInput {
     Refused,   // nothing of the insertion may stand: the old text stays
 };
 
-// Judges one change of a field from before to after. The inserted part is what
-// lies between the longest common start and end of the two texts (whole
-// characters). It is refused when it holds a character the rule forbids; it is
-// cut, at a character boundary, so that the whole text stays within the limit.
-// Removing text is always allowed, even when the text stays over the limit. On
-// Cut, *result is the text to show and *caret the position after the kept part.
+// Judges one change of a field from before to after. The inserted part ends at
+// *caret (the caret after the change, in after; -1 or null: not known) and
+// starts after the longest common start of the two texts; without a caret it
+// lies between the longest common start and end (whole characters). It is
+// refused when it holds a character the rule forbids; it is cut, at a
+// character boundary, so that the whole text stays within the limit. Removing
+// text is always allowed, even when the text stays over the limit. On Cut,
+// *result is the text to show and *caret the position after the kept part.
 FieldInput ApplyFieldInput(const std::string& before, const std::string& after, const FieldRule& rule,
                            std::string* result, int* caret);
 

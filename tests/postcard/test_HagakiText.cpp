@@ -102,6 +102,7 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
         FieldInput expected;
         std::string result;  // on Cut
         int caret;           // on Cut
+        int caretIn = -1;    // the caret after the change, if known
     };
     const Case cases[] = {
         {"typed within the limit", "abc", "abXc", {4, false}, FieldInput::Accepted, "", 0},
@@ -134,6 +135,17 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
         {"letter in the year", "20", "20a4", {4, true}, FieldInput::Refused, "", 0},
         {"full-width digit in the year", "20", "20" + J("２"), {4, true}, FieldInput::Refused, "", 0},
         {"repeated character inserted", "aa", "aaa", {2, false}, FieldInput::Refused, "", 0},
+        {"paste before the same text, caret known", "ab", "abab", {3, false}, FieldInput::Cut, "aab", 1, 2},
+        {"paste before the same text, no caret", "ab", "abab", {3, false}, FieldInput::Cut, "aba", 3},
+        {"caret that does not fit the change", "abc", "abXc", {3, false}, FieldInput::Refused, "", 0, 1},
+        {"caret inside a double-byte character",
+         "ab",
+         "a" + J("漢") + "b",
+         {3, false},
+         FieldInput::Refused,
+         "",
+         0,
+         2},
         {"double-byte inserted between equal ones",
          J("漢漢"),
          J("漢字漢"),
@@ -145,7 +157,7 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string result = "untouched";
-        int caret = -1;
+        int caret = c.caretIn;
         EXPECT_EQ(ApplyFieldInput(c.before, c.after, c.rule, &result, &caret), c.expected);
         if (c.expected == FieldInput::Cut) {
             EXPECT_EQ(result, c.result);
