@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QToolBar>
@@ -20,6 +21,7 @@
 #include "base/Trace.h"
 #include "display/OrmaViewView.h"
 #include "document/OrmaViewDoc.h"
+#include "editpane/HagakiEditDialog.h"
 #include "image/Ravelin.h"
 #include "ipc/WindowManager.h"
 #include "ormamsg/OrmaMsg.h"
@@ -35,29 +37,51 @@ static void InitFrameResources() {
 
 namespace {
 
-// One toolbar button: command, label string, icon and disabled icon.
+// One toolbar button: command, label string, icon, disabled icon and the key
+// that runs the command from anywhere in the window (0: none).
 struct ButtonDef {
     UINT nID;
     UINT nLabel;
     int iIcon;
     int iDisabledIcon;
+    int iKey;
 };
+
+constexpr int kKeyPrev = (Qt::CTRL | Qt::Key_PageUp).toCombined();
+constexpr int kKeyNext = (Qt::CTRL | Qt::Key_PageDown).toCombined();
+constexpr int kKeyClose = (Qt::CTRL | Qt::Key_W).toCombined();
+constexpr int kKeyOmote = (Qt::CTRL | Qt::Key_R).toCombined();
+constexpr int kKeyUra = (Qt::CTRL | Qt::SHIFT | Qt::Key_R).toCombined();
+constexpr int kKeyRotation = (Qt::CTRL | Qt::Key_T).toCombined();
 
 // Toolbar 128 (standard mode).
 constexpr ButtonDef kStandardButtons[] = {
-    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149},
-    {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150},
-    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151},
-    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152},
+    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149, kKeyPrev},
+    {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150, kKeyNext},
+    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151, 0},
+    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152, kKeyClose},
 };
 
 // Toolbar 130 (postcard mode).
 constexpr ButtonDef kHagakiButtons[] = {
-    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149},         {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150},
-    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151}, {ID_OMOTE_ROTATE, IDS_LABEL_OMOTE, 153, 157},
-    {ID_URA_ROTATE, IDS_LABEL_URA, 154, 156},         {ID_HAGAKI_ROTATION, IDS_LABEL_ROTATION, 155, 158},
-    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152},
+    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149, kKeyPrev},
+    {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150, kKeyNext},
+    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151, 0},
+    {ID_OMOTE_ROTATE, IDS_LABEL_OMOTE, 153, 157, kKeyOmote},
+    {ID_URA_ROTATE, IDS_LABEL_URA, 154, 156, kKeyUra},
+    {ID_HAGAKI_ROTATION, IDS_LABEL_ROTATION, 155, 158, kKeyRotation},
+    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152, kKeyClose},
 };
+
+// The page view keeps at least this width beside the edit pane, whatever window
+// size was saved.
+constexpr int kMinPageViewWidth = 200;
+// Action codes of HagakiPageAction and direction codes of MovePage.
+constexpr int kActionClose = 2;
+constexpr int kActionNext = 3;
+constexpr int kActionPrev = 4;
+constexpr int kMovePrev = 2;
+constexpr int kMoveNext = 3;
 
 UINT ToolTipStringFor(UINT nID) {
     switch (nID) {
@@ -195,16 +219,18 @@ BOOL CMainFrame::OnCreateClient() {
         return TRUE;
     }
     // Postcard mode: the edit pane on the left (320 pixels), the page view on
-    // the right. The edit pane itself comes with the postcard commands; until
-    // then its pane holds an empty placeholder.
+    // the right; neither can be pushed out of sight, so a small window grows to
+    // hold both.
     m_wndSplitter = new QSplitter(Qt::Horizontal, this);
     m_wndSplitter->setObjectName(QStringLiteral("m_wndSplitter"));
-    m_pEditPane = new QWidget(m_wndSplitter);
-    m_pEditPane->setObjectName(QStringLiteral("CHagakiEditDialog"));
+    m_pEditPane = new CHagakiEditDialog(m_wndSplitter);
     auto* pView = new COrmaViewView(m_pTemplateDoc, m_wndSplitter);
+    pView->setMinimumWidth(kMinPageViewWidth);
     m_wndSplitter->addWidget(m_pEditPane);
     m_wndSplitter->addWidget(pView);
+    m_wndSplitter->setChildrenCollapsible(false);
     m_wndSplitter->setSizes({320, 225});
+    m_wndSplitter->setStretchFactor(0, 0);
     m_wndSplitter->setStretchFactor(1, 1);
     setCentralWidget(m_wndSplitter);
     pView->setFocus();
@@ -232,6 +258,8 @@ BOOL CMainFrame::CreateToolBar() {
         pAction->setObjectName(QStringLiteral("ID_%1").arg(p->nID));
         if (p->nID == ID_ANNOTATION)
             pAction->setCheckable(true);
+        if (p->iKey != 0)
+            pAction->setShortcut(QKeySequence(QKeyCombination::fromCombined(p->iKey)));
         m_wndToolBar->addAction(pAction);
         m_mapActions[p->nID] = pAction;
         if (QWidget* pButton = m_wndToolBar->widgetForAction(pAction)) {
@@ -288,10 +316,10 @@ COrmaViewDoc* CMainFrame::GetActiveDocument() const {
     return pView != nullptr ? pView->GetDocument() : nullptr;
 }
 
-QWidget* CMainFrame::GetHagakiEditDialog() const {
+CHagakiEditDialog* CMainFrame::GetHagakiEditDialog() const {
     if (!m_bHagaki || m_wndSplitter == nullptr)
         return nullptr;
-    return m_wndSplitter->widget(0);
+    return qobject_cast<CHagakiEditDialog*>(m_wndSplitter->widget(0));
 }
 
 void CMainFrame::SetFrameTitle(const std::string& strTitle) {
@@ -349,7 +377,18 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
         }
         SetFrameTitle(m_pDoc->GetFrameTitle());
         m_pView->m_pDoc = m_pDoc;
-        // Postcard mode: the edit pane is loaded here once it exists.
+        if (m_bHagaki) {
+            CHagakiEditDialog* pPane = GetHagakiEditDialog();
+            if (pPane == nullptr) {
+                OV_TRACE("GetHagakiEditDialog() Error!\n");
+                return -702;
+            }
+            pPane->SetDocument(m_pDoc);
+            if (const int rcPane = pPane->Load(); rcPane != 0) {
+                OV_TRACE("CHagakiEditDialog::Load() Error!\n");
+                return rcPane;
+            }
+        }
         return 0;
     });
     UpdateCommandState();
@@ -405,17 +444,115 @@ void CMainFrame::OnAnnotation() {
         ShowErrorMessage(rc);
 }
 
-// The postcard turns come with the postcard commands; their buttons stay
-// disabled until then.
-void CMainFrame::OnOmoteRotate() {}
-void CMainFrame::OnUraRotate() {}
-void CMainFrame::OnHagakiRotation() {}
+void CMainFrame::OnOmoteRotate() {
+    RunHagakiTurn(1);
+}
 
-int CMainFrame::HagakiPageAction(int /*iAction*/) {
-    if (!m_bHagaki)
+void CMainFrame::OnUraRotate() {
+    RunHagakiTurn(0);
+}
+
+void CMainFrame::OnHagakiRotation() {
+    RunHagakiTurn(-1);
+}
+
+void CMainFrame::RunHagakiTurn(int iTurn) {
+    if (m_pDoc == nullptr || m_pView == nullptr)
+        return;
+    int rc = 0;
+    {
+        CWaitCursor wait;
+        rc = iTurn < 0 ? m_pDoc->UpSideDownHagakiPdf() : m_pDoc->RotateHagakiPdf(iTurn);
+        if (rc != 0) {
+            if (iTurn < 0)
+                OV_TRACE("COrmaViewDoc::UpSideDownHagakiPdf() Error!(%d)\n", rc);
+            else
+                OV_TRACE("COrmaViewDoc::RotateHagakiPdf() Error!(%d)\n", rc);
+        } else {
+            // The turned PDF stays turned when its cached page image cannot go.
+            rc = m_pDoc->DeleteThumbFileCurrent();
+            if (rc != 0)
+                OV_TRACE("COrmaViewDoc::DeleteThumbFileCurrent() Error!(%d)\n", rc);
+            else
+                m_pView->RefreshPage();
+        }
+    }
+    UpdateCommandState();
+    if (rc != 0)
+        ShowErrorMessage(rc);
+}
+
+int CMainFrame::HagakiPageAction(int iAction) {
+    if (!m_bHagaki || m_pDoc == nullptr || m_pView == nullptr)
         return 0;
-    // Moving between postcards and closing with saving come with the edit pane.
-    return 0;
+    CHagakiManage* pManage = m_pDoc->m_pHagakiManage;
+    const BOOL bManaged = IsHagakiManaged();
+    if (bManaged) {
+        // No postcard in that direction: nothing at all happens, not even a commit.
+        if ((iAction == kActionNext && !pManage->HasNextPage()) ||
+            (iAction == kActionPrev && !pManage->HasPrevPage()))
+            return 0;
+    }
+    const int iResult = OV_GUARDED([&]() -> int {
+        CHagakiEditDialog* pPane = GetHagakiEditDialog();
+        if (pPane != nullptr) {
+            if (const int rc = pPane->SaveToDoc(); rc != 0)
+                return rc;
+        }
+        const int iChange = m_pDoc->m_iHagakiChange;
+        if (iChange != 0) {
+            if (const int rc = m_pDoc->SaveHagakiInfo(); rc != 0)
+                return rc;
+        }
+        if (bManaged) {
+            int iLoad = 0;
+            pManage->SetChange(iChange);
+            if (iChange != 0 || iAction != kActionClose) {
+                const int rcEvent = pManage->FireEvent(iAction);
+                if (pManage->GetResult() == 0 && rcEvent != 0) {
+                    // The event never reached the postcard viewer (it has gone or
+                    // did not answer): the postcard stays, and the user is told.
+                    // Its record is saved already.
+                    m_pView->RedrawPage();
+                    return rcEvent;
+                }
+                if (pManage->GetResult() == 0) {
+                    if (const int rc = m_pDoc->InitDocFromHagakiManage(); rc != 0)
+                        return rc;
+                    SetFrameTitle(m_pDoc->GetFrameTitle());
+                    if (pPane != nullptr) {
+                        iLoad = pPane->Load();
+                        if (!pManage->IsEditable())
+                            pPane->SetReadOnly(TRUE);
+                    }
+                }
+            }
+            m_pView->RedrawPage();
+            return iLoad;
+        }
+        if (pManage == nullptr)
+            return 0;
+        // Document mode: the viewer moves between the document's pages itself.
+        // A page whose image could not be made has still become the current
+        // page: its own record is loaded all the same, so that the pane never
+        // shows (and a later save never writes) the record of the page before.
+        int rcMove = 0;
+        if (iAction == kActionNext || iAction == kActionPrev)
+            rcMove = m_pView->MovePage(iAction == kActionNext ? kMoveNext : kMovePrev);
+        if (const int rc = m_pDoc->LoadHagakiInfo(); rc != 0) {
+            OV_TRACE("COrmaViewDoc::LoadHagakiInfo() Error!(%d)\n", rc);
+            return -3;
+        }
+        if (pPane != nullptr) {
+            if (const int rc = pPane->Load(); rc != 0)
+                return rc;
+            if (!pManage->IsEditable())
+                pPane->SetReadOnly(TRUE);
+        }
+        return rcMove;
+    });
+    UpdateCommandState();
+    return iResult;
 }
 
 BOOL CMainFrame::IsHagakiManaged() const {
@@ -440,9 +577,13 @@ void CMainFrame::UpdateCommandState() {
                 OnUpdateAnnotation(pAction);
                 break;
             case ID_OMOTE_ROTATE:
+                OnUpdateOmoteRotate(pAction);
+                break;
             case ID_URA_ROTATE:
+                OnUpdateUraRotate(pAction);
+                break;
             case ID_HAGAKI_ROTATION:
-                OnUpdateHagakiCommand(pAction);
+                OnUpdateHagakiRotation(pAction);
                 break;
             default:
                 break;  // Close is always enabled
@@ -474,8 +615,30 @@ void CMainFrame::OnUpdateAnnotation(QAction* pAction) {
     pAction->setChecked(m_pDoc->m_bShowEditInfo != 0);
 }
 
-void CMainFrame::OnUpdateHagakiCommand(QAction* pAction) {
-    pAction->setEnabled(false);
+// The turns need a postcard that may be edited and the side (or both sides) they
+// turn.
+void CMainFrame::OnUpdateOmoteRotate(QAction* pAction) {
+    CHagakiInfo cInfo;
+    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
+                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
+                         !cInfo.m_strFile1.empty();
+    pAction->setEnabled(bEnable);
+}
+
+void CMainFrame::OnUpdateUraRotate(QAction* pAction) {
+    CHagakiInfo cInfo;
+    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
+                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
+                         !cInfo.m_strFile2.empty();
+    pAction->setEnabled(bEnable);
+}
+
+void CMainFrame::OnUpdateHagakiRotation(QAction* pAction) {
+    CHagakiInfo cInfo;
+    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
+                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
+                         !cInfo.m_strFile1.empty() && !cInfo.m_strFile2.empty();
+    pAction->setEnabled(bEnable);
 }
 
 std::string CMainFrame::OnToolTipText(UINT nID, const QPoint& globalPos) const {
@@ -488,6 +651,17 @@ std::string CMainFrame::OnToolTipText(UINT nID, const QPoint& globalPos) const {
     return CutCp932(LoadResString(nString), 79);
 }
 
+QString CMainFrame::ToolTipWithShortcuts(const QAction* pAction, const QString& strText) {
+    QStringList keys;
+    if (pAction != nullptr) {
+        for (const QKeySequence& key : pAction->shortcuts()) {
+            if (!key.isEmpty())
+                keys << key.toString(QKeySequence::NativeText);
+        }
+    }
+    return keys.isEmpty() ? strText : strText + QStringLiteral(" (") + keys.join(QStringLiteral(", ")) + ')';
+}
+
 // --- Events ---
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
@@ -495,7 +669,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         auto* pKey = static_cast<QKeyEvent*>(event);
         auto* pWidget = qobject_cast<QWidget*>(watched);
         if (pKey->key() == Qt::Key_Escape && pWidget != nullptr && pWidget->window() == this) {
-            OnClose();
+            // Escape in the edit pane does nothing (a form does not close on it);
+            // anywhere else in the frame it closes the viewer.
+            if (m_pEditPane == nullptr || (pWidget != m_pEditPane && !m_pEditPane->isAncestorOf(pWidget)))
+                OnClose();
             return true;
         }
     } else if (event->type() == QEvent::ToolTip) {
@@ -508,7 +685,9 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
             if (strText.empty())
                 QToolTip::hideText();
             else
-                QToolTip::showText(pHelp->globalPos(), ov::ToQString(strText), pButton);
+                QToolTip::showText(pHelp->globalPos(),
+                                   ToolTipWithShortcuts(pButton->defaultAction(), ov::ToQString(strText)),
+                                   pButton);
             return true;
         }
     }

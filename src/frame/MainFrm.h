@@ -17,6 +17,7 @@ class QAction;
 class QSocketNotifier;
 class QSplitter;
 class QToolBar;
+class CHagakiEditDialog;
 class COrmaViewDoc;
 class COrmaViewView;
 
@@ -61,7 +62,7 @@ public:
     COrmaViewView* GetActiveView() const;
     COrmaViewDoc* GetActiveDocument() const;
     // The postcard edit pane (pane 0 of the splitter); null outside postcard mode.
-    QWidget* GetHagakiEditDialog() const;
+    CHagakiEditDialog* GetHagakiEditDialog() const;
 
     // --- Commands ---
     void OnPrevPage();
@@ -81,6 +82,9 @@ public:
     // The tooltip of a command for a cursor at globalPos: empty unless the
     // cursor lies inside the frame's client area; at most 79 bytes (CP932).
     std::string OnToolTipText(UINT nID, const QPoint& globalPos) const;
+    // The tooltip as shown: the text followed by the command's keys, read from
+    // the action itself, e.g. "Next Page (Ctrl+PgDown)".
+    static QString ToolTipWithShortcuts(const QAction* pAction, const QString& strText);
 
     // The one closing path (close button, Escape, close command, WM_CLOSE from
     // another viewer): zoom view closed, work desk told, rectangle saved, then
@@ -120,12 +124,18 @@ private:
     void OnUpdatePrevPage(QAction* pAction);
     void OnUpdateNextPage(QAction* pAction);
     void OnUpdateAnnotation(QAction* pAction);
-    void OnUpdateHagakiCommand(QAction* pAction);
+    void OnUpdateOmoteRotate(QAction* pAction);
+    void OnUpdateUraRotate(QAction* pAction);
+    void OnUpdateHagakiRotation(QAction* pAction);
+    // The turn commands' common part: under the wait cursor, the turn (1 front
+    // side, 0 back side, -1 upside down), the page image's cache file deleted
+    // and the page made again.
+    void RunHagakiTurn(int iTurn);
 
     COrmaViewDoc* m_pTemplateDoc = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QSplitter* m_wndSplitter = nullptr;
-    QWidget* m_pEditPane = nullptr;
+    CHagakiEditDialog* m_pEditPane = nullptr;
     std::map<UINT, QAction*> m_mapActions;
     HWND m_hWnd = 0;
     QSocketNotifier* m_pMessageNotifier = nullptr;

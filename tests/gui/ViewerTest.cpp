@@ -199,7 +199,7 @@ TEST_F(ViewerTest, TooltipsOnlyWhileTheCursorIsInsideTheFrame) {
     EXPECT_FALSE(QToolTip::isVisible());
     QHelpEvent insideEvent(QEvent::ToolTip, QPoint(1, 1), pButton->mapToGlobal(QPoint(1, 1)));
     QApplication::sendEvent(pButton, &insideEvent);
-    EXPECT_EQ(QToolTip::text(), QStringLiteral("Next Page"));
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Next Page (Ctrl+PgDown)"));
     QToolTip::hideText();
 }
 

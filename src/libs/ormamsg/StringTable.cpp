@@ -34,15 +34,22 @@ constexpr StringEntry kEnglish[] = {
     {IDS_LABEL_CLOSE, "Close"},
     {IDS_LABEL_ANNOTATIONS, "Annotations"},
     {IDS_TIP_ANNOTATIONS, "Show/Hide annotations"},
-    {IDS_LABEL_OMOTE, "Omote right 90 turn"},
-    {IDS_LABEL_URA, "Ura right 90 turn"},
-    {IDS_LABEL_ROTATION, "Hagaki Rotation"},
-    {IDS_TIP_OMOTE, "Omote right 90 turn"},
-    {IDS_TIP_URA, "Ura right 90 turn"},
-    {IDS_TIP_ROTATION, "Hagaki Rotation"},
+    {IDS_LABEL_OMOTE, "Turn front"},
+    {IDS_LABEL_URA, "Turn back"},
+    {IDS_LABEL_ROTATION, "Upside down"},
+    {IDS_TIP_OMOTE, "Turn front side right"},
+    {IDS_TIP_URA, "Turn back side right"},
+    {IDS_TIP_ROTATION, "Turn postcard upside down"},
     {IDS_POSTCARD_TITLE, "Postalyn"},
     {IDS_POSTCARD_TITLE_FORMAT, "Postalyn - %s ( %d/%d )"},
     {IDS_POSTCARD_TITLE_NAME, "Postalyn - %s"},
+    {IDS_HAGAKI_RESET, "reset(&U)"},
+    {IDS_HAGAKI_FROM, "name(&F)："},
+    {IDS_HAGAKI_NUMBER, "lot number(&N)："},
+    {IDS_HAGAKI_YEAR, "year(&Y)："},
+    {IDS_HAGAKI_TYPE, "class(&C)："},
+    {IDS_HAGAKI_MEMO, "memo(&M)："},
+    {IDS_HAGAKI_FROMKANA, "kana(&K)："},
 };
 
 // Same IDs, same format directives in the same order.
@@ -67,6 +74,13 @@ constexpr StringEntry kJapanese[] = {
     {IDS_POSTCARD_TITLE, "Postalyn"},
     {IDS_POSTCARD_TITLE_FORMAT, "Postalyn - %s ( %d/%d )"},
     {IDS_POSTCARD_TITLE_NAME, "Postalyn - %s"},
+    {IDS_HAGAKI_RESET, "元に戻す(&U)"},
+    {IDS_HAGAKI_FROM, "差出人(&F)："},
+    {IDS_HAGAKI_NUMBER, "お年玉番号(&N)："},
+    {IDS_HAGAKI_YEAR, "年(&Y)："},
+    {IDS_HAGAKI_TYPE, "種別(&C)："},
+    {IDS_HAGAKI_MEMO, "メモ(&M)："},
+    {IDS_HAGAKI_FROMKANA, "フリガナ(&K)："},
 };
 
 constexpr LanguageModule kEnglishModule{"en", kEnglish, sizeof(kEnglish) / sizeof(kEnglish[0])};

@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The text rules of the postcard edit pane without a window: the memo filter,
+// the lot-number form and conversions, and the byte limit of a field applied to
+// an insertion.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "editpane/HagakiText.h"
+#include "win32/CodePage.h"
+
+namespace {
+
+// CP932 of UTF-8 test text.
+std::string J(const char* utf8) {
+    return ov::Utf8ToCp932(utf8).value();
+}
+
+TEST(MemoFilter, LineBreaksLimitAndCaret) {
+    const std::string a100(100, 'a');
+    const std::string kanji99 = [] {
+        std::string s;
+        for (int i = 0; i < 99; ++i) s += J("漢");
+        return s;
+    }();
+    struct Case {
+        std::string text;
+        int maximum;
+        int caretIn;
+        std::string expected;
+        int caretOut;
+    };
+    const Case cases[] = {
+        // Pasted "ab", CR, LF, "cd" with the caret after it: four letters, caret after the last.
+        {"ab\r\ncd", 201, 6, "abcd", 4},
+        {"abcd", 201, 2, "abcd", 2},  // nothing to do
+        {"\n\n\n", 201, 3, "", 0},
+        {"a\nb", 201, 1, "ab", 1},  // a break after the caret does not move it
+        {"a\nb", 201, 2, "ab", 1},
+        {a100 + a100 + "xyz", 201, 203, a100 + a100, 200},  // 200 bytes kept, caret within
+        // 99 double-byte characters and two letters fill 200 bytes; one more
+        // double-byte character would straddle the limit and is dropped whole.
+        {kanji99 + "xy" + J("字"), 201, 0, kanji99 + "xy", 0},
+        {"x" + kanji99 + J("字字"), 201, 0, "x" + kanji99, 0},  // 199 bytes: never half a character
+        {"no limit\r\n", 0, 10, "no limit", 8},
+        {"", 201, 0, "", 0},
+        {"ab", 201, -4, "ab", 0},  // a caret outside the text is kept inside
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ov::Cp932ToUtf8Lossy(c.text));
+        int caret = c.caretIn;
+        EXPECT_EQ(FilterText(c.text.c_str(), c.maximum, &caret), c.expected);
+        EXPECT_EQ(caret, c.caretOut);
+        EXPECT_EQ(FilterText(c.text.c_str(), c.maximum, nullptr), c.expected);
+    }
+    EXPECT_EQ(FilterText(nullptr, 201, nullptr), "");
+}
+
+TEST(LotNumber, WellFormedOnlyWithOneKumiAndElevenLettersOrDigits) {
+    const std::pair<std::string, bool> cases[] = {
+        {J("12組345678901"), true},
+        {J("組12345678901"), true},
+        {J("ABcd1234567組"), true},
+        {"", false},
+        {J("12組34567890"), false},    // 12 bytes
+        {J("12組3456789012"), false},  // 14 bytes
+        {J("1組組345678"), false},     // two of them
+        {"1234567890123", false},      // none
+        {J("12組34567 901"), false},   // a space
+        {J("12組３4567890"), false},   // another full-width character (13 bytes with it)
+        {J("12組4567890-"), false},    // punctuation
+        {std::string("12\x91\x67") + "34567890\x91", false},  // a lead byte at the end
+    };
+    for (const auto& [text, valid] : cases) {
+        SCOPED_TRACE(ov::Cp932ToUtf8Lossy(text));
+        EXPECT_EQ(IsValidNumber(text) != 0, valid);
+    }
+}
+
+TEST(LotNumber, HalfWidthForShowingFullWidthForWriting) {
+    std::string out = "kept";
+    EXPECT_TRUE(ZenToHan("", out));
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(ZenToHan(J("１２組３４ＡＢ"), out));
+    EXPECT_EQ(out, J("12組34AB"));
+    EXPECT_TRUE(HanToZen(J("12組34AB"), out));
+    EXPECT_EQ(out, J("１２組３４ＡＢ"));
+    // Half-width katakana become full-width, and back.
+    EXPECT_TRUE(HanToZen(J("ｱｲ"), out));
+    EXPECT_EQ(out, J("アイ"));
+    // Text that is not CP932 fails and leaves the result alone.
+    out = "kept";
+    EXPECT_FALSE(ZenToHan("\x81", out));
+    EXPECT_EQ(out, "kept");
+}
+
+TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
+    struct Case {
+        const char* name;
+        std::string before, after;
+        FieldRule rule;
+        FieldInput expected;
+        std::string result;  // on Cut
+        int caret;           // on Cut
+        int caretIn = -1;    // the caret after the change, if known
+    };
+    const Case cases[] = {
+        {"typed within the limit", "abc", "abXc", {4, false}, FieldInput::Accepted, "", 0},
+        {"typed over the limit", "abcd", "abXcd", {4, false}, FieldInput::Refused, "", 0},
+        {"paste cut where it was made", "ab", "aXYZb", {4, false}, FieldInput::Cut, "aXYb", 3},
+        {"double-byte never split",
+         "ab",
+         "a" + J("漢字") + "b",
+         {5, false},
+         FieldInput::Cut,
+         "a" + J("漢") + "b",
+         3},
+        {"double-byte that does not fit",
+         "abc",
+         "ab" + J("漢") + "c",
+         {4, false},
+         FieldInput::Refused,
+         "",
+         0},
+        {"selection replaced", "abcd", "aXYZd", {4, false}, FieldInput::Cut, "aXYd", 3},
+        {"removing is always allowed",
+         std::string(30, 'a'),
+         std::string(29, 'a'),
+         {4, false},
+         FieldInput::Accepted,
+         "",
+         0},
+        {"same text", "abc", "abc", {1, false}, FieldInput::Accepted, "", 0},
+        {"digits", "20", "2024", {4, true}, FieldInput::Accepted, "", 0},
+        {"letter in the year", "20", "20a4", {4, true}, FieldInput::Refused, "", 0},
+        {"full-width digit in the year", "20", "20" + J("２"), {4, true}, FieldInput::Refused, "", 0},
+        {"repeated character inserted", "aa", "aaa", {2, false}, FieldInput::Refused, "", 0},
+        {"paste before the same text, caret known", "ab", "abab", {3, false}, FieldInput::Cut, "aab", 1, 2},
+        {"paste before the same text, no caret", "ab", "abab", {3, false}, FieldInput::Cut, "aba", 3},
+        {"caret that does not fit the change", "abc", "abXc", {3, false}, FieldInput::Refused, "", 0, 1},
+        {"caret inside a double-byte character",
+         "ab",
+         "a" + J("漢") + "b",
+         {3, false},
+         FieldInput::Refused,
+         "",
+         0,
+         2},
+        {"double-byte inserted between equal ones",
+         J("漢漢"),
+         J("漢字漢"),
+         {6, false},
+         FieldInput::Accepted,
+         "",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string result = "untouched";
+        int caret = c.caretIn;
+        EXPECT_EQ(ApplyFieldInput(c.before, c.after, c.rule, &result, &caret), c.expected);
+        if (c.expected == FieldInput::Cut) {
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(caret, c.caret);
+            EXPECT_LE(result.size(), static_cast<std::size_t>(c.rule.iLimit));
+        } else {
+            EXPECT_EQ(result, "untouched");
+        }
+    }
+}
+
+TEST(FieldInput, PositionsInCharactersAndBytes) {
+    const std::string text = "a" + J("漢") + "b" + J("字");  // bytes: 1, 2, 1, 2
+    const std::pair<int, int> bytesToChars[] = {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 3}, {6, 4}, {99, 4}};
+    for (const auto& [bytes, chars] : bytesToChars) EXPECT_EQ(CharsBeforeByte(text, bytes), chars) << bytes;
+    const std::pair<int, int> charsToBytes[] = {{0, 0}, {1, 1}, {2, 3}, {3, 4}, {4, 6}, {9, 6}};
+    for (const auto& [chars, bytes] : charsToBytes) EXPECT_EQ(BytesBeforeChar(text, chars), bytes) << chars;
+}
+
+}  // namespace
