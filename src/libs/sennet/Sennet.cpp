@@ -129,21 +129,57 @@ std::string FormatText(const char* format, va_list args) {
     return big;
 }
 
-// Builds and writes one line. Text is CP932; the file holds UTF-8.
+// Appends text with every control character written as an escape (\n, \r, \t,
+// \xHH; C1 controls and the Unicode line and paragraph separators as \uHHHH), so
+// that a line break inside an argument can never start a line of its own.
+void AppendEscaped(std::string* out, const std::string& utf8) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c == '\n') {
+            *out += "\\n";
+        } else if (c == '\r') {
+            *out += "\\r";
+        } else if (c == '\t') {
+            *out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            *out += "\\x";
+            *out += kHex[c >> 4];
+            *out += kHex[c & 0xF];
+        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+            const unsigned char d = static_cast<unsigned char>(utf8[++i]);
+            *out += "\\u00";
+            *out += kHex[d >> 4];
+            *out += kHex[d & 0xF];
+        } else if (c == 0xE2 && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(utf8[i + 2]) == 0xA9)) {
+            *out += static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            *out += static_cast<char>(c);
+        }
+    }
+}
+
+// Builds and writes one line. Text is CP932; the file holds UTF-8. One line break
+// that ends the text ends the line; any other control character is escaped.
 void Emit(const char* moduleName, const char* sourceFile, int line, const char* format, va_list args) {
     std::string text = ov::Cp932ToUtf8Lossy(FormatText(format, args));
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
     std::string out = TimeStamp();
     out += " [" + std::to_string(static_cast<long>(::getpid())) + "] ";
-    out += ov::Cp932ToUtf8Lossy(moduleName != nullptr ? moduleName : "");
+    AppendEscaped(&out, ov::Cp932ToUtf8Lossy(moduleName != nullptr ? moduleName : ""));
     if (sourceFile != nullptr) {
         out += ' ';
-        out += ov::Cp932ToUtf8Lossy(BaseName(sourceFile));
+        AppendEscaped(&out, ov::Cp932ToUtf8Lossy(BaseName(sourceFile)));
         out += '(' + std::to_string(line) + ')';
     }
     out += ' ';
-    out += text;
-    if (out.empty() || out.back() != '\n')
-        out += '\n';
+    AppendEscaped(&out, text);
+    out += '\n';
 
     std::string dest = Destination();
     if (dest == "-") {
