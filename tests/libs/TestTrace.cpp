@@ -57,14 +57,14 @@ TEST(Trace, ControlCharactersCannotForgeLines) {
     // A command-line argument that carries a line break and a fake line.
     TraceWriteText("", "OrmaView.exe", "[m_lpCmdLine] %s\n",
                    "/wd 1 \"2\n2026-01-01 00:00:00.000 [1] OrmaView.exe forged\r\t\x01\x7f\"");
-    TraceWrite("", "OrmaView.exe\n", "a\nb.cpp", 5, "no break at the end %s", "\xc2\x85|\xe2\x80\xa8");
+    TraceWrite("", "OrmaView.exe\n", "a\nb.cpp", 5, "no break at the end %s", "\x80|\x1b[2J");
     const std::string text = cap.Text();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
     EXPECT_TRUE(
         cap.Contains("[m_lpCmdLine] /wd 1 \"2\\n2026-01-01 00:00:00.000 [1] OrmaView.exe "
                      "forged\\r\\t\\x01\\x7F\"\n"))
         << text;
-    EXPECT_TRUE(cap.Contains("OrmaView.exe\\n a\\nb.cpp(5) no break at the end \\u0085|\\u2028\n")) << text;
+    EXPECT_TRUE(cap.Contains("OrmaView.exe\\n a\\nb.cpp(5) no break at the end \\x80|\\x1B[2J\n")) << text;
 }
 
 TEST(Trace, FileIsRotatedAndBounded) {

@@ -130,12 +130,13 @@ std::string FormatText(const char* format, va_list args) {
 }
 
 // Appends text with every control character written as an escape (\n, \r, \t,
-// \xHH; C1 controls and the Unicode line and paragraph separators as \uHHHH), so
-// that a line break inside an argument can never start a line of its own.
+// else \xHH), so that a line break inside an argument can never start a line of
+// its own. (Text comes from CP932, which has no C1 controls or Unicode line
+// separators; bytes that do not convert are already written as \xHH.)
 void AppendEscaped(std::string* out, const std::string& utf8) {
     static const char kHex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    for (const char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         if (c == '\n') {
             *out += "\\n";
         } else if (c == '\r') {
@@ -146,17 +147,6 @@ void AppendEscaped(std::string* out, const std::string& utf8) {
             *out += "\\x";
             *out += kHex[c >> 4];
             *out += kHex[c & 0xF];
-        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
-            const unsigned char d = static_cast<unsigned char>(utf8[++i]);
-            *out += "\\u00";
-            *out += kHex[d >> 4];
-            *out += kHex[d & 0xF];
-        } else if (c == 0xE2 && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ||
-                    static_cast<unsigned char>(utf8[i + 2]) == 0xA9)) {
-            *out += static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-            i += 2;
         } else {
             *out += static_cast<char>(c);
         }
