@@ -67,7 +67,8 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateOrRefused) {
     ::gethostname(host, sizeof host - 1);
     for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
         ovtest::EnvGuard xdg("XDG_RUNTIME_DIR", unset);
-        const std::string want = m_tmp / "home/.cache/ormaview/run-" + ov::ipc::FileNameEscape(host);
+        const std::string want =
+            m_tmp / "home/.cache/ormaview/run-" + ov::ipc::FileNameEscape(host).substr(0, 32);
         EXPECT_EQ(ov::ipc::RuntimeDir(), want);
         EXPECT_EQ(ModeOf(want), 0700u);
         EXPECT_EQ(ModeOf(m_tmp / "home/.cache/ormaview"), 0700u);

@@ -93,7 +93,8 @@ std::string RuntimeDirPath() {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
         std::strcpy(host, "localhost");
-    return cache + "/ormaview/run-" + FileNameEscape(host);
+    // Socket paths must stay short (108 bytes): a long host name is cut.
+    return cache + "/ormaview/run-" + FileNameEscape(host).substr(0, 32);
 }
 
 std::string RuntimeDir() {
