@@ -58,7 +58,7 @@ public:
     // The page images of this run are kept within m_nThumbCacheBytes: after a new
     // one is made the least recently used others are removed (made again when
     // their page is shown again). The current page's image always stays.
-    static constexpr unsigned long long kThumbCacheBytes = 64ull * 1024 * 1024;
+    static constexpr unsigned long long kThumbCacheBytes = 256ull * 1024 * 1024;
     unsigned long long m_nThumbCacheBytes = kThumbCacheBytes;
 
     // --- Postcard records (postcard/OrmaViewDocHagaki.cpp) ---
