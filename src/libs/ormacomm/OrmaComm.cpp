@@ -287,15 +287,15 @@ bool IsTempSuffix(const char* p) {
 
 }  // namespace
 
-BOOL CreateTempFolder(char* buffer) {
-    if (buffer == nullptr)
-        return FALSE;
-    buffer[0] = '\0';
-    const std::string base = TempBase();
+namespace {
+
+// One try of CreateTempFolder: 1 made (fd and path set), 0 failed, -1 the final
+// name was taken (try again with another one).
+int TryCreateTempFolder(const std::string& base, int* pFd, std::string* pPath) {
     std::string made = base + "/" + kNewPrefix + "XXXXXX";
     if (::mkdtemp(made.data()) == nullptr) {
         OV_TRACE("mkdtemp() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(base).c_str(), errno);
-        return FALSE;
+        return 0;
     }
     const int fd = ::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -303,27 +303,50 @@ BOOL CreateTempFolder(char* buffer) {
         if (fd >= 0)
             ::close(fd);
         ::rmdir(made.c_str());
-        return FALSE;
+        return 0;
     }
-    std::string tmpl = base + "/" + kTempPrefix + made.substr(made.size() - kTempSuffixLength);
-    int rc = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, tmpl.c_str(), RENAME_NOREPLACE);
+    std::string path = base + "/" + kTempPrefix + made.substr(made.size() - kTempSuffixLength);
+    int rc = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && errno == EINVAL)  // a file system without the flag
-        rc = ::access(tmpl.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(made.c_str(), tmpl.c_str());
+        rc = ::access(path.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(made.c_str(), path.c_str());
     if (rc != 0) {
-        OV_TRACE("rename() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(tmpl).c_str(), errno);
+        const int err = errno;
         ::close(fd);
         ::rmdir(made.c_str());
-        return FALSE;
+        if (err == EEXIST || err == ENOTEMPTY)
+            return -1;
+        OV_TRACE("rename() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(path).c_str(), err);
+        return 0;
     }
-    std::string cp932 = ov::FromFsPath(tmpl);
+    *pFd = fd;
+    *pPath = path;
+    return 1;
+}
+
+}  // namespace
+
+BOOL CreateTempFolder(char* buffer) {
+    if (buffer == nullptr)
+        return FALSE;
+    buffer[0] = '\0';
+    const std::string base = TempBase();
+    int fd = -1;
+    std::string path;
+    int r = -1;
+    for (int attempt = 0; attempt < 8 && r < 0; ++attempt) r = TryCreateTempFolder(base, &fd, &path);
+    if (r < 0)
+        OV_TRACE("CreateTempFolder() Error! Every name taken [Folder] %s\n", ov::FromFsPath(base).c_str());
+    if (r <= 0)
+        return FALSE;
+    std::string cp932 = ov::FromFsPath(path);
     if (cp932.empty() || !CopyPath(cp932, buffer, "CreateTempFolder()")) {
         ::close(fd);
-        ::rmdir(tmpl.c_str());
+        ::rmdir(path.c_str());
         buffer[0] = '\0';
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(Locks().mutex);
-    Locks().fds[tmpl] = fd;
+    Locks().fds[path] = fd;
     return TRUE;
 }
 
