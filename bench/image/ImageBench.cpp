@@ -257,6 +257,63 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Hostile edit information on one page: each section is drawn into the page
+    // image; what is over the page's limits is skipped, the rest is drawn.
+    {
+        const std::string pen200 = [] {
+            std::string v = "pen,#000000,200";
+            for (int i = 0; i < 10000; ++i)
+                v += "," + std::to_string(50 + i % 400) + "," + std::to_string(50 + (i * 7) % 700);
+            return v;
+        }();
+        const std::string penAtLimit = [] {  // 2000 points at width 50: the page's pen budget
+            std::string v = "pen,#000000,50";
+            for (int i = 0; i < 2000; ++i)
+                v += "," + std::to_string(50 + i % 400) + "," + std::to_string(50 + (i * 7) % 700);
+            return v;
+        }();
+        const std::string longText = "text,#000000,12,10,10," + std::string(100000, 'W');
+        const std::string textAtLimit = "text,#000000,12,10,10," + std::string(1000, 'W');
+        const std::string manyPoints = [] {  // 20 000 points of thin lines
+            std::string v = "pen,#000000,1";
+            for (int i = 0; i < 10000; ++i)
+                v += "," + std::to_string(50 + i % 400) + "," + std::to_string(50 + (i * 7) % 700);
+            return v;
+        }();
+        struct Hostile {
+            const char* name;
+            std::vector<std::string> items;
+        } hostile[] = {
+            {"pen 10000 points width 200", {pen200}},
+            {"20 such pens", std::vector<std::string>(20, pen200)},
+            {"pen at the page's limit", {penAtLimit}},
+            {"text 100000 characters", {longText}},
+            {"20 such texts", std::vector<std::string>(20, longText)},
+            {"5 texts of 1000 characters", std::vector<std::string>(5, textAtLimit)},
+            {"2 thin pens of 10000 points", std::vector<std::string>(2, manyPoints)},
+        };
+        const std::string ini = (work / "hostile.dat").string();
+        for (const Hostile& h : hostile) {
+            std::string text = "[EditInfo]\r\n";
+            for (std::size_t i = 0; i < h.items.size(); ++i)
+                text += "Item" + std::to_string(i + 1) + "=" + h.items[i] + "\r\n";
+            if (FILE* f = std::fopen(ini.c_str(), "wb")) {
+                std::fwrite(text.data(), 1, text.size(), f);
+                std::fclose(f);
+            }
+            Sample t;
+            for (int i = 0; i < 3; ++i) {
+                fs::remove(thm);
+                Time(t, [&] {
+                    WorkDesk_CreateThumbFile(pages[2].pdf.c_str(), 1, thm.c_str(), 1000, 1000, 1,
+                                             ini.c_str());
+                });
+            }
+            rows.push_back(MakeRow("annotations drawn (limits)", h.name, t, nullptr, 0, false));
+        }
+        fs::remove(thm);
+    }
+
     // One turn of a postcard side plus one merge of both sides.
     const fs::path cards = fs::path(sample) / "Doc000003" / "Data" / "Standard";
     const fs::path front = work / "front.pdf", back = cards / "H0001_2.pdf", merged = work / "merged.pdf";

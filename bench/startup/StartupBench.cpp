@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// ormaview-startup-bench [--runs N] [--pages N] [--viewer PATH]
+// ormaview-startup-bench [--runs N] [--pages N] [--index-run N] [--viewer PATH]
 //
 // Times the viewer on the sample work desk, on the offscreen platform:
 //  1. process start to the first painted page (the viewer reports the moment
 //     with ORMAVIEW_REPORT_FIRST_PAINT=1), over N runs of the ormaview program;
 //  2. a page step in-process, the page image not yet made (uncached) and made
 //     before (cached), set against the time the image library takes to render
-//     the same page.
+//     the same page; the working folder's size while stepping;
+//  3. a document of two pages around a run of N index sheets (default 100 000):
+//     opening it, the first paint of the viewer, a step over the run and the
+//     command state asked again.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -119,17 +122,62 @@ double TimeRender(const std::string& docFolder, int pageId, const std::string& s
     return NowMs() - t0;
 }
 
+// Bytes of the files below a folder.
+unsigned long long FolderBytes(const std::string& folder) {
+    unsigned long long total = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec))
+            total += it->file_size(ec);
+    }
+    return total;
+}
+
+// Document 10 of the desk: page 1, a run of n index sheets (IDs 2..n+1, flag 2
+// in their data files), page n + 2; the two normal pages are copies of a sample
+// page.
+bool WriteIndexRunDocument(const std::string& desk, int n, const std::string& samplePdf) {
+    const std::string folder = desk + "/Doc000010";
+    fs::create_directories(folder + "/Data");
+    std::string list = "1";
+    for (int id = 2; id <= n + 2; ++id) list += "," + std::to_string(id);
+    for (int id = 2; id <= n + 1; ++id) {
+        FILE* f = std::fopen((folder + "/Data/Data" + std::to_string(id) + ".dat").c_str(), "wb");
+        if (f == nullptr)
+            return false;
+        std::fputs("[PageInfo]\r\nPage1Flag=2\r\n", f);
+        std::fclose(f);
+    }
+    std::error_code ec;
+    for (int id : {1, n + 2})
+        fs::copy_file(samplePdf, folder + "/Data/Data" + std::to_string(id) + ".pdf",
+                      fs::copy_options::overwrite_existing, ec);
+    FILE* f = std::fopen((folder + "/Doc.dat").c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    std::fprintf(f,
+                 "[DocInfo]\r\nPageTotal=2\r\nIndexTotal=%d\r\nDocName=Index run\r\nMaxPageID=%d\r\n"
+                 "PageIDList=%s\r\n",
+                 n, n + 2, list.c_str());
+    std::fclose(f);
+    return !ec;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = 10;
     int pages = 30;
+    int indexRun = 100000;
     std::string viewer = (fs::path(argv[0]).parent_path() / "ormaview").string();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--runs") == 0)
             runs = std::max(1, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--pages") == 0)
             pages = std::max(3, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--index-run") == 0)
+            indexRun = std::max(2, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--viewer") == 0)
             viewer = argv[i + 1];
     }
@@ -187,10 +235,12 @@ int main(int argc, char** argv) {
     for (int id = 1; id <= pages; ++id) renderOf[id] = TimeRender(twin.folder + "/Doc000009", id, scratch);
 
     std::vector<double> uncached, renders, ratios, cached;
+    unsigned long long maxFolder = 0;
     while (frame->CommandAction(ID_NEXT_PAGE)->isEnabled()) {
         const double t0 = NowMs();
         frame->OnNextPage();
         const double step = NowMs() - t0;
+        maxFolder = std::max(maxFolder, FolderBytes(doc->m_strTempFolder));
         const double render = renderOf[static_cast<std::size_t>(doc->GetPageID(doc->m_iCurPagePos))];
         uncached.push_back(step);
         renders.push_back(render);
@@ -238,6 +288,47 @@ int main(int argc, char** argv) {
     frame->OnClose();
     app.ExitInstance();
 
+    // 3. A run of index sheets.
+    const double w0 = NowMs();
+    const bool written =
+        WriteIndexRunDocument(info.folder, indexRun, info.folder + "/Doc000009/Data/Data1.pdf");
+    std::printf("index run: document 10 with %d index sheets written in %.0f ms\n", indexRun, NowMs() - w0);
+    double openMs = -1, stepMs = -1, askMs = -1, againMs = -1, backMs = -1, paintMs = -1;
+    if (written) {
+        COrmaViewDoc runDoc;
+        double t0 = NowMs();
+        const int rc = runDoc.InitDoc(info.folder, 10, 1);
+        const std::string title = runDoc.GetFrameTitle();
+        openMs = NowMs() - t0;
+        t0 = NowMs();
+        const int prev0 = runDoc.GetPrevPagePos(0), next0 = runDoc.GetNextPagePos(0);
+        askMs = NowMs() - t0;  // the first command state: reads the run's flags
+        t0 = NowMs();
+        const int moved = runDoc.GetNextPagePos(1);
+        runDoc.CreateThumbFile();
+        runDoc.GetFrameTitle();
+        runDoc.GetPrevPagePos(0);
+        runDoc.GetNextPagePos(0);
+        stepMs = NowMs() - t0;
+        t0 = NowMs();
+        for (int i = 0; i < 100; ++i) {
+            runDoc.GetPrevPagePos(0);
+            runDoc.GetNextPagePos(0);
+        }
+        againMs = (NowMs() - t0) / 100;
+        t0 = NowMs();
+        runDoc.GetPrevPagePos(1);
+        runDoc.GetFrameTitle();
+        runDoc.GetPrevPagePos(0);
+        runDoc.GetNextPagePos(0);
+        backMs = NowMs() - t0;
+        std::printf("index run: InitDoc %d, title \"%s\", prev %d next %d, stepped to %d\n", rc,
+                    title.c_str(), prev0, next0, moved);
+        setenv("ORMAVIEW_REPORT_FIRST_PAINT", "1", 1);
+        paintMs = TimeFirstPaint(viewer, info.folder, 10, 1);
+        unsetenv("ORMAVIEW_REPORT_FIRST_PAINT");
+    }
+
     const Stats su = Summarise(uncached), sr = Summarise(renders), sq = Summarise(ratios),
                 sc = Summarise(cached);
     std::printf("page view %dx%d, document 9, %zu steps each way\n", viewSize.width(), viewSize.height(),
@@ -258,6 +349,14 @@ int main(int argc, char** argv) {
                 Summarise(titles).median, Summarise(states).median);
     std::printf("  of which bitmap from cache: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
                 sp.median);
+
+    std::printf("working folder while stepping through %d pages: at most %.1f MB (bound %.0f MB)\n", pages,
+                maxFolder / 1048576.0, COrmaViewDoc::kThumbCacheBytes / 1048576.0);
+    std::printf(
+        "index run of %d: open (InitDoc + title) %.1f ms, first command state %.1f ms, "
+        "step over the run %.1f ms, command state asked again %.4f ms, step back %.1f ms, "
+        "viewer first paint %.1f ms\n",
+        indexRun, openMs, askMs, stepMs, againMs, backMs, paintMs);
 
     std::error_code ec;
     fs::remove_all(root, ec);

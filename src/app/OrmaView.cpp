@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "app/OrmaView.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,6 +14,7 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "app/CommandLine.h"
@@ -17,10 +23,12 @@
 #include "display/OrmaViewView.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
+#include "ipc/RuntimeDir.h"
 #include "ipc/WindowManager.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "tavrcllb/Tavrcllb.h"
+#include "win32/CodePage.h"
 #include "win32/FileApi.h"
 
 namespace {
@@ -67,6 +75,33 @@ void InstallFirstPaintHooks(CMainFrame* pFrame) {
                 pFrame->OnClose();
         });
     });
+}
+
+// SIGTERM, SIGHUP and SIGINT end the viewer through its one closing path: the
+// handler only writes the signal's number into a pipe, which the event loop
+// watches.
+int s_aSignalPipe[2] = {-1, -1};
+
+void OnCloseSignal(int iSignal) {
+    const int iSavedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(iSignal);
+    if (s_aSignalPipe[1] >= 0)
+        (void)!::write(s_aSignalPipe[1], &byte, 1);
+    errno = iSavedErrno;
+}
+
+bool InstallCloseSignals() {
+    if (s_aSignalPipe[0] < 0 && ::pipe2(s_aSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        OV_TRACE("pipe2() Error! [errno] %d\n", errno);
+        s_aSignalPipe[0] = s_aSignalPipe[1] = -1;
+        return false;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnCloseSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int iSignal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(iSignal, &sa, nullptr);
+    return true;
 }
 
 }  // namespace
@@ -149,15 +184,37 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     if (!strCmdLine.empty())
         m_bHagakiMode = ov::IsHagakiCommandLine(strCmdLine);
 
-    // At most one standard-mode viewer runs; postcard viewers may run beside it.
-    if (!m_bHagakiMode && !AcquireSingleInstance())
+    // Working folders of viewers that ended without removing theirs go now.
+    ov::SweepDeadTempFolders();
+
+    // Everything between processes lives in the private runtime folder: one that
+    // cannot be used is said at once, naming it, instead of failing later and silently.
+    std::string strFolder;
+    std::string strWhy;
+    if (!ov::ipc::CheckRuntimeDir(&strFolder, &strWhy)) {
+        OV_TRACE("RuntimeDir Error! [Folder] %s [Reason] %s\n", strFolder.c_str(), strWhy.c_str());
+        std::fprintf(stderr, "ormaview: the runtime folder %s cannot be used: %s\n", strFolder.c_str(),
+                     strWhy.c_str());
+        m_iResult = ov::kErrRuntimeFolder;
+        const std::string strDetail = strFolder + "\n" + strWhy;
+        ov::ShowErrorMessageWithDetail(m_iResult, ov::Utf8ToCp932(strDetail).value_or(strDetail));
         return FALSE;
+    }
+
+    // At most one standard-mode viewer runs; postcard viewers may run beside it.
+    // Of several viewers started at once one stays; the others end with a word on
+    // standard error besides the trace line (no box: the viewer that stays is shown).
+    if (!m_bHagakiMode && !AcquireSingleInstance()) {
+        std::fprintf(stderr, "ormaview: another viewer is still running and did not close in time\n");
+        return FALSE;
+    }
 
     // The document, the hidden frame and the page view.
     m_pDocument = std::make_unique<COrmaViewDoc>();
     m_pMainFrame = new CMainFrame(m_pDocument.get());
     if (!m_pMainFrame->Create(m_bHagakiMode)) {
         OV_TRACE("ProcessShellCommand() Error!\n");
+        std::fprintf(stderr, "ormaview: the viewer window could not be created (see the trace log)\n");
         DestroyFrame();
         return FALSE;
     }
@@ -217,8 +274,29 @@ int COrmaDeskApp::ExitInstance() {
     return 0;
 }
 
+void COrmaDeskApp::WatchCloseSignals() {
+    if (!InstallCloseSignals())
+        return;
+    auto* pNotifier = new QSocketNotifier(s_aSignalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(pNotifier, &QSocketNotifier::activated, qApp, [this] {
+        unsigned char aSignals[16];
+        const ssize_t n = ::read(s_aSignalPipe[0], aSignals, sizeof aSignals);
+        if (n <= 0)
+            return;
+        OV_TRACE("Close requested by signal [Signal] %d\n", static_cast<int>(aSignals[0]));
+        if (m_pMainFrame != nullptr && m_pMainFrame->isVisible()) {
+            m_pMainFrame->OnClose();
+        } else {
+            // Still starting (an error box may be open): the start ends instead.
+            m_bCloseRequested = TRUE;
+            QApplication::closeAllWindows();
+        }
+    });
+}
+
 int COrmaDeskApp::Run(const std::string& strCmdLine) {
     qApp->setQuitOnLastWindowClosed(false);
+    WatchCloseSignals();
     if (!InitInstance(strCmdLine)) {
         const int iResult = m_iResult;
         ExitInstance();
@@ -227,6 +305,8 @@ int COrmaDeskApp::Run(const std::string& strCmdLine) {
     CMainFrame* pFrame = m_pMainFrame;
     QObject::connect(pFrame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     InstallFirstPaintHooks(pFrame);
+    if (m_bCloseRequested)  // a signal came while the window was not yet shown
+        QTimer::singleShot(0, pFrame, [pFrame] { pFrame->OnClose(); });
     QApplication::exec();
     ExitInstance();
     return 0;

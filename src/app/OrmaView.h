@@ -54,6 +54,10 @@ public:
 
 private:
     BOOL AcquireSingleInstance();
+    // SIGTERM, SIGHUP and SIGINT run the frame's closing path (or end a start
+    // still in progress) instead of killing the process.
+    void WatchCloseSignals();
+    BOOL m_bCloseRequested = FALSE;
     void DestroyFrame();
 
     HINSTANCE m_hLanguage = nullptr;

@@ -80,8 +80,10 @@ BOOL COrmaViewView::MakePageBitmap() {
     if (iResult != 0 || !m_pBitmap) {
         ReleasePageBitmap();
         m_bRedraw = TRUE;
+        m_iPageError = iResult != 0 ? iResult : -1;
         return FALSE;
     }
+    m_iPageError = 0;
     m_image = QImage(m_pBitmap->Bits(), m_pBitmap->Width(), m_pBitmap->Height(), m_pBitmap->Stride(),
                      QImage::Format_RGB32);
     m_image.setDevicePixelRatio(dpr);
@@ -104,8 +106,16 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
     // device pixels (no resize tells of it).
     if (m_pBitmap && !qFuzzyCompare(m_image.devicePixelRatio(), devicePixelRatioF()))
         ReleasePageBitmap();
-    if (!m_pBitmap && !MakePageBitmap())
+    if (!m_pBitmap && !MakePageBitmap()) {
+        // No blank page without a word: the page's error is shown where it would be.
+        const int iNumber = ov::MessageNumberForCode(m_iPageError);
+        if (iNumber != 0) {
+            painter.setPen(palette().color(QPalette::ButtonText));
+            painter.drawText(rect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap,
+                             ov::ToQString(ov::MessageText(iNumber)));
+        }
         return;
+    }
     const qreal dpr = m_image.devicePixelRatio();
     painter.drawImage(QPointF(m_iImageX / dpr, m_iImageY / dpr), m_image);
     m_bRedraw = FALSE;

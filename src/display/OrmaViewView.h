@@ -78,6 +78,9 @@ private:
     int m_iImageX = 0;
     int m_iImageY = 0;
     BOOL m_bRedraw = TRUE;
+    // The code of the last failed page bitmap (0 when it was made): the view shows
+    // its message in place of the page.
+    int m_iPageError = 0;
     QRect m_rcSelect;
     BOOL m_bSelecting = FALSE;
     // The zoom view comes with the postcard selection drag; none opens yet.

@@ -75,6 +75,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
                 OV_TRACE("DeleteTheFolder() Error!\n");
         }
         m_strTempFolder = szTempFolder;
+        m_aThumbUse.clear();
 
         m_strEditInfoOnFolder = ov::JoinPath(m_strTempFolder, "EditInfo_On");
         if (!CreateDirectoryA(m_strEditInfoOnFolder.c_str(), nullptr)) {
@@ -152,12 +153,14 @@ int COrmaViewDoc::ReadDocFile() {
             OV_TRACE("ReadPageIDListFromDocInfo() Error! [FilePath] %s\n", pszPath);
             // The positions of a page list read before belong to another document.
             m_cMapPageInfo.clear();
+            InvalidatePageSteps();
             return -704;
         }
 
         // The list defines the positions 1..n exactly; entries of a longer list read
         // before would otherwise stay findable by page ID.
         m_cMapPageInfo.clear();
+        InvalidatePageSteps();
         for (std::size_t i = 0; i < aList.size(); ++i) {
             CPageInfo cPageInfo;
             cPageInfo.m_iPageID = ToPageID(aList[i]);

@@ -38,6 +38,9 @@ public:
     int GetPrevPagePos(int bMove);
     int GetNextPagePos(int bMove);
     int GetDisplayPageNo(int iPagePos);
+    // Forgets the remembered previous/next answers; called whenever the page list
+    // is read again.
+    void InvalidatePageSteps();
     std::string GetFrameTitle();
     // Totals kept from a Doc.dat whose list failed may be anything: no overflow.
     int GetPagePosTotal() const {
@@ -52,6 +55,11 @@ public:
     int CreateThumbFile();
     int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
     int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
+    // The page images of this run are kept within m_nThumbCacheBytes: after a new
+    // one is made the least recently used others are removed (made again when
+    // their page is shown again). The current page's image always stays.
+    static constexpr unsigned long long kThumbCacheBytes = 256ull * 1024 * 1024;
+    unsigned long long m_nThumbCacheBytes = kThumbCacheBytes;
 
     // --- Postcard records (postcard/OrmaViewDocHagaki.cpp) ---
     int LoadHagakiInfo();
@@ -94,4 +102,27 @@ public:
     int m_iMaxPageID = 0;
     std::string m_strEditInfoOnFolder;
     std::string m_strEditInfoOffFolder;
+
+private:
+    // The previous/next answers for one current position, kept so that asking
+    // again (the command state after every command) does not cross the index
+    // sheets again. Only answers that no unread or negative flag went into.
+    struct CPageSteps {
+        int iPos = 0;
+        long long llTotal = -1;
+        std::size_t nEntries = 0;
+        int iPrev = -1;
+        int iNext = -1;
+    };
+    bool CachedPageSteps(int* piPrev, int* piNext) const;
+    void KeepPageStep(int iPos, int* piSlot, int iValue);
+    CPageSteps m_cSteps;
+
+    struct ThumbUse {
+        std::string strPath;
+        unsigned long long nBytes = 0;
+    };
+    void NoteThumbUsed(const std::string& strThumb);
+    void TrimThumbCache(const std::string& strKeep);
+    std::vector<ThumbUse> m_aThumbUse;  // least recently used first
 };

@@ -5,6 +5,8 @@
 // Trace lines name the file of the class this part belongs to.
 #define OV_TRACE_SOURCE "OrmaViewDoc.cpp"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
+#include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
 #include "ormacomm/OrmaComm.h"
@@ -98,8 +101,10 @@ int COrmaViewDoc::CreateThumbFile() {
         const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
         if (strThumb.empty())
             return -704;
-        if (PathFileExistsA(strThumb.c_str()))
+        if (PathFileExistsA(strThumb.c_str())) {
+            NoteThumbUsed(strThumb);
             return 0;
+        }
 
         std::string strSource;
         std::string strEditInfo;
@@ -114,8 +119,42 @@ int COrmaViewDoc::CreateThumbFile() {
             OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
             return r;
         }
+        NoteThumbUsed(strThumb);
+        TrimThumbCache(strThumb);
         return 0;
     });
+}
+
+void COrmaViewDoc::NoteThumbUsed(const std::string& strThumb) {
+    ThumbUse use;
+    for (auto it = m_aThumbUse.begin(); it != m_aThumbUse.end(); ++it) {
+        if (it->strPath == strThumb) {
+            use = std::move(*it);
+            m_aThumbUse.erase(it);
+            break;
+        }
+    }
+    use.strPath = strThumb;
+    struct stat st {};
+    const std::string strFs = ov::ToFsPath(strThumb);
+    use.nBytes =
+        !strFs.empty() && ::stat(strFs.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    m_aThumbUse.push_back(std::move(use));
+}
+
+void COrmaViewDoc::TrimThumbCache(const std::string& strKeep) {
+    unsigned long long nTotal = 0;
+    for (const ThumbUse& use : m_aThumbUse) nTotal += use.nBytes;
+    auto it = m_aThumbUse.begin();
+    while (nTotal > m_nThumbCacheBytes && it != m_aThumbUse.end()) {
+        if (it->strPath == strKeep) {
+            ++it;
+            continue;
+        }
+        DeleteFileA(it->strPath.c_str());
+        nTotal -= it->nBytes;
+        it = m_aThumbUse.erase(it);
+    }
 }
 
 int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap) {
@@ -129,8 +168,19 @@ int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* 
                 return r;
         }
         int r = WorkDesk_GetThumbnail(pDC, strThumb.c_str(), iWidth, iHeight, pBitmap);
+        if (r == ov::image::kErrThmFormat) {
+            // The cached image failed its check (damaged on disk): made again from
+            // the page once; a second failure is the page's error.
+            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
+            DeleteFileA(strThumb.c_str());
+            r = CreateThumbFile();
+            if (r < 0)
+                return r;
+            r = WorkDesk_GetThumbnail(pDC, strThumb.c_str(), iWidth, iHeight, pBitmap);
+        }
         if (r != 0)
             OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
+        NoteThumbUsed(strThumb);
         return r;
     });
 }

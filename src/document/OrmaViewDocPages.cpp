@@ -135,20 +135,112 @@ int COrmaViewDoc::GetIndexSheetSide(int iPagePos) {
     return (r % 2 == 1) ? 1 : 0;
 }
 
+namespace {
+
+// The index-sheet sides of positions met one after another while stepping: the
+// run length below a position is counted once and then carried from position to
+// position, so that crossing a run of index sheets costs one pass over it, not
+// one pass per sheet. Gives what GetIndexSheetSide gives.
+class CSideWalker {
+public:
+    explicit CSideWalker(COrmaViewDoc& doc) : m_doc(doc) {}
+
+    int Side(int p) {
+        const int r = Run(p);
+        return r == 0 ? -1 : (r % 2 == 1 ? 1 : 0);
+    }
+    int Flag(int p) {
+        const int f = m_doc.GetPageFlag(p);
+        if (f < 0)
+            m_bStable = false;  // read again on every call: the answer may change
+        return f;
+    }
+    bool Stable() const { return m_bStable; }
+
+private:
+    // The number of index pages p, p - 1, ... down to the first that is not one.
+    int Run(int p) {
+        if (Flag(p) != kIndexPageFlag)
+            return 0;
+        int r = 0;
+        if (m_iLastRun > 0 && p == m_iLastPos + 1) {
+            r = m_iLastRun + 1;
+        } else if (m_iLastRun > 0 && p == m_iLastPos + 2) {
+            r = Flag(p - 1) == kIndexPageFlag ? m_iLastRun + 2 : 1;
+        } else if (m_iLastRun > 0 && p < m_iLastPos && m_iLastPos - p < m_iLastRun) {
+            r = m_iLastRun - (m_iLastPos - p);
+        } else {
+            for (int q = p; q >= 1 && Flag(q) == kIndexPageFlag; --q) ++r;
+        }
+        m_iLastPos = p;
+        m_iLastRun = r;
+        return r;
+    }
+
+    COrmaViewDoc& m_doc;
+    int m_iLastPos = 0;
+    int m_iLastRun = 0;
+    bool m_bStable = true;
+};
+
+}  // namespace
+
+void COrmaViewDoc::InvalidatePageSteps() {
+    m_cSteps = CPageSteps();
+}
+
+bool COrmaViewDoc::CachedPageSteps(int* piPrev, int* piNext) const {
+    if (m_cSteps.iPos == 0 || m_cSteps.iPos != m_iCurPagePos || m_cSteps.llTotal != PagePosCount(*this) ||
+        m_cSteps.nEntries != m_cMapPageInfo.size())
+        return false;
+    if (piPrev != nullptr) {
+        if (m_cSteps.iPrev < 0)
+            return false;
+        *piPrev = m_cSteps.iPrev;
+    }
+    if (piNext != nullptr) {
+        if (m_cSteps.iNext < 0)
+            return false;
+        *piNext = m_cSteps.iNext;
+    }
+    return true;
+}
+
+void COrmaViewDoc::KeepPageStep(int c, int* piSlot, int iValue) {
+    if (m_cSteps.iPos != c || m_cSteps.llTotal != PagePosCount(*this) ||
+        m_cSteps.nEntries != m_cMapPageInfo.size()) {
+        m_cSteps = CPageSteps();
+        m_cSteps.iPos = c;
+        m_cSteps.llTotal = PagePosCount(*this);
+        m_cSteps.nEntries = m_cMapPageInfo.size();
+    }
+    *piSlot = iValue;
+}
+
 int COrmaViewDoc::GetPrevPagePos(int bMove) {
     const int c = m_iCurPagePos;
     if (c < 2)
         return 0;
-    int p = c - 1;
-    for (;;) {
-        const int s = GetIndexSheetSide(p);
-        if (s == -1)
-            break;
-        // A back side passes over its front too; a front side is one step.
-        p -= (s == 0) ? 2 : 1;
-        if (p < 1)
-            return 0;
+    int p = 0;
+    if (!CachedPageSteps(&p, nullptr)) {
+        CSideWalker walker(*this);
+        p = c - 1;
+        for (;;) {
+            const int s = walker.Side(p);
+            if (s == -1)
+                break;
+            // A back side passes over its front too; a front side is one step.
+            p -= (s == 0) ? 2 : 1;
+            if (p < 1) {
+                p = 0;
+                break;
+            }
+        }
+        if (walker.Stable())
+            KeepPageStep(c, &m_cSteps.iPrev, p);
     }
+    if (p == 0)
+        return 0;
     if (bMove)
         m_iCurPagePos = p;
     return p;
@@ -159,21 +251,31 @@ int COrmaViewDoc::GetNextPagePos(int bMove) {
     const int c = m_iCurPagePos;
     if (c >= t)
         return 0;
-    int p = c + 1;
-    for (;;) {
-        const int s = GetIndexSheetSide(p);
-        if (s == -1)
-            break;
-        // A front side passes over its back too. A front that ends a run of odd
-        // length has no back: then only that one position is passed over, so that
-        // the normal page after the run is not skipped.
-        if (s == 1 && GetPageFlag(p + 1) == kIndexPageFlag)
-            p += 2;
-        else
-            p += 1;
-        if (p > t)
-            return 0;
+    int p = 0;
+    if (!CachedPageSteps(nullptr, &p)) {
+        CSideWalker walker(*this);
+        p = c + 1;
+        for (;;) {
+            const int s = walker.Side(p);
+            if (s == -1)
+                break;
+            // A front side passes over its back too. A front that ends a run of odd
+            // length has no back: then only that one position is passed over, so that
+            // the normal page after the run is not skipped.
+            if (s == 1 && walker.Flag(p + 1) == kIndexPageFlag)
+                p += 2;
+            else
+                p += 1;
+            if (p > t) {
+                p = 0;
+                break;
+            }
+        }
+        if (walker.Stable())
+            KeepPageStep(c, &m_cSteps.iNext, p);
     }
+    if (p == 0)
+        return 0;
     if (bMove)
         m_iCurPagePos = p;
     return p;

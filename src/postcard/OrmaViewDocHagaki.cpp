@@ -215,6 +215,7 @@ int COrmaViewDoc::ReadUndoDataFile() {
         info.m_iPageID = 1;
         info.m_iPageFlag = -1;
         m_cMapPageInfo[1] = info;
+        InvalidatePageSteps();
         return 0;
     });
 }

@@ -122,6 +122,27 @@ HagakiMoveFn SetHagakiReplaceMove(HagakiMoveFn fn) {
 
 }  // namespace ov
 
+namespace {
+
+// A name of one file: not "." or "..", and no separator of either platform (a
+// 0x5C that is the second byte of a CP932 character is no separator).
+bool IsBareFileName(const std::string& cp932) {
+    if (cp932 == "." || cp932 == "..")
+        return false;
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(cp932[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < cp932.size()) {
+            ++i;
+            continue;
+        }
+        if (c == '/' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int COrmaViewDoc::GetHagakiFilePaths(char* pszFrontSrc, char* pszBackSrc, char* pszViewSrc, char* pszFrontDst,
                                      char* pszBackDst, char* pszViewDst) {
     return OV_GUARDED(
@@ -147,6 +168,15 @@ int COrmaViewDoc::GetHagakiFilePaths(char* pszFrontSrc, char* pszBackSrc, char* 
                 // Document mode: the sides lie in Data/Standard and are turned in place.
                 const std::string base =
                     ov::JoinPath(m_strDocFolder, "Data") + kPathSep + "Standard" + kPathSep;
+                // The record names its sides inside that folder: a name that could
+                // reach out of it is refused, so no turn ever writes elsewhere.
+                for (const std::string* side : {&info.m_strFile1, &info.m_strFile2}) {
+                    if (!side->empty() && !IsBareFileName(*side)) {
+                        OV_TRACE("COrmaViewDoc::GetHagakiFilePaths() Error! Not a file name [File] %s\n",
+                                 side->c_str());
+                        return fail();
+                    }
+                }
                 if (!info.m_strFile1.empty())
                     frontSrc = base + info.m_strFile1;
                 if (!info.m_strFile2.empty())

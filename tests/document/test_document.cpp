@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "DocTestSupport.h"
@@ -373,3 +374,136 @@ TEST_F(DocumentTest, UndoFolderPostcardShownAsPageOfAnotherPdf) {
 }
 
 }  // namespace
+
+namespace {
+
+// The stepping rules as they read, one index-sheet side at a time.
+int ReferenceNext(COrmaViewDoc& doc) {
+    const int t = doc.GetPagePosTotal();
+    if (doc.m_iCurPagePos >= t)
+        return 0;
+    int p = doc.m_iCurPagePos + 1;
+    for (int s; (s = doc.GetIndexSheetSide(p)) != -1;) {
+        p += s == 1 && doc.GetPageFlag(p + 1) == 2 ? 2 : 1;
+        if (p > t)
+            return 0;
+    }
+    return p;
+}
+
+int ReferencePrev(COrmaViewDoc& doc) {
+    if (doc.m_iCurPagePos < 2)
+        return 0;
+    int p = doc.m_iCurPagePos - 1;
+    for (int s; (s = doc.GetIndexSheetSide(p)) != -1;) {
+        p -= s == 0 ? 2 : 1;
+        if (p < 1)
+            return 0;
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST_F(DocumentTest, StepsGiveTheRulesAnswersOnAnyMixOfSheets) {
+    unsigned seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 40; ++round) {
+        std::string flags;
+        const int n = 1 + static_cast<int>(next() % 40);
+        while (static_cast<int>(flags.size()) < n) {
+            const unsigned k = next() % 10;  // runs of index pages of any length
+            flags += k < 4 ? std::string(1 + next() % 7, '2') : std::string(1, "N13N"[k % 4]);
+        }
+        flags.resize(static_cast<std::size_t>(n));
+        Load(flags);
+        for (int cur = 1; cur <= n; ++cur) {
+            SCOPED_TRACE(flags + " from " + std::to_string(cur));
+            m_doc.m_iCurPagePos = cur;
+            const int prev = ReferencePrev(m_doc), nextPos = ReferenceNext(m_doc);
+            for (int ask = 0; ask < 2; ++ask) {  // asked again: the kept answer
+                EXPECT_EQ(m_doc.GetPrevPagePos(0), prev);
+                EXPECT_EQ(m_doc.GetNextPagePos(0), nextPos);
+            }
+        }
+    }
+}
+
+TEST_F(DocumentTest, AskingAgainDoesNotWalkTheSheetsAndUnreadFlagsAreNotKept) {
+    Load("N" + std::string(1000, '2') + "N");
+    m_doc.m_iCurPagePos = 1;
+    ASSERT_EQ(m_doc.GetNextPagePos(0), 1002);
+    // A change inside the run is not seen: the answer was kept, not walked again.
+    m_doc.m_cMapPageInfo[500].m_iPageFlag = 0;
+    EXPECT_EQ(m_doc.GetNextPagePos(0), 1002);
+    m_doc.m_iCurPagePos = 1002;
+    EXPECT_EQ(m_doc.GetPrevPagePos(0), 500);  // another position: asked anew
+    m_doc.InvalidatePageSteps();
+    m_doc.m_iCurPagePos = 1;
+    EXPECT_EQ(m_doc.GetNextPagePos(1), 500);
+    EXPECT_EQ(m_doc.m_iCurPagePos, 500);
+
+    // A negative flag is read again each time, so an answer built on it is not kept.
+    Load("N2NN");
+    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=-1\r\n");
+    m_doc.m_iCurPagePos = 1;
+    EXPECT_EQ(m_doc.GetNextPagePos(0), 3);
+    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=2\r\n");
+    EXPECT_EQ(m_doc.GetNextPagePos(0), 4);
+}
+
+TEST_F(DocumentTest, DamagedPageImageIsMadeAgainOnceThenThePageFails) {
+    WriteDocument(Folder(1), "NN", true);
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
+    const std::string thm = Thm(1);
+    auto flipByte = [&] {
+        std::string bytes = ovtest::ReadFile(thm);
+        ASSERT_GT(bytes.size(), 100u);  // the middle lies past the header
+        bytes[bytes.size() / 2] ^= 0x5A;
+        ovtest::WriteFile(thm, bytes);
+    };
+    flipByte();
+    CPageBitmap bmp;
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &bmp), 0);
+    EXPECT_FALSE(bmp.IsNull());
+    EXPECT_TRUE(m_trace.Contains("(page image made again)"));
+    CPageBitmap again;
+    m_trace.Clear();
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &again), 0);  // the new image is whole
+    EXPECT_EQ(m_trace.Text(), "");
+
+    // Damaged again, and the page cannot be made any more: the page's own error.
+    flipByte();
+    ASSERT_EQ(std::remove(File(".pdf", 1).c_str()), 0);
+    CPageBitmap none;
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &none), -704);
+    EXPECT_FALSE(ovtest::Exists(thm));
+}
+
+TEST_F(DocumentTest, PageImagesOfARunStayWithinTheirBound) {
+    const int n = 24;
+    WriteDocument(Folder(1), std::string(n, 'N'), true);
+    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
+    const auto one = std::filesystem::file_size(Thm(1));
+    m_doc.m_nThumbCacheBytes = 3 * one;
+    auto folderBytes = [&] {
+        unsigned long long total = 0;
+        for (const auto& e : std::filesystem::directory_iterator(m_doc.m_strEditInfoOnFolder))
+            total += e.file_size();
+        return total;
+    };
+    for (int pos = 2; pos <= n; ++pos) {
+        ASSERT_EQ(m_doc.GetNextPagePos(1), pos);
+        ASSERT_EQ(m_doc.CreateThumbFile(), 0);
+        EXPECT_LE(folderBytes(), 3 * one + one / 4) << pos;  // images of one size, give or take
+        EXPECT_TRUE(ovtest::Exists(Thm(pos)));
+    }
+    EXPECT_FALSE(ovtest::Exists(Thm(1)));  // the oldest went first
+    EXPECT_TRUE(ovtest::Exists(Thm(n - 1)));
+    // Back to a dropped page: made again on demand.
+    m_doc.m_iCurPagePos = 1;
+    CPageBitmap bmp;
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 30, 30, &bmp), 0);
+    EXPECT_TRUE(ovtest::Exists(Thm(1)));
+    EXPECT_EQ(m_trace.Text(), "");
+}

@@ -215,3 +215,33 @@ TEST_F(ViewerTest, ErrorBoxIsACriticalMessageBox) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page that cannot be drawn is not left blank: its error's message is shown.
+TEST_F(ViewerTest, PageThatCannotBeDrawnShowsItsErrorInsteadOfABlank) {
+    ASSERT_TRUE(StartOnPage(2));  // the green page's image is made
+    const std::string thm = Doc()->GetThumbFilePath(Doc()->m_iCurPagePos);
+    Frame()->OnPrevPage();
+    ASSERT_EQ(PageColour(), QColor(255, 0, 0));
+    // Page 2's image is damaged on disk and its PDF is gone: made again once, then the error.
+    std::string bytes = ovtest::ReadFile(thm);
+    ASSERT_GT(bytes.size(), 100u);
+    bytes[bytes.size() / 2] ^= 0x5A;
+    ovtest::WriteFile(thm, bytes);
+    ASSERT_EQ(std::remove((m_env.WorkDesk() + "/Doc000012/Data/Data2.pdf").c_str()), 0);
+    Frame()->OnNextPage();
+    View()->repaint();
+    EXPECT_TRUE(View()->PageImage().isNull());
+    const QImage shot = View()->grab().toImage();
+    const QColor face = View()->palette().color(QPalette::Button);
+    int written = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2) written += shot.pixelColor(x, y) != face;
+    EXPECT_GT(written, 50);  // the message's text
+    const std::string trace = m_env.TraceText();
+    EXPECT_NE(trace.find("WorkDesk_GetThumbnail() Error! [Return] -809 (page image made again)"),
+              std::string::npos);
+}
+
+}  // namespace

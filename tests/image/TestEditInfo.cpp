@@ -82,6 +82,53 @@ TEST(EditInfoFormat, MalformedItemsAreSkippedWithATraceLine) {
         EXPECT_TRUE(trace.Contains("EditInfo item skipped! [Key] " + keys[i].first + " ")) << keys[i].first;
 }
 
+TEST(EditInfoFormat, PageLimitsSkipWhatIsOverWithATraceLine) {
+    auto pen = [](int points, const char* width) {
+        std::string v = std::string("pen,#000000,") + width;
+        for (int i = 0; i < points; ++i) v += "," + std::to_string(i % 300) + "," + std::to_string(i % 400);
+        return v;
+    };
+    const std::string jp = Cp932("あ");  // one character, two CP932 bytes
+    std::string text1000 = "text,#000000,12,0,0,";
+    for (int i = 0; i < 1000; ++i) text1000 += jp;
+    struct Case {
+        std::string key, value;
+        bool kept;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"Wide", pen(10, "200"), false, "pen wider than 50 points"},
+        {"Pen1", pen(1500, "40"), true, ""},  // 60 000 of the 100 000 points x width
+        {"Pen2", pen(1100, "40"), false, "over the page's limit of pen strokes"},
+        {"Pen3", pen(800, "40"), true, ""},  // still fits: later smaller items count
+        {"Text1", text1000, true, ""},
+        {"TooLong", text1000 + "x", false, "text longer than 1000 characters"},
+        {"Text2", text1000, true, ""},
+        {"Text3", text1000, true, ""},
+        {"Text4", text1000, true, ""},
+        {"Text5", text1000, true, ""},
+        {"Text6", "text,#000000,12,0,0,x", false, "over the page's limit of 5000 text characters"},
+        {"Thin1", pen(10000, "0.1"), true, ""},
+        {"Thin2", pen(7695, "0.1"), true, ""},  // 1500 + 800 + 5 + 10000 + 7695 = 20 000 points
+        {"Line", "line,#000000,1,0,0,5,5", false, "over the page's limit of 20000 points"},
+    };
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const Case& c : cases) keys.emplace_back(c.key, c.value);
+    ovtest::TraceCapture trace;
+    const EditItems items = ParseEditInfo(keys);
+    std::vector<std::string> kept;
+    for (const Case& c : cases) {
+        if (c.kept)
+            kept.push_back(c.key);
+        else
+            EXPECT_TRUE(trace.Contains("EditInfo item skipped! [Key] " + c.key + " [Reason] " + c.reason))
+                << c.key << "\n"
+                << trace.Text();
+    }
+    EXPECT_EQ(items.size(), kept.size());
+    EXPECT_EQ(items.back().pts.size(), 2u * 7695);
+}
+
 TEST(EditInfoDrawing, RasterAndPdfShowTheSameAnnotations) {
     ovtest::TempDir dir;
     imgtest::Pdf(dir / "p.pdf", {imgtest::RectPage(200, 100, 0, 0, 1, 1, 1, 1, 1)});

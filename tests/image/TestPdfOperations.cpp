@@ -53,6 +53,18 @@ TEST(TurnPdf, TurnsAddUpAndComeBackToTheStart) {
     EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"r.pdf", "side.pdf", "t1.pdf"}));
 }
 
+TEST(TurnPdf, AnyStoredRotateTurnsWithoutOverflow) {
+    ovtest::TempDir dir;
+    // Stored values far outside 0..270: reduced first, never added as they stand.
+    const std::pair<int, int> cases[] = {{2147483647, 180}, {-2147483647 - 1, 0}, {-90, 0}, {450, 180}};
+    for (auto [stored, want] : cases) {
+        SCOPED_TRACE(stored);
+        Pdf(dir / "odd.pdf", {RectPage(100, 100, 0, 0, 5, 5, 0, 0, 0, stored)});
+        ASSERT_TRUE(Turn(dir / "odd.pdf", dir / "odd-t.pdf"));
+        EXPECT_EQ(Rotations(dir / "odd-t.pdf"), std::vector<int>{want});
+    }
+}
+
 TEST(MergeTwoPage, FrontThenBackEitherSideMayBeAbsent) {
     ovtest::TempDir dir;
     // Sides are told apart by their /Rotate.

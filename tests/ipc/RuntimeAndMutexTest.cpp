@@ -35,13 +35,19 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateOrRefused) {
     EXPECT_EQ(ModeOf(Runtime()), 0700u);
     EXPECT_EQ(ModeOf(Runtime() + "/windows"), 0700u);
 
+    std::string folder, why;
     ::chmod(Runtime().c_str(), 0755);
     EXPECT_EQ(ov::ipc::RuntimeDir(), "");
     EXPECT_EQ(errno, EPERM);
+    EXPECT_FALSE(ov::ipc::CheckRuntimeDir(&folder, &why));
+    EXPECT_EQ(folder + ": " + why, Runtime() + ": its mode is 0755, not 0700");
     ::chmod(Runtime().c_str(), 0700);
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(Runtime().c_str(), 65534, 65534), 0);
         EXPECT_EQ(ov::ipc::RuntimeDir(), "");  // owned by somebody else
+        EXPECT_FALSE(ov::ipc::CheckRuntimeDir(&folder, &why));
+        EXPECT_EQ(why, "it belongs to another user (uid 65534)");
+        ASSERT_EQ(::chown(Runtime().c_str(), 0, 0), 0);
     }
     ::rmdir((Runtime() + "/windows").c_str());
     ::rmdir(Runtime().c_str());
@@ -50,10 +56,22 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateOrRefused) {
     ::chmod((m_tmp / "elsewhere").c_str(), 0700);
     ASSERT_EQ(::symlink((m_tmp / "elsewhere").c_str(), Runtime().c_str()), 0);
     EXPECT_EQ(ov::ipc::RuntimeDir(), "");
+    EXPECT_FALSE(ov::ipc::CheckRuntimeDir(&folder, &why));
+    EXPECT_EQ(why, "it is a symbolic link");
 
+    // Without a session runtime folder: a private one in the user's home, never
+    // in a folder that others can write to.
+    ovtest::EnvGuard home("HOME", (m_tmp / "home").c_str());
+    ovtest::EnvGuard cache("XDG_CACHE_HOME", nullptr);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
     for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
         ovtest::EnvGuard xdg("XDG_RUNTIME_DIR", unset);
-        EXPECT_EQ(ov::ipc::RuntimeDir(), "/tmp/ormaview-" + std::to_string(::geteuid()));
+        const std::string want =
+            m_tmp / "home/.cache/ormaview/run-" + ov::ipc::FileNameEscape(host).substr(0, 32);
+        EXPECT_EQ(ov::ipc::RuntimeDir(), want);
+        EXPECT_EQ(ModeOf(want), 0700u);
+        EXPECT_EQ(ModeOf(m_tmp / "home/.cache/ormaview"), 0700u);
     }
     EXPECT_EQ(ov::ipc::FileNameEscape("a/../b c"), "a%2F..%2Fb%20c");
     EXPECT_NE(ov::ipc::FileNameEscape("a%20b"), ov::ipc::FileNameEscape("a b"));

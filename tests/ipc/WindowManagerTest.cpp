@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 
 #include "IpcTestUtil.h"
 
@@ -126,3 +130,104 @@ TEST_F(IpcTest, WorkDeskPeerLogsTheViewerClosedNotification) {
 }
 
 }  // namespace
+
+namespace {
+
+// A connection to a window's socket that never writes anything.
+int IdleConnection(const std::string& sockPath) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sockPath.c_str());
+    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    return fd;
+}
+
+}  // namespace
+
+// Connections that say nothing (or only part of a request) must not hold the
+// window's thread: a real message arriving behind ten of them is answered at
+// once, not after each idle one has timed out.
+TEST_F(IpcTest, IdleConnectionsCostTheReceiverNothing) {
+    HWND hwnd = RegisterWindow("TestIdleClass", [](HWND, UINT, WPARAM w, LPARAM l) -> LRESULT {
+        return static_cast<LRESULT>(w) * l;
+    });
+    ASSERT_NE(hwnd, 0u);
+    const std::string sock = Runtime() + "/windows/" + std::to_string(hwnd) + ".sock";
+    std::vector<int> idle;
+    for (int i = 0; i < 10; ++i) idle.push_back(IdleConnection(sock));
+    // One sender that writes half of its request and then the rest, later.
+    const int slow = IdleConnection(sock);
+    const struct {
+        std::uint32_t magic, msg;
+        std::uint64_t w;
+        std::int64_t l;
+    } req{0x4f564d31, WM_USER, 6, 7};
+    ASSERT_EQ(8, ::send(slow, &req, 8, 0));
+
+    // A whole message behind them, with a sender that gives up after 1.5 s: a
+    // receiver that waited even briefly for each idle connection would not answer.
+    SetSendMessageTimeout(1500);
+    std::atomic<bool> done{false};
+    LRESULT result = 0;
+    int err = -1;
+    std::thread sender([&] {
+        result = SendMessageA(hwnd, WM_USER, 3, 4);
+        err = errno;
+        done = true;
+    });
+    int dispatches = 0;
+    while (!done) {
+        pollfd p{GetWindowMessageFd(hwnd), POLLIN, 0};
+        if (::poll(&p, 1, 10) > 0) {
+            DispatchWindowMessages(hwnd);
+            ++dispatches;
+        }
+    }
+    sender.join();
+    SetSendMessageTimeout(0);
+    EXPECT_EQ(result, 12);
+    EXPECT_EQ(err, 0);
+
+    // The rest of the slow request arrives: it is answered as well.
+    ASSERT_EQ(static_cast<ssize_t>(sizeof req - 8),
+              ::send(slow, reinterpret_cast<const char*>(&req) + 8, sizeof req - 8, 0));
+    struct {
+        std::uint32_t magic, reserved;
+        std::int64_t result;
+    } ans{};
+    pollfd p{GetWindowMessageFd(hwnd), POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&p, 1, 5000));
+    DispatchWindowMessages(hwnd);
+    ASSERT_EQ(static_cast<ssize_t>(sizeof ans), ::recv(slow, &ans, sizeof ans, 0));
+    EXPECT_EQ(ans.result, 42);
+    ::close(slow);
+    for (int fd : idle) ::close(fd);
+    UnregisterWindow(hwnd);
+}
+
+// Windows of killed processes leave their entries; the next registration sweeps
+// them all, of every class, and keeps the live ones.
+TEST_F(IpcTest, EntriesOfKilledOwnersAreSweptAtRegistration) {
+    HelperWindow live(m_tmp, "TestLiveClass", "echo");
+    std::vector<HWND> killed;
+    for (int i = 0; i < 4; ++i) {
+        HelperWindow dead(m_tmp, i % 2 ? "TestDeadA" : "TestDeadB", "echo");
+        killed.push_back(dead.hwnd);
+        dead.child.Signal(SIGKILL);
+        dead.child.Wait();
+    }
+    const std::string windows = Runtime() + "/windows/";
+    // Each helper's own registration has swept those killed before it.
+    ASSERT_TRUE(ovtest::Exists(windows + std::to_string(killed.back()) + ".sock"));
+    HWND mine = RegisterWindow("TestNewClass", nullptr);
+    ASSERT_NE(mine, 0u);
+    for (HWND h : killed) {
+        EXPECT_FALSE(ovtest::Exists(windows + std::to_string(h) + ".sock")) << h;
+        EXPECT_FALSE(ovtest::Exists(windows + std::to_string(h) + ".cls.TestDeadA")) << h;
+        EXPECT_FALSE(ovtest::Exists(windows + std::to_string(h) + ".cls.TestDeadB")) << h;
+    }
+    EXPECT_TRUE(ovtest::Exists(windows + std::to_string(live.hwnd) + ".cls.TestLiveClass"));
+    EXPECT_EQ(SendMessageA(live.hwnd, WM_USER, 5, 20), 45);
+    UnregisterWindow(mine);
+}

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <string>
@@ -188,4 +191,58 @@ TEST(OrmaComm, FoldersTemporaryMadeAndDeletedInside) {
         EXPECT_FALSE(DeleteTheFolder(bad.c_str(), 0)) << bad;
     EXPECT_TRUE(cap.Contains("DeleteTheFolder() Error!"));
     EXPECT_TRUE(ovtest::Exists(dir / "outside/precious.pdf"));
+}
+
+TEST(OrmaComm, WorkingFoldersOfEndedProcessesAreSweptOthersKept) {
+    ovtest::TempDir dir;
+    EnvGuard tmp("TMPDIR", dir.Path().c_str());
+    char mine[MAX_PATH] = {};
+    ASSERT_TRUE(CreateTempFolder(mine));
+    EXPECT_EQ(0, std::string(mine).rfind(dir.Path() + "/ormaview-tmp-", 0)) << mine;
+    ovtest::WriteFile(std::string(mine) + "/EditInfo_On/OrmaView1.thm", "image");
+
+    // A process that makes its folder and is then killed without removing it.
+    int fds[2];
+    ASSERT_EQ(0, ::pipe(fds));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char made[MAX_PATH] = {};
+        const bool ok = CreateTempFolder(made);
+        (void)!::write(fds[1], made, sizeof made);
+        if (ok)
+            ::pause();  // killed here, holding the folder
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(fds[1]);
+    char dead[MAX_PATH] = {};
+    ASSERT_EQ(static_cast<ssize_t>(sizeof dead), ::read(fds[0], dead, sizeof dead));
+    ::close(fds[0]);
+    ASSERT_NE(dead[0], '\0');
+    ovtest::WriteFile(std::string(dead) + "/EditInfo_Off/OrmaView2.thm", "image");
+    // While it lives, its folder is kept.
+    EXPECT_EQ(0, ov::SweepDeadTempFolders());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    // Folders that are not ours by name or kind stay whatever their state.
+    const std::string others[] = {"ormaview-123456", "ormaview-tmp-abc", "ormaview-tmp-abcdefg",
+                                  "ormaview-tmp-ab.def"};
+    for (const std::string& name : others) ovtest::MakeDirs(dir / name);
+    ovtest::MakeDirs(dir / "target");
+    ASSERT_EQ(0, ::symlink((dir / "target").c_str(), (dir / "ormaview-tmp-Link01").c_str()));
+    ovtest::WriteFile(dir / "ormaview-tmp-File01", "x");
+
+    ovtest::TraceCapture cap;
+    EXPECT_EQ(1, ov::SweepDeadTempFolders());
+    EXPECT_FALSE(ovtest::Exists(dead));
+    EXPECT_TRUE(cap.Contains(std::string("Working folder of an ended viewer removed [Folder] ") + dead));
+    EXPECT_TRUE(ovtest::Exists(std::string(mine) + "/EditInfo_On/OrmaView1.thm"));  // in use here
+    for (const std::string& name : others) EXPECT_TRUE(ovtest::Exists(dir / name)) << name;
+    EXPECT_TRUE(ovtest::Exists(dir / "target"));
+    EXPECT_TRUE(ovtest::Exists(dir / "ormaview-tmp-File01"));
+
+    // Removing a folder lets go of its lock; nothing is left to sweep.
+    EXPECT_TRUE(DeleteTheFolder(mine, 0));
+    EXPECT_EQ(0, ov::SweepDeadTempFolders());
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <regex>
 #include <string>
@@ -49,6 +50,21 @@ TEST(Trace, LineLayoutNullArgumentsAndEveryDestination) {
     TraceWriteText(nullptr, "OrmaView.exe", "COrmaDeskApp::COrmaDeskApp()\n");
     EXPECT_NE(std::string::npos,
               ovtest::ReadFile(dir / "deep/state/ormaview/trace.log").find("COrmaDeskApp::COrmaDeskApp()\n"));
+}
+
+TEST(Trace, ControlCharactersCannotForgeLines) {
+    ovtest::TraceCapture cap;
+    // A command-line argument that carries a line break and a fake line.
+    TraceWriteText("", "OrmaView.exe", "[m_lpCmdLine] %s\n",
+                   "/wd 1 \"2\n2026-01-01 00:00:00.000 [1] OrmaView.exe forged\r\t\x01\x7f\"");
+    TraceWrite("", "OrmaView.exe\n", "a\nb.cpp", 5, "no break at the end %s", "\x80|\x1b[2J");
+    const std::string text = cap.Text();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    EXPECT_TRUE(
+        cap.Contains("[m_lpCmdLine] /wd 1 \"2\\n2026-01-01 00:00:00.000 [1] OrmaView.exe "
+                     "forged\\r\\t\\x01\\x7F\"\n"))
+        << text;
+    EXPECT_TRUE(cap.Contains("OrmaView.exe\\n a\\nb.cpp(5) no break at the end \\x80|\\x1B[2J\n")) << text;
 }
 
 TEST(Trace, FileIsRotatedAndBounded) {

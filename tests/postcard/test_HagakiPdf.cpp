@@ -7,6 +7,7 @@
 
 #include "PostcardTestSupport.h"
 #include "postcard/HagakiPdfHooks.h"
+#include "win32/CodePage.h"
 #include "win32/FileApi.h"
 
 using namespace pctest;
@@ -190,4 +191,34 @@ TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
     EXPECT_EQ(source, u->doc.m_cHagakiInfo.GetFile1());
     EXPECT_EQ(0, u->doc.m_cHagakiInfo.m_bFile1Rotated);
     EXPECT_FALSE(ovtest::Exists(u->workDesk + "/~scan-2.pdf"));
+}
+
+TEST(HagakiPdf, DocumentModeSideNamesMustBeBareFileNames) {
+    auto s = Postcard(0);
+    CHagakiInfo& i = s->doc.m_cHagakiInfo;
+    const std::string outside = s->dir.Path() + "/outside";
+    WritePdf(outside + "/victim.pdf", 200, 100);
+    const auto victim = Hash(outside + "/victim.pdf");
+    const auto shown = Hash(s->DataDir() + "/Data5.pdf");
+    ovtest::TraceCapture trace;
+    for (const char* name : {"../../../../outside/victim.pdf", "..", ".", "sub/f.pdf", "..\\f.pdf"}) {
+        SCOPED_TRACE(name);
+        i.SetFile1(name);
+        EXPECT_EQ(-705, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(-705, s->doc.MergeTwoPageCurrentPape());
+        EXPECT_EQ(-705, s->doc.UpSideDownHagakiPdf());  // the exchanged name is checked too
+        i.SetFile1("f.pdf");
+        i.SetFile2(name);
+        EXPECT_EQ(-705, s->doc.RotateHagakiPdf(1));
+        i.SetFile2("b.pdf");
+    }
+    EXPECT_TRUE(trace.Contains("COrmaViewDoc::GetHagakiFilePaths() Error! Not a file name [File] .."));
+    EXPECT_EQ(victim, Hash(outside + "/victim.pdf"));
+    EXPECT_EQ(shown, Hash(s->DataDir() + "/Data5.pdf"));
+    EXPECT_EQ(0, i.m_bFile1Rotated + i.m_bMerged);
+    // A CP932 name whose second byte is 0x5C is a plain name.
+    const std::string hyo = "\x95\x5c.pdf";
+    WritePdf(s->StandardDir() + "/" + ov::Cp932ToUtf8(hyo).value(), 200, 100);
+    i.SetFile1(hyo);
+    EXPECT_EQ(0, s->doc.RotateHagakiPdf(1));
 }

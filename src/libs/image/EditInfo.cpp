@@ -181,12 +181,57 @@ bool ParseEditItem(const std::string& cp932Value, EditItem* item, std::string* w
     return true;
 }
 
+namespace {
+
+// Counts an item against the page's drawing budget; false (with the reason) when
+// the item would take the page over one of its limits. The limits keep the
+// drawing of one page well under a second however the section was written.
+bool WithinPageLimits(const EditItem& item, EditLimitUse* use, std::string* why) {
+    const std::size_t points = item.pts.size() / 2;
+    std::size_t chars = 0;
+    double ink = 0;
+    if (item.kind == EditItem::Kind::Text) {
+        // Characters, not bytes: UTF-8 continuation bytes do not count.
+        for (unsigned char c : item.textUtf8) chars += (c & 0xC0) != 0x80;
+        if (chars > kMaxTextCharsPerItem) {
+            *why = "text longer than " + std::to_string(kMaxTextCharsPerItem) + " characters";
+            return false;
+        }
+    } else if (item.kind == EditItem::Kind::Pen) {
+        if (item.width > kMaxPenWidth) {
+            *why = "pen wider than " + std::to_string(static_cast<int>(kMaxPenWidth)) + " points";
+            return false;
+        }
+        ink = static_cast<double>(points) * item.width;
+    }
+    if (use->points + points > kMaxPointsPerPage) {
+        *why = "over the page's limit of " + std::to_string(kMaxPointsPerPage) + " points";
+        return false;
+    }
+    if (use->textChars + chars > kMaxTextCharsPerPage) {
+        *why = "over the page's limit of " + std::to_string(kMaxTextCharsPerPage) + " text characters";
+        return false;
+    }
+    if (use->penInk + ink > kMaxPenInkPerPage) {
+        *why = "over the page's limit of pen strokes (points x width " +
+               std::to_string(static_cast<long>(kMaxPenInkPerPage)) + ")";
+        return false;
+    }
+    use->points += points;
+    use->textChars += chars;
+    use->penInk += ink;
+    return true;
+}
+
+}  // namespace
+
 EditItems ParseEditInfo(const std::vector<std::pair<std::string, std::string>>& keys) {
     EditItems items;
+    EditLimitUse use;
     for (const auto& [key, value] : keys) {
         EditItem item;
         std::string why;
-        if (ParseEditItem(value, &item, &why)) {
+        if (ParseEditItem(value, &item, &why) && WithinPageLimits(item, &use, &why)) {
             items.push_back(std::move(item));
         } else {
             OV_TRACE("EditInfo item skipped! [Key] %s [Reason] %s\n", key.c_str(), why.c_str());

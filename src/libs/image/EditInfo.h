@@ -4,6 +4,7 @@
 // it is shown (after its rotation), x to the right, y downwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -27,8 +28,23 @@ using EditItems = std::vector<EditItem>;
 // the reason into *why.
 bool ParseEditItem(const std::string& cp932Value, EditItem* item, std::string* why);
 
-// Parses all keys of a section in file order. Malformed or unknown items are
-// skipped with a trace line each.
+// What the items of one page may ask of the drawing: points of all items, the
+// width of a pen stroke and its points times width, and characters of text.
+// Items that would go over a limit are skipped (later smaller ones still count).
+inline constexpr std::size_t kMaxPointsPerPage = 20000;
+inline constexpr float kMaxPenWidth = 50;
+inline constexpr double kMaxPenInkPerPage = 100000;
+inline constexpr std::size_t kMaxTextCharsPerItem = 1000;
+inline constexpr std::size_t kMaxTextCharsPerPage = 5000;
+
+struct EditLimitUse {
+    std::size_t points = 0;
+    std::size_t textChars = 0;
+    double penInk = 0;
+};
+
+// Parses all keys of a section in file order. Malformed or unknown items, and
+// items over the page's limits, are skipped with a trace line each.
 EditItems ParseEditInfo(const std::vector<std::pair<std::string, std::string>>& keys);
 
 // Reads section "EditInfo" of the INI file (CP932 path). A missing file or

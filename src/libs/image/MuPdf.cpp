@@ -528,7 +528,8 @@ int TryRotate(fz_context* ctx, pdf_document* doc, int page, int degrees) {
     fz_try(ctx) {
         pdf_obj* obj = pdf_lookup_page_obj(ctx, doc, page - 1);
         int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
-        rotate = ((rotate / 90) * 90 + degrees) % 360;
+        // Reduced before adding, so that any stored value (even INT_MAX) cannot overflow.
+        rotate = ((rotate % 360) / 90 * 90 + degrees % 360) % 360;
         if (rotate < 0)
             rotate += 360;
         pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), rotate);

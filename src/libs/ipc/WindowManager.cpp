@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -38,12 +39,15 @@ namespace {
 constexpr std::uint32_t kRequestMagic = 0x4f564d31;  // "OVM1"
 constexpr std::uint32_t kAnswerMagic = 0x4f564131;   // "OVA1"
 constexpr int kDefaultTimeoutMs = 10000;
-// How long the receiving side waits for the request after accepting a connection.
-// Senders write it right after connecting; connections that only probe close at once.
+// How long an accepted connection may take to deliver its request. The receiving
+// side never waits for it: a connection whose request is not complete is kept
+// aside and read on when it becomes readable, and dropped once this has passed.
 constexpr int kRequestWaitMs = 2000;
 // Connections served per DispatchWindowMessages call; the descriptor stays readable
 // while more are waiting, so a flood cannot hold the caller for ever.
 constexpr int kMaxPerDispatch = 64;
+// Connections kept aside at most; the oldest is dropped for a new one.
+constexpr std::size_t kMaxPending = 64;
 
 struct Request {
     std::uint32_t magic;
@@ -58,20 +62,41 @@ struct Answer {
     std::int64_t result;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// An accepted connection whose request has not fully arrived.
+struct Pending {
+    int fd = -1;
+    std::size_t got = 0;
+    Request req{};
+    Clock::time_point deadline;
+};
+
 struct Window {
     HWND hwnd = 0;
     int listenFd = -1;
+    // Watches the listening socket and every pending connection; this is the
+    // descriptor that GetWindowMessageFd hands out.
+    int epollFd = -1;
     pid_t creatorPid = 0;
     std::thread::id owner;
     std::string sockPath;
     std::string regPath;
     MessageHandler handler;
     std::atomic<bool> alive{true};
+    std::mutex pendingMutex;
+    std::vector<Pending> pending;
 
     Window() = default;
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
     ~Window() {
+        for (const Pending& p : pending) {
+            ::close(p.fd);
+        }
+        if (epollFd >= 0) {
+            ::close(epollFd);
+        }
         if (listenFd >= 0) {
             ::close(listenFd);
         }
@@ -250,8 +275,6 @@ bool StaleEntry(const std::string& dir, const Entry& e) {
     return !ProcessAlive(pid);
 }
 
-using Clock = std::chrono::steady_clock;
-
 int RemainingMs(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000000));
@@ -275,7 +298,7 @@ int WaitReady(int fd, short events, Clock::time_point deadline, bool serveOwnWin
         std::vector<pollfd> fds;
         fds.push_back({fd, events, 0});
         for (auto& win : own) {
-            fds.push_back({win->listenFd, POLLIN, 0});
+            fds.push_back({win->epollFd, POLLIN, 0});
         }
         int left = RemainingMs(deadline);
         int rc = ::poll(fds.data(), fds.size(), left);
@@ -358,17 +381,88 @@ LRESULT CallHandler(const WindowPtr& win, UINT msg, WPARAM wParam, LPARAM lParam
     }
 }
 
-void ServeConnection(const WindowPtr& win, int fd) {
-    Request req{};
-    auto deadline = Clock::now() + std::chrono::milliseconds(kRequestWaitMs);
-    if (!RecvAll(fd, &req, sizeof req, deadline, false) || req.magic != kRequestMagic) {
-        return;  // a liveness probe, or a sender that gave up
-    }
+// Answers a complete request on its connection.
+void AnswerRequest(const WindowPtr& win, int fd, const Request& req) {
     LRESULT result = CallHandler(win, req.msg, req.wParam, static_cast<LPARAM>(req.lParam));
     Answer ans{kAnswerMagic, 0, result};
     // The answer is small and the connection fresh, so it fits into the socket buffer;
     // a sender that has gone is ignored.
     ::send(fd, &ans, sizeof ans, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+enum class ReadState { Complete, Waiting, Gone };
+
+// Reads what has arrived of the request, without waiting.
+ReadState ReadRequest(Pending& p) {
+    char* buf = reinterpret_cast<char*>(&p.req);
+    while (p.got < sizeof p.req) {
+        ssize_t r = ::recv(p.fd, buf + p.got, sizeof p.req - p.got, MSG_DONTWAIT);
+        if (r > 0) {
+            p.got += static_cast<std::size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return ReadState::Waiting;
+        }
+        return ReadState::Gone;  // a liveness probe, or a sender that gave up
+    }
+    return p.req.magic == kRequestMagic ? ReadState::Complete : ReadState::Gone;
+}
+
+void DropPending(const WindowPtr& win, const Pending& p) {
+    ::epoll_ctl(win->epollFd, EPOLL_CTL_DEL, p.fd, nullptr);
+    ::close(p.fd);
+}
+
+// Keeps a connection aside until the rest of its request arrives.
+void KeepPending(const WindowPtr& win, Pending&& p) {
+    std::lock_guard<std::mutex> lock(win->pendingMutex);
+    if (win->pending.size() >= kMaxPending) {
+        DropPending(win, win->pending.front());
+        win->pending.erase(win->pending.begin());
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLRDHUP;
+    ev.data.fd = p.fd;
+    if (::epoll_ctl(win->epollFd, EPOLL_CTL_ADD, p.fd, &ev) != 0) {
+        ::close(p.fd);
+        return;
+    }
+    win->pending.push_back(std::move(p));
+}
+
+// Reads on at the connections kept aside; answers those now complete and drops
+// those whose sender has gone or whose time is up. Never waits.
+void ServePending(const WindowPtr& win) {
+    const auto now = Clock::now();
+    std::vector<Pending> ready;
+    std::unique_lock<std::mutex> lock(win->pendingMutex);
+    for (std::size_t i = 0; i < win->pending.size();) {
+        Pending& p = win->pending[i];
+        const ReadState state = ReadRequest(p);
+        if (state == ReadState::Waiting && now < p.deadline) {
+            ++i;
+            continue;
+        }
+        ::epoll_ctl(win->epollFd, EPOLL_CTL_DEL, p.fd, nullptr);
+        if (state == ReadState::Complete) {
+            ready.push_back(std::move(p));
+        } else {
+            ::close(p.fd);
+        }
+        win->pending.erase(win->pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    lock.unlock();
+    // Handlers run only now: one may dispatch this window again while it runs.
+    for (const Pending& p : ready) {
+        if (win->alive) {
+            AnswerRequest(win, p.fd, p.req);
+        }
+        ::close(p.fd);
+    }
 }
 
 }  // namespace
@@ -381,6 +475,13 @@ HWND RegisterWindow(const char* className, MessageHandler handler) {
     std::string dir = ov::ipc::RuntimeSubDir("windows");
     if (dir.empty()) {
         return 0;
+    }
+    // Entries of windows whose processes were killed are swept here, so that they
+    // cannot pile up however many viewers died without unregistering.
+    for (const Entry& e : ListEntries(dir, nullptr)) {
+        if (!FindLocal(e.hwnd) && StaleEntry(dir, e)) {
+            RemoveStale(dir, e.hwnd);
+        }
     }
     auto win = std::make_shared<Window>();
     win->listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -434,6 +535,16 @@ HWND RegisterWindow(const char* className, MessageHandler handler) {
         errno = err;
         return 0;
     }
+    win->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = win->listenFd;
+    if (win->epollFd < 0 || ::epoll_ctl(win->epollFd, EPOLL_CTL_ADD, win->listenFd, &ev) != 0) {
+        int err = errno;
+        ::unlink(win->sockPath.c_str());
+        errno = err;
+        return 0;
+    }
     win->regPath = dir + "/" + std::to_string(win->hwnd) + ".cls." + ov::ipc::FileNameEscape(className);
     if (!ov::ReplaceFileContents(win->regPath, std::to_string(::getpid()) + "\n")) {
         int err = errno;
@@ -473,7 +584,7 @@ void UnregisterWindow(HWND hwnd) {
 
 int GetWindowMessageFd(HWND hwnd) {
     WindowPtr win = FindLocal(hwnd);
-    return win ? win->listenFd : -1;
+    return win ? win->epollFd : -1;
 }
 
 void DispatchWindowMessages(HWND hwnd) {
@@ -481,6 +592,7 @@ void DispatchWindowMessages(HWND hwnd) {
     if (!win) {
         return;
     }
+    ServePending(win);
     for (int served = 0; served < kMaxPerDispatch && win->alive; ++served) {
         int fd = ::accept4(win->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
@@ -489,8 +601,21 @@ void DispatchWindowMessages(HWND hwnd) {
             }
             break;  // EAGAIN: nothing more is waiting
         }
-        ServeConnection(win, fd);
-        ::close(fd);
+        Pending p;
+        p.fd = fd;
+        p.deadline = Clock::now() + std::chrono::milliseconds(kRequestWaitMs);
+        switch (ReadRequest(p)) {
+            case ReadState::Complete:
+                AnswerRequest(win, fd, p.req);
+                ::close(fd);
+                break;
+            case ReadState::Waiting:
+                KeepPending(win, std::move(p));
+                break;
+            case ReadState::Gone:
+                ::close(fd);
+                break;
+        }
     }
 }
 

@@ -21,8 +21,11 @@ void UnregisterWindow(HWND hwnd);
 // is readable call DispatchWindowMessages(). -1 for an unknown handle.
 int GetWindowMessageFd(HWND hwnd);
 // Runs the handler for every message waiting on the window and answers each;
-// never blocks for a message that is not there. A handler may send messages
-// itself and may unregister its own window.
+// never blocks, neither for a message that is not there nor for a connection
+// whose request has not (fully) arrived: such a connection is kept aside (at most
+// 64, each for at most 2 s) and read on when it becomes readable, so a peer that
+// connects and says nothing costs nothing. A handler may send messages itself
+// and may unregister its own window.
 void DispatchWindowMessages(HWND hwnd);
 
 // First live window of the class (stale entries of dead processes are removed);

@@ -2,17 +2,24 @@
 // The work desk's file and folder operations on CP932 paths.
 #include "ormacomm/OrmaComm.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "base/Trace.h"
+#include "ormacomm/QuilmCommon.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
 #include "win32/ShellPath.h"
@@ -241,26 +248,154 @@ BOOL GetListIDFromString(const char* text, std::vector<unsigned>* out) {
     return TRUE;
 }
 
+namespace {
+
+// Working folders are "ormaview-tmp-XXXXXX" under $TMPDIR. Each is locked (flock
+// on the folder itself) for as long as its process keeps it, so that a later
+// start can tell the folders of viewers that died from those in use. A folder is
+// made as "ormaview-new-XXXXXX", locked, and only then renamed, so that no
+// folder ever carries the swept name without its lock.
+constexpr char kTempPrefix[] = "ormaview-tmp-";
+constexpr char kNewPrefix[] = "ormaview-new-";
+constexpr std::size_t kTempSuffixLength = 6;
+
+std::string TempBase() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    StripTrailingSeparators(base);
+    return base;
+}
+
+struct TempLocks {
+    std::mutex mutex;
+    std::map<std::string, int> fds;  // file-system path -> locked folder descriptor
+};
+
+TempLocks& Locks() {
+    static TempLocks* locks = new TempLocks;  // never destroyed: locks live to the end
+    return *locks;
+}
+
+bool IsTempSuffix(const char* p) {
+    std::size_t n = 0;
+    for (; p[n] != '\0'; ++n) {
+        if (!std::isalnum(static_cast<unsigned char>(p[n])))
+            return false;
+    }
+    return n == kTempSuffixLength;
+}
+
+}  // namespace
+
+namespace {
+
+// One try of CreateTempFolder: 1 made (fd and path set), 0 failed, -1 the final
+// name was taken (try again with another one).
+int TryCreateTempFolder(const std::string& base, int* pFd, std::string* pPath) {
+    std::string made = base + "/" + kNewPrefix + "XXXXXX";
+    if (::mkdtemp(made.data()) == nullptr) {
+        OV_TRACE("mkdtemp() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(base).c_str(), errno);
+        return 0;
+    }
+    const int fd = ::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        OV_TRACE("flock() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(made).c_str(), errno);
+        if (fd >= 0)
+            ::close(fd);
+        ::rmdir(made.c_str());
+        return 0;
+    }
+    std::string path = base + "/" + kTempPrefix + made.substr(made.size() - kTempSuffixLength);
+    int rc = ::renameat2(AT_FDCWD, made.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && errno == EINVAL)  // a file system without the flag
+        rc = ::access(path.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(made.c_str(), path.c_str());
+    if (rc != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::rmdir(made.c_str());
+        if (err == EEXIST || err == ENOTEMPTY)
+            return -1;
+        OV_TRACE("rename() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(path).c_str(), err);
+        return 0;
+    }
+    *pFd = fd;
+    *pPath = path;
+    return 1;
+}
+
+}  // namespace
+
 BOOL CreateTempFolder(char* buffer) {
     if (buffer == nullptr)
         return FALSE;
     buffer[0] = '\0';
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    StripTrailingSeparators(base);
-    std::string tmpl = base + "/ormaview-XXXXXX";
-    if (::mkdtemp(tmpl.data()) == nullptr) {
-        OV_TRACE("mkdtemp() Error! [Folder] %s [errno] %d\n", ov::FromFsPath(base).c_str(), errno);
+    const std::string base = TempBase();
+    int fd = -1;
+    std::string path;
+    int r = -1;
+    for (int attempt = 0; attempt < 8 && r < 0; ++attempt) r = TryCreateTempFolder(base, &fd, &path);
+    if (r < 0)
+        OV_TRACE("CreateTempFolder() Error! Every name taken [Folder] %s\n", ov::FromFsPath(base).c_str());
+    if (r <= 0)
         return FALSE;
-    }
-    std::string cp932 = ov::FromFsPath(tmpl);
+    std::string cp932 = ov::FromFsPath(path);
     if (cp932.empty() || !CopyPath(cp932, buffer, "CreateTempFolder()")) {
-        ::rmdir(tmpl.c_str());
+        ::close(fd);
+        ::rmdir(path.c_str());
         buffer[0] = '\0';
         return FALSE;
     }
+    std::lock_guard<std::mutex> lock(Locks().mutex);
+    Locks().fds[path] = fd;
     return TRUE;
 }
+
+namespace ov {
+
+void ReleaseTempFolderLock(const std::string& fsPath) {
+    std::lock_guard<std::mutex> lock(Locks().mutex);
+    auto it = Locks().fds.find(fsPath);
+    if (it == Locks().fds.end())
+        return;
+    ::close(it->second);
+    Locks().fds.erase(it);
+}
+
+int SweepDeadTempFolders() {
+    const std::string base = TempBase();
+    DIR* dir = ::opendir(base.c_str());
+    if (dir == nullptr)
+        return 0;
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, kTempPrefix, sizeof kTempPrefix - 1) == 0 &&
+            IsTempSuffix(e->d_name + sizeof kTempPrefix - 1))
+            names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    int removed = 0;
+    for (const std::string& name : names) {
+        const std::string path = base + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;  // only real folders of this user
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // The lock is free only when the process that made the folder has gone.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            const std::string cp932 = ov::FromFsPath(path);
+            if (!cp932.empty() && DeleteTheFolder(cp932.c_str(), 0)) {
+                OV_TRACE("Working folder of an ended viewer removed [Folder] %s\n", cp932.c_str());
+                ++removed;
+            }
+        }
+        ::close(fd);
+    }
+    return removed;
+}
+
+}  // namespace ov
 
 BOOL GetWorkDeskDatPath(char* buffer) {
     if (buffer == nullptr)

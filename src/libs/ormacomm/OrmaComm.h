@@ -27,7 +27,18 @@ BOOL GetPrivateProfileLongString(std::string section, std::string key, std::stri
 // Comma-separated decimal page IDs, spaces allowed around each. An empty text
 // gives an empty list. 0 for anything else.
 BOOL GetListIDFromString(const char* text, std::vector<unsigned>* out);
-// A fresh private folder under $TMPDIR (default /tmp) per call.
+// A fresh private folder under $TMPDIR (default /tmp) per call, named
+// "ormaview-tmp-XXXXXX" and locked while this process lives (DeleteTheFolder
+// lets go of the lock).
 BOOL CreateTempFolder(char* buffer);
 // The full path of WorkDesk.dat in the work-desk folder.
 BOOL GetWorkDeskDatPath(char* buffer);
+
+namespace ov {
+// Removes the working folders of viewers that have ended without removing their
+// own (killed, crashed): only folders of this user named as CreateTempFolder
+// names them whose lock no process holds. Returns how many were removed.
+int SweepDeadTempFolders();
+// Lets go of the lock of a working folder of this process (file-system path).
+void ReleaseTempFolderLock(const std::string& fsPath);
+}  // namespace ov

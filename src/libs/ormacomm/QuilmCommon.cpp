@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/Trace.h"
+#include "ormacomm/OrmaComm.h"
 #include "win32/ShellPath.h"
 
 namespace {
@@ -109,5 +110,8 @@ BOOL DeleteTheFolder(const char* folder, int reserved) {
     bool ok = RemoveEntries(fd, 0);
     if (::rmdir(fs.c_str()) != 0 && errno != ENOENT)
         ok = false;
-    return ok && ::lstat(fs.c_str(), &st) != 0 ? TRUE : FALSE;
+    ok = ok && ::lstat(fs.c_str(), &st) != 0;
+    if (ok)
+        ov::ReleaseTempFolderLock(fs);  // a working folder of ours: its lock goes with it
+    return ok ? TRUE : FALSE;
 }

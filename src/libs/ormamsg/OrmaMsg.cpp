@@ -61,6 +61,13 @@ constexpr MessageEntry kMessages[] = {
      "予期しないエラーが発生したため、処理を完了できませんでした。\n\nビューアを閉じて、もう一度実行してくだ"
      "さい。"
      "繰り返し発生する場合は、管理者にトレースログの確認を依頼してください。"},
+    {46,
+     "The viewer's private runtime folder cannot be used, so it cannot find or tell other viewers and the "
+     "work desk.\n\nIt must be a folder of your own (not a link) that only you can open (mode 0700). Remove "
+     "or repair it, then start the viewer again. The folder and what is wrong with it:",
+     "ビューアの専用実行時フォルダを使用できないため、ほかのビューアやワークデスクと連携できません。\n\n"
+     "このフォルダは自分だけが開ける（モード 0700）自分のフォルダ（リンクではないもの）である必要があります。"
+     "削除または修復してから、ビューアを起動し直してください。フォルダと問題点："},
     {44,
      "The viewer was started with a wrong parameter: the folder is empty or a document or page ID is "
      "missing or not a number.\n\nStart the viewer again from the work desk, or see \"ormaview --help\" for "
@@ -110,6 +117,8 @@ int MessageNumberForCode(int code) {
             return 38;
         case -1:
             return 18;
+        case kErrRuntimeFolder:
+            return 46;
         default:
             return 42;
     }
@@ -147,3 +156,20 @@ int ShowErrorMessage(int code) {
     const std::string caption = LoadResString(IDS_APP_TITLE);
     return OrmaMsg_ShowMessage(0, number, caption.c_str(), MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
 }
+
+namespace ov {
+
+int ShowErrorMessageWithDetail(int code, const std::string& detail) {
+    const int number = MessageNumberForCode(code);
+    if (number == 0)
+        return 0;
+    const std::string caption = LoadResString(IDS_APP_TITLE);
+    const std::string text = MessageText(number) + "\n\n" + detail;
+    const UINT style = MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND;
+    if (MessagePresenter& presenter = Presenter())
+        return presenter(caption, text, style);
+    std::fprintf(stderr, "%s: %s\n", Cp932ToUtf8Lossy(caption).c_str(), Cp932ToUtf8Lossy(text).c_str());
+    return 1;
+}
+
+}  // namespace ov

@@ -13,6 +13,10 @@ constexpr UINT MB_TOPMOST = 0x40000;
 constexpr UINT MB_SETFOREGROUND = 0x10000;
 
 namespace ov {
+// A start-up failure of the viewer's own (no library passes it on): the private
+// runtime folder cannot be used.
+inline constexpr int kErrRuntimeFolder = -720;
+
 // Shows a box: caption and text are CP932. Returns the box's result.
 using MessagePresenter = std::function<int(const std::string& caption, const std::string& text, UINT style)>;
 // Installs the presenter (the GUI installs a real message box); without one the
@@ -22,6 +26,9 @@ void SetMessagePresenter(MessagePresenter presenter);
 int MessageNumberForCode(int code);
 // The text of a message number in the current language (CP932).
 std::string MessageText(int number);
+// ShowErrorMessage with a detail (CP932, e.g. the folder concerned) after the
+// message's text.
+int ShowErrorMessageWithDetail(int code, const std::string& detail);
 }  // namespace ov
 
 // Shows the text of the message number in a box.

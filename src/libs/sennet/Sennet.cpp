@@ -129,21 +129,47 @@ std::string FormatText(const char* format, va_list args) {
     return big;
 }
 
-// Builds and writes one line. Text is CP932; the file holds UTF-8.
+// Appends text with every control character written as an escape (\n, \r, \t,
+// else \xHH), so that a line break inside an argument can never start a line of
+// its own. (Text comes from CP932, which has no C1 controls or Unicode line
+// separators; bytes that do not convert are already written as \xHH.)
+void AppendEscaped(std::string* out, const std::string& utf8) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            *out += "\\n";
+        } else if (c == '\r') {
+            *out += "\\r";
+        } else if (c == '\t') {
+            *out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            *out += "\\x";
+            *out += kHex[c >> 4];
+            *out += kHex[c & 0xF];
+        } else {
+            *out += static_cast<char>(c);
+        }
+    }
+}
+
+// Builds and writes one line. Text is CP932; the file holds UTF-8. One line break
+// that ends the text ends the line; any other control character is escaped.
 void Emit(const char* moduleName, const char* sourceFile, int line, const char* format, va_list args) {
     std::string text = ov::Cp932ToUtf8Lossy(FormatText(format, args));
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
     std::string out = TimeStamp();
     out += " [" + std::to_string(static_cast<long>(::getpid())) + "] ";
-    out += ov::Cp932ToUtf8Lossy(moduleName != nullptr ? moduleName : "");
+    AppendEscaped(&out, ov::Cp932ToUtf8Lossy(moduleName != nullptr ? moduleName : ""));
     if (sourceFile != nullptr) {
         out += ' ';
-        out += ov::Cp932ToUtf8Lossy(BaseName(sourceFile));
+        AppendEscaped(&out, ov::Cp932ToUtf8Lossy(BaseName(sourceFile)));
         out += '(' + std::to_string(line) + ')';
     }
     out += ' ';
-    out += text;
-    if (out.empty() || out.back() != '\n')
-        out += '\n';
+    AppendEscaped(&out, text);
+    out += '\n';
 
     std::string dest = Destination();
     if (dest == "-") {
