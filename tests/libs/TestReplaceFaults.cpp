@@ -163,8 +163,19 @@ TEST(Replace, FullDiskKeepsTheOldFile) {
     ovtest::MakeDirs(mnt);
     pid_t pid = ::fork();
     if (pid == 0) {
-        int flags = CLONE_NEWNS | (::geteuid() == 0 ? 0 : CLONE_NEWUSER);
-        if (::unshare(flags) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        // An ordinary user becomes root of a new user namespace, mapped to itself,
+        // so that the files it makes on the tmpfs have an owner.
+        const bool root = ::geteuid() == 0;
+        const std::string uidMap = "0 " + std::to_string(::geteuid()) + " 1";
+        const std::string gidMap = "0 " + std::to_string(::getegid()) + " 1";
+        if (::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
+            ::_exit(77);
+        if (!root) {
+            ovtest::WriteFile("/proc/self/setgroups", "deny");
+            ovtest::WriteFile("/proc/self/uid_map", uidMap);
+            ovtest::WriteFile("/proc/self/gid_map", gidMap);
+        }
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
             ::_exit(77);
         const std::string path = mnt + "/WorkDesk.dat";
