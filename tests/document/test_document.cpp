@@ -11,6 +11,7 @@
 
 #include "DocTestSupport.h"
 #include "document/OrmaViewDoc.h"
+#include "image/MuPdf.h"
 #include "image/PageBitmap.h"
 #include "postcard/HagakiManage.h"
 
@@ -328,8 +329,7 @@ TEST_F(DocumentTest, MissingOrCorruptPagePdf) {
     m_doc.m_iCurPagePos = 3;
     m_trace.Clear();
     const int r = m_doc.GetThumbnail(nullptr, 20, 20, &bmp);
-    EXPECT_LT(r, 0);
-    EXPECT_NE(r, -704);
+    EXPECT_EQ(r, ov::image::kErrNotPdf);
     EXPECT_TRUE(m_trace.Contains("WorkDesk_CreateThumbFile() Error! [Return] " + std::to_string(r) + "\n"));
     EXPECT_FALSE(m_trace.Contains("WorkDesk_GetThumbnail()"));
     EXPECT_TRUE(bmp.IsNull());
