@@ -26,7 +26,7 @@ for t in "${targets[@]}"; do
   crashes="$build/crashes/$t"
   mkdir -p "$work" "$crashes"
   log="$build/fuzz_$t.log"
-  if nice "$build/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+  if nice "$build/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
       -print_final_stats=1 -artifact_prefix="$crashes/" "$work" "tests/fuzz/corpus/$t" >"$log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
     echo "fuzz_$t: ${seconds} s, ${runs} runs, no finding"
