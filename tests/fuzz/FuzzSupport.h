@@ -8,17 +8,28 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace ovfuzz {
 
-// A private folder made once per process (under /dev/shm when there is one).
+// A private folder made once per process (under /dev/shm when there is one),
+// removed when the process exits.
 inline const std::string& ScratchDir() {
+    // The path is also kept in a plain buffer: the exit handler runs after the
+    // string's destructor.
+    static char s_path[256];
     static const std::string dir = [] {
         std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         std::string tmpl = base + "/ovfuzz-XXXXXX";
-        if (::mkdtemp(tmpl.data()) == nullptr)
+        if (::mkdtemp(tmpl.data()) == nullptr || tmpl.size() >= sizeof s_path)
             std::abort();
+        std::memcpy(s_path, tmpl.c_str(), tmpl.size() + 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(s_path, ec);
+        });
         return tmpl;
     }();
     return dir;
