@@ -56,4 +56,19 @@ TEST_F(PlacementSaveTest, ALinkedWorkDeskDatIsReplacedNotWrittenThrough) {
               std::string::npos);
 }
 
+TEST_F(PlacementSaveTest, ALinkToNowhereIsReplacedAndItsTargetNeverMade) {
+    const std::string nowhere = m_env.WorkDesk() + "/nowhere.dat";
+    ::unlink(m_env.WorkDeskDat().c_str());
+    ASSERT_EQ(0, ::symlink(nowhere.c_str(), m_env.WorkDeskDat().c_str()));
+    ASSERT_TRUE(StartOnPage(1));
+    Frame()->showNormal();
+    Frame()->setGeometry(120, 80, 500, 360);
+    Frame()->OnClose();
+    EXPECT_FALSE(ovtest::Exists(nowhere));
+    struct stat st {};
+    ASSERT_EQ(0, ::lstat(m_env.WorkDeskDat().c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(Value("Width"), 500);
+}
+
 }  // namespace
