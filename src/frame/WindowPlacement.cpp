@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <vector>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -89,10 +91,17 @@ void CMainFrame::SaveWindowRect() {
             {"Left", rcNormal.x()},        {"Top", rcNormal.y()}, {"Width", rcNormal.width()},
             {"Height", rcNormal.height()}, {"Size", iSize},
         };
-        for (const auto& [key, value] : values) {
-            char szValue[32];
-            std::snprintf(szValue, sizeof szValue, "%d", value);
-            WritePrivateProfileStringA(kSection, key, szValue, path);
+        // The five keys go in one replace of the file: a crash leaves the old
+        // placement or the new one, never a mix.
+        char szValues[5][32];
+        std::vector<ov::ProfileWrite> writes;
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            std::snprintf(szValues[i], sizeof szValues[i], "%d", values[i].second);
+            writes.push_back({kSection, values[i].first, szValues[i]});
+        }
+        if (!ov::WritePrivateProfileKeys(writes, path)) {
+            OV_TRACE("WritePrivateProfileString() Error! [File] %s [ErrorCode] %d\n", path, GetLastError());
+            return 0;
         }
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
         return 0;

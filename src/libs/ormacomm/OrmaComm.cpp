@@ -20,6 +20,7 @@
 
 #include "base/Trace.h"
 #include "ormacomm/QuilmCommon.h"
+#include "win32/AtomicFile.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
 #include "win32/ShellPath.h"
@@ -123,6 +124,11 @@ BOOL MakeFile(const char* path) {
         return FALSE;
     }
     struct stat st {};
+    // A link that points nowhere is replaced by an empty file of its own, never
+    // followed to create its target.
+    if (fd < 0 && ::lstat(fs.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(fs.c_str(), &st) != 0 &&
+        !ov::ReplaceFileContents(fs, ""))
+        return FALSE;
     return ::stat(fs.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TRUE : FALSE;
 }
 
