@@ -16,22 +16,31 @@ namespace {
 
 constexpr int IDOK = 1;
 
-int PresentMessageBox(const std::string& caption, const std::string& text, UINT style) {
+int PresentMessageBox(const std::string& caption, const std::string& text, const std::string& informative,
+                      UINT style) {
     const QString strCaption = ov::ToQString(caption);
     const QString strText = ov::ToQString(text);
+    const QString strInformative = ov::ToQString(informative);
     if (qApp == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", strCaption.toUtf8().constData(), strText.toUtf8().constData());
+        std::fprintf(stderr, "%s: %s\n%s\n", strCaption.toUtf8().constData(), strText.toUtf8().constData(),
+                     strInformative.toUtf8().constData());
         return IDOK;
     }
     const QString strLog = qEnvironmentVariable("ORMAVIEW_MESSAGE_LOG");
     if (!strLog.isEmpty()) {
         QFile log(strLog);
         if (log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            log.write(QStringLiteral("%1\t%2\t%3\n").arg(style, 0, 16).arg(strCaption, strText).toUtf8());
+            // The informative text follows as a fourth field when there is one.
+            QString strLine = QStringLiteral("%1\t%2\t%3").arg(style, 0, 16).arg(strCaption, strText);
+            if (!strInformative.isEmpty())
+                strLine += QLatin1Char('\t') + strInformative;
+            log.write((strLine + QLatin1Char('\n')).toUtf8());
         }
     }
     QMessageBox box((style & MB_ICONERROR) != 0 ? QMessageBox::Critical : QMessageBox::Information,
                     strCaption, strText, QMessageBox::Ok);
+    if (!strInformative.isEmpty())
+        box.setInformativeText(strInformative);
     if ((style & MB_TOPMOST) != 0)
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     // Unattended runs (tests, scripts) close the box as soon as it is up.

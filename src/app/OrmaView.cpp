@@ -21,6 +21,7 @@
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "tavrcllb/Tavrcllb.h"
+#include "win32/CodePage.h"
 #include "win32/FileApi.h"
 
 namespace {
@@ -140,6 +141,8 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     m_iResult = 0;
     m_bHagakiMode = FALSE;
     m_iHagakiManageKey = 0;
+    m_pszStartFailure = nullptr;
+    ov::ClearMessageDetail();
 
     // Strings, icons and dialogs come from the language module when there is one.
     m_hLanguage = GetResourceHandle(nullptr, 0);
@@ -150,14 +153,17 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         m_bHagakiMode = ov::IsHagakiCommandLine(strCmdLine);
 
     // At most one standard-mode viewer runs; postcard viewers may run beside it.
-    if (!m_bHagakiMode && !AcquireSingleInstance())
+    if (!m_bHagakiMode && !AcquireSingleInstance()) {
+        m_pszStartFailure = "another viewer is running and did not close in time";
         return FALSE;
+    }
 
     // The document, the hidden frame and the page view.
     m_pDocument = std::make_unique<COrmaViewDoc>();
     m_pMainFrame = new CMainFrame(m_pDocument.get());
     if (!m_pMainFrame->Create(m_bHagakiMode)) {
         OV_TRACE("ProcessShellCommand() Error!\n");
+        m_pszStartFailure = "the viewer window could not be created";
         DestroyFrame();
         return FALSE;
     }
@@ -217,9 +223,31 @@ int COrmaDeskApp::ExitInstance() {
     return 0;
 }
 
+void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
+    ov::StartProblem problem;
+    if (m_pszStartFailure != nullptr)
+        problem.strText = m_pszStartFailure;
+    else
+        problem = ov::DescribeCommandLineProblem(strCmdLine);
+    if (problem.strText.empty()) {
+        // The box's message and what it was about, in one line.
+        std::string strText = ov::Cp932ToUtf8Lossy(ov::MessageText(ov::MessageNumberForCode(m_iResult)));
+        strText = strText.substr(0, strText.find('\n'));
+        std::string strDetail = ov::Cp932ToUtf8Lossy(ov::LastMessageDetail());
+        for (std::size_t i = strDetail.find('\n'); i != std::string::npos; i = strDetail.find('\n', i))
+            strDetail.replace(i, 1, "; ");
+        problem.strText = strDetail.empty() ? strText : strText + " (" + strDetail + ")";
+    }
+    std::fprintf(stderr, "ormaview: %s\n", problem.strText.c_str());
+    if (problem.bUsage)
+        std::fprintf(stderr, "%sTry 'ormaview --help' for more information.\n", ov::ShortUsageText().c_str());
+    std::fflush(stderr);
+}
+
 int COrmaDeskApp::Run(const std::string& strCmdLine) {
     qApp->setQuitOnLastWindowClosed(false);
     if (!InitInstance(strCmdLine)) {
+        ReportFailedStart(strCmdLine);
         const int iResult = m_iResult;
         ExitInstance();
         return iResult == -2 ? 2 : 1;

@@ -54,9 +54,14 @@ public:
 
 private:
     BOOL AcquireSingleInstance();
+    // Tells on standard error, in one line, why the start failed (and the usage
+    // after a usage mistake).
+    void ReportFailedStart(const std::string& strCmdLine) const;
     void DestroyFrame();
 
     HINSTANCE m_hLanguage = nullptr;
+    // Why a start failed that has no error code (m_iResult 0); null otherwise.
+    const char* m_pszStartFailure = nullptr;
     std::unique_ptr<COrmaViewDoc> m_pDocument;
     QPointer<CMainFrame> m_pMainFrame;
 };
@@ -67,7 +72,8 @@ COrmaDeskApp* OvGetApp();
 namespace ov {
 // Installs the Qt message box as the presenter of ShowErrorMessage: a critical
 // box with the caption and text, on top. When $ORMAVIEW_MESSAGE_LOG names a file,
-// each box is also appended to it as "<style hex>\t<caption>\t<text>\n" (UTF-8)
+// each box is also appended to it as "<style hex>\t<caption>\t<text>\n" (UTF-8;
+// "\t<informative text>" before the newline when the box has one)
 // and closed by itself once shown, so that tests and scripts can run unattended.
 void InstallMessageBoxPresenter();
 }  // namespace ov

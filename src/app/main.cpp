@@ -9,12 +9,18 @@
 #include "app/OrmaView.h"
 #include "base/Trace.h"
 
+namespace {
+bool IsOption(const char* arg, const char* shortForm, const char* longForm) {
+    return std::strcmp(arg, shortForm) == 0 || std::strcmp(arg, longForm) == 0;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    if (argc == 2 && IsOption(argv[1], "-h", "--help")) {
         std::fputs(ov::UsageText().c_str(), stdout);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && IsOption(argv[1], "-v", "--version")) {
         std::fputs(ov::VersionText().c_str(), stdout);
         return 0;
     }
@@ -29,6 +35,7 @@ int main(int argc, char** argv) {
     std::string strCmdLine;
     if (!ov::JoinArgv(argc, argv, &strCmdLine)) {
         OV_TRACE("Parameter Error! [lpCmdLine] %s\n", "(not representable in CP932)");
+        std::fprintf(stderr, "ormaview: %s\n", ov::DescribeArgvProblem(argc, argv).strText.c_str());
         return 2;
     }
     return theApp.Run(strCmdLine);
