@@ -20,6 +20,7 @@
 #include "ipc/WindowManager.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
+#include "postcard/HagakiManage.h"
 #include "tavrcllb/Tavrcllb.h"
 #include "win32/CodePage.h"
 #include "win32/FileApi.h"
@@ -143,6 +144,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     m_iHagakiManageKey = 0;
     m_pszStartFailure = nullptr;
     ov::ClearMessageDetail();
+    SetWorkDeskFolderFallback(nullptr);
 
     // Strings, icons and dialogs come from the language module when there is one.
     m_hLanguage = GetResourceHandle(nullptr, 0);
@@ -186,6 +188,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     }
 
     CMainFrame* pFrame = m_pMainFrame;
+    UseStartFolderAsWorkDesk(params.strWorkDeskFolder);
     if (pFrame->m_bCenterWindow) {
         if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
             QRect rc = pFrame->frameGeometry();
@@ -221,6 +224,19 @@ int COrmaDeskApp::ExitInstance() {
         m_hLanguage = nullptr;
     }
     return 0;
+}
+
+void COrmaDeskApp::UseStartFolderAsWorkDesk(const std::string& strCmdLineFolder) {
+    char szFolder[MAX_PATH] = {};
+    if (GetWorkDeskFolder(szFolder) != 0)
+        return;
+    const std::string strFolder = m_bHagakiMode && m_pDocument->m_pHagakiManage != nullptr
+                                      ? std::string(m_pDocument->m_pHagakiManage->GetFolder())
+                                      : strCmdLineFolder;
+    SetWorkDeskFolderFallback(strFolder.c_str());
+    if (GetWorkDeskFolder(szFolder) == 0)
+        return;
+    m_pMainFrame->ApplyInitialWindowRect();
 }
 
 void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {

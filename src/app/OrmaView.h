@@ -57,6 +57,10 @@ private:
     // Tells on standard error, in one line, why the start failed (and the usage
     // after a usage mistake).
     void ReportFailedStart(const std::string& strCmdLine) const;
+    // When neither $ORMAVIEW_WORKDESK nor ormaview.ini names the work desk, the
+    // folder of the command line (standard mode) or of the postcard's record
+    // becomes it, so the placement is read from and saved to its WorkDesk.dat.
+    void UseStartFolderAsWorkDesk(const std::string& strCmdLineFolder);
     void DestroyFrame();
 
     HINSTANCE m_hLanguage = nullptr;

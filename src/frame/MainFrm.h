@@ -56,6 +56,9 @@ public:
     void LoadWindowRect(RECT* pRect);
     void GetInitialWindowRect(RECT* pRect);
     int IsSavedMaximized();
+    // Reads the rectangle again and gives it to the still hidden window (once
+    // the work-desk folder is known from the command line).
+    void ApplyInitialWindowRect();
     void SaveWindowRect();
 
     COrmaViewView* GetActiveView() const;
