@@ -5,12 +5,17 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 
 #include "app/OrmaView.h"
 #include "app/ToQString.h"
 #include "ormamsg/OrmaMsg.h"
+#include "ormamsg/StringTable.h"
 
 namespace {
 
@@ -51,6 +56,28 @@ int PresentMessageBox(const std::string& caption, const std::string& text, const
 }
 
 }  // namespace
+
+void ov::InstallQtTranslations() {
+    static QPointer<QTranslator> s_pTranslator;
+    if (qApp == nullptr)
+        return;
+    // Called again, it follows the locale of that moment.
+    if (s_pTranslator != nullptr) {
+        QCoreApplication::removeTranslator(s_pTranslator);
+        delete s_pTranslator.data();
+    }
+    const QString strLanguage = QString::fromLatin1(LanguageOf(GetResourceHandle(nullptr, 0)));
+    if (strLanguage == QLatin1String("en"))
+        return;
+    auto* pTranslator = new QTranslator(qApp);
+    if (!pTranslator->load(QLocale(strLanguage), QStringLiteral("qtbase"), QStringLiteral("_"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete pTranslator;
+        return;
+    }
+    QCoreApplication::installTranslator(pTranslator);
+    s_pTranslator = pTranslator;
+}
 
 void ov::InstallMessageBoxPresenter() {
     ov::SetMessagePresenter(&PresentMessageBox);

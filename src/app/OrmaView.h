@@ -80,4 +80,8 @@ namespace ov {
 // "\t<informative text>" before the newline when the box has one)
 // and closed by itself once shown, so that tests and scripts can run unattended.
 void InstallMessageBoxPresenter();
+// Qt's own texts (the OK and Cancel buttons, the dialogs) in the language of the
+// language module, when Qt has a translation for it (again at each call, for
+// the locale of that moment). Needs a QApplication.
+void InstallQtTranslations();
 }  // namespace ov

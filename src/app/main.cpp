@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     COrmaDeskApp theApp;
     QApplication qapp(argc, argv);
     ov::InstallMessageBoxPresenter();
+    ov::InstallQtTranslations();
 
     // QApplication has taken its own options out of argv.
     std::string strCmdLine;

@@ -268,6 +268,7 @@ BOOL CMainFrame::CreateToolBar() {
         });
     }
     setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(m_bHagaki ? 130 : 128)));
+    CreateNavigation();
     UpdateCommandState();
     return TRUE;
 }

@@ -14,6 +14,7 @@
 #include "base/WinTypes.h"
 
 class QAction;
+class QLabel;
 class QSocketNotifier;
 class QSplitter;
 class QToolBar;
@@ -102,6 +103,19 @@ public:
     BOOL m_bImageIOInit = TRUE;
     BOOL m_bHagaki = FALSE;
 
+    // --- Page keys and the page indicator (FrameNavigation.cpp) ---
+    // Home, End and Ctrl+G (standard mode): the first and last page that the
+    // steps reach, and the page of a number from 1 to the page total (index
+    // sheets not counted). Each runs the steps of a page move.
+    void OnFirstPage();
+    void OnLastPage();
+    void OnGoToPage();
+    // 0, or the error code of the move (no move for a number out of range).
+    int GoToPageNumber(int iNumber);
+    // Shows "number / total" of the current page.
+    void UpdatePageIndicator();
+    QLabel* PageIndicator() const { return m_pPageIndicator; }
+
 signals:
     // The frame has run its closing steps and is closed.
     void frameClosed();
@@ -124,6 +138,13 @@ private:
     void OnUpdateNextPage(QAction* pAction);
     void OnUpdateAnnotation(QAction* pAction);
     void OnUpdateHagakiCommand(QAction* pAction);
+    // Adds the page keys and the page indicator; called once by CreateToolBar.
+    void CreateNavigation();
+    int FirstPagePos() const;
+    int LastPagePos() const;
+    int PagePosOfNumber(int iNumber) const;
+    int GoToPagePos(int iPagePos);
+    QLabel* m_pPageIndicator = nullptr;
 
     COrmaViewDoc* m_pTemplateDoc = nullptr;
     QToolBar* m_wndToolBar = nullptr;

@@ -80,8 +80,9 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     ASSERT_NE(nullptr, ja);
     SetCurrentResourceModule(ja);
     EXPECT_EQ(ovtest::Sj("閉じる"), LoadResString(57346));
-    for (UINT id : {128u,   57344u, 57346u, 57347u, 57348u, 57349u, 57350u, 57351u, 57352u, 57353u,
-                    57354u, 57355u, 57356u, 57357u, 57358u, 57359u, 57360u, 57361u, 57362u, 57363u}) {
+    for (UINT id :
+         {128u,   57344u, 57346u, 57347u, 57348u, 57349u, 57350u, 57351u, 57352u, 57353u, 57354u, 57355u,
+          57356u, 57357u, 57358u, 57359u, 57360u, 57361u, 57362u, 57363u, 57380u, 57381u, 57382u, 57383u}) {
         SetCurrentResourceModule(ja);
         const std::string jaText = LoadResString(id);
         SetCurrentResourceModule(nullptr);

@@ -28,6 +28,11 @@ enum : UINT {
     IDS_POSTCARD_TITLE = 57361,         // "Postalyn"
     IDS_POSTCARD_TITLE_FORMAT = 57362,  // "Postalyn - %s ( %d/%d )"
     IDS_POSTCARD_TITLE_NAME = 57363,    // "Postalyn - %s"
+    // Page navigation: the go-to dialog and the page indicator.
+    IDS_GOTO_TITLE = 57380,          // "Go to Page"
+    IDS_GOTO_LABEL = 57381,          // "Page number (1 to %d):"
+    IDS_TIP_PAGE_NUMBER = 57382,     // "Page %d of %d ..."
+    IDS_PAGE_NUMBER_FORMAT = 57383,  // "%d / %d"
 };
 
 // A handle of a language module (a string catalogue); nullptr is the program's
