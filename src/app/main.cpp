@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
     // The application object comes first: it finds the work-desk folder that
     // every trace line names. It outlives the QApplication.
     COrmaDeskApp theApp;
+    // The window's class (WM_CLASS "ormaview") and, on Wayland, its app ID name
+    // the installed desktop file.
+    QCoreApplication::setApplicationName(QStringLiteral("ormaview"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ormaview.OrmaView"));
     QApplication qapp(argc, argv);
     ov::InstallMessageBoxPresenter();
     ov::InstallQtTranslations();
