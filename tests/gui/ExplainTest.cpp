@@ -19,17 +19,17 @@ struct ViewerRun {
     QString strErr;
 };
 
-ViewerRun RunViewer(const QStringList& args) {
+ViewerRun RunViewer(const QStringList& args, const char* program = "ormaview") {
     QProcess process;
     const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-    process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/ormaview", args);
+    process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/" + program, args);
     ViewerRun run;
     EXPECT_TRUE(process.waitForFinished(30000));
     run.iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.strOut = QString::fromUtf8(process.readAllStandardOutput());
     run.strErr = QString::fromUtf8(process.readAllStandardError());
     for (const QString& line : run.strErr.split('\n')) {
-        if (line.startsWith("ormaview: "))
+        if (line.startsWith("ormaview: ") || line.contains("CP932"))
             run.errLines << line;
     }
     return run;
@@ -94,6 +94,17 @@ TEST_F(ExplainTest, ShortOptionsWorkLikeTheLongOnesAndTheHelpListsTheKeys) {
     EXPECT_EQ(version.iStatus, 0);
     EXPECT_EQ(version.strOut, RunViewer({"--version"}).strOut);
     EXPECT_TRUE(version.strOut.startsWith("ormaview "));
+}
+
+TEST_F(ExplainTest, TheSampleToolNamesTheCharacterCp932CannotHold) {
+    const QString umlaut = QString::fromStdString(m_env.Path("")) + QString::fromUtf8("Über-Ablage");
+    const ViewerRun run = RunViewer({umlaut}, "ormaview-sample");
+    EXPECT_EQ(run.iStatus, 1);
+    EXPECT_EQ(run.errLines,
+              QStringList{"the path \"" + umlaut +
+                          QString::fromUtf8("\" holds \"Ü\" (U+00DC), which the work desk's code page "
+                                            "(CP932) cannot hold")});
+    EXPECT_FALSE(ovtest::Exists(umlaut.toStdString()));  // nothing written
 }
 
 using BoxDetailTest = guitest::ViewerFixture;
