@@ -67,3 +67,24 @@ TEST(CodePage, HalfAndFullWidthMappingAndBuffers) {
     EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH | LCMAP_FULLWIDTH, "a", 1, buf, sizeof(buf)));
     EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, nullptr, 1, buf, sizeof(buf)));
 }
+
+TEST(CodePage, FirstCharacterCp932CannotHoldIsNamedWithItsCodePoint) {
+    struct Case {
+        const char* utf8;
+        const char* expected;
+        unsigned codePoint;
+    };
+    const Case cases[] = {
+        {"/srv/Ablage", "", 0},          {"/srv/書類　２０２４～", "", 0},  // CP932 holds all of it
+        {"/srv/Über-Ablage", "Ü", 0xDC}, {"/srv/a€b", "€", 0x20AC},
+        {"/srv/写真😀/Ü", "😀", 0x1F600},  // the first one, four bytes long
+        {"/srv/\xC3(", "\\xC3", 0},      // not UTF-8: the bad byte
+        {"/srv/\xE3\x81", "\\xE3", 0},   // cut short
+    };
+    for (const Case& c : cases) {
+        unsigned codePoint = 99;
+        EXPECT_EQ(ov::FirstCharNotInCp932(c.utf8, &codePoint), c.expected) << c.utf8;
+        EXPECT_EQ(codePoint, c.codePoint) << c.utf8;
+        EXPECT_EQ(ov::FirstCharNotInCp932(c.utf8).empty(), ov::Utf8ToCp932(c.utf8).has_value()) << c.utf8;
+    }
+}

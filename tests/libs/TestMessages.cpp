@@ -51,10 +51,9 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
               ov::LastMessageDetail());
     for (std::size_t i = 0; i < ov::kMaxMessageDetails + 3; ++i)
         ov::NoteMessageDetail("line " + std::to_string(i));
-    EXPECT_EQ(
-        ov::kMaxMessageDetails,
-        static_cast<std::size_t>(
-            std::count(ov::PendingMessageDetail().begin(), ov::PendingMessageDetail().end(), '\n') + 1));
+    const std::string pending = ov::PendingMessageDetail();
+    EXPECT_EQ(ov::kMaxMessageDetails,
+              static_cast<std::size_t>(std::count(pending.begin(), pending.end(), '\n') + 1));
     ov::ClearMessageDetail();
     EXPECT_EQ("", ov::PendingMessageDetail());
     EXPECT_EQ(7, ShowErrorMessage(-1));
