@@ -84,6 +84,7 @@ void CMainFrame::CreateNavigation() {
     m_pPageIndicator = new QLabel(m_wndToolBar);
     m_pPageIndicator->setObjectName(QStringLiteral("m_pPageIndicator"));
     m_pPageIndicator->setAlignment(Qt::AlignCenter);
+    m_pPageIndicator->setContentsMargins(0, 6, 0, 0);
     m_pPageIndicator->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     m_pPageIndicator->setMaximumWidth(m_wndToolBar->sizeHint().width());
     m_wndToolBar->addWidget(m_pPageIndicator);
