@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The frame's page keys beyond the toolbar buttons: Home and End to the first
-// and last page, Ctrl+G to a page number, Ctrl+Q to close, A for the
+// and last page, Ctrl+G to a page number, Ctrl+W and Ctrl+Q to close, A for the
 // annotations; and the page indicator under the toolbar's buttons.
 
 // Trace lines name the file of the class this part belongs to.
@@ -51,9 +51,12 @@ void CMainFrame::CreateNavigation() {
         if (pAction == nullptr)
             return;
         QList<QKeySequence> keys = pAction->shortcuts();
+        if (keys.contains(key))
+            return;
         keys.append(key);
         pAction->setShortcuts(keys);
     };
+    addKey(CommandAction(ID_VIEW_CLOSE), QKeySequence(Qt::CTRL | Qt::Key_W));
     addKey(CommandAction(ID_VIEW_CLOSE), QKeySequence(Qt::CTRL | Qt::Key_Q));
     addKey(CommandAction(ID_ANNOTATION), QKeySequence(Qt::Key_A));
 
