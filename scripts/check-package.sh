@@ -51,4 +51,12 @@ QT_QPA_PLATFORM=offscreen ORMAVIEW_WORKDESK="$scratch/desk" ORMAVIEW_TRACE_FILE=
   ORMAVIEW_SCREENSHOT="$scratch/shot.png" ORMAVIEW_CLOSE_AFTER_SCREENSHOT=1 XDG_RUNTIME_DIR="$scratch/runtime" \
   timeout 120 "$root/ormaview" "$scratch/desk" 1 5 >/dev/null
 [ -s "$scratch/shot.png" ] || { echo "the unpacked viewer showed no page" >&2; exit 1; }
+
+# The completion offers the sample's document IDs and the page IDs of document 1.
+completion="$scratch/root/usr/share/bash-completion/completions/ormaview"
+ids=$(bash -c 'source "$1"; COMP_WORDS=(ormaview "$2" ""); COMP_CWORD=2; _ormaview; echo "${COMPREPLY[*]}"' _ \
+  "$completion" "$scratch/desk")
+pages=$(bash -c 'source "$1"; COMP_WORDS=(ormaview "$2" 1 ""); COMP_CWORD=3; _ormaview; echo "${COMPREPLY[*]}"' _ \
+  "$completion" "$scratch/desk")
+[[ " $ids " == *" 1 "* && " $pages " == *" 5 "* ]] || { echo "completion: '$ids' / '$pages'" >&2; exit 1; }
 echo "Package check passed"
