@@ -3,9 +3,6 @@
 // and last page, Ctrl+G to a page number, Ctrl+W and Ctrl+Q to close, A for the
 // annotations; and the page indicator under the toolbar's buttons.
 
-// Trace lines name the file of the class this part belongs to.
-#define OV_TRACE_SOURCE "MainFrm.cpp"
-
 #include <cstdio>
 
 #include <QAction>
@@ -15,7 +12,6 @@
 #include <QToolBar>
 
 #include "app/ToQString.h"
-#include "base/ErrorGuard.h"
 #include "display/OrmaViewView.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
@@ -23,9 +19,6 @@
 #include "ormamsg/StringTable.h"
 
 namespace {
-
-// Index sheets carry this flag in their page data.
-constexpr int kIndexSheetFlag = 2;
 
 // The wait cursor around a move, restored before any error box.
 class CNavigationWaitCursor {
@@ -114,42 +107,6 @@ void CMainFrame::UpdatePageIndicator() {
     m_pPageIndicator->setToolTip(FormatNumbers(IDS_TIP_PAGE_NUMBER, iNumber, pDoc->m_iPageTotal));
 }
 
-int CMainFrame::FirstPagePos() const {
-    // Steps never pass over a normal page, so the first and last pages they
-    // reach are the first and last that are not index sheets.
-    if (m_pDoc == nullptr)
-        return 0;
-    const long long t = static_cast<long long>(m_pDoc->m_iPageTotal) + m_pDoc->m_iIndexTotal;
-    for (long long p = 1; p <= t; ++p) {
-        if (m_pDoc->GetPageFlag(static_cast<int>(p)) != kIndexSheetFlag)
-            return static_cast<int>(p);
-    }
-    return 0;
-}
-
-int CMainFrame::LastPagePos() const {
-    if (m_pDoc == nullptr)
-        return 0;
-    const long long t = static_cast<long long>(m_pDoc->m_iPageTotal) + m_pDoc->m_iIndexTotal;
-    for (long long p = t; p >= 1; --p) {
-        if (m_pDoc->GetPageFlag(static_cast<int>(p)) != kIndexSheetFlag)
-            return static_cast<int>(p);
-    }
-    return 0;
-}
-
-int CMainFrame::PagePosOfNumber(int iNumber) const {
-    if (m_pDoc == nullptr || iNumber < 1 || iNumber > m_pDoc->m_iPageTotal)
-        return 0;
-    const long long t = static_cast<long long>(m_pDoc->m_iPageTotal) + m_pDoc->m_iIndexTotal;
-    int n = 0;
-    for (long long p = 1; p <= t; ++p) {
-        if (m_pDoc->GetPageFlag(static_cast<int>(p)) != kIndexSheetFlag && ++n == iNumber)
-            return static_cast<int>(p);
-    }
-    return 0;
-}
-
 int CMainFrame::GoToPagePos(int iPagePos) {
     if (m_bHagaki || m_pDoc == nullptr || m_pView == nullptr || iPagePos < 1 ||
         iPagePos == m_pDoc->m_iCurPagePos)
@@ -170,21 +127,21 @@ int CMainFrame::GoToPagePos(int iPagePos) {
 
 void CMainFrame::OnFirstPage() {
     ov::ClearMessageDetail();
-    const int rc = GoToPagePos(FirstPagePos());
+    const int rc = GoToPagePos(m_pDoc != nullptr ? m_pDoc->GetFirstPagePos() : 0);
     if (rc != 0)
         ShowErrorMessage(rc);
 }
 
 void CMainFrame::OnLastPage() {
     ov::ClearMessageDetail();
-    const int rc = GoToPagePos(LastPagePos());
+    const int rc = GoToPagePos(m_pDoc != nullptr ? m_pDoc->GetLastPagePos() : 0);
     if (rc != 0)
         ShowErrorMessage(rc);
 }
 
 int CMainFrame::GoToPageNumber(int iNumber) {
     ov::ClearMessageDetail();
-    return GoToPagePos(PagePosOfNumber(iNumber));
+    return GoToPagePos(m_pDoc != nullptr ? m_pDoc->ConvertPageNoToPagePos(iNumber) : 0);
 }
 
 void CMainFrame::OnGoToPage() {

@@ -140,9 +140,6 @@ private:
     void OnUpdateHagakiCommand(QAction* pAction);
     // Adds the page keys and the page indicator; called once by CreateToolBar.
     void CreateNavigation();
-    int FirstPagePos() const;
-    int LastPagePos() const;
-    int PagePosOfNumber(int iNumber) const;
     int GoToPagePos(int iPagePos);
     QLabel* m_pPageIndicator = nullptr;
 
