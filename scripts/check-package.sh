@@ -38,8 +38,9 @@ fi
 (cd "$build" && cpack -G DEB -B "$scratch/deb" >/dev/null)
 deb=$(ls "$scratch"/deb/ormaview_*.deb)
 echo "Package: $deb"
-dpkg-deb -f "$deb" Depends
-dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "no Qt dependency found" >&2; exit 1; }
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+[[ $depends == *libqt6widgets6* ]] || { echo "no Qt dependency found" >&2; exit 1; }
 dpkg -x "$deb" "$scratch/root"
 
 # The unpacked viewer runs on this system's libraries.
