@@ -14,6 +14,12 @@ packages=(
   xvfb xauth fonts-noto-cjk clang-format clang libclang-rt-14-dev
 )
 
+# Installing and packaging: Qt's own translations, the desktop-file and
+# AppStream checks, dpkg-shlibdeps for the package's dependencies.
+packages+=(
+  qt6-translations-l10n desktop-file-utils appstream dpkg-dev
+)
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -41,6 +41,14 @@ public:
     // Forgets the remembered previous/next answers; called whenever the page list
     // is read again.
     void InvalidatePageSteps();
+    // The first and the last position that the steps reach: the steps never pass
+    // over a page that is not an index sheet, so these are the first and last
+    // such pages. 0 when every page is an index sheet.
+    int GetFirstPagePos();
+    int GetLastPagePos();
+    // The position of page number iPageNo (1..m_iPageTotal, index sheets not
+    // counted, as GetDisplayPageNo numbers them); 0 when there is none.
+    int ConvertPageNoToPagePos(int iPageNo);
     std::string GetFrameTitle();
     // Totals kept from a Doc.dat whose list failed may be anything: no overflow.
     int GetPagePosTotal() const {

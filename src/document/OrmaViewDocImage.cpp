@@ -19,6 +19,8 @@
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
 #include "ormacomm/OrmaComm.h"
+#include "ormamsg/OrmaMsg.h"
+#include "win32/CodePage.h"
 #include "win32/FileApi.h"
 #include "win32/ShellPath.h"
 
@@ -35,8 +37,10 @@ std::string FormatName(const char* pszFormat, int iPageID) {
 int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo) {
     if (!doc.IsUndoFolderMode()) {
         *pstrSource = doc.GetDataPdfPath(doc.m_iCurPagePos);
-        if (!PathFileExistsA(pstrSource->c_str()))
+        if (!PathFileExistsA(pstrSource->c_str())) {
+            ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
             return -704;
+        }
         *pstrEditInfo = doc.GetDataDatPath(doc.m_iCurPagePos);
         if (pstrEditInfo->empty())
             return -704;
@@ -48,10 +52,25 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
     char szViewDst[MAX_PATH] = {};
     doc.GetHagakiFilePaths(nullptr, nullptr, szViewSrc, nullptr, nullptr, szViewDst);
     *pstrSource = doc.m_cHagakiInfo.m_bMerged ? szViewDst : szViewSrc;
-    if (!PathFileExistsA(pstrSource->c_str()))
+    if (!PathFileExistsA(pstrSource->c_str())) {
+        ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
         return -704;
+    }
     *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
     return 0;
+}
+
+// What the box about a failed page image names: the page file and the image
+// library's own reason.
+void NoteImageFailure(const std::string& strSource, int iResult) {
+    ov::NoteMessageDetail(ov::DetailKind::File, strSource);
+    const std::string strReason = ov::Utf8ToCp932(ov::image::LastErrorReason()).value_or(std::string());
+    if (strReason.empty())
+        return;
+    if (iResult == ov::image::kErrNotPdf)
+        ov::NoteMessageDetail(ov::DetailKind::DamagedPageFile, strReason);
+    else
+        ov::NoteMessageDetail(strReason);
 }
 
 // Deletes a file when it goes out of scope (the page cut out of a larger source).
@@ -113,10 +132,12 @@ int COrmaViewDoc::CreateThumbFile() {
         if (r != 0)
             return r;
 
+        ov::image::ClearLastErrorReason();
         r = WorkDesk_CreateThumbFile(strSource.c_str(), iPage, strThumb.c_str(), 1000, 1000,
                                      m_bShowEditInfo ? 1 : 0, strEditInfo.c_str());
         if (r != 0) {
             OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+            NoteImageFailure(strSource, r);
             return r;
         }
         NoteThumbUsed(strThumb);

@@ -78,6 +78,43 @@ TEST_F(DocumentTest, PrevAndNextPassOverIndexSheets) {
     }
 }
 
+TEST_F(DocumentTest, FirstLastAndNumberedPagesAreWhereTheStepsGo) {
+    // Every list of up to seven pages, normal (N) or index sheets (2): from each
+    // normal page, stepping back as far as it goes ends at the first page,
+    // stepping on ends at the last, and page number n is the n-th normal page
+    // the steps visit.
+    for (int length = 1; length <= 7; ++length) {
+        for (int bits = 0; bits < (1 << length); ++bits) {
+            std::string flags;
+            for (int i = 0; i < length; ++i) flags += (bits >> i & 1) != 0 ? '2' : 'N';
+            SCOPED_TRACE(flags);
+            Load(flags);
+            const auto normal = [&](int p) { return p >= 1 && flags[p - 1] == 'N'; };
+            const int first = m_doc.GetFirstPagePos();
+            const int last = m_doc.GetLastPagePos();
+            EXPECT_EQ(first == 0, flags.find('N') == std::string::npos);
+            EXPECT_EQ(m_doc.ConvertPageNoToPagePos(0), 0);
+            EXPECT_EQ(m_doc.ConvertPageNoToPagePos(m_doc.m_iPageTotal + 1), 0);
+            for (int start = 1; start <= length; ++start) {
+                if (!normal(start))
+                    continue;
+                m_doc.m_iCurPagePos = start;
+                while (m_doc.GetPrevPagePos(1) > 0) {
+                }
+                EXPECT_EQ(m_doc.m_iCurPagePos, first) << "from " << start;
+                std::vector<int> visited{m_doc.m_iCurPagePos};
+                while (m_doc.GetNextPagePos(1) > 0) visited.push_back(m_doc.m_iCurPagePos);
+                EXPECT_EQ(m_doc.m_iCurPagePos, last) << "from " << start;
+                ASSERT_EQ(static_cast<int>(visited.size()), m_doc.m_iPageTotal);
+                for (int n = 1; n <= m_doc.m_iPageTotal; ++n) {
+                    EXPECT_EQ(m_doc.ConvertPageNoToPagePos(n), visited[n - 1]) << n;
+                    EXPECT_EQ(m_doc.GetDisplayPageNo(visited[n - 1]), n) << n;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(DocumentTest, SidesPageNumbersAndTitle) {
     const std::string name = "\x83\x65\x83\x58\x83\x67";  // CP932 text
     Load("N2222N3N22", name);

@@ -24,11 +24,15 @@ extern "C" {
 namespace ov::image {
 namespace {
 
+// MuPDF's own reason for the last error of this thread.
+thread_local std::string t_lastReason;
+
 void OnMuPdfWarning(void*, const char* message) {
     OV_TRACE_TEXT("MuPDF warning: %s\n", message);
 }
 void OnMuPdfError(void*, const char* message) {
     OV_TRACE_TEXT("MuPDF error: %s\n", message);
+    t_lastReason = message != nullptr ? message : "";
 }
 
 // One context per thread that uses the library (the viewer uses one thread).
@@ -92,6 +96,7 @@ int TryOpen(fz_context* ctx, const char* path, pdf_document** out) {
     }
     if (st.st_size == 0) {
         OV_TRACE("PDF file empty! [Path] %s\n", path);
+        t_lastReason = "the file is empty";
         return kErrNotPdf;
     }
     pdf_document* doc = nullptr;
@@ -115,11 +120,13 @@ int TryOpen(fz_context* ctx, const char* path, pdf_document** out) {
     }
     if (code == kErrEncrypted) {
         OV_TRACE("PDF is encrypted! [Path] %s\n", path);
+        t_lastReason = "the file needs a password";
         pdf_drop_document(ctx, doc);
         return code;
     }
     if (pages < 1) {
         OV_TRACE("PDF has no page! [Path] %s\n", path);
+        t_lastReason = "the file has no page";
         pdf_drop_document(ctx, doc);
         return kErrNotPdf;
     }
@@ -730,6 +737,14 @@ int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const s
     if (r == kOk)
         r = TryOverlay(Ctx(), dst.get(), items);
     return r == kOk ? TrySave(Ctx(), dst.get(), outPath.c_str(), true) : r;
+}
+
+std::string LastErrorReason() {
+    return t_lastReason;
+}
+
+void ClearLastErrorReason() {
+    t_lastReason.clear();
 }
 
 void EmptyCaches() {

@@ -75,6 +75,12 @@ int MergePages(const std::vector<MergeInput>& inputs, const std::string& outPath
 // Writes page 1 of the source with the items appended as vector content to outPath.
 int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const std::string& outPath);
 
+// MuPDF's own reason for the last failure of the calling thread (its error
+// message, or why a file could not be opened), empty when there was none since
+// ClearLastErrorReason.
+std::string LastErrorReason();
+void ClearLastErrorReason();
+
 // Frees MuPDF's caches of the calling thread.
 void EmptyCaches();
 

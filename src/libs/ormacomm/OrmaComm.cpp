@@ -97,7 +97,17 @@ std::string ConfigFilePath() {
     return base + "/ormaview/ormaview.ini";
 }
 
+// The folder the viewer was started on, used when no work desk is named.
+std::string& WorkDeskFallback() {
+    static std::string folder;
+    return folder;
+}
+
 }  // namespace
+
+void SetWorkDeskFolderFallback(const char* folder) {
+    WorkDeskFallback() = folder != nullptr ? folder : "";
+}
 
 BOOL MakeFolder(const char* folder) {
     if (folder == nullptr || *folder == '\0')
@@ -142,14 +152,12 @@ BOOL GetWorkDeskFolder(char* buffer) {
         folder = ov::FromFsPath(ExpandHome(env));
     } else {
         std::string ini = ConfigFilePath();
-        if (ini.empty())
-            return FALSE;
         std::vector<std::pair<std::string, std::string>> keys;
         // The file name is ASCII below the configuration folder; its CP932 form is the
         // same bytes as long as the folder is, which the conversion checks.
-        std::string iniCp932 = ov::FromFsPath(ini);
-        if (iniCp932.empty() || !ov::ReadProfileSection("WorkDesk", iniCp932.c_str(), &keys))
-            return FALSE;
+        std::string iniCp932 = ini.empty() ? std::string() : ov::FromFsPath(ini);
+        if (!iniCp932.empty() && !ov::ReadProfileSection("WorkDesk", iniCp932.c_str(), &keys))
+            keys.clear();
         for (const auto& kv : keys) {
             if (kv.first.size() == 14 && ::strncasecmp(kv.first.c_str(), "WorkDeskFolder", 14) == 0) {
                 std::string raw = kv.second;
@@ -158,6 +166,9 @@ BOOL GetWorkDeskFolder(char* buffer) {
             }
         }
     }
+    // Neither names one: the work desk is the folder the viewer was started on.
+    if (folder.empty())
+        folder = WorkDeskFallback();
     if (folder.empty())
         return FALSE;
     StripTrailingSeparators(folder);

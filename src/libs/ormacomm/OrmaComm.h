@@ -17,7 +17,11 @@ BOOL MakeFile(const char* path);
 // $ORMAVIEW_WORKDESK, else key "WorkDeskFolder" of section "WorkDesk" in
 // $XDG_CONFIG_HOME/ormaview/ormaview.ini (default ~/.config). 0 when neither
 // names an existing folder.
+// When neither names one, the folder given to SetWorkDeskFolderFallback.
 BOOL GetWorkDeskFolder(char* buffer);
+// The folder the viewer was started on (CP932; null or empty: none), the
+// work-desk folder when no other is named.
+void SetWorkDeskFolderFallback(const char* folder);
 // Every key of the section with its value. 0 when the file cannot be read; a
 // missing file or section is no error of its own (the map stays empty).
 BOOL GetIniKeyMap(const char* iniPath, const char* section, std::map<std::string, std::string>* out);
