@@ -618,10 +618,10 @@ TEST_F(PostcardModeTest, LabelsTooltipsLayoutAndTheDoubleClick) {
               QStringLiteral("元に戻す(&U)"));
 
     // Each tooltip names the command's keys, read from the action itself.
-    const std::pair<UINT, QString> keys[] = {{ID_PREV_PAGE, "Ctrl+PgUp"},     {ID_NEXT_PAGE, "Ctrl+PgDown"},
-                                             {ID_VIEW_CLOSE, "Ctrl+W, Ctrl+Q"}, {ID_ANNOTATION, "A"},
-                                             {ID_OMOTE_ROTATE, "Ctrl+R"},
-                                             {ID_URA_ROTATE, "Ctrl+Shift+R"}, {ID_HAGAKI_ROTATION, "Ctrl+T"}};
+    const std::pair<UINT, QString> keys[] = {
+        {ID_PREV_PAGE, "Ctrl+PgUp"},   {ID_NEXT_PAGE, "Ctrl+PgDown"}, {ID_VIEW_CLOSE, "Ctrl+W, Ctrl+Q"},
+        {ID_ANNOTATION, "A"},          {ID_OMOTE_ROTATE, "Ctrl+R"},   {ID_URA_ROTATE, "Ctrl+Shift+R"},
+        {ID_HAGAKI_ROTATION, "Ctrl+T"}};
     for (const auto& [nID, key] : keys) {
         QAction* pAction = Frame()->CommandAction(nID);
         EXPECT_EQ(CMainFrame::ToolTipWithShortcuts(pAction, "Tip"), "Tip (" + key + ")");

@@ -231,4 +231,3 @@ int ShowErrorMessage(int code) {
     const std::string caption = LoadResString(IDS_APP_TITLE);
     return OrmaMsg_ShowMessage(0, number, caption.c_str(), MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
 }
-
