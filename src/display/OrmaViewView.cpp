@@ -298,6 +298,9 @@ BOOL COrmaViewView::MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient)
     }
     m_pZoomView->show();
     m_pZoomView->raise();
+    // The first frame goes on the screen now, not after the next update tick.
+    if (m_pZoomView->isVisible())
+        m_pZoomView->repaint();
     return TRUE;
 }
 

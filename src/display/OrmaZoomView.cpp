@@ -85,9 +85,43 @@ QSize COrmaZoomView::ClientSize() const {
     return QSize(qRound(width() * dpr), qRound(height() * dpr));
 }
 
+void COrmaZoomView::ConvertImage() {
+    if (!m_image.isNull() || m_dibView.isNull())
+        return;
+    QImage image(m_iDibWidth, m_iDibHeight, QImage::Format_RGB32);
+    if (image.isNull()) {
+        OV_TRACE("CMemoryException Occurred!\n");
+        return;  // the frames go on drawing from the library's rows
+    }
+    for (int y = 0; y < m_iDibHeight; ++y) {
+        const uchar* s = m_dibView.constScanLine(m_iDibHeight - 1 - y);
+        auto* d = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < m_iDibWidth; ++x, s += 3)
+            d[x] = 0xFF000000u | (std::uint32_t{s[2]} << 16) | (std::uint32_t{s[1]} << 8) | s[0];
+    }
+    m_image = std::move(image);
+}
+
+void COrmaZoomView::DrawPart(QPainter& painter, const QRectF& rcDest, const QRectF& rcSource) {
+    if (!m_image.isNull()) {
+        painter.drawImage(rcDest, m_image, rcSource);
+        return;
+    }
+    // The library's rows run bottom-up: take the mirrored band and flip it back.
+    const QRectF source(rcSource.left(), m_iDibHeight - rcSource.bottom(), rcSource.width(),
+                        rcSource.height());
+    painter.save();
+    painter.translate(0, rcDest.top() + rcDest.bottom());
+    painter.scale(1, -1);
+    painter.drawImage(rcDest, m_dibView, source);
+    painter.restore();
+}
+
 void COrmaZoomView::FreeImage() {
     m_image = QImage();
+    m_dibView = QImage();
     if (m_hDib != nullptr) {
+        GlobalUnlock(m_hDib);
         GlobalFree(m_hDib);
         m_hDib = nullptr;
     }
@@ -142,28 +176,19 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
         GlobalSize(m_hDib) < offset + stride * static_cast<std::size_t>(bih.biHeight)) {
         OV_TRACE("COrmaZoomView::LoadImage() DIB Error! [Width] %d [Height] %d [BitCount] %d\n", bih.biWidth,
                  bih.biHeight, bih.biBitCount);
-        GlobalUnlock(m_hDib);
         FreeImage();
         return FALSE;
     }
     m_iDibWidth = bih.biWidth;
     m_iDibHeight = bih.biHeight;
-    m_image = QImage(m_iDibWidth, m_iDibHeight, QImage::Format_RGB32);
-    if (m_image.isNull()) {
-        OV_TRACE("CMemoryException Occurred!\n");
-        GlobalUnlock(m_hDib);
-        FreeImage();
-        return FALSE;
-    }
-    const std::uint8_t* pBits = pBase + offset;
-    for (int y = 0; y < m_iDibHeight; ++y) {
-        const std::uint8_t* s = pBits + stride * static_cast<std::size_t>(m_iDibHeight - 1 - y);
-        auto* d = reinterpret_cast<std::uint32_t*>(m_image.scanLine(y));
-        for (int x = 0; x < m_iDibWidth; ++x, s += 3)
-            d[x] = 0xFF000000u | (std::uint32_t{s[2]} << 16) | (std::uint32_t{s[1]} << 8) | s[0];
-    }
+    // The first frame is drawn straight from the library's rows (upside down,
+    // B, G, R); the copy that the later frames and the hand drag draw from is
+    // made once that frame is on the screen, or at once when nothing animates.
+    m_dibView = QImage(pBase + offset, m_iDibWidth, m_iDibHeight, static_cast<qsizetype>(stride),
+                       QImage::Format_BGR888);
+    if (s_iAnimationInterval == 0 || m_bShown)
+        ConvertImage();
     SetScrollRanges(bKeep);
-    GlobalUnlock(m_hDib);
     UpdateCursor();
     update();
     return TRUE;
@@ -316,7 +341,7 @@ void COrmaZoomView::DrawAnimationFrame(QPainter& painter, int k) {
     const QRectF dest(frame.rcDest.left() + (source.left() - frame.rcSource.left()) * fx,
                       frame.rcDest.top() + (source.top() - frame.rcSource.top()) * fy, source.width() * fx,
                       source.height() * fy);
-    painter.drawImage(dest, m_image, source);
+    DrawPart(painter, dest, source);
 }
 
 void COrmaZoomView::DrawImage(QPainter& painter) {
@@ -332,7 +357,10 @@ void COrmaZoomView::DrawImage(QPainter& painter) {
     const QRect rcDest(x - m_ptScroll.x(), y - m_ptScroll.y(), m_iDibWidth, m_iDibHeight);
     if (!rcDest.contains(QRect(QPoint(0, 0), client)))
         painter.fillRect(QRect(QPoint(0, 0), client), palette().color(QPalette::Window));
-    painter.drawImage(rcDest.topLeft(), m_image);
+    if (m_image.isNull())
+        DrawPart(painter, QRectF(rcDest), QRectF(0, 0, m_iDibWidth, m_iDibHeight));
+    else
+        painter.drawImage(rcDest.topLeft(), m_image);
 }
 
 void COrmaZoomView::OnAnimationTimer() {
@@ -346,7 +374,7 @@ void COrmaZoomView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const qreal dpr = devicePixelRatioF();
     painter.scale(1 / dpr, 1 / dpr);
-    if (m_image.isNull() || m_iZoom == 0) {
+    if (m_dibView.isNull() || m_iZoom == 0) {
         painter.fillRect(QRect(QPoint(0, 0), ClientSize()), palette().color(QPalette::Window));
         return;
     }
@@ -364,8 +392,12 @@ void COrmaZoomView::paintEvent(QPaintEvent*) {
     } else {
         DrawAnimationFrame(painter, m_iFrame);
     }
-    if (bFirst)
+    if (bFirst) {
         emit firstFramePainted();
+        // Once this frame is on the screen, the copy for the later ones is made.
+        if (m_image.isNull())
+            QTimer::singleShot(0, this, [this] { ConvertImage(); });
+    }
     if (m_iFrame < kFrames) {
         m_timerAnimation.start(s_iAnimationInterval);
         return;

@@ -94,6 +94,10 @@ private:
     void ScrollTo(int x, int y);
     void UpdateCursor();
     void FreeImage();
+    // Makes m_image from the library's rows (once per load).
+    void ConvertImage();
+    // Draws the source part of the image (top-down coordinates) into rcDest.
+    void DrawPart(class QPainter& painter, const QRectF& rcDest, const QRectF& rcSource);
     QSize ClientSize() const;  // device pixels
     QRect ToDevice(const QRect& rc) const;
 
@@ -110,7 +114,8 @@ private:
     BOOL m_bDragging = FALSE;
     QPoint m_ptLast;
 
-    QImage m_image;  // the DIB's pixels, top row first, for drawing
+    QImage m_dibView;  // the DIB's rows as they lie in the block (bottom-up, B, G, R)
+    QImage m_image;    // the same pixels top row first, 32-bit, for drawing
     int m_iLoadScale = 0;
     QPoint m_ptScroll;
     QSize m_szRange;   // scroll range of each axis (0 when it does not scroll)
