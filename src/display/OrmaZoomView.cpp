@@ -188,6 +188,8 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
                        QImage::Format_BGR888);
     if (s_iAnimationInterval == 0 || m_bShown)
         ConvertImage();
+    else if (m_iFrame > 0)  // a page change in the middle of the animation
+        QTimer::singleShot(0, this, [this] { ConvertImage(); });
     SetScrollRanges(bKeep);
     UpdateCursor();
     update();
