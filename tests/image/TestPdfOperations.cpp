@@ -130,6 +130,10 @@ TEST(LoadImage, PackedBottomUpDibAtTheRequestedScale) {
     // The zoom view reads a band by its offset from the bottom row.
     const int srcY = 5, srcH = 10;
     EXPECT_EQ(bgr(10, h.biHeight - srcY - srcH), 0x0000FF);
+    // The block is not zero-filled first: the padding at each row's end is cleared.
+    int iPadding = 0;
+    for (int y = 0; y < h.biHeight; ++y) iPadding += bits[stride * y + 450] + bits[stride * y + 451];
+    EXPECT_EQ(iPadding, 0);
     GlobalUnlock(dib);
     GlobalFree(dib);
 }
