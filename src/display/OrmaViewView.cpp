@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "display/OrmaViewView.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -298,6 +300,7 @@ BOOL COrmaViewView::MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient)
     }
     m_pZoomView->show();
     m_pZoomView->raise();
+    m_pZoomView->setFocus();
     // The first frame goes on the screen now, not after the next update tick.
     if (m_pZoomView->isVisible())
         m_pZoomView->repaint();
