@@ -100,6 +100,11 @@ void COrmaZoomView::ConvertImage() {
             d[x] = 0xFF000000u | (std::uint32_t{s[2]} << 16) | (std::uint32_t{s[1]} << 8) | s[0];
     }
     m_image = std::move(image);
+    // The library's block is no longer drawn from: half the memory goes.
+    m_dibView = QImage();
+    GlobalUnlock(m_hDib);
+    GlobalFree(m_hDib);
+    m_hDib = nullptr;
 }
 
 void COrmaZoomView::DrawPart(QPainter& painter, const QRectF& rcDest, const QRectF& rcSource) {
@@ -376,7 +381,7 @@ void COrmaZoomView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const qreal dpr = devicePixelRatioF();
     painter.scale(1 / dpr, 1 / dpr);
-    if (m_dibView.isNull() || m_iZoom == 0) {
+    if ((m_dibView.isNull() && m_image.isNull()) || m_iZoom == 0) {
         painter.fillRect(QRect(QPoint(0, 0), ClientSize()), palette().color(QPalette::Window));
         return;
     }

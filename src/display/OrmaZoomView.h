@@ -101,7 +101,7 @@ private:
     QSize ClientSize() const;  // device pixels
     QRect ToDevice(const QRect& rc) const;
 
-    HGLOBAL m_hDib = nullptr;
+    HGLOBAL m_hDib = nullptr;  // the loaded image (packed DIB), kept until its drawing copy is made
     char m_szImageFile[MAX_PATH] = {};
     int m_iPage = 0;
     int m_iZoom = 0;
