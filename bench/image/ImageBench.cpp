@@ -266,7 +266,7 @@ int main(int argc, char** argv) {
     ImageIO_Initialize(0, "Quilm-WorkArea", 0);
     for (int k : {0, 1, 2}) {
         const Page& p = pages[k];
-        for (int scale : {1000, 750, 500, 333, 250}) {
+        for (int scale : {1000, 880, 750, 500, 333, 250}) {
             Sample t, bare, warm;
             int w = 0, h = 0;
             for (int i = 0; i < runs + 1; ++i) {

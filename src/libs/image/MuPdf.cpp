@@ -867,16 +867,16 @@ int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, s
         }
         return kOk;
     }
-    std::vector<std::uint32_t> scaled;
-    try {
-        scaled.resize(static_cast<std::size_t>(width) * height);
-    } catch (const std::bad_alloc&) {
+    // Not zero-filled: the scaler writes every pixel.
+    std::unique_ptr<std::uint32_t[]> scaled(new (std::nothrow)
+                                                std::uint32_t[static_cast<std::size_t>(width) * height]);
+    if (!scaled) {
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", width, height);
         return kErrMemory;
     }
-    ResampleRgbToXrgb(src, uw, uh, static_cast<int>(uStride), scaled.data(), width, height, width);
+    ResampleRgbToXrgb(src, uw, uh, static_cast<int>(uStride), scaled.get(), width, height, width);
     for (int y = 0; y < height; ++y) {
-        const std::uint32_t* s = scaled.data() + static_cast<std::size_t>(y) * width;
+        const std::uint32_t* s = scaled.get() + static_cast<std::size_t>(y) * width;
         std::uint8_t* d = outRow(y);
         for (int x = 0; x < width; ++x, d += 3) {
             const std::uint32_t p = s[x];
