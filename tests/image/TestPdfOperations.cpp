@@ -218,3 +218,39 @@ TEST(LoadImage, ScannedPagesComeOutAsDrawnAtEveryScaleAndTurn) {
         }
     }
 }
+
+// A scan whose JPEG data is damaged is loaded as far as it goes or refused;
+// never read past its data.
+TEST(LoadImage, DamagedScanDataFailsCleanly) {
+    ovtest::TempDir dir;
+    const std::vector<std::uint8_t> jpeg = ovsample::MakeScanJpeg(480, 360, 5);
+    Pdf(dir / "good.pdf", {ovsample::PdfPage{192, 144, 0, "q 192 0 0 144 0 0 cm /Im0 Do Q\n", jpeg}});
+    const std::string good = ovtest::ReadFile(dir / "good.pdf");
+    const std::size_t at = good.find(std::string(jpeg.begin(), jpeg.begin() + 64));
+    ASSERT_NE(at, std::string::npos);
+    // The coded data after the headers spoiled in place, or replaced by an end
+    // of image marker halfway (the stream keeps its length).
+    std::string garbled = good, cut = good;
+    for (std::size_t i = at + jpeg.size() / 2; i + 2 < at + jpeg.size(); i += 5)
+        garbled[i] = static_cast<char>(garbled[i] * 31 + 7);
+    cut[at + jpeg.size() / 2] = static_cast<char>(0xFF);
+    cut[at + jpeg.size() / 2 + 1] = static_cast<char>(0xD9);
+    for (const std::string& bytes : {garbled, cut}) {
+        ovtest::WriteFile(dir / "bad.pdf", bytes);
+        for (int scale : {1000, 500, 250}) {
+            IMAGE_REQUEST r = Request(dir / "bad.pdf", 1);
+            ImageIO_GetImageInfo(&r);
+            r.iScaleSet = 1;
+            r.iScale = scale;
+            HGLOBAL dib = nullptr;
+            if (ImageIO_LoadImage(&r, &dib) != 0) {
+                ASSERT_NE(dib, nullptr);
+                BITMAPINFOHEADER h;
+                std::memcpy(&h, GlobalLock(dib), sizeof h);
+                EXPECT_GT(h.biWidth, 0);
+                GlobalUnlock(dib);
+            }
+            GlobalFree(dib);
+        }
+    }
+}
