@@ -676,7 +676,7 @@ using MallocPtr = std::unique_ptr<std::uint8_t, FreeDrop>;
 // scale num/8 into malloc'd memory. The frame holds only plain data (libjpeg
 // reports errors by longjmp). false on any error.
 bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, int colorTransform, int num,
-                   std::uint8_t** pixels, int* outW, int* outH) {
+                   bool averaged, std::uint8_t** pixels, int* outW, int* outH) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     std::uint8_t* volatile buf = nullptr;
@@ -700,6 +700,12 @@ bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, i
         cinfo.out_color_space = JCS_RGB;
         cinfo.scale_num = static_cast<unsigned>(num);
         cinfo.scale_denom = 8;
+        // Rows that are averaged down afterwards hide the small differences of
+        // the faster inverse DCT and of the plain chroma upsampling.
+        if (averaged) {
+            cinfo.dct_method = JDCT_IFAST;
+            cinfo.do_fancy_upsampling = FALSE;
+        }
         jpeg_start_decompress(&cinfo);
         ok = cinfo.output_components == 3;
     }
@@ -743,9 +749,11 @@ bool DecodeScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, Ma
     while (num < 8 && ((static_cast<long long>(image->w) * num + 7) / 8 < alongW ||
                        (static_cast<long long>(image->h) * num + 7) / 8 < alongH))
         num *= 2;
+    const bool averaged = (static_cast<long long>(image->w) * num + 7) / 8 > alongW ||
+                          (static_cast<long long>(image->h) * num + 7) / 8 > alongH;
     std::uint8_t* out = nullptr;
     if (!TryJpegDecode(cbuf->buffer->data, cbuf->buffer->len, components, cbuf->params.u.jpeg.color_transform,
-                       num, &out, w, h))
+                       num, averaged, &out, w, h))
         return false;
     pixels->reset(out);
     // The data must be the image it claims to be.
