@@ -174,7 +174,8 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
     std::memcpy(&bih, pBase, sizeof bih);
     const std::size_t stride =
         ((static_cast<std::size_t>(std::max(bih.biWidth, 0)) * bih.biBitCount + 31) / 32) * 4;
-    const std::size_t offset = bih.biSize + 4u * bih.biClrUsed;
+    const std::size_t offset =
+        static_cast<std::size_t>(bih.biSize) + 4 * static_cast<std::size_t>(bih.biClrUsed);
     // Only what the library gives (24-bit, bottom-up rows) is drawn; the block
     // must hold every row that is read.
     if (bih.biBitCount != 24 || bih.biWidth < 1 || bih.biHeight < 1 ||
