@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// ormaview-bench [--sample DIR] [--runs N] [--loads]: medians of the image
+// ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,...]]: medians of the image
 // operations on the sample work desk, as a table and as JSON lines. --loads times
 // only the scaled loads of the scanned pages against their full-size load.
 #include <sys/resource.h>
@@ -175,6 +175,7 @@ int main(int argc, char** argv) {
     std::string sample;
     int runs = 15;
     bool loadsOnly = false;
+    std::vector<int> scales = {1000, 990, 950, 880, 750, 600, 500, 333, 250};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sample") == 0 && i + 1 < argc)
             sample = argv[++i];
@@ -182,8 +183,18 @@ int main(int argc, char** argv) {
             runs = std::max(3, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--loads") == 0)
             loadsOnly = true;
-        else {
-            std::fprintf(stderr, "usage: ormaview-bench [--sample DIR] [--runs N] [--loads]\n");
+        else if (std::strcmp(argv[i], "--scales") == 0 && i + 1 < argc) {
+            // The scales of --loads, comma-separated; the full size is always the first.
+            scales = {1000};
+            for (char* p = argv[++i]; *p != '\0';) {
+                const int v = static_cast<int>(std::strtol(p, &p, 10));
+                if (v > 0 && v < 1000)
+                    scales.push_back(v);
+                while (*p == ',') ++p;
+            }
+        } else {
+            std::fprintf(stderr,
+                         "usage: ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,S,...]]\n");
             return 2;
         }
     }
@@ -225,14 +236,13 @@ int main(int argc, char** argv) {
         // loads the page once at each scale, so the machine's drift meets all
         // scales alike.
         ImageIO_Initialize(0, "Quilm-WorkArea", 0);
-        const int scales[] = {1000, 990, 950, 880, 750, 600, 500, 333, 250};
         for (int k : {0, 1}) {
             const Page& p = pages[k];
-            std::vector<Sample> t(std::size(scales));
-            std::vector<std::pair<int, int>> size(std::size(scales));
+            std::vector<Sample> t(scales.size());
+            std::vector<std::pair<int, int>> size(scales.size());
             for (int i = 0; i < runs + 1; ++i) {
-                for (std::size_t j = 0; j < std::size(scales); ++j) {
-                    const std::size_t at = (j + static_cast<std::size_t>(i)) % std::size(scales);
+                for (std::size_t j = 0; j < scales.size(); ++j) {
+                    const std::size_t at = (j + static_cast<std::size_t>(i)) % scales.size();
                     IMAGE_REQUEST r;
                     std::memset(&r, 0, sizeof r);
                     std::snprintf(r.szPath, sizeof r.szPath, "%s", p.pdf.c_str());
@@ -254,7 +264,7 @@ int main(int argc, char** argv) {
                     GlobalFree(dib);
                 }
             }
-            for (std::size_t j = 0; j < std::size(scales); ++j)
+            for (std::size_t j = 0; j < scales.size(); ++j)
                 rows.push_back(MakeRow("ImageIO_LoadImage " + std::to_string(scales[j]) + " (" +
                                            std::to_string(size[j].first) + "x" +
                                            std::to_string(size[j].second) + ") / 1000",
