@@ -284,8 +284,9 @@ TEST(Resample, RowStreamWritesEveryRowAndNothingElse) {
                 const std::uint32_t p = ref[static_cast<std::size_t>(y) * c.outW + x];
                 const int want[3] = {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
                 for (int k = 0; k < 3; ++k) {
-                    if (exact)
+                    if (exact) {
                         ASSERT_EQ(row[x * 3 + k], want[k]) << x << "," << y;
+                    }
                     diff += std::abs(row[x * 3 + k] - want[k]);
                 }
             }
@@ -293,6 +294,35 @@ TEST(Resample, RowStreamWritesEveryRowAndNothingElse) {
         // Two filters of the same image: close on average, and each output row
         // comes from the right input rows (a shifted or flipped row would differ a lot).
         EXPECT_LT(diff / (static_cast<double>(c.outW) * c.outH * 3), 2.0);
+    }
+    // Above half size the two nearest pixels are interpolated: ramps stay ramps,
+    // each channel in its place (R rising to the right, G falling, B rising downwards).
+    {
+        const int w = 90, h = 60, outW = 77, outH = 41;
+        std::vector<std::uint8_t> in(static_cast<std::size_t>(w) * h * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t* p = &in[(static_cast<std::size_t>(y) * w + x) * 3];
+                p[0] = static_cast<std::uint8_t>(2 * x + 10);
+                p[1] = static_cast<std::uint8_t>(200 - x);
+                p[2] = static_cast<std::uint8_t>(3 * y + 5);
+            }
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(outW) * outH * 3);
+        RowStreamScaler s;
+        ASSERT_TRUE(s.Start(w, h, outW, outH, out.data(), outW * 3));
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(s.InputRow(), &in[static_cast<std::size_t>(y) * w * 3],
+                        static_cast<std::size_t>(w) * 3);
+            s.RowDone();
+        }
+        for (int y = 0; y < outH; ++y)
+            for (int x = 0; x < outW; ++x) {
+                const double sx = (x + 0.5) * w / outW - 0.5, sy = (y + 0.5) * h / outH - 0.5;
+                const std::uint8_t* p = &out[(static_cast<std::size_t>(y) * outW + x) * 3];
+                ASSERT_NEAR(p[0], 2 * sx + 10, 1.5) << x << "," << y;
+                ASSERT_NEAR(p[1], 200 - sx, 1.5) << x << "," << y;
+                ASSERT_NEAR(p[2], 3 * sy + 5, 1.5) << x << "," << y;
+            }
     }
     // Growing is not this scaler's job.
     RowStreamScaler s;
