@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// ormaview-bench [--sample DIR] [--runs N]: medians of the image operations on
-// the sample work desk, as a table and as JSON lines.
+// ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,...]]: medians of the image
+// operations on the sample work desk, as a table and as JSON lines. --loads times
+// only the scaled loads of the scanned pages against their full-size load.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -173,13 +174,27 @@ void Print(const std::vector<Row>& rows, long peakKb) {
 int main(int argc, char** argv) {
     std::string sample;
     int runs = 15;
+    bool loadsOnly = false;
+    std::vector<int> scales = {1000, 990, 950, 880, 750, 600, 500, 333, 250};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sample") == 0 && i + 1 < argc)
             sample = argv[++i];
         else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(3, std::atoi(argv[++i]));
-        else {
-            std::fprintf(stderr, "usage: ormaview-bench [--sample DIR] [--runs N]\n");
+        else if (std::strcmp(argv[i], "--loads") == 0)
+            loadsOnly = true;
+        else if (std::strcmp(argv[i], "--scales") == 0 && i + 1 < argc) {
+            // The scales of --loads, comma-separated; the full size is always the first.
+            scales = {1000};
+            for (char* p = argv[++i]; *p != '\0';) {
+                const int v = static_cast<int>(std::strtol(p, &p, 10));
+                if (v > 0 && v < 1000)
+                    scales.push_back(v);
+                while (*p == ',') ++p;
+            }
+        } else {
+            std::fprintf(stderr,
+                         "usage: ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,S,...]]\n");
             return 2;
         }
     }
@@ -216,6 +231,54 @@ int main(int argc, char** argv) {
     fz_register_document_handlers(ctx);
 
     std::vector<Row> rows;
+    if (loadsOnly) {
+        // A smaller load must not cost more than the full-size one: every round
+        // loads the page once at each scale, so the machine's drift meets all
+        // scales alike.
+        ImageIO_Initialize(0, "Quilm-WorkArea", 0);
+        for (int k : {0, 1}) {
+            const Page& p = pages[k];
+            std::vector<Sample> t(scales.size());
+            std::vector<std::pair<int, int>> size(scales.size());
+            for (int i = 0; i < runs + 1; ++i) {
+                for (std::size_t j = 0; j < scales.size(); ++j) {
+                    const std::size_t at = (j + static_cast<std::size_t>(i)) % scales.size();
+                    IMAGE_REQUEST r;
+                    std::memset(&r, 0, sizeof r);
+                    std::snprintf(r.szPath, sizeof r.szPath, "%s", p.pdf.c_str());
+                    r.iPage = 1;
+                    HGLOBAL dib = nullptr;
+                    Sample warm;
+                    Time(i == 0 ? warm : t[at], [&] {
+                        ImageIO_GetImageInfo(&r);
+                        r.iScaleSet = 1;
+                        r.iScale = scales[at];
+                        ImageIO_LoadImage(&r, &dib);
+                    });
+                    if (dib != nullptr) {
+                        BITMAPINFOHEADER bih;
+                        std::memcpy(&bih, GlobalLock(dib), sizeof bih);
+                        GlobalUnlock(dib);
+                        size[at] = {bih.biWidth, bih.biHeight};
+                    }
+                    GlobalFree(dib);
+                }
+            }
+            for (std::size_t j = 0; j < scales.size(); ++j)
+                rows.push_back(MakeRow("ImageIO_LoadImage " + std::to_string(scales[j]) + " (" +
+                                           std::to_string(size[j].first) + "x" +
+                                           std::to_string(size[j].second) + ") / 1000",
+                                       p.name, t[j], &t[0], j == 0 ? 0 : 1.0, true));
+        }
+        ImageIO_UnInitialize();
+        fz_drop_context(ctx);
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        Print(rows, ru.ru_maxrss);
+        std::error_code ec;
+        fs::remove_all(work, ec);
+        return 0;
+    }
     const std::string thm = (work / "page.thm").string();
     for (const Page& p : pages) {
         Sample lib, bare, warm;

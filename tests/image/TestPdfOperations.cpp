@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
+
+extern "C" {
+#include <jpeglib.h>
+}
 
 #include "ImageTestUtil.h"
 #include "image/MuPdf.h"
@@ -158,6 +164,37 @@ TEST(ImageIoInit, NestedInitialisationsOneRelease) {
     EXPECT_TRUE(trace.Contains("ImageIO_UnInitialize() without ImageIO_Initialize!"));
 }
 
+// A gray scan as a one-component JPEG: text-like stripes and a gradient.
+static std::vector<std::uint8_t> GrayJpeg(int w, int h) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(w);
+    cinfo.image_height = static_cast<JDIMENSION>(h);
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 85, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            row[static_cast<std::size_t>(x)] =
+                static_cast<std::uint8_t>((y / 9) % 3 == 0 && x % 11 < 6 ? 20 : 120 + x * 100 / w);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<std::uint8_t> data(out, out + size);
+    std::free(out);
+    return data;
+}
+
 // A page that is one scan is decoded at a reduced size instead of being drawn;
 // what comes out must be the page as MuPDF draws it, whatever the scale, the
 // page's turn or the image's own mirroring.
@@ -180,13 +217,16 @@ TEST(LoadImage, ScannedPagesComeOutAsDrawnAtEveryScaleAndTurn) {
         {"image upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0)},
         {"image turned in the content",
          ovsample::PdfPage{144, 192, 0, "q 0 192 -144 0 144 0 cm /Im0 Do Q\n", jpeg}},
+        {"gray scan", ovsample::PdfPage{192, 144, 0, "q 192 0 0 144 0 0 cm /Im0 Do Q\n", GrayJpeg(480, 360)}},
+        {"gray scan upside down",
+         ovsample::PdfPage{192, 144, 0, "q 192 0 0 -144 0 144 cm /Im0 Do Q\n", GrayJpeg(480, 360)}},
         {"scan with a mark (drawn as usual)",
          scan("q 192 0 0 144 0 0 cm /Im0 Do Q 1 0 0 rg 10 10 20 20 re f\n", 0)},
     };
     for (const Case& c : cases) {
         const std::string pdf = dir / "scan.pdf";
         Pdf(pdf, {c.page});
-        for (int scale : {1000, 875, 750, 500, 333, 250, 100}) {
+        for (int scale : {1000, 990, 950, 875, 750, 600, 500, 333, 250, 100}) {
             SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(scale));
             IMAGE_REQUEST r = Request(pdf, 1);
             ASSERT_NE(ImageIO_GetImageInfo(&r), 0);

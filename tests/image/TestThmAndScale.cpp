@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -229,6 +230,105 @@ TEST(Resample, AreaAveragingWhenShrinkingInterpolationWhenGrowing) {
         FitSize(f[0], f[1], f[2], f[3], &w, &h);
         EXPECT_EQ(std::make_pair(w, h), std::make_pair(f[4], f[5]));
     }
+}
+
+// The scaler fed row by row (as a decoder delivers them): every output row is
+// written once, in the order and direction asked for, nothing beside the rows;
+// below half size it averages exactly as the page view's scaler does, above
+// half size it interpolates between the two nearest input pixels.
+TEST(Resample, RowStreamWritesEveryRowAndNothingElse) {
+    const struct {
+        const char* what;
+        int w, h, outW, outH;
+        bool upward;  // output row 0 at the bottom (negative stride)
+    } cases[] = {
+        {"to a third", 61, 47, 20, 15, false},    {"to a third, upward", 61, 47, 20, 15, true},
+        {"to 0.95", 100, 80, 95, 76, false},      {"to 0.88, upward", 97, 61, 85, 53, true},
+        {"width only", 50, 10, 37, 10, false},    {"to one pixel", 9, 7, 1, 1, false},
+        {"just over half", 41, 41, 21, 21, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> in(static_cast<std::size_t>(c.w) * c.h * 3);
+        // Smooth waves, different per channel: two filters agree on them closely,
+        // while a row taken from one place off shifts them visibly.
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x)
+                for (int k = 0; k < 3; ++k)
+                    in[(static_cast<std::size_t>(y) * c.w + x) * 3 + k] = static_cast<std::uint8_t>(
+                        std::lround(128 + 100 * std::sin(x * 0.3 + k) * std::cos(y * 0.25 - k)));
+        const int stride = c.outW * 3 + 5;  // a gap after each row that must stay untouched
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(stride) * c.outH + 5, 0xA5);
+        RowStreamScaler s;
+        std::uint8_t* first = out.data() + (c.upward ? static_cast<std::size_t>(stride) * (c.outH - 1) : 0);
+        ASSERT_TRUE(s.Start(c.w, c.h, c.outW, c.outH, first, c.upward ? -stride : stride));
+        for (int y = 0; y < c.h; ++y) {
+            std::memcpy(s.InputRow(), in.data() + static_cast<std::size_t>(y) * c.w * 3,
+                        static_cast<std::size_t>(c.w) * 3);
+            s.RowDone();
+        }
+        EXPECT_EQ(s.RowsOut(), c.outH);
+        EXPECT_EQ(s.InputRow(), nullptr);
+        for (int y = 0; y < c.outH; ++y)
+            for (int k = c.outW * 3; k < stride; ++k)
+                ASSERT_EQ(out[static_cast<std::size_t>(y) * stride + k], 0xA5)
+                    << "row " << y << " byte " << k;
+        // Against the page view's scaler, channel order kept (its 0xFFRRGGBB read as R, G, B).
+        std::vector<std::uint32_t> ref(static_cast<std::size_t>(c.outW) * c.outH);
+        ResampleRgbToXrgb(in.data(), c.w, c.h, c.w * 3, ref.data(), c.outW, c.outH, c.outW);
+        const bool exact = c.w >= 2 * c.outW && c.h >= 2 * c.outH;
+        double diff = 0;
+        for (int y = 0; y < c.outH; ++y) {
+            const std::uint8_t* row = first + static_cast<std::ptrdiff_t>(y) * (c.upward ? -stride : stride);
+            for (int x = 0; x < c.outW; ++x) {
+                const std::uint32_t p = ref[static_cast<std::size_t>(y) * c.outW + x];
+                const int want[3] = {int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)};
+                for (int k = 0; k < 3; ++k) {
+                    if (exact) {
+                        ASSERT_EQ(row[x * 3 + k], want[k]) << x << "," << y;
+                    }
+                    diff += std::abs(row[x * 3 + k] - want[k]);
+                }
+            }
+        }
+        // Two filters of the same image: close on average, and each output row
+        // comes from the right input rows (a shifted or flipped row would differ a lot).
+        EXPECT_LT(diff / (static_cast<double>(c.outW) * c.outH * 3), 2.0);
+    }
+    // Above half size the two nearest pixels are interpolated: ramps stay ramps,
+    // each channel in its place (R rising to the right, G falling, B rising downwards).
+    {
+        const int w = 90, h = 60, outW = 77, outH = 41;
+        std::vector<std::uint8_t> in(static_cast<std::size_t>(w) * h * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t* p = &in[(static_cast<std::size_t>(y) * w + x) * 3];
+                p[0] = static_cast<std::uint8_t>(2 * x + 10);
+                p[1] = static_cast<std::uint8_t>(200 - x);
+                p[2] = static_cast<std::uint8_t>(3 * y + 5);
+            }
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(outW) * outH * 3);
+        RowStreamScaler s;
+        ASSERT_TRUE(s.Start(w, h, outW, outH, out.data(), outW * 3));
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(s.InputRow(), &in[static_cast<std::size_t>(y) * w * 3],
+                        static_cast<std::size_t>(w) * 3);
+            s.RowDone();
+        }
+        for (int y = 0; y < outH; ++y)
+            for (int x = 0; x < outW; ++x) {
+                const double sx = (x + 0.5) * w / outW - 0.5, sy = (y + 0.5) * h / outH - 0.5;
+                const std::uint8_t* p = &out[(static_cast<std::size_t>(y) * outW + x) * 3];
+                ASSERT_NEAR(p[0], 2 * sx + 10, 1.5) << x << "," << y;
+                ASSERT_NEAR(p[1], 200 - sx, 1.5) << x << "," << y;
+                ASSERT_NEAR(p[2], 3 * sy + 5, 1.5) << x << "," << y;
+            }
+    }
+    // Growing is not this scaler's job.
+    RowStreamScaler s;
+    std::uint8_t px[3];
+    EXPECT_FALSE(s.Start(2, 2, 3, 2, px, 9));
+    EXPECT_EQ(s.InputRow(), nullptr);
 }
 
 TEST(GetThumbnail, FitsTheCachedPageIntoTheBox) {

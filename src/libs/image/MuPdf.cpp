@@ -738,10 +738,69 @@ bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, i
     return true;
 }
 
-// The scan decoded by libjpeg to at least alongW x alongH pixels, when it is a
-// plain 8-bit gray or RGB JPEG; false leaves it to MuPDF.
-bool DecodeScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, MallocPtr* pixels, int* w,
-                    int* h) {
+// Decodes JPEG data like TryJpegDecode, as B, G, R rows handed one by one to
+// the scaler, which averages them down to its output as they come: no
+// full-size copy of the scan is made. The decoded size must lie within
+// minW x minH and maxW x maxH. false on any error (the output rows are then
+// partly written).
+bool TryJpegDecodeScaled(const unsigned char* data, std::size_t len, int components, int colorTransform,
+                         int num, int minW, int minH, int maxW, int maxH, RowStreamScaler* scaler,
+                         std::uint8_t* out, std::ptrdiff_t outStride) {
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = OnJpegError;
+    err.mgr.output_message = OnJpegMessage;
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
+    jpeg_read_header(&cinfo, TRUE);
+    bool ok = cinfo.num_components == components;
+    if (ok) {
+        if (components == 3 && colorTransform == 0)
+            cinfo.jpeg_color_space = JCS_RGB;
+        else if (components == 3 && colorTransform == 1)
+            cinfo.jpeg_color_space = JCS_YCbCr;
+        // Averaging keeps the channel order, so B, G, R come straight from the decoder.
+        cinfo.out_color_space = JCS_EXT_BGR;
+        cinfo.scale_num = static_cast<unsigned>(num);
+        cinfo.scale_denom = 8;
+        cinfo.dct_method = JDCT_IFAST;
+        cinfo.do_fancy_upsampling = FALSE;
+        jpeg_start_decompress(&cinfo);
+        const int w = static_cast<int>(cinfo.output_width), h = static_cast<int>(cinfo.output_height);
+        ok = cinfo.output_components == 3 && w >= minW && h >= minH && w <= maxW && h <= maxH &&
+             scaler->Start(w, h, minW, minH, out, outStride);
+    }
+    while (ok && cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = scaler->InputRow();
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+            ok = false;
+        else
+            scaler->RowDone();
+    }
+    if (ok)
+        jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return ok && scaler->RowsOut() == minH;
+}
+
+// The libjpeg decoding of a scan: whether it applies, and at which scale.
+struct JpegPlan {
+    const unsigned char* data = nullptr;
+    std::size_t len = 0;
+    int components = 0;
+    int colorTransform = 0;
+    int num = 8;
+    bool averaged = false;  // the decoded size is larger than the output
+};
+
+// The plan for decoding the scan by libjpeg to at least alongW x alongH pixels,
+// when it is a plain 8-bit gray or RGB JPEG; false leaves it to MuPDF.
+bool PlanScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, JpegPlan* plan) {
     fz_compressed_buffer* cbuf = fz_compressed_image_buffer(ctx, image);
     if (cbuf == nullptr || cbuf->buffer == nullptr || cbuf->params.type != FZ_IMAGE_JPEG || image->bpc != 8 ||
         image->use_decode || image->invert_cmyk_jpeg || image->colorspace == nullptr)
@@ -756,11 +815,26 @@ bool DecodeScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, Ma
     while (num < 8 && ((static_cast<long long>(image->w) * num + 7) / 8 < alongW ||
                        (static_cast<long long>(image->h) * num + 7) / 8 < alongH))
         num *= 2;
-    const bool averaged = (static_cast<long long>(image->w) * num + 7) / 8 > alongW ||
-                          (static_cast<long long>(image->h) * num + 7) / 8 > alongH;
+    plan->data = cbuf->buffer->data;
+    plan->len = cbuf->buffer->len;
+    plan->components = components;
+    plan->colorTransform = cbuf->params.u.jpeg.color_transform;
+    plan->num = num;
+    plan->averaged = (static_cast<long long>(image->w) * num + 7) / 8 > alongW ||
+                     (static_cast<long long>(image->h) * num + 7) / 8 > alongH;
+    return true;
+}
+
+// The scan decoded by libjpeg to at least alongW x alongH pixels, when it is a
+// plain 8-bit gray or RGB JPEG; false leaves it to MuPDF.
+bool DecodeScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, MallocPtr* pixels, int* w,
+                    int* h) {
+    JpegPlan plan;
+    if (!PlanScanJpeg(ctx, image, alongW, alongH, &plan))
+        return false;
     std::uint8_t* out = nullptr;
-    if (!TryJpegDecode(cbuf->buffer->data, cbuf->buffer->len, components, cbuf->params.u.jpeg.color_transform,
-                       num, averaged, &out, w, h))
+    if (!TryJpegDecode(plan.data, plan.len, plan.components, plan.colorTransform, plan.num, plan.averaged,
+                       &out, w, h))
         return false;
     pixels->reset(out);
     // The data must be the image it claims to be.
@@ -811,6 +885,22 @@ int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, s
     // Enlarging is left to the draw device.
     if (alongW > image->w || alongH > image->h)
         return kErrArgument;
+    auto outRow = [&](int y) {
+        return samples +
+               static_cast<std::size_t>(bottomUp ? height - 1 - y : y) * static_cast<std::size_t>(stride);
+    };
+    // An upright scan that is shrunk is averaged while libjpeg decodes it, row
+    // by row into the output (upside-down images by walking the output backwards).
+    JpegPlan plan;
+    if (straight && m.a > 0 && PlanScanJpeg(ctx, image.get(), alongW, alongH, &plan) && plan.averaged) {
+        const bool down = (m.d < 0) != bottomUp;
+        RowStreamScaler scaler;
+        if (TryJpegDecodeScaled(plan.data, plan.len, plan.components, plan.colorTransform, plan.num, width,
+                                height, image->w, image->h, &scaler, outRow(m.d > 0 ? 0 : height - 1),
+                                down ? -static_cast<std::ptrdiff_t>(stride) : stride))
+            return kOk;
+        // Anything else (damaged data) is left to the usual decoding below, which writes every row again.
+    }
     int pw = 0, ph = 0;
     const std::uint8_t* src = nullptr;
     std::size_t srcStride = 0;
@@ -866,10 +956,6 @@ int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, s
         src = upright.data();
     }
     const std::size_t uStride = upright.empty() ? srcStride : static_cast<std::size_t>(uw) * 3;
-    auto outRow = [&](int y) {
-        return samples +
-               static_cast<std::size_t>(bottomUp ? height - 1 - y : y) * static_cast<std::size_t>(stride);
-    };
     if (uw == width && uh == height) {
         for (int y = 0; y < height; ++y) {
             const std::uint8_t* s = src + static_cast<std::size_t>(y) * uStride;

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace ov::image {
@@ -24,14 +27,18 @@ struct Taps {
     std::vector<int> weight;
 };
 
-Taps MakeTaps(int in, int out, bool evenTaps, int one) {
+// twoTap: a reduction by less than half is interpolated between the two
+// nearest input pixels instead of area-averaged (which may touch three): input
+// pixels lie less than two apart from output centres then, so each one still
+// counts, and the horizontal pass has two taps instead of four.
+Taps MakeTaps(int in, int out, bool evenTaps, int one, bool twoTap = false) {
     std::vector<std::vector<double>> w(static_cast<std::size_t>(out));
     std::vector<int> first(static_cast<std::size_t>(out));
     const double scale = static_cast<double>(in) / out;
     std::size_t most = 1;
     for (int j = 0; j < out; ++j) {
         std::vector<double>& wj = w[static_cast<std::size_t>(j)];
-        if (out < in) {
+        if (out < in && !(twoTap && in < 2 * out)) {
             // Area average: output pixel j covers input [a, b).
             const double a = j * scale, b = (j + 1) * scale;
             first[static_cast<std::size_t>(j)] = static_cast<int>(std::floor(a));
@@ -128,6 +135,64 @@ void HorizontalRow(const std::uint16_t* m, const int* off, const WeightPair* w, 
         __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(acc, acc), acc);
         out[x] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_or_si128(bytes, alpha)));
     }
+}
+
+// The same, writing 3-byte pixels in the input's channel order. Each pixel is
+// stored as 4 bytes whose last one the next pixel overwrites; the last pixel
+// is stored as 3, so nothing is written past the row.
+template <int N>
+void HorizontalRow3(const std::uint16_t* m, const int* off, const WeightPair* w, int n, std::uint8_t* out,
+                    int outW) {
+    const int taps = N > 0 ? N : n;
+    const __m128i round = _mm_set1_epi32(1 << 14);
+    for (int x = 0; x < outW; ++x, w += taps / 2) {
+        const std::uint16_t* p = m + off[x];
+        __m128i acc = round;
+        for (int k = 0; k < taps; k += 2, p += 6) {
+            __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 3));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(p0, p1), w[k / 2].v));
+        }
+        acc = _mm_srai_epi32(acc, 15);
+        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(acc, acc), acc);
+        const std::uint32_t v = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+        if (x + 1 < outW) {
+            std::memcpy(out + 3 * x, &v, 4);
+        } else {
+            out[3 * x] = static_cast<std::uint8_t>(v);
+            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * x + 2] = static_cast<std::uint8_t>(v >> 16);
+        }
+    }
+}
+// HorizontalRow3 for two taps, two output pixels at a time in the two halves
+// of AVX2 registers. Only for processors that have AVX2.
+__attribute__((target("avx2"))) void HorizontalRow3TwoTapsAvx2(const std::uint16_t* m, const int* off,
+                                                               const WeightPair* w, std::uint8_t* out,
+                                                               int outW) {
+    const __m256i round = _mm256_set1_epi32(1 << 14);
+    // R0 G0 B0 R1 G1 B1 (16-bit) -> R0 R1 G0 G1 B0 B1 0 0, in each half.
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1, 6, 7,
+                                           2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 2 < outW; x += 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + off[x]));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + off[x + 1]));
+        __m256i v = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), pairs);
+        const __m256i wt = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + x));
+        __m256i acc = _mm256_srai_epi32(_mm256_add_epi32(round, _mm256_madd_epi16(v, wt)), 15);
+        acc = _mm256_packus_epi16(_mm256_packs_epi32(acc, acc), acc);
+        const std::uint32_t p0 = static_cast<std::uint32_t>(_mm256_cvtsi256_si32(acc));
+        const std::uint32_t p1 = static_cast<std::uint32_t>(_mm256_extract_epi32(acc, 4));
+        std::memcpy(out + 3 * x, &p0, 4);
+        std::memcpy(out + 3 * x + 3, &p1, 4);  // x + 1 is not the last pixel
+    }
+    HorizontalRow3<2>(m, off + x, w + x, 2, out + 3 * x, outW - x);
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
 }
 #endif
 
@@ -263,6 +328,135 @@ void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, 
         }
 #endif
     }
+}
+
+struct RowStreamScaler::State {
+    int srcW = 0, srcH = 0, outW = 0, outH = 0;
+    std::uint8_t* out = nullptr;
+    std::ptrdiff_t outStride = 0;
+    Taps tx, ty;
+    std::vector<int> off;
+#if defined(__SSE2__)
+    std::vector<WeightPair> pairs;
+#endif
+    std::vector<int> last;  // per output row: the last input row it needs
+    int ringRows = 0;
+    std::vector<std::uint8_t> ring;  // the input rows still needed, by row index modulo ringRows
+    std::vector<std::uint16_t> mid;
+    std::vector<const std::uint8_t*> rows;
+    std::vector<int> weights;
+    int rowsIn = 0, rowsOut = 0;
+
+    std::uint8_t* Slot(int i) {
+        return ring.data() + static_cast<std::size_t>(i % ringRows) * static_cast<std::size_t>(srcW) * 3;
+    }
+    void MakeRow(int y);
+};
+
+RowStreamScaler::RowStreamScaler() = default;
+RowStreamScaler::~RowStreamScaler() = default;
+
+bool RowStreamScaler::Start(int srcW, int srcH, int outW, int outH, std::uint8_t* out,
+                            std::ptrdiff_t outStride) {
+    m_s.reset();
+    if (srcW < 1 || srcH < 1 || outW < 1 || outH < 1 || outW > srcW || outH > srcH || out == nullptr)
+        return false;
+    try {
+        auto s = std::make_unique<State>();
+        s->srcW = srcW, s->srcH = srcH, s->outW = outW, s->outH = outH;
+        s->out = out;
+        s->outStride = outStride;
+        s->tx = MakeTaps(srcW, outW, true, 256, true);
+        s->ty = MakeTaps(srcH, outH, false, 128, true);
+        s->off.resize(static_cast<std::size_t>(outW));
+        for (int x = 0; x < outW; ++x)
+            s->off[static_cast<std::size_t>(x)] = 3 * s->tx.index[static_cast<std::size_t>(x) * s->tx.taps];
+#if defined(__SSE2__)
+        s->pairs.resize(s->tx.weight.size() / 2);
+        for (std::size_t k = 0; k < s->pairs.size(); ++k)
+            s->pairs[k].v = _mm_set1_epi32(s->tx.weight[2 * k] | (s->tx.weight[2 * k + 1] << 16));
+#endif
+        s->last.resize(static_cast<std::size_t>(outH));
+        for (int y = 0; y < outH; ++y) {
+            int last = 0;
+            for (int i = 0; i < s->ty.taps; ++i) {
+                const std::size_t at = static_cast<std::size_t>(y) * s->ty.taps + i;
+                if (s->ty.weight[at] != 0)
+                    last = std::max(last, s->ty.index[at]);
+            }
+            s->last[static_cast<std::size_t>(y)] = std::min(last, srcH - 1);
+        }
+        // An output row's taps span at most ty.taps input rows, and it is made as
+        // soon as its last one is in: the rows before that span are no longer needed.
+        s->ringRows = s->ty.taps + 1;
+        s->ring.resize(static_cast<std::size_t>(s->ringRows) * srcW * 3);
+        s->mid.assign(static_cast<std::size_t>(srcW) * 3 + 3 * s->tx.taps + 4, 0);
+        s->rows.resize(static_cast<std::size_t>(s->ty.taps));
+        s->weights.resize(static_cast<std::size_t>(s->ty.taps));
+        m_s = std::move(s);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+std::uint8_t* RowStreamScaler::InputRow() {
+    return m_s && m_s->rowsIn < m_s->srcH ? m_s->Slot(m_s->rowsIn) : nullptr;
+}
+
+void RowStreamScaler::RowDone() {
+    if (!m_s || m_s->rowsIn >= m_s->srcH)
+        return;
+    const int i = m_s->rowsIn++;
+    while (m_s->rowsOut < m_s->outH && m_s->last[static_cast<std::size_t>(m_s->rowsOut)] <= i)
+        m_s->MakeRow(m_s->rowsOut++);
+}
+
+int RowStreamScaler::RowsOut() const {
+    return m_s ? m_s->rowsOut : 0;
+}
+
+void RowStreamScaler::State::MakeRow(int y) {
+    const int* iy = &ty.index[static_cast<std::size_t>(y) * ty.taps];
+    const int* wy = &ty.weight[static_cast<std::size_t>(y) * ty.taps];
+    int live = 0;
+    for (int i = 0; i < ty.taps; ++i) {
+        if (wy[i] == 0)
+            continue;
+        rows[static_cast<std::size_t>(live)] = Slot(iy[i]);
+        weights[static_cast<std::size_t>(live)] = wy[i];
+        ++live;
+    }
+    std::uint16_t* m = mid.data();
+    VerticalRow(rows.data(), weights.data(), live, srcW * 3, m);
+    std::uint8_t* o = out + static_cast<std::ptrdiff_t>(y) * outStride;
+    const int n = tx.taps;
+#if defined(__SSE2__)
+    switch (n) {
+        case 2:
+            if (HasAvx2())
+                HorizontalRow3TwoTapsAvx2(m, off.data(), pairs.data(), o, outW);
+            else
+                HorizontalRow3<2>(m, off.data(), pairs.data(), n, o, outW);
+            break;
+        case 4:
+            HorizontalRow3<4>(m, off.data(), pairs.data(), n, o, outW);
+            break;
+        default:
+            HorizontalRow3<0>(m, off.data(), pairs.data(), n, o, outW);
+            break;
+    }
+#else
+    for (int x = 0; x < outW; ++x) {
+        const int* wx = &tx.weight[static_cast<std::size_t>(x) * n];
+        int c[3] = {1 << 14, 1 << 14, 1 << 14};
+        for (int k = 0; k < n; ++k) {
+            const std::uint16_t* p = m + off[static_cast<std::size_t>(x)] + 3 * k;
+            for (int j = 0; j < 3; ++j) c[j] += p[j] * wx[k];
+        }
+        for (int j = 0; j < 3; ++j) o[3 * x + j] = static_cast<std::uint8_t>(std::clamp(c[j] >> 15, 0, 255));
+    }
+#endif
 }
 
 }  // namespace ov::image

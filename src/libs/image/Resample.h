@@ -3,7 +3,9 @@
 // bilinear interpolation on an axis that grows, in fixed-point arithmetic.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace ov::image {
 
@@ -14,6 +16,34 @@ void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStrid
 // The same with the source given as a table of srcH row pointers (rows may repeat).
 void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, std::uint32_t* dst, int outW,
                         int outH, int dstStride);
+
+// Shrinks an image whose rows arrive one at a time, top to bottom (as a decoder
+// delivers them), without holding more than a few of them: each output row is
+// made as soon as its last input row is in. Pixels are 3 bytes, and the channel
+// order is kept. Area averaging on both axes; each output side must be at most
+// the input side.
+class RowStreamScaler {
+public:
+    RowStreamScaler();
+    ~RowStreamScaler();
+    RowStreamScaler(const RowStreamScaler&) = delete;
+    RowStreamScaler& operator=(const RowStreamScaler&) = delete;
+
+    // Prepares for srcW x srcH in, outW x outH out. Output row y goes to
+    // out + y * outStride (the stride may be negative). false when the sizes
+    // are out of range or memory is short.
+    bool Start(int srcW, int srcH, int outW, int outH, std::uint8_t* out, std::ptrdiff_t outStride);
+    // Where the next input row is to be written (srcW * 3 bytes); valid until RowDone.
+    std::uint8_t* InputRow();
+    // Takes the row written at InputRow() and writes every output row it completes.
+    void RowDone();
+    // Output rows written so far (all of them once every input row is in).
+    int RowsOut() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_s;
+};
 
 // The fitted size of a w x h image inside boxW x boxH, aspect ratio kept, each
 // side at least 1 pixel.
