@@ -21,8 +21,7 @@ struct ViewerRun {
 
 ViewerRun RunViewer(const QStringList& args, const char* program = "ormaview") {
     QProcess process;
-    const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-    process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/" + program, args);
+    process.start(QString::fromStdString(ovtest::BuildProgram(program)), args);
     ViewerRun run;
     EXPECT_TRUE(process.waitForFinished(30000));
     run.iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -85,14 +84,13 @@ TEST_F(ExplainTest, EveryCommandLineMistakeSaysWhatWasWrongInOneLine) {
 }
 
 TEST_F(ExplainTest, ShortOptionsWorkLikeTheLongOnesAndTheHelpListsTheKeys) {
-    const ViewerRun help = RunViewer({"-h"});
-    EXPECT_EQ(help.iStatus, 0);
-    EXPECT_EQ(help.strOut, RunViewer({"--help"}).strOut);
-    for (const char* text : {"Keys:", "Home, End", "Ctrl+G", "Ctrl+Q", "Exit status"})
+    const ViewerRun help = RunViewer({"-h"}), longHelp = RunViewer({"--help"});
+    const ViewerRun version = RunViewer({"-v"}), longVersion = RunViewer({"--version"});
+    for (const ViewerRun* run : {&help, &longHelp, &version, &longVersion}) EXPECT_EQ(run->iStatus, 0);
+    EXPECT_EQ(help.strOut, longHelp.strOut);
+    for (const char* text : {"Usage", "Keys:", "Home, End", "Ctrl+G", "Ctrl+Q", "Exit status"})
         EXPECT_TRUE(help.strOut.contains(text)) << text;
-    const ViewerRun version = RunViewer({"-v"});
-    EXPECT_EQ(version.iStatus, 0);
-    EXPECT_EQ(version.strOut, RunViewer({"--version"}).strOut);
+    EXPECT_EQ(version.strOut, longVersion.strOut);
     EXPECT_TRUE(version.strOut.startsWith("ormaview "));
 }
 
