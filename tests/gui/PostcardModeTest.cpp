@@ -73,11 +73,12 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-class PostcardModeTest : public ::testing::Test {
+// The viewer fixture without the indexed document: each test writes its own desks.
+class PostcardModeTest : public guitest::ViewerFixture {
 protected:
     void SetUp() override { ov::InstallMessageBoxPresenter(); }
     void TearDown() override {
-        StopViewer();
+        Stop();
         StopPeer();
     }
 
@@ -165,31 +166,19 @@ protected:
 
     // --- The viewer in this process ---
     bool StartViewer() {
-        StopViewer();
-        m_pApp = std::make_unique<COrmaDeskApp>();
-        if (!m_pApp->InitInstance("/h 7"))
+        if (!Start("/h 7"))
             return false;
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(Frame()));
         Frame()->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(Frame()));
-        View()->repaint();
         return true;
-    }
-    void StopViewer() {
-        if (m_pApp)
-            m_pApp->ExitInstance();
-        m_pApp.reset();
     }
     // The closing path, then the window goes.
     void CloseViewer() {
         Frame()->OnClose();
         EXPECT_FALSE(Frame()->isVisible());
-        StopViewer();
+        Stop();
     }
 
-    CMainFrame* Frame() const { return m_pApp->GetMainFrame(); }
-    COrmaViewView* View() const { return Frame()->GetActiveView(); }
-    COrmaViewDoc* Doc() const { return m_pApp->GetDocument(); }
     CHagakiEditDialog* Pane() const { return Frame()->GetHagakiEditDialog(); }
     QLineEdit* Field(int nID) const { return qobject_cast<QLineEdit*>(Pane()->Control(nID)); }
     CMemoEdit* Memo() const { return Pane()->MemoEdit(); }
@@ -225,8 +214,6 @@ protected:
     }
     bool PageIsLandscape() const { return View()->PageImage().width() > View()->PageImage().height(); }
 
-    guitest::ViewerEnv m_env;
-    std::unique_ptr<COrmaDeskApp> m_pApp;
     QProcess m_peer;
 };
 
@@ -344,7 +331,7 @@ TEST_F(PostcardModeTest, RefusedOrUndeliveredEventKeepsTheCardWithItsRecordSaved
                                           guitest::MessageTextUtf8(ov::MessageNumberForCode(c.iMessageCode)) +
                                           "\n";
         EXPECT_EQ(m_env.MessageLog(), box);
-        StopViewer();
+        Stop();
     }
 }
 
@@ -380,7 +367,7 @@ TEST_F(PostcardModeTest, ReadOnlyCardsTakeNoInputAndNoTurn) {
             EXPECT_EQ(ovtest::ReadFile(UndoData(1)), before);
             EXPECT_EQ(PeerLog(), "event=1 change=0 result=0 card=1\n");
         }
-        StopViewer();
+        Stop();
         std::remove(m_env.Path("peer.log").c_str());
     }
 }
