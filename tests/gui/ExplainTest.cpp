@@ -21,8 +21,7 @@ struct ViewerRun {
 
 ViewerRun RunViewer(const QStringList& args, const char* program = "ormaview") {
     QProcess process;
-    const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-    process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/" + program, args);
+    process.start(QString::fromStdString(ovtest::BuildProgram(program)), args);
     ViewerRun run;
     EXPECT_TRUE(process.waitForFinished(30000));
     run.iStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -50,49 +49,57 @@ TEST_F(ExplainTest, EveryCommandLineMistakeSaysWhatWasWrongInOneLine) {
         int iStatus;
         QString line;  // the one line on standard error
         bool bUsage;
+        int iMessage = -1;          // the box (0: none; -1: not checked here)
+        std::string strTrace = {};  // a trace line
+        std::string strInformative = {};
     };
+    const QString cp932 =
+        QString::fromUtf8("\" holds \"Ü\" (U+00DC), which the work desk's code page (CP932) cannot hold");
+    const QString noFolder = "ormaview: The document or the work-desk folder does not exist. (Folder: ";
+    // clang-format off
     const Case cases[] = {
-        {{}, 2, "ormaview: missing parameters: WORKDESK-FOLDER DOCUMENT-ID PAGE-ID", true},
-        {{desk, "12"}, 2, "ormaview: missing parameter: PAGE-ID", true},
+        {{}, 2, "ormaview: missing parameters: WORKDESK-FOLDER DOCUMENT-ID PAGE-ID", true, 0, "Parameter Error! [lpCmdLine] \n"},
+        {{desk, "12"}, 2, "ormaview: missing parameter: PAGE-ID", true, 0, "Parameter Error! [lpCmdLine] "},
         {{"--bogus"}, 2, "ormaview: unknown option \"--bogus\"", true},
         {{"/h"}, 2, "ormaview: missing parameter: /h needs the postcard key", true},
-        {{"\"unclosed", "12", "1"}, 2, "ormaview: a double quote is not closed: \"unclosed 12 1", true},
-        {{umlaut, "12", "1"},
-         2,
-         "ormaview: the folder \"" + umlaut +
-             QString::fromUtf8(
-                 "\" holds \"Ü\" (U+00DC), which the work desk's code page (CP932) cannot hold"),
-         false},
+        {{"\"unclosed", "12", "1"}, 2, "ormaview: a double quote is not closed: \"unclosed 12 1", true, 0, "GetNextPara() Error!"},
+        {{umlaut, "12", "1"}, 2, "ormaview: the folder \"" + umlaut + cp932, false},
         {{desk, "abc", "1"}, 1, "ormaview: the document ID \"abc\" is not a number of 1 or more", false},
-        {{desk, "12", "0"}, 1, "ormaview: the page ID \"0\" is not a number of 1 or more", false},
-        {{missing, "12", "1"},
-         1,
-         "ormaview: The document or the work-desk folder does not exist. (Folder: " + missing + ")",
-         false},
-        {{desk, "7", "1"},
-         1,
-         "ormaview: The document or the work-desk folder does not exist. (Folder: " + desk + "/Doc000007)",
-         false},
+        {{desk, "12", "0"}, 1, "ormaview: the page ID \"0\" is not a number of 1 or more", false, 44,
+         "Parameter Error! iPageID < 1.", "\tPage ID: 0"},
+        {{missing, "12", "1"}, 1, noFolder + missing + ")", false, 25,
+         "File doesn't Exist! [File] " + m_env.Path("missing"), "\tFolder: " + m_env.Path("missing")},
+        {{desk, "7", "1"}, 1, noFolder + desk + "/Doc000007)", false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
+        ovtest::WriteFile(m_env.Path("messages.log"), "");
+        ovtest::WriteFile(m_env.Path("trace.log"), "");
         const ViewerRun run = RunViewer(c.args);
         EXPECT_EQ(run.iStatus, c.iStatus);
         EXPECT_EQ(run.errLines, QStringList{c.line}) << run.strErr.toStdString();
         EXPECT_EQ(run.strErr.contains("Usage: ormaview WORKDESK-FOLDER"), c.bUsage);
         EXPECT_TRUE(run.strOut.isEmpty());
+        if (c.iMessage >= 0) {
+            EXPECT_EQ(m_env.MessageLog(), c.iMessage == 0 ? ""
+                                                          : "50010\tQuilm-WorkArea\t" +
+                                                                guitest::MessageTextUtf8(c.iMessage) +
+                                                                c.strInformative + "\n");
+        }
+        EXPECT_NE(m_env.TraceText().find(c.strTrace), std::string::npos);
+        EXPECT_FALSE(ovtest::Exists(m_env.WorkDeskDat()));  // the closing steps did not run
     }
 }
 
 TEST_F(ExplainTest, ShortOptionsWorkLikeTheLongOnesAndTheHelpListsTheKeys) {
-    const ViewerRun help = RunViewer({"-h"});
-    EXPECT_EQ(help.iStatus, 0);
-    EXPECT_EQ(help.strOut, RunViewer({"--help"}).strOut);
-    for (const char* text : {"Keys:", "Home, End", "Ctrl+G", "Ctrl+Q", "Exit status"})
+    const ViewerRun help = RunViewer({"-h"}), longHelp = RunViewer({"--help"});
+    const ViewerRun version = RunViewer({"-v"}), longVersion = RunViewer({"--version"});
+    for (const ViewerRun* run : {&help, &longHelp, &version, &longVersion}) EXPECT_EQ(run->iStatus, 0);
+    EXPECT_EQ(help.strOut, longHelp.strOut);
+    for (const char* text : {"Usage", "Keys:", "Home, End", "Ctrl+G", "Ctrl+Q", "Exit status"})
         EXPECT_TRUE(help.strOut.contains(text)) << text;
-    const ViewerRun version = RunViewer({"-v"});
-    EXPECT_EQ(version.iStatus, 0);
-    EXPECT_EQ(version.strOut, RunViewer({"--version"}).strOut);
+    EXPECT_EQ(version.strOut, longVersion.strOut);
     EXPECT_TRUE(version.strOut.startsWith("ormaview "));
 }
 

@@ -11,6 +11,7 @@
 
 #include "PdfWriter.h"
 #include "display/OrmaViewView.h"
+#include "display/OrmaZoomView.h"
 #include "ormamsg/OrmaMsg.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
@@ -108,6 +109,16 @@ void ViewerFixture::Stop() {
     if (m_pApp)
         m_pApp->ExitInstance();
     m_pApp.reset();
+}
+
+void ZoomFixture::SetUp() {
+    ViewerFixture::SetUp();
+    COrmaZoomView::SetAnimationInterval(0);
+}
+
+void ZoomFixture::TearDown() {
+    ViewerFixture::TearDown();
+    COrmaZoomView::SetAnimationInterval(50);
 }
 
 }  // namespace guitest

@@ -77,4 +77,11 @@ protected:
     std::unique_ptr<COrmaDeskApp> m_pApp;
 };
 
+// The viewer fixture with the magnifier opened at once, without animation frames.
+class ZoomFixture : public ViewerFixture {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
 }  // namespace guitest

@@ -26,50 +26,29 @@ TEST(WindowPlacementRule, SavedRectangleIsLimitedAndBroughtOntoTheAvailableScree
         QList<QRect> screens;
         QRect expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"fits: as stored", 100, 50, 800, 600, {hd}, QRect(100, 50, 800, 600)},
         {"partly off but mostly on: as stored", 1300, 400, 800, 600, {hd}, QRect(1300, 400, 800, 600)},
         {"saved on a 4K screen at scale 1, opened at scale 2: size limited, moved",
-         2400,
-         1200,
-         1600,
-         900,
-         {uhd2x},
-         QRect(320, 160, 1600, 900)},
+         2400, 1200, 1600, 900, {uhd2x}, QRect(320, 160, 1600, 900)},
         {"60 % off to the right on a smaller screen: moved back, size kept",
-         1000,
-         100,
-         700,
-         500,
-         {laptop},
-         QRect(580, 100, 700, 500)},
+         1000, 100, 700, 500, {laptop}, QRect(580, 100, 700, 500)},
         {"larger than the laptop: limited to it", 0, 0, 2560, 1400, {laptop}, QRect(0, 0, 1280, 690)},
         {"left of the screen: moved to its left edge", -900, 200, 1000, 600, {hd}, QRect(0, 200, 1000, 600)},
         {"above the screen: moved down", 300, -700, 800, 600, {hd}, QRect(300, 0, 800, 600)},
         {"on the second screen: stays there", 2000, 100, 1000, 800, {hd, right}, QRect(2000, 100, 1000, 800)},
         {"second screen gone: onto the primary", 2000, 100, 1000, 800, {hd}, QRect(920, 100, 1000, 800)},
         {"Width=INT_MAX: limited before it is added", 100, 50, INT_MAX, 600, {hd}, QRect(0, 50, 1920, 600)},
-        {"Left=INT_MAX, Height=INT_MAX: no overflow",
-         INT_MAX,
-         0,
-         800,
-         INT_MAX,
-         {hd},
-         QRect(1120, 0, 800, 1040)},
+        {"Left=INT_MAX, Height=INT_MAX: no overflow", INT_MAX, 0, 800, INT_MAX, {hd}, QRect(1120, 0, 800, 1040)},
         {"Left=INT_MIN: onto the screen", INT_MIN, INT_MIN, 800, 600, {hd}, QRect(0, 0, 800, 600)},
         {"negative and zero sizes: the smallest window", 100, 100, -50, 0, {hd}, QRect(100, 100, 200, 200)},
-        {"smaller screen than the smallest window",
-         0,
-         0,
-         50,
-         50,
-         {QRect(0, 0, 120, 90)},
-         QRect(0, 0, 120, 90)},
+        {"smaller screen than the smallest window", 0, 0, 50, 50, {QRect(0, 0, 120, 90)}, QRect(0, 0, 120, 90)},
         {"no screen known: an 800x600 area", 5000, 5000, 400, 300, {}, QRect(400, 300, 400, 300)},
     };
-    for (const Case& c : cases) {
+    // clang-format on
+    for (const Case& c : cases)
         EXPECT_EQ(ov::FitSavedWindowRect(c.left, c.top, c.width, c.height, c.screens), c.expected) << c.what;
-    }
 }
 
 using PlacementRuleTest = guitest::ViewerFixture;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The ormaview program as a real process: failed starts with their exit status
-// and boxes, and the single-instance close between two viewers.
+// The ormaview program as a real process: the single-instance close between two
+// viewers, close signals, killed viewers and many at once.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -23,19 +23,7 @@ class ProcessTest : public ::testing::Test {
 protected:
     void SetUp() override { guitest::WriteIndexedDocument(m_env.WorkDesk()); }
 
-    static void Launch(QProcess& process, const QStringList& args) {
-        const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-        process.start(QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/ormaview", args);
-    }
-    // Runs the viewer to its end; returns the exit status.
-    static int RunToEnd(const QStringList& args, QString* pOut = nullptr) {
-        QProcess process;
-        Launch(process, args);
-        EXPECT_TRUE(process.waitForFinished(30000));
-        if (pOut != nullptr)
-            *pOut = QString::fromUtf8(process.readAllStandardOutput());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
+    static void Launch(QProcess& process, const QStringList& args) { process.start(Tool("ormaview"), args); }
     // Starts a viewer that reports its first painted page, and waits for it.
     bool StartViewer(QProcess& process) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -49,11 +37,7 @@ protected:
         return err.contains("ORMAVIEW_FIRST_PAINT");
     }
 
-    // A program of the build beside the viewer.
-    static QString Tool(const char* name) {
-        const char* bin = std::getenv("ORMAVIEW_TEST_BIN_DIR");
-        return QString::fromUtf8(bin != nullptr ? bin : ".") + "/bin/" + name;
-    }
+    static QString Tool(const char* name) { return QString::fromStdString(ovtest::BuildProgram(name)); }
     // The working folders under the test's TMPDIR.
     std::vector<std::string> WorkingFolders() const {
         std::vector<std::string> names;
@@ -82,49 +66,6 @@ protected:
 
     guitest::ViewerEnv m_env;
 };
-
-TEST_F(ProcessTest, HelpAndVersionPrintAndSucceed) {
-    QString out;
-    EXPECT_EQ(RunToEnd({"--help"}, &out), 0);
-    EXPECT_TRUE(out.contains("Usage"));
-    EXPECT_EQ(RunToEnd({"--version"}, &out), 0);
-    EXPECT_TRUE(out.startsWith("ormaview "));
-}
-
-TEST_F(ProcessTest, FailedStartsExitWithTheirStatusAndBoxAndSaveNothing) {
-    const QString desk = QString::fromStdString(m_env.WorkDesk());
-    const QString missing = QString::fromStdString(m_env.Path("missing"));
-    struct Case {
-        QStringList args;
-        int iStatus;
-        int iMessage;  // 0: no box
-        std::string strTrace;
-        std::string strInformative = {};  // what the box is about
-    };
-    const Case cases[] = {
-        {{desk, "12"}, 2, 0, "Parameter Error! [lpCmdLine] "},
-        {{"\"unclosed", "12", "1"}, 2, 0, "GetNextPara() Error!"},
-        {{}, 2, 0, "Parameter Error! [lpCmdLine] \n"},
-        {{desk, "12", "0"}, 1, 44, "Parameter Error! iPageID < 1.", "\tPage ID: 0"},
-        {{missing, "12", "1"},
-         1,
-         25,
-         "File doesn't Exist! [File] " + m_env.Path("missing"),
-         "\tFolder: " + m_env.Path("missing")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.join(' ').toStdString());
-        ovtest::WriteFile(m_env.Path("messages.log"), "");
-        ovtest::WriteFile(m_env.Path("trace.log"), "");
-        EXPECT_EQ(RunToEnd(c.args), c.iStatus);
-        EXPECT_EQ(m_env.MessageLog(), c.iMessage == 0
-                                          ? ""
-                                          : "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(c.iMessage) +
-                                                c.strInformative + "\n");
-        EXPECT_NE(m_env.TraceText().find(c.strTrace), std::string::npos);
-        EXPECT_FALSE(ovtest::Exists(m_env.WorkDeskDat()));  // the closing steps did not run
-    }
-}
 
 TEST_F(ProcessTest, SecondViewerClosesTheRunningOneWhichSavesItsPlacement) {
     // Size 7 is neither state: the first viewer opens normal and writes 0.

@@ -20,17 +20,7 @@ const bool s_bScaled = [] {
     return true;
 }();
 
-class ZoomHiDpiTest : public guitest::ViewerFixture {
-protected:
-    void SetUp() override {
-        ViewerFixture::SetUp();
-        COrmaZoomView::SetAnimationInterval(0);
-    }
-    void TearDown() override {
-        ViewerFixture::TearDown();
-        COrmaZoomView::SetAnimationInterval(50);
-    }
-};
+using ZoomHiDpiTest = guitest::ZoomFixture;
 
 TEST_F(ZoomHiDpiTest, TheMagnifiedPageIsLoadedAndDrawnForTheScreensPixels) {
     ASSERT_TRUE(s_bScaled);

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -33,15 +32,7 @@ bool PollFor(Fn fn) {
     return false;
 }
 
-// A program of the build: in $ORMAVIEW_TEST_BIN_DIR/bin, else beside this test.
-inline std::string Bin(const std::string& name) {
-    if (const char* env = std::getenv("ORMAVIEW_TEST_BIN_DIR"); env != nullptr && *env != '\0')
-        return std::string(env) + "/bin/" + name;
-    char self[PATH_MAX] = {};
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    return path.substr(0, path.rfind('/') + 1) + name;
-}
+using ovtest::BuildProgram;
 inline const std::string kHelper = "ormaview-ipc-test-helper";
 
 // A running program; killed (SIGKILL) and reaped on destruction when still running.
@@ -98,7 +89,7 @@ protected:
 struct HelperWindow {
     HelperWindow(const ovtest::TempDir& dir, const std::string& cls, const std::string& mode)
         : out(dir / ("window-" + std::to_string(++s_count))),
-          child({Bin(kHelper), "window", cls, out, mode}),
+          child({BuildProgram(kHelper), "window", cls, out, mode}),
           hwnd(static_cast<HWND>(std::stoul("0" + WaitForFile(out)))) {}
     inline static int s_count = 0;
     std::string out;

@@ -49,10 +49,10 @@ TEST_F(IpcTest, BlockIsCopiedWholeAndDamageIsRefused) {
 // The peer publishes the block and starts the viewer (here the test helper), which
 // reads it and sends its events; the peer answers by rewriting the block.
 TEST_F(IpcTest, PostcardPeerAndViewerExchangeBlockAndEvents) {
-    const std::string peer = Bin("ormaview-postcard-viewer");
+    const std::string peer = BuildProgram("ormaview-postcard-viewer");
     ovtest::EnvGuard out("IPC_HELPER_OUT", (m_tmp / "viewer").c_str());
     Child run({peer, "--key", "77", "--mode", "1", "--card", "/wd/a,b,1,2,1", "--card", "/wd,3,4,0",
-               "--viewer", Bin(kHelper), "--log", m_tmp / "log"});
+               "--viewer", BuildProgram(kHelper), "--log", m_tmp / "log"});
     EXPECT_EQ(run.Wait(), 42);
     EXPECT_EQ(
         ovtest::ReadFile(m_tmp / "viewer"),

@@ -119,8 +119,9 @@ TEST_F(IpcTest, OneOfSimultaneousStartsHoldsTheMutexUntilKilled) {
     constexpr int kCount = 6;
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < kCount; ++i)
-        children.push_back(std::make_unique<Child>(std::vector<std::string>{
-            Bin(kHelper), "mutex", "OrmaView Mutex", m_tmp / ("out" + std::to_string(i)), m_tmp / "go"}));
+        children.push_back(std::make_unique<Child>(
+            std::vector<std::string>{BuildProgram(kHelper), "mutex", "OrmaView Mutex",
+                                     m_tmp / ("out" + std::to_string(i)), m_tmp / "go"}));
     ovtest::WriteFile(m_tmp / "go", "");  // all of them start at once
     int holder = -1, exists = 0;
     for (int i = 0; i < kCount; ++i) {

@@ -113,7 +113,7 @@ TEST_F(IpcTest, WindowOfThisProcessServedDirectlyThroughItsFdAndWhileSending) {
 }
 
 TEST_F(IpcTest, WorkDeskPeerLogsTheViewerClosedNotification) {
-    Child desk({Bin("ormaview-workdesk"), "--log", m_tmp / "log", "--ready-file", m_tmp / "ready"});
+    Child desk({BuildProgram("ormaview-workdesk"), "--log", m_tmp / "log", "--ready-file", m_tmp / "ready"});
     ASSERT_NE(WaitForFile(m_tmp / "ready"), "");
     HWND hwnd = FindWindowA("ZantexQuilmLibraryPerWorkDeskWndClass", nullptr);
     ASSERT_NE(hwnd, 0u);

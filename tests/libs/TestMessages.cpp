@@ -67,8 +67,6 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
               shown);
 
     SetCurrentResourceModule(nullptr);
-    EXPECT_EQ("Quilm-WorkArea", LoadResString(57344));
-    EXPECT_EQ("%s ( %d/%d )", LoadResString(57349));
     EXPECT_EQ("", LoadResString(57345));  // no such string
     {
         EnvGuard all("LC_ALL", nullptr), msg("LC_MESSAGES", nullptr), lang("LANG", "en_US.UTF-8");
@@ -77,8 +75,6 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     EnvGuard all("LC_ALL", nullptr), msg("LC_MESSAGES", "ja_JP.UTF-8"), lang("LANG", "C");
     HINSTANCE ja = GetResourceHandle(nullptr, 0);
     ASSERT_NE(nullptr, ja);
-    SetCurrentResourceModule(ja);
-    EXPECT_EQ(ovtest::Sj("閉じる"), LoadResString(57346));
     for (UINT id :
          {128u,   57344u, 57346u, 57347u, 57348u, 57349u, 57350u, 57351u, 57352u, 57353u, 57354u, 57355u,
           57356u, 57357u, 57358u, 57359u, 57360u, 57361u, 57362u, 57363u, 57380u, 57381u, 57382u, 57383u}) {

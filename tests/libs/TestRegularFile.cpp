@@ -4,11 +4,9 @@
 // the test instead of hanging it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,21 +15,7 @@
 #include "win32/PrivateProfile.h"
 #include "win32/RegularFile.h"
 
-namespace {
-
-// Runs body in a child with a 10 s alarm; its exit code, or -signal.
-int InChild(const std::function<int()>& body) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::alarm(10);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
-}  // namespace
+using ovtest::InChild;
 
 TEST(RegularFile, FifoDeviceFolderAndOversizeAreRefusedAtOnce) {
     ovtest::TempDir dir;

@@ -8,13 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -161,15 +157,14 @@ TEST(Replace, FullDiskKeepsTheOldFile) {
     ovtest::TraceCapture trace;
     const std::string mnt = dir / "mnt";
     ovtest::MakeDirs(mnt);
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    const int rc = ovtest::InChild([&] {
         // An ordinary user becomes root of a new user namespace, mapped to itself,
         // so that the files it makes on the tmpfs have an owner.
         const bool root = ::geteuid() == 0;
         const std::string uidMap = "0 " + std::to_string(::geteuid()) + " 1";
         const std::string gidMap = "0 " + std::to_string(::getegid()) + " 1";
         if (::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
-            ::_exit(77);
+            return 77;
         if (!root) {
             ovtest::WriteFile("/proc/self/setgroups", "deny");
             ovtest::WriteFile("/proc/self/uid_map", uidMap);
@@ -177,71 +172,29 @@ TEST(Replace, FullDiskKeepsTheOldFile) {
         }
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
-            ::_exit(77);
+            return 77;
         const std::string path = mnt + "/WorkDesk.dat";
         const std::string old = "[ThumbViewRect]\nLeft=1\n";
         ovtest::WriteFile(path, old);
         // Fill the disk.
         ovtest::WriteFile(mnt + "/filler", std::string(256 * 1024, 'f'));
-        int rc = 0;
+        int bad = 0;
         errno = 0;
         if (WritePrivateProfileStringA("ThumbViewRect", "Left", std::string(8192, '9').c_str(), path.c_str()))
-            rc |= 1;
+            bad |= 1;
         if (errno != ENOSPC)
-            rc |= 2;
+            bad |= 2;
         if (ovtest::ReadFile(path) != old)
-            rc |= 4;
+            bad |= 4;
         if (Entries(mnt).size() != 2)
-            rc |= 8;
-        ::_exit(rc);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77)
+            bad |= 8;
+        return bad;
+    });
+    if (rc == 77)
         GTEST_SKIP() << "no tmpfs can be mounted here; the injected ENOSPC test stands in";
-    EXPECT_EQ(0, WEXITSTATUS(status)) << "1 reported success, 2 wrong errno, 4 old file changed, 8 temp left";
+    EXPECT_EQ(0, rc) << "1 reported success, 2 wrong errno, 4 old file changed, 8 temp left";
     EXPECT_TRUE(trace.Contains("[Step] write [errno] 28")) << trace.Text();
 }
-
-namespace {
-
-// Kills a child that saves without pause, at a random point, kills times. save(g)
-// writes generation g; check() tells whether the file holds one whole generation.
-// Returns how many kills left a temporary file behind.
-int KillLoop(int kills, const std::string& folder, const std::function<void(int)>& save,
-             const std::function<bool(int*)>& check) {
-    std::mt19937 rng(20261206);
-    int gen = 1, tempsLeft = 0;
-    save(gen);
-    for (int i = 0; i < kills; ++i) {
-        // The child writes generations above start; the file holds gen before.
-        const int before = gen, start = (i + 2) * 1000000;
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            for (int g = start + 1;; ++g) save(g);
-        }
-        ::usleep(std::uniform_int_distribution<int>(0, 4000)(rng));
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        if (!check(&gen)) {
-            ADD_FAILURE() << "torn file after kill " << i;
-            return tempsLeft;
-        }
-        EXPECT_TRUE(gen == before || gen > start) << "kill " << i << ": " << gen;
-        int temps = 0;
-        for (const std::string& name : Entries(folder)) temps += name.find(".tmp") != std::string::npos;
-        EXPECT_LE(temps, 1) << "the temp files of earlier kills are swept by the next save";
-        tempsLeft += temps > 0;
-    }
-    const int lastGen = gen + 1;
-    save(lastGen);
-    for (const std::string& name : Entries(folder))
-        EXPECT_EQ(std::string::npos, name.find(".tmp")) << "left after the last save: " << name;
-    return tempsLeft;
-}
-
-}  // namespace
 
 // The placement's five keys, saved as the frame saves them, under kill -9.
 TEST(Replace, PlacementSavesKilledAtRandomAreNeverTorn) {
@@ -263,6 +216,6 @@ TEST(Replace, PlacementSavesKilledAtRandomAreNeverTorn) {
         return seen.size() == 1 && ovtest::ReadFile(path).find(other) == 0;
     };
     const int kills = 250;
-    const int temps = KillLoop(kills, dir.Path(), save, check);
+    const int temps = ovtest::KillLoop(kills, 20261206, dir.Path(), save, check);
     std::printf("placement: %d kills, %d left a temp file, none torn\n", kills, temps);
 }

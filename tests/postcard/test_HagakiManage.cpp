@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "PostcardTestSupport.h"
@@ -21,10 +20,7 @@ extern char** environ;
 
 namespace {
 
-// The stand-in is built into the test program's folder.
-const std::string kPeer =
-    std::filesystem::path(std::filesystem::read_symlink("/proc/self/exe")).parent_path() /
-    "ormaview-postcard-viewer";
+const std::string kPeer = ovtest::BuildProgram("ormaview-postcard-viewer");
 
 // A started stand-in, stopped and reaped on destruction.
 struct Peer {

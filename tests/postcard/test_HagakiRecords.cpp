@@ -3,15 +3,11 @@
 // page-number rules, failed and over-long records) and the paths of the sides.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <algorithm>
 
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <set>
 #include <tuple>
 
@@ -334,28 +330,6 @@ TEST(HagakiRecord, SavesKilledAtRandomLeaveAWholeRecord) {
         *gen = seen.size() == 1 && seen.begin()->size() > 1 ? std::atoi(seen.begin()->c_str() + 1) : -1;
         return seen.size() == 1 && text.find(head) == 0 && text.find(edit) != std::string::npos;
     };
-    std::mt19937 rng(4101);
-    int gen = 1, tempsLeft = 0;
-    const int kills = 250;
-    save(gen);
-    EXPECT_EQ("1", Keys(dat, {"Page1FilePageNumber"}));
-    for (int n = 0; n < kills; ++n) {
-        // The child writes generations above start; the file holds gen before.
-        const int before = gen, start = (n + 2) * 1000000;
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            for (int g = start + 1;; ++g) save(g);
-        }
-        ::usleep(std::uniform_int_distribution<int>(0, 4000)(rng));
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        ASSERT_TRUE(generation(&gen)) << "torn record after kill " << n << ":\n" << ovtest::ReadFile(dat);
-        EXPECT_TRUE(gen == before || gen > start) << "kill " << n << ": " << gen;
-        const Names files = ovdoc::ListFolder(s.doc.m_strDocFolder);
-        tempsLeft += files.size() > 1;
-        EXPECT_LE(files.size(), 2u) << "temp files of earlier kills are swept by the next save";
-    }
-    save(++gen);
-    EXPECT_EQ(ovdoc::ListFolder(s.doc.m_strDocFolder), (Names{"UndoData.ini"}));
-    std::printf("records: %d kills, %d left a temp file, none torn\n", kills, tempsLeft);
+    const int kills = 250, temps = ovtest::KillLoop(kills, 4101, s.doc.m_strDocFolder, save, generation);
+    std::printf("records: %d kills, %d left a temp file, none torn\n", kills, temps);
 }

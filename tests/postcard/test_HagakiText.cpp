@@ -104,32 +104,15 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
         int caret;           // on Cut
         int caretIn = -1;    // the caret after the change, if known
     };
+    // clang-format off
     const Case cases[] = {
         {"typed within the limit", "abc", "abXc", {4, false}, FieldInput::Accepted, "", 0},
         {"typed over the limit", "abcd", "abXcd", {4, false}, FieldInput::Refused, "", 0},
         {"paste cut where it was made", "ab", "aXYZb", {4, false}, FieldInput::Cut, "aXYb", 3},
-        {"double-byte never split",
-         "ab",
-         "a" + J("漢字") + "b",
-         {5, false},
-         FieldInput::Cut,
-         "a" + J("漢") + "b",
-         3},
-        {"double-byte that does not fit",
-         "abc",
-         "ab" + J("漢") + "c",
-         {4, false},
-         FieldInput::Refused,
-         "",
-         0},
+        {"double-byte never split", "ab", "a" + J("漢字") + "b", {5, false}, FieldInput::Cut, "a" + J("漢") + "b", 3},
+        {"double-byte that does not fit", "abc", "ab" + J("漢") + "c", {4, false}, FieldInput::Refused, "", 0},
         {"selection replaced", "abcd", "aXYZd", {4, false}, FieldInput::Cut, "aXYd", 3},
-        {"removing is always allowed",
-         std::string(30, 'a'),
-         std::string(29, 'a'),
-         {4, false},
-         FieldInput::Accepted,
-         "",
-         0},
+        {"removing is always allowed", std::string(30, 'a'), std::string(29, 'a'), {4, false}, FieldInput::Accepted, "", 0},
         {"same text", "abc", "abc", {1, false}, FieldInput::Accepted, "", 0},
         {"digits", "20", "2024", {4, true}, FieldInput::Accepted, "", 0},
         {"letter in the year", "20", "20a4", {4, true}, FieldInput::Refused, "", 0},
@@ -138,22 +121,10 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
         {"paste before the same text, caret known", "ab", "abab", {3, false}, FieldInput::Cut, "aab", 1, 2},
         {"paste before the same text, no caret", "ab", "abab", {3, false}, FieldInput::Cut, "aba", 3},
         {"caret that does not fit the change", "abc", "abXc", {3, false}, FieldInput::Refused, "", 0, 1},
-        {"caret inside a double-byte character",
-         "ab",
-         "a" + J("漢") + "b",
-         {3, false},
-         FieldInput::Refused,
-         "",
-         0,
-         2},
-        {"double-byte inserted between equal ones",
-         J("漢漢"),
-         J("漢字漢"),
-         {6, false},
-         FieldInput::Accepted,
-         "",
-         0},
+        {"caret inside a double-byte character", "ab", "a" + J("漢") + "b", {3, false}, FieldInput::Refused, "", 0, 2},
+        {"double-byte inserted between equal ones", J("漢漢"), J("漢字漢"), {6, false}, FieldInput::Accepted, "", 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string result = "untouched";

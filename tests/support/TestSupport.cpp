@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -67,6 +74,64 @@ bool TraceCapture::Contains(const std::string& text) const {
 
 void TraceCapture::Clear() {
     std::ofstream(m_path, std::ios::trunc);
+}
+
+std::string BuildProgram(const std::string& name) {
+    if (const char* env = std::getenv("ORMAVIEW_TEST_BIN_DIR"); env != nullptr && *env != '\0')
+        return std::string(env) + "/bin/" + name;
+    char self[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return path.substr(0, path.rfind('/') + 1) + name;
+}
+
+int InChild(const std::function<int()>& body, unsigned alarmSeconds) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(alarmSeconds);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+namespace {
+int TempFiles(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        n += e.path().filename().string().find(".tmp") != std::string::npos;
+    return n;
+}
+}  // namespace
+
+int KillLoop(int kills, unsigned seed, const std::string& folder, const std::function<void(int)>& save,
+             const std::function<bool(int*)>& check) {
+    std::mt19937 rng(seed);
+    int gen = 1, tempsLeft = 0;
+    save(gen);
+    for (int i = 0; i < kills; ++i) {
+        // The child writes generations above start; the file holds gen before.
+        const int before = gen, start = (i + 2) * 1000000;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int g = start + 1;; ++g) save(g);
+        }
+        ::usleep(std::uniform_int_distribution<int>(0, 4000)(rng));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        if (!check(&gen)) {
+            ADD_FAILURE() << "torn file after kill " << i;
+            return tempsLeft;
+        }
+        EXPECT_TRUE(gen == before || gen > start) << "kill " << i << ": " << gen;
+        const int temps = TempFiles(folder);
+        EXPECT_LE(temps, 1) << "the temp files of earlier kills are swept by the next save";
+        tempsLeft += temps > 0;
+    }
+    save(gen + 1);
+    EXPECT_EQ(0, TempFiles(folder)) << "left after the last save";
+    return tempsLeft;
 }
 
 }  // namespace ovtest

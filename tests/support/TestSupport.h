@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Helpers shared by the test suites: private temporary folders, whole-file reads
-// and writes, and a capture of the trace file.
+// and writes, a capture of the trace file, programs of the build, and children
+// run under an alarm or killed at random.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,5 +52,21 @@ private:
     std::string m_path;
     EnvGuard m_env;
 };
+
+// A program of the build: in $ORMAVIEW_TEST_BIN_DIR/bin (ctest sets it), else
+// beside the running test.
+std::string BuildProgram(const std::string& name);
+
+// Runs body in a forked child under an alarm of the given seconds, so that a
+// call that waits fails the test instead of hanging it; the child's exit code,
+// or -signal.
+int InChild(const std::function<int()>& body, unsigned alarmSeconds = 10);
+
+// Kills a child that calls save(g) without pause at a random point (seeded), kills
+// times. check(&gen) tells whether the file holds one whole generation and which.
+// Fails the test on a torn file, a generation from nowhere, or temp files in
+// folder that outlive the next save; returns how many kills left one behind.
+int KillLoop(int kills, unsigned seed, const std::string& folder, const std::function<void(int)>& save,
+             const std::function<bool(int*)>& check);
 
 }  // namespace ovtest
