@@ -15,6 +15,7 @@
 
 class CHagakiManage;
 class CPageBitmap;
+struct CPageJob;
 
 class COrmaViewDoc {
 public:
@@ -55,6 +56,13 @@ public:
     int CreateThumbFile();
     int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
     int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
+    // The inputs for making the page image of iPagePos as a bitmap of
+    // iWidth x iHeight away from the document (see PageJob.h). 0 or -704.
+    // Another position than the current one only in document mode.
+    int GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob);
+    // A page image was made or used away from the document: counted into the
+    // bound of this run's page images like one made here.
+    void NotePageImageMade(const std::string& strThumb);
     // The page images of this run are kept within m_nThumbCacheBytes: after a new
     // one is made the least recently used others are removed (made again when
     // their page is shown again). The current page's image always stays.

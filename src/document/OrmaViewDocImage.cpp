@@ -15,6 +15,9 @@
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
+#include "document/PageJob.h"
+#include "image/PageBitmap.h"
+#include "image/PageStore.h"
 #include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
@@ -32,17 +35,22 @@ std::string FormatName(const char* pszFormat, int iPageID) {
 
 // Source PDF, page inside it and edit-information file of the current page.
 // 0, or -704 when the page has no valid ID or its source PDF is missing.
-int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo) {
+int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo,
+                  int iPagePos = -1) {
+    if (iPagePos < 0)
+        iPagePos = doc.m_iCurPagePos;
     if (!doc.IsUndoFolderMode()) {
-        *pstrSource = doc.GetDataPdfPath(doc.m_iCurPagePos);
+        *pstrSource = doc.GetDataPdfPath(iPagePos);
         if (!PathFileExistsA(pstrSource->c_str()))
             return -704;
-        *pstrEditInfo = doc.GetDataDatPath(doc.m_iCurPagePos);
+        *pstrEditInfo = doc.GetDataDatPath(iPagePos);
         if (pstrEditInfo->empty())
             return -704;
         *piPage = 1;
         return 0;
     }
+    if (iPagePos != doc.m_iCurPagePos)
+        return -704;
     *pstrEditInfo = ov::JoinPath(doc.m_strDocFolder, "UndoData.ini");
     char szViewSrc[MAX_PATH] = {};
     char szViewDst[MAX_PATH] = {};
@@ -181,6 +189,96 @@ int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* 
         if (r != 0)
             OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
         NoteThumbUsed(strThumb);
+        return r;
+    });
+}
+
+int COrmaViewDoc::GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob) {
+    return OV_GUARDED([&]() -> int {
+        if (pJob == nullptr || iWidth < 1 || iHeight < 1)
+            return -705;
+        CPageJob job;
+        job.iPagePos = iPagePos;
+        job.strThumb = GetThumbFilePath(iPagePos);
+        if (job.strThumb.empty())
+            return -704;
+        const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos);
+        if (r != 0)
+            return r;
+        job.bShowEditInfo = m_bShowEditInfo ? 1 : 0;
+        job.iWidth = iWidth;
+        job.iHeight = iHeight;
+        *pJob = std::move(job);
+        return 0;
+    });
+}
+
+void COrmaViewDoc::NotePageImageMade(const std::string& strThumb) {
+    if (!PathFileExistsA(strThumb.c_str()))
+        return;
+    NoteThumbUsed(strThumb);
+    TrimThumbCache(GetThumbFilePath(m_iCurPagePos));
+}
+
+namespace {
+
+// Makes the job's page-image file; 0, -811 when cancelled, or the error code.
+int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
+    ov::image::PageStoreKey key;
+    if (store != nullptr) {
+        key.source = ov::ToFsPath(job.strSource);
+        key.page = job.iPage;
+        key.drawEditInfo = job.bShowEditInfo;
+        key.editInfo = ov::ToFsPath(job.strEditInfo);
+        if (store->Fetch(key, ov::ToFsPath(job.strThumb)))
+            return 0;
+    }
+    int r = 0;
+    {
+        ov::image::ScopedRenderCancel scope(cancel);
+        r = WorkDesk_CreateThumbFile(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000, 1000,
+                                     job.bShowEditInfo, job.strEditInfo.c_str());
+    }
+    if (r == ov::image::kErrCancelled)
+        return r;
+    if (r != 0) {
+        OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+        return r;
+    }
+    if (store != nullptr)
+        store->Store(key, ov::ToFsPath(job.strThumb));
+    return 0;
+}
+
+}  // namespace
+
+int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
+                      CPageBitmap* pBitmap) {
+    return OV_GUARDED([&]() -> int {
+        if (pBitmap == nullptr || job.strThumb.empty())
+            return -705;
+        if (!PathFileExistsA(job.strThumb.c_str())) {
+            const int r = MakeJobThumb(job, store, cancel);
+            if (r != 0)
+                return r;
+        }
+        if (cancel != nullptr && cancel->IsCancelled())
+            return ov::image::kErrCancelled;
+        int r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+        if (r == ov::image::kErrThmFormat || r == ov::image::kErrNoFile) {
+            // The image failed its check (damaged on disk) or was dropped from
+            // this run's folder meanwhile: made again from the page once; a
+            // second failure is the page's error.
+            if (r == ov::image::kErrThmFormat)
+                OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
+            DeleteFileA(job.strThumb.c_str());
+            r = MakeJobThumb(job, nullptr, cancel);
+            if (r != 0)
+                return r;
+            r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+        }
+        if (r != 0)
+            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
         return r;
     });
 }
