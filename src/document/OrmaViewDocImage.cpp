@@ -41,12 +41,12 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
         iPagePos = doc.m_iCurPagePos;
     if (!doc.IsUndoFolderMode()) {
         *pstrSource = doc.GetDataPdfPath(iPagePos);
-        if (!PathFileExistsA(pstrSource->c_str()))
-            return -704;
         *pstrEditInfo = doc.GetDataDatPath(iPagePos);
+        *piPage = 1;
+        if (pstrSource->empty() || !PathFileExistsA(pstrSource->c_str()))
+            return -704;
         if (pstrEditInfo->empty())
             return -704;
-        *piPage = 1;
         return 0;
     }
     if (iPagePos != doc.m_iCurPagePos)
@@ -56,9 +56,9 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
     char szViewDst[MAX_PATH] = {};
     doc.GetHagakiFilePaths(nullptr, nullptr, szViewSrc, nullptr, nullptr, szViewDst);
     *pstrSource = doc.m_cHagakiInfo.m_bMerged ? szViewDst : szViewSrc;
+    *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
     if (!PathFileExistsA(pstrSource->c_str()))
         return -704;
-    *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
     return 0;
 }
 
@@ -202,8 +202,10 @@ int COrmaViewDoc::GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJ
         job.strThumb = GetThumbFilePath(iPagePos);
         if (job.strThumb.empty())
             return -704;
+        // A missing source is the worker's finding (a page image made before may
+        // still be there, as when the page is drawn here).
         const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos);
-        if (r != 0)
+        if (r != 0 && (r != -704 || job.strSource.empty()))
             return r;
         job.bShowEditInfo = m_bShowEditInfo ? 1 : 0;
         job.iWidth = iWidth;
@@ -224,6 +226,8 @@ namespace {
 
 // Makes the job's page-image file; 0, -811 when cancelled, or the error code.
 int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
+    if (!PathFileExistsA(job.strSource.c_str()))
+        return -704;
     ov::image::PageStoreKey key;
     if (store != nullptr) {
         key.source = ov::ToFsPath(job.strSource);

@@ -190,7 +190,14 @@ protected:
     }
 
     CMainFrame* Frame() const { return m_pApp->GetMainFrame(); }
-    COrmaViewView* View() const { return Frame()->GetActiveView(); }
+    // The page view once the page asked for is shown (pages are made on workers).
+    COrmaViewView* View() const {
+        COrmaViewView* pView = Frame()->GetActiveView();
+        if (pView != nullptr) {
+            EXPECT_TRUE(pView->WaitForPage());
+        }
+        return pView;
+    }
     COrmaViewDoc* Doc() const { return m_pApp->GetDocument(); }
     CHagakiEditDialog* Pane() const { return Frame()->GetHagakiEditDialog(); }
     QLineEdit* Field(int nID) const { return qobject_cast<QLineEdit*>(Pane()->Control(nID)); }
@@ -435,6 +442,7 @@ TEST_F(PostcardModeTest, DocumentModePageWithoutImageStillShowsItsOwnRecord) {
     ASSERT_TRUE(StartViewer());
     Frame()->CommandAction(ID_NEXT_PAGE)->trigger();
     EXPECT_EQ(Doc()->m_iCurPagePos, 2);
+    ASSERT_NE(View(), nullptr);         // the page is made on a worker: waited for
     EXPECT_NE(m_env.MessageLog(), "");  // the page image's failure is shown
     EXPECT_EQ(Text(IDC_HAGAKI_FROM), QString::fromStdString(kRecordTwo.from));
     // An edit there goes into page 2's record with page 2's own side files.

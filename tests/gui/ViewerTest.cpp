@@ -133,8 +133,8 @@ TEST_F(ViewerTest, AnnotationToggleSwitchesTheImageCacheAndComesBack) {
     EXPECT_EQ(Doc()->m_bShowEditInfo, 0);
     EXPECT_FALSE(pAnnotation->isChecked());
     EXPECT_TRUE(pAnnotation->isEnabled());
-    EXPECT_TRUE(ovtest::Exists(Doc()->m_strEditInfoOffFolder + "/OrmaView1.thm"));
     EXPECT_FALSE(View()->PageImage().isNull());
+    EXPECT_TRUE(ovtest::Exists(Doc()->m_strEditInfoOffFolder + "/OrmaView1.thm"));
     EXPECT_NE(View()->PageImage().copy(), first);  // the annotation is gone
 
     pAnnotation->trigger();

@@ -18,6 +18,10 @@ BOOL MakeFile(const char* path);
 // $XDG_CONFIG_HOME/ormaview/ormaview.ini (default ~/.config). 0 when neither
 // names an existing folder.
 BOOL GetWorkDeskFolder(char* buffer);
+// The bound of the page store that outlives the run, in bytes: key
+// "MaxMegabytes" of section "PageCache" in ormaview.ini (see GetWorkDeskFolder),
+// default 512; 0 turns the store off.
+unsigned long long GetPageCacheBytes();
 // Every key of the section with its value. 0 when the file cannot be read; a
 // missing file or section is no error of its own (the map stays empty).
 BOOL GetIniKeyMap(const char* iniPath, const char* section, std::map<std::string, std::string>* out);
