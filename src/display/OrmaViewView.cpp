@@ -4,10 +4,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QTimer>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "app/ToQString.h"
@@ -16,10 +16,10 @@
 #include "display/PageLoader.h"
 #include "document/OrmaViewDoc.h"
 #include "document/PageJob.h"
-#include "image/PageStore.h"
-#include "ormacomm/OrmaComm.h"
 #include "frame/MainFrm.h"
 #include "image/PageBitmap.h"
+#include "image/PageStore.h"
+#include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 
 namespace {

@@ -89,8 +89,9 @@ void CPageLoader::Start(const CPageJob& job) {
     std::shared_ptr<const ov::image::CPageStore> pStore = m_pStore;
     m_pool.start([this, job, strKey, run, pStore]() {
         auto pBitmap = std::make_shared<CPageBitmap>();
-        const int r = run.pCancel->IsCancelled() ? ov::image::kErrCancelled
-                                                 : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(), pBitmap.get());
+        const int r = run.pCancel->IsCancelled()
+                          ? ov::image::kErrCancelled
+                          : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(), pBitmap.get());
         // Handed to the UI thread; the owner waits for its workers before it goes,
         // so this never outlives it.
         QMetaObject::invokeMethod(
@@ -99,7 +100,8 @@ void CPageLoader::Start(const CPageJob& job) {
     });
 }
 
-void CPageLoader::Finished(const std::string& strKey, int iId, int iResult, std::shared_ptr<CPageBitmap> pBitmap) {
+void CPageLoader::Finished(const std::string& strKey, int iId, int iResult,
+                           std::shared_ptr<CPageBitmap> pBitmap) {
     auto it = m_mapRunning.find(strKey);
     if (it == m_mapRunning.end() || it->second.iId != iId)
         return;  // cancelled: no longer wanted

@@ -16,11 +16,11 @@
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
 #include "document/PageJob.h"
-#include "image/PageBitmap.h"
-#include "image/PageStore.h"
 #include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
+#include "image/PageBitmap.h"
+#include "image/PageStore.h"
 #include "ormacomm/OrmaComm.h"
 #include "win32/FileApi.h"
 #include "win32/ShellPath.h"
@@ -256,8 +256,8 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
 
 }  // namespace
 
-int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
-                      CPageBitmap* pBitmap) {
+int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
     return OV_GUARDED([&]() -> int {
         if (pBitmap == nullptr || job.strThumb.empty())
             return -705;

@@ -30,5 +30,5 @@ struct CPageJob {
 // rendered and then kept there) and its bitmap fitted into the job's size. A
 // page image that fails its check is made again once. 0, -811 when cancelled
 // (nothing written), or the page's error code with the usual trace lines.
-int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
-                      CPageBitmap* pBitmap);
+int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap);

@@ -83,8 +83,8 @@ std::string CPageStore::EntryPath(const PageStoreKey& key) const {
     // gives another name, so an old entry is never found for it.
     std::string id = "ormaview page 1\n" + key.source + "\n";
     AppendIdentity(&id, key.source);
-    id += std::to_string(key.page) + " " + std::to_string(key.scaleX) + " " + std::to_string(key.scaleY) + " " +
-          std::to_string(key.drawEditInfo != 0 ? 1 : 0) + "\n";
+    id += std::to_string(key.page) + " " + std::to_string(key.scaleX) + " " + std::to_string(key.scaleY) +
+          " " + std::to_string(key.drawEditInfo != 0 ? 1 : 0) + "\n";
     if (key.drawEditInfo != 0) {
         id += key.editInfo + "\n";
         if (!key.editInfo.empty())
@@ -189,7 +189,8 @@ void CPageStore::Trim() const {
     if (total <= m_maxBytes)
         return;
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec : a.used.tv_nsec < b.used.tv_nsec;
+        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                              : a.used.tv_nsec < b.used.tv_nsec;
     });
     for (const Entry& e : entries) {
         if (total <= m_maxBytes)
