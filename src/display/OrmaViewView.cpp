@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -127,7 +128,10 @@ int COrmaViewView::RequestPage(BOOL bReport) {
         } else {
             m_pLoader->CancelAll();
         }
-        m_bReportFailure = bReport;
+        // The first page's failure is reported as a command's would be (it was the
+        // start's own result while the page was made before the window showed).
+        m_bReportFailure = bReport || m_bFirstRequest;
+        m_bFirstRequest = FALSE;
         m_iPageError = 0;
         m_bPageErrorKnown = FALSE;
         m_bStale = m_pBitmap != nullptr;
@@ -184,7 +188,11 @@ BOOL COrmaViewView::WaitForPage(int iTimeoutMs) {
     while (m_pLoader->IsBusy()) {
         if (timer.elapsed() > iTimeoutMs)
             return FALSE;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // Sleeps in the event loop until the page comes (or a short while has passed).
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        connect(m_pLoader, &CPageLoader::pageReady, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     QCoreApplication::processEvents();
     return TRUE;
@@ -217,6 +225,7 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
     m_bRedraw = TRUE;
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
+    emit viewPainted();
     if (m_pZoomView != nullptr)
         return;  // the page is hidden behind the zoom view
     if (m_pDoc == nullptr)

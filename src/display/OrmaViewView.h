@@ -63,6 +63,8 @@ public:
 signals:
     // The page was drawn (emitted after every paint that showed the page).
     void pagePainted();
+    // The view was painted, with or without its page.
+    void viewPainted();
     // The page a command moved to could not be made (the error code to report).
     void pageFailed(int iResult);
 
@@ -107,6 +109,7 @@ private:
     // A failure of the page being made is reported (a command asked for it).
     BOOL m_bReportFailure = FALSE;
     BOOL m_bShowBusy = FALSE;
+    BOOL m_bFirstRequest = TRUE;
     // m_iPageError was found when the page was asked for, not by a render.
     BOOL m_bPageErrorKnown = FALSE;
     QTimer* m_pBusyTimer = nullptr;

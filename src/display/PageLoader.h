@@ -41,6 +41,8 @@ public:
     std::unique_ptr<CPageBitmap> TakeBitmap();
     // Whether the wanted page's bitmap is still being made.
     bool IsBusy() const { return m_bWantedPending; }
+    // Whether no job runs at all (the neighbours made too).
+    bool IsIdle() const { return !m_bWantedPending && m_mapRunning.empty(); }
     // Jobs started on a worker so far (for the tests and the bench).
     int StartedJobs() const { return m_iStarted; }
     void SetStore(std::shared_ptr<const ov::image::CPageStore> pStore) { m_pStore = std::move(pStore); }

@@ -54,6 +54,11 @@ public:
     std::string GetDataDatPath(int iPagePos);
     std::string GetThumbFilePath(int iPagePos);
     int CreateThumbFile();
+    // What CreateThumbFile would find before rendering: 0 when the page image is
+    // there or its source is, else -704.
+    int CheckPageSource();
+    // InitDoc leaves the page image to be made later (by the page view's workers).
+    BOOL m_bDeferPageImage = FALSE;
     int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
     int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
     // The inputs for making the page image of iPagePos as a bitmap of

@@ -133,6 +133,20 @@ int COrmaViewDoc::CreateThumbFile() {
     });
 }
 
+int COrmaViewDoc::CheckPageSource() {
+    return OV_GUARDED([&]() -> int {
+        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
+        if (strThumb.empty())
+            return -704;
+        if (PathFileExistsA(strThumb.c_str()))
+            return 0;
+        std::string strSource;
+        std::string strEditInfo;
+        int iPage = 1;
+        return GetPageSource(*this, &strSource, &iPage, &strEditInfo);
+    });
+}
+
 void COrmaViewDoc::NoteThumbUsed(const std::string& strThumb) {
     ThumbUse use;
     for (auto it = m_aThumbUse.begin(); it != m_aThumbUse.end(); ++it) {

@@ -381,6 +381,7 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
             iDocID = m_pDoc->m_pHagakiManage->GetDocID();
             iPageID = m_pDoc->m_pHagakiManage->GetCurPageID();
         }
+        m_pDoc->m_bDeferPageImage = TRUE;  // made by the view's workers, the window shows at once
         const int rc = m_pDoc->InitDoc(strWorkDeskFolder, iDocID, iPageID);
         if (rc != 0) {
             OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");

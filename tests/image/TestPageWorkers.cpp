@@ -5,12 +5,12 @@
 // and stays within its bound.
 #include <sys/stat.h>
 
+#include <fcntl.h>
 #include <atomic>
-#include <cstring>
-#include <functional>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -40,8 +40,8 @@ ovsample::PdfPage DensePage(int iCurves) {
         return static_cast<float>((seed >> 8) % 5950) / 10.0f;
     };
     for (int i = 0; i < iCurves; ++i) {
-        std::snprintf(buf, sizeof buf, "%.1f %.1f m %.1f %.1f %.1f %.1f %.1f %.1f c S\n", next(), next(), next(),
-                      next(), next(), next(), next(), next());
+        std::snprintf(buf, sizeof buf, "%.1f %.1f m %.1f %.1f %.1f %.1f %.1f %.1f c S\n", next(), next(),
+                      next(), next(), next(), next(), next(), next());
         content += buf;
     }
     return {595.28f, 841.89f, 0, content, {}};
@@ -69,7 +69,6 @@ TEST(PageWorkersTest, CancelledRenderEndsEarlyAndLeavesNoFile) {
     worker.join();
     EXPECT_EQ(result.load(), ov::image::kErrCancelled);
     EXPECT_TRUE(FilesIn(out).empty());  // neither the page image nor a temporary file
-
 }
 
 // What a page store test works with: a source, its annotation file, and a page
@@ -205,7 +204,8 @@ TEST_F(PageStoreTest, APageMadeOnAWorkerIsThePageMadeDirectly) {
         EXPECT_EQ(ovtest::ReadFile(m_out), ovtest::ReadFile(direct));
         ASSERT_EQ(made.Width(), expected.Width());
         ASSERT_EQ(made.Height(), expected.Height());
-        EXPECT_EQ(std::memcmp(made.Bits(), expected.Bits(), static_cast<std::size_t>(made.Stride()) * made.Height()),
+        EXPECT_EQ(std::memcmp(made.Bits(), expected.Bits(),
+                              static_cast<std::size_t>(made.Stride()) * made.Height()),
                   0);
     }
 }
