@@ -238,19 +238,19 @@ void COrmaViewDoc::NotePageImageMade(const std::string& strThumb) {
 
 namespace {
 
+ov::image::PageStoreKey StoreKey(const CPageJob& job) {
+    ov::image::PageStoreKey key;
+    key.source = ov::ToFsPath(job.strSource);
+    key.page = job.iPage;
+    key.drawEditInfo = job.bShowEditInfo;
+    key.editInfo = ov::ToFsPath(job.strEditInfo);
+    return key;
+}
+
 // Makes the job's page-image file; 0, -811 when cancelled, or the error code.
 int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
     if (!PathFileExistsA(job.strSource.c_str()))
         return -704;
-    ov::image::PageStoreKey key;
-    if (store != nullptr) {
-        key.source = ov::ToFsPath(job.strSource);
-        key.page = job.iPage;
-        key.drawEditInfo = job.bShowEditInfo;
-        key.editInfo = ov::ToFsPath(job.strEditInfo);
-        if (store->Fetch(key, ov::ToFsPath(job.strThumb)))
-            return 0;
-    }
     int r = 0;
     {
         ov::image::ScopedRenderCancel scope(cancel);
@@ -264,8 +264,26 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
         return r;
     }
     if (store != nullptr)
-        store->Store(key, ov::ToFsPath(job.strThumb));
+        store->Store(StoreKey(job), ov::ToFsPath(job.strThumb));
     return 0;
+}
+
+// The bitmap straight from the page store's entry (read and checked whole);
+// false when there is none or it failed its check (then dropped).
+bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CPageBitmap* pBitmap) {
+    if (store == nullptr || !PathFileExistsA(job.strSource.c_str()))
+        return false;
+    const std::string strEntry = store->Find(StoreKey(job));
+    if (strEntry.empty())
+        return false;
+    const int r =
+        WorkDesk_GetThumbnail(nullptr, ov::FromFsPath(strEntry).c_str(), job.iWidth, job.iHeight, pBitmap);
+    if (r != 0) {
+        store->Drop(strEntry, r);
+        return false;
+    }
+    store->Used(strEntry);
+    return true;
 }
 
 }  // namespace
@@ -276,6 +294,9 @@ int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
         if (pBitmap == nullptr || job.strThumb.empty())
             return -705;
         if (!PathFileExistsA(job.strThumb.c_str())) {
+            // Kept from an earlier run: the bitmap is made from the stored image.
+            if (BitmapFromStore(job, store, pBitmap))
+                return 0;
             const int r = MakeJobThumb(job, store, cancel);
             if (r != 0)
                 return r;

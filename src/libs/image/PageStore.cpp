@@ -95,20 +95,35 @@ std::string CPageStore::EntryPath(const PageStoreKey& key) const {
     return m_folder + "/" + name;
 }
 
-bool CPageStore::Fetch(const PageStoreKey& key, const std::string& fsThmPath) const {
-    const std::string entry = EntryPath(key);
+std::string CPageStore::Find(const PageStoreKey& key) const {
+    std::string entry = EntryPath(key);
     if (entry.empty() || ::access(entry.c_str(), F_OK) != 0)
+        return std::string();
+    return entry;
+}
+
+void CPageStore::Used(const std::string& fsEntry) const {
+    ::utimensat(AT_FDCWD, fsEntry.c_str(), nullptr, 0);  // most recently used now
+}
+
+void CPageStore::Drop(const std::string& fsEntry, int iCode) const {
+    OV_TRACE("Page store entry damaged! [Path] %s [Return] %d\n", fsEntry.c_str(), iCode);
+    ::unlink(fsEntry.c_str());
+}
+
+bool CPageStore::Fetch(const PageStoreKey& key, const std::string& fsThmPath) const {
+    const std::string entry = Find(key);
+    if (entry.empty())
         return false;
     // Checked whole (the file's hash) before it is used; a damaged entry is
     // dropped and the page made again.
     ThmImage img;
     const int r = ReadThm(entry, &img);
     if (r != kOk) {
-        OV_TRACE("Page store entry damaged! [Path] %s [Return] %d\n", entry.c_str(), r);
-        ::unlink(entry.c_str());
+        Drop(entry, r);
         return false;
     }
-    ::utimensat(AT_FDCWD, entry.c_str(), nullptr, 0);  // most recently used now
+    Used(entry);
     return WriteThm(fsThmPath, std::move(img)) == kOk;
 }
 

@@ -45,6 +45,14 @@ public:
     // is rendered again.
     bool Fetch(const PageStoreKey& key, const std::string& fsThmPath) const;
 
+    // The path of the entry of key when there is one ("" else). The caller reads
+    // and checks it (ReadThmCached, WorkDesk_GetThumbnail) and tells the outcome:
+    // Used after a good read, Drop after a failed check.
+    std::string Find(const PageStoreKey& key) const;
+    void Used(const std::string& fsEntry) const;
+    // Removes a damaged entry (trace "Page store entry damaged! [Path] ... [Return] code").
+    void Drop(const std::string& fsEntry, int iCode) const;
+
     // Keeps the page-image file fsThmPath as the entry of key, then trims the folder.
     void Store(const PageStoreKey& key, const std::string& fsThmPath) const;
 
