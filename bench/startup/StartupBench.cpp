@@ -581,9 +581,12 @@ int main(int argc, char** argv) {
             "first page from the page store: median %.2f ms against a bare render of %.2f ms (%.2f)\n",
             Summarise(fromStore).median, Summarise(storeRenders).median,
             Summarise(fromStore).median / Summarise(storeRenders).median);
-    if (rss.size() >= 10)
-        std::printf("resident memory: after 10 pages %.1f MB, after %zu pages %.1f MB, peak %.1f MB\n",
-                    rss[9], rss.size() / 2, rss[rss.size() / 2], rssPeak);
+    if (rss.size() >= 10) {
+        std::printf("resident memory while paging forward (MB):");
+        for (std::size_t at : {std::size_t{10}, rss.size() / 4, rss.size() / 2, rss.size() * 3 / 4, rss.size()})
+            std::printf(" after %zu pages %.1f;", at, rss[std::max<std::size_t>(at, 1) - 1]);
+        std::printf(" peak of the process %.1f\n", rssPeak);
+    }
     const Stats sl = Summarise(loads), sp = Summarise(paints);
     std::printf("  bitmap from a cached page image: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
                 sp.median);
