@@ -11,7 +11,13 @@ packages=(
   libharfbuzz-dev libfreetype-dev libjpeg-dev zlib1g-dev
   libicu-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth fonts-noto-cjk clang-format
+  xvfb xauth fonts-noto-cjk clang-format clang libclang-rt-14-dev
+)
+
+# Installing and packaging: Qt's own translations, the desktop-file and
+# AppStream checks, dpkg-shlibdeps for the package's dependencies.
+packages+=(
+  qt6-translations-l10n desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

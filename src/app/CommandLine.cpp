@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -185,10 +186,14 @@ int AtoI(const std::string& s) {
     return static_cast<int>(n);
 }
 
-std::string UsageText() {
+std::string ShortUsageText() {
     return "Usage: ormaview WORKDESK-FOLDER DOCUMENT-ID PAGE-ID\n"
            "       ormaview /h KEY\n"
-           "       ormaview --help | --version\n"
+           "       ormaview -h | --help | -v | --version\n";
+}
+
+std::string UsageText() {
+    return ShortUsageText() +
            "\n"
            "Shows one page of a work-desk document: the document \"Doc%06d\" of the\n"
            "work-desk folder, starting at the page with the given ID. A folder that\n"
@@ -200,7 +205,99 @@ std::string UsageText() {
            "  ORMAVIEW_WORKDESK    the work-desk folder (else WorkDeskFolder in section\n"
            "                       [WorkDesk] of $XDG_CONFIG_HOME/ormaview/ormaview.ini)\n"
            "  ORMAVIEW_TRACE_FILE  the trace file, \"-\" for standard error (else\n"
-           "                       $XDG_STATE_HOME/ormaview/trace.log)\n";
+           "                       $XDG_STATE_HOME/ormaview/trace.log)\n"
+           "Without either, the window placement is kept in WorkDesk.dat of the folder\n"
+           "on the command line (or of the postcard's record).\n"
+           "\n"
+           "Keys:\n"
+           "  PageDown, Space, Right     next page (index sheets are passed over)\n"
+           "  PageUp, Backspace, Left    previous page\n"
+           "  Home, End                  first, last page\n"
+           "  Ctrl+G                     go to a page number\n"
+           "  A                          show or hide the annotations\n"
+           "  Escape, Ctrl+W, Ctrl+Q     close\n"
+           "  Mouse wheel steps one page; a double click closes.\n"
+           "\n"
+           "Exit status: 0 after a normal run or --help/--version, 2 for a command-line\n"
+           "mistake, 1 when the viewer could not start (a message box tells why).\n";
+}
+
+namespace {
+
+std::string Quoted(const std::string& cp932) {
+    return "\"" + Cp932ToUtf8Lossy(cp932) + "\"";
+}
+
+// A document ID, page ID or key as atoi reads it: a number of 1 or more.
+bool IsPositiveNumber(const std::string& s) {
+    return AtoI(s) >= 1;
+}
+
+}  // namespace
+
+StartProblem DescribeArgvProblem(int argc, const char* const* argv) {
+    for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
+        unsigned codePoint = 0;
+        const std::string ch = FirstCharNotInCp932(argv[i], &codePoint);
+        if (ch.empty())
+            continue;
+        char szCode[16] = {};
+        if (codePoint != 0)
+            std::snprintf(szCode, sizeof szCode, " (U+%04X)", codePoint);
+        const char* what = i == 1 ? "the folder" : "the argument";
+        return {std::string(what) + " \"" + argv[i] + "\" holds \"" + ch + "\"" + szCode +
+                    ", which the work desk's code page (CP932) cannot hold",
+                false};
+    }
+    return {};
+}
+
+StartProblem DescribeCommandLineProblem(const std::string& cmdLine) {
+    std::vector<std::string> paras;
+    // Splitting again only to explain: the trace lines of the start are written.
+    std::string strLine = cmdLine;
+    std::string strPara;
+    bool bSyntax = false;
+    while (!strLine.empty()) {
+        TrimLeft(strLine);
+        TrimRight(strLine);
+        if (strLine.empty())
+            break;
+        strPara.clear();
+        if (GetNextPara(strLine, strPara) != 0) {
+            bSyntax = true;
+            break;
+        }
+        paras.push_back(strPara);
+    }
+    if (!paras.empty() && paras[0].size() > 1 && paras[0][0] == '-')
+        return {"unknown option " + Quoted(paras[0]), true};
+    if (bSyntax) {
+        if (strLine.size() >= 2 && strLine[0] == '"' && strLine[1] == '"')
+            return {"an empty parameter (\"\") was given", true};
+        return {"a double quote is not closed: " + Cp932ToUtf8Lossy(strLine), true};
+    }
+    if (paras.size() == 1 && (paras[0] == "/h" || paras[0] == "/H"))
+        return {"missing parameter: /h needs the postcard key", true};
+    if (IsHagakiCommandLine(cmdLine)) {
+        if (paras.size() < 2)
+            return {"missing parameter: /h needs the postcard key", true};
+        if (!IsPositiveNumber(paras[1]))
+            return {"the postcard key " + Quoted(paras[1]) + " is not a number of 1 or more", false};
+        return {};
+    }
+    static const char* const kNames[] = {"WORKDESK-FOLDER", "DOCUMENT-ID", "PAGE-ID"};
+    if (paras.size() < 3) {
+        std::string missing;
+        for (std::size_t i = paras.size(); i < 3; ++i)
+            missing += std::string(missing.empty() ? "" : " ") + kNames[i];
+        return {"missing parameter" + std::string(3 - paras.size() > 1 ? "s: " : ": ") + missing, true};
+    }
+    if (!IsPositiveNumber(paras[1]))
+        return {"the document ID " + Quoted(paras[1]) + " is not a number of 1 or more", false};
+    if (!IsPositiveNumber(paras[2]))
+        return {"the page ID " + Quoted(paras[2]) + " is not a number of 1 or more", false};
+    return {};
 }
 
 std::string VersionText() {

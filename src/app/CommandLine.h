@@ -43,8 +43,29 @@ int ParseStartParams(const std::string& cmdLine, StartParams* params);
 // Values beyond the range of int are clamped.
 int AtoI(const std::string& s);
 
-// The texts printed for --help and --version (ASCII).
+// The texts printed for --help and --version (ASCII): the usage lists the keys,
+// the environment and the exit statuses.
 std::string UsageText();
 std::string VersionText();
+// The two lines of the usage that follow a usage mistake.
+std::string ShortUsageText();
+
+// A failed start told in one line on standard error (UTF-8, without the
+// program's name and the newline), and whether the usage follows.
+struct StartProblem {
+    std::string strText;
+    bool bUsage = false;
+};
+
+// Why the arguments (argv[1..], UTF-8) cannot become a command line: the first
+// one holding a character that CP932 cannot hold, naming the character. Empty
+// text when all can.
+StartProblem DescribeArgvProblem(int argc, const char* const* argv);
+
+// Why the command line (CP932) did not start the viewer, as far as its own
+// parameters tell: an option that is not known, missing parameters, an unclosed
+// or empty quoted parameter, a document ID, page ID or postcard key that is not
+// a number of 1 or more. Empty text when the parameters are not the reason.
+StartProblem DescribeCommandLineProblem(const std::string& cmdLine);
 
 }  // namespace ov

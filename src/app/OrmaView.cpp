@@ -27,6 +27,7 @@
 #include "ipc/WindowManager.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
+#include "postcard/HagakiManage.h"
 #include "tavrcllb/Tavrcllb.h"
 #include "win32/CodePage.h"
 #include "win32/FileApi.h"
@@ -187,6 +188,9 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     m_iResult = 0;
     m_bHagakiMode = FALSE;
     m_iHagakiManageKey = 0;
+    m_strStartFailure.clear();
+    ov::ClearMessageDetail();
+    SetWorkDeskFolderFallback(nullptr);
 
     // Strings, icons and dialogs come from the language module when there is one.
     m_hLanguage = GetResourceHandle(nullptr, 0);
@@ -205,11 +209,11 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     std::string strWhy;
     if (!ov::ipc::CheckRuntimeDir(&strFolder, &strWhy)) {
         OV_TRACE("RuntimeDir Error! [Folder] %s [Reason] %s\n", strFolder.c_str(), strWhy.c_str());
-        std::fprintf(stderr, "ormaview: the runtime folder %s cannot be used: %s\n", strFolder.c_str(),
-                     strWhy.c_str());
+        m_strStartFailure = "the runtime folder " + strFolder + " cannot be used: " + strWhy;
         m_iResult = ov::kErrRuntimeFolder;
-        const std::string strDetail = strFolder + "\n" + strWhy;
-        ov::ShowErrorMessageWithDetail(m_iResult, ov::Utf8ToCp932(strDetail).value_or(strDetail));
+        ov::NoteMessageDetail(ov::DetailKind::Folder, ov::Utf8ToCp932(strFolder).value_or(strFolder));
+        ov::NoteMessageDetail(ov::Utf8ToCp932(strWhy).value_or(strWhy));
+        ShowErrorMessage(m_iResult);
         return FALSE;
     }
 
@@ -217,7 +221,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     // Of several viewers started at once one stays; the others end with a word on
     // standard error besides the trace line (no box: the viewer that stays is shown).
     if (!m_bHagakiMode && !AcquireSingleInstance()) {
-        std::fprintf(stderr, "ormaview: another viewer is still running and did not close in time\n");
+        m_strStartFailure = "another viewer is running and did not close in time";
         return FALSE;
     }
 
@@ -226,7 +230,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     m_pMainFrame = new CMainFrame(m_pDocument.get());
     if (!m_pMainFrame->Create(m_bHagakiMode)) {
         OV_TRACE("ProcessShellCommand() Error!\n");
-        std::fprintf(stderr, "ormaview: the viewer window could not be created (see the trace log)\n");
+        m_strStartFailure = "the viewer window could not be created";
         DestroyFrame();
         return FALSE;
     }
@@ -249,6 +253,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     }
 
     CMainFrame* pFrame = m_pMainFrame;
+    UseStartFolderAsWorkDesk(params.strWorkDeskFolder);
     if (pFrame->m_bCenterWindow) {
         if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
             QRect rc = pFrame->frameGeometry();
@@ -306,10 +311,45 @@ void COrmaDeskApp::WatchCloseSignals() {
     });
 }
 
+void COrmaDeskApp::UseStartFolderAsWorkDesk(const std::string& strCmdLineFolder) {
+    char szFolder[MAX_PATH] = {};
+    if (GetWorkDeskFolder(szFolder) != 0)
+        return;
+    const std::string strFolder = m_bHagakiMode && m_pDocument->m_pHagakiManage != nullptr
+                                      ? std::string(m_pDocument->m_pHagakiManage->GetFolder())
+                                      : strCmdLineFolder;
+    SetWorkDeskFolderFallback(strFolder.c_str());
+    if (GetWorkDeskFolder(szFolder) == 0)
+        return;
+    m_pMainFrame->ApplyInitialWindowRect();
+}
+
+void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
+    ov::StartProblem problem;
+    if (!m_strStartFailure.empty())
+        problem.strText = m_strStartFailure;
+    else
+        problem = ov::DescribeCommandLineProblem(strCmdLine);
+    if (problem.strText.empty()) {
+        // The box's message and what it was about, in one line.
+        std::string strText = ov::Cp932ToUtf8Lossy(ov::MessageText(ov::MessageNumberForCode(m_iResult)));
+        strText = strText.substr(0, strText.find('\n'));
+        std::string strDetail = ov::Cp932ToUtf8Lossy(ov::LastMessageDetail());
+        for (std::size_t i = strDetail.find('\n'); i != std::string::npos; i = strDetail.find('\n', i))
+            strDetail.replace(i, 1, "; ");
+        problem.strText = strDetail.empty() ? strText : strText + " (" + strDetail + ")";
+    }
+    std::fprintf(stderr, "ormaview: %s\n", problem.strText.c_str());
+    if (problem.bUsage)
+        std::fprintf(stderr, "%sTry 'ormaview --help' for more information.\n", ov::ShortUsageText().c_str());
+    std::fflush(stderr);
+}
+
 int COrmaDeskApp::Run(const std::string& strCmdLine) {
     qApp->setQuitOnLastWindowClosed(false);
     WatchCloseSignals();
     if (!InitInstance(strCmdLine)) {
+        ReportFailedStart(strCmdLine);
         const int iResult = m_iResult;
         ExitInstance();
         return iResult == -2 ? 2 : 1;

@@ -58,9 +58,18 @@ private:
     // still in progress) instead of killing the process.
     void WatchCloseSignals();
     BOOL m_bCloseRequested = FALSE;
+    // Tells on standard error, in one line, why the start failed (and the usage
+    // after a usage mistake).
+    void ReportFailedStart(const std::string& strCmdLine) const;
+    // When neither $ORMAVIEW_WORKDESK nor ormaview.ini names the work desk, the
+    // folder of the command line (standard mode) or of the postcard's record
+    // becomes it, so the placement is read from and saved to its WorkDesk.dat.
+    void UseStartFolderAsWorkDesk(const std::string& strCmdLineFolder);
     void DestroyFrame();
 
     HINSTANCE m_hLanguage = nullptr;
+    // Why a start failed that has no message of its own; empty otherwise.
+    std::string m_strStartFailure;
     std::unique_ptr<COrmaViewDoc> m_pDocument;
     QPointer<CMainFrame> m_pMainFrame;
 };
@@ -71,7 +80,12 @@ COrmaDeskApp* OvGetApp();
 namespace ov {
 // Installs the Qt message box as the presenter of ShowErrorMessage: a critical
 // box with the caption and text, on top. When $ORMAVIEW_MESSAGE_LOG names a file,
-// each box is also appended to it as "<style hex>\t<caption>\t<text>\n" (UTF-8)
+// each box is also appended to it as "<style hex>\t<caption>\t<text>\n" (UTF-8;
+// "\t<informative text>" before the newline when the box has one)
 // and closed by itself once shown, so that tests and scripts can run unattended.
 void InstallMessageBoxPresenter();
+// Qt's own texts (the OK and Cancel buttons, the dialogs) in the language of the
+// language module, when Qt has a translation for it (again at each call, for
+// the locale of that moment). Needs a QApplication.
+void InstallQtTranslations();
 }  // namespace ov

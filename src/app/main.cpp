@@ -9,12 +9,18 @@
 #include "app/OrmaView.h"
 #include "base/Trace.h"
 
+namespace {
+bool IsOption(const char* arg, const char* shortForm, const char* longForm) {
+    return std::strcmp(arg, shortForm) == 0 || std::strcmp(arg, longForm) == 0;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    if (argc == 2 && IsOption(argv[1], "-h", "--help")) {
         std::fputs(ov::UsageText().c_str(), stdout);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && IsOption(argv[1], "-v", "--version")) {
         std::fputs(ov::VersionText().c_str(), stdout);
         return 0;
     }
@@ -22,13 +28,19 @@ int main(int argc, char** argv) {
     // The application object comes first: it finds the work-desk folder that
     // every trace line names. It outlives the QApplication.
     COrmaDeskApp theApp;
+    // The window's class (WM_CLASS "ormaview") and, on Wayland, its app ID name
+    // the installed desktop file.
+    QCoreApplication::setApplicationName(QStringLiteral("ormaview"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ormaview.OrmaView"));
     QApplication qapp(argc, argv);
     ov::InstallMessageBoxPresenter();
+    ov::InstallQtTranslations();
 
     // QApplication has taken its own options out of argv.
     std::string strCmdLine;
     if (!ov::JoinArgv(argc, argv, &strCmdLine)) {
         OV_TRACE("Parameter Error! [lpCmdLine] %s\n", "(not representable in CP932)");
+        std::fprintf(stderr, "ormaview: %s\n", ov::DescribeArgvProblem(argc, argv).strText.c_str());
         return 2;
     }
     return theApp.Run(strCmdLine);

@@ -4,16 +4,21 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <algorithm>
+
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QRubberBand>
 #include <QTimer>
 #include <QWheelEvent>
 
 #include "app/ToQString.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
+#include "display/OrmaZoomView.h"
 #include "display/PageLoader.h"
 #include "document/OrmaViewDoc.h"
 #include "document/PageJob.h"
@@ -22,6 +27,9 @@
 #include "image/PageStore.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
+#include "ormamsg/StringTable.h"
+#include "win32/FileApi.h"
+#include "win32/ShellPath.h"
 
 namespace {
 // Direction codes of MovePage and action codes of HagakiPageAction.
@@ -31,6 +39,23 @@ constexpr int kHagakiNext = 3;
 constexpr int kHagakiPrev = 4;
 // The busy note appears when the page asked for is not there after this long.
 constexpr int kBusyNoteMs = 150;
+// A selection smaller than this in either direction opens no zoom view.
+constexpr int kMinSelection = 20;
+
+// The rectangle spanned by two corners, width = right - left.
+QRect SpannedRect(const QPoint& a, const QPoint& b) {
+    const int l = std::min(a.x(), b.x()), t = std::min(a.y(), b.y());
+    return QRect(l, t, std::max(a.x(), b.x()) - l, std::max(a.y(), b.y()) - t);
+}
+
+// The wait cursor while the zoom image loads.
+class CZoomWaitCursor {
+public:
+    CZoomWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CZoomWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CZoomWaitCursor(const CZoomWaitCursor&) = delete;
+    CZoomWaitCursor& operator=(const CZoomWaitCursor&) = delete;
+};
 }  // namespace
 
 COrmaViewView::COrmaViewView(COrmaViewDoc* pFrameworkDoc, QWidget* parent)
@@ -154,8 +179,10 @@ void COrmaViewView::OnPageReady(int iPagePos, int iResult) {
         m_bRedraw = TRUE;
         m_iPageError = iResult != 0 ? iResult : -1;
         update();
-        if (m_bReportFailure)
+        if (m_bReportFailure) {
+            m_pDoc->NotePageFailure(iPagePos, m_iPageError, m_pLoader->LastReason());
             emit pageFailed(m_iPageError);
+        }
         m_bReportFailure = FALSE;
         return;
     }
@@ -180,6 +207,9 @@ BOOL COrmaViewView::IsPageBusy() const {
 BOOL COrmaViewView::WaitForPage(int iTimeoutMs) {
     QElapsedTimer timer;
     timer.start();
+    // Settled already: nothing to run (the event loop is left alone).
+    if (!m_pLoader->IsBusy() && !m_bStale && (m_pBitmap || m_iPageError != 0 || m_pZoomView != nullptr))
+        return TRUE;
     // Events first: a paint or a resize that asks for the page may be pending.
     QCoreApplication::processEvents();
     if (!m_pBitmap && !m_pLoader->IsBusy() && isVisible() && m_pZoomView == nullptr &&
@@ -281,11 +311,8 @@ void COrmaViewView::RepaintNow() {
 }
 
 int COrmaViewView::ShowChangedPage() {
-    if (m_pZoomView != nullptr) {
-        // The zoom view follows the page once it exists; until then there is
-        // nothing that could fail here.
-        return 0;
-    }
+    if (m_pZoomView != nullptr)
+        return ChangeZoomImage() ? 0 : -1;
     RepaintNow();
     return 0;
 }
@@ -340,11 +367,144 @@ void COrmaViewView::RedrawPage() {
 BOOL COrmaViewView::DestroyZoomView(BOOL bRepaint) {
     if (m_pZoomView == nullptr)
         return FALSE;
-    delete m_pZoomView;
+    // The zoom view tells of its closing (OnZoomClosed) and frees itself.
+    COrmaZoomView* pZoomView = m_pZoomView;
+    pZoomView->DestroyWindow();
     m_pZoomView = nullptr;
     if (bRepaint)
         RepaintNow();
     return TRUE;
+}
+
+void COrmaViewView::OnZoomClosed() {
+    if (m_pZoomView == nullptr)
+        return;
+    m_pZoomView = nullptr;
+    // The area that the zoom view uncovers is painted as usual; the keys come
+    // back to the page.
+    update();
+    if (isVisible())
+        setFocus();
+}
+
+BOOL COrmaViewView::ChooseZoomImageFile(std::string* pstrPath, int* piPage, BOOL* pbTemporary) {
+    *pbTemporary = FALSE;
+    if (m_pDoc == nullptr)
+        m_pDoc = m_pFrameworkDoc;
+    if (m_pDoc == nullptr)
+        return FALSE;
+    if (m_pDoc->m_bShowEditInfo) {
+        std::string strPath;
+        int bCreated = 0;
+        const int rc = m_pDoc->CreateEditInfoPdf(&strPath, &bCreated);
+        if (rc != 0) {
+            ShowErrorMessage(rc);
+            return FALSE;
+        }
+        if (bCreated) {
+            if (!PathFileExistsA(strPath.c_str()))
+                return FALSE;
+            *pstrPath = strPath;
+            *piPage = 1;
+            *pbTemporary = TRUE;
+            return TRUE;
+        }
+    }
+    int iPage = 1;
+    *pstrPath = m_pDoc->GetViewPdfPath(&iPage);
+    *piPage = iPage;
+    return TRUE;
+}
+
+BOOL COrmaViewView::CreateZoomView(QRect rcSelect, QRect rcImage) {
+    const QRect rcNormal = rcSelect.normalized();
+    if (rcNormal.intersected(rcImage).isEmpty()) {
+        update(rcNormal);
+        return TRUE;
+    }
+    DestroyZoomView(FALSE);
+    const QRect rcClient = rect();
+    m_pZoomView = new COrmaZoomView(this);
+    m_pZoomView->setGeometry(rcClient);
+    connect(m_pZoomView, &COrmaZoomView::zoomClosed, this, &COrmaViewView::OnZoomClosed);
+    CMainFrame* pFrame = Frame();
+    if (!m_pZoomView->InitImageIO(pFrame != nullptr ? pFrame->GetSafeHwnd() : 0,
+                                  LoadResString(IDS_APP_TITLE).c_str(), 0)) {
+        DestroyZoomView(FALSE);
+        return FALSE;
+    }
+    // Only the background shows behind the zoom view from now on.
+    RepaintNow();
+    m_pZoomView->setFocus();
+    if (!MoveZoomInWnd(rcSelect, rcImage, rcClient)) {
+        DestroyZoomView(FALSE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL COrmaViewView::MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient) {
+    if (rcSelect.width() == 0 || rcSelect.height() == 0)
+        return TRUE;
+    if (m_pZoomView == nullptr)
+        return FALSE;
+    CZoomWaitCursor wait;
+    std::string strPath;
+    int iPage = 1;
+    BOOL bTemporary = FALSE;
+    if (!ChooseZoomImageFile(&strPath, &iPage, &bTemporary))
+        return FALSE;
+    m_pZoomView->SetImageFile(strPath.c_str(), iPage);
+    m_pZoomView->SetZoomRects(rcSelect, rcImage, rcClient);
+    const BOOL bLoaded = m_pZoomView->LoadImage(FALSE);
+    if (bTemporary)
+        DeleteFileA(strPath.c_str());
+    if (!bLoaded) {
+        OV_TRACE("COrmaViewView::MoveZoomInWnd - Move zoom imgage failed.\n");
+        return FALSE;
+    }
+    m_pZoomView->show();
+    m_pZoomView->raise();
+    m_pZoomView->setFocus();
+    // The first frame goes on the screen now, not after the next update tick.
+    if (m_pZoomView->isVisible())
+        m_pZoomView->repaint();
+    return TRUE;
+}
+
+BOOL COrmaViewView::ChangeZoomImage() {
+    if (m_pZoomView == nullptr)
+        return TRUE;
+    std::string strPath;
+    int iPage = 1;
+    BOOL bTemporary = FALSE;
+    if (!ChooseZoomImageFile(&strPath, &iPage, &bTemporary))
+        return FALSE;
+    m_pZoomView->ChangeImageFile(strPath.c_str(), iPage);
+    const BOOL bLoaded = m_pZoomView->LoadImage(TRUE);
+    if (bTemporary)
+        DeleteFileA(strPath.c_str());
+    if (!bLoaded) {
+        OV_TRACE("COrmaViewView::ChangeZoomImage - Change zoom imgage failed.\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL COrmaViewView::OpenZoomAt(QPoint pt) {
+    if (m_pZoomView != nullptr)
+        return FALSE;
+    // The page bitmap is needed to know where the page lies: no zoom over a page
+    // that is still being made (or an older picture of another page).
+    if (!m_pBitmap || m_bStale || m_pLoader->IsBusy())
+        return FALSE;
+    const QSize box(std::max(1, width() / 2), std::max(1, height() / 2));
+    const QRect rcSelect(pt - QPoint(box.width() / 2, box.height() / 2), box);
+    return CreateZoomView(rcSelect, PageImageRect()) && m_pZoomView != nullptr;
+}
+
+QRect COrmaViewView::SelectionRect() const {
+    return m_bSelecting ? SpannedRect(m_rcSelect.topLeft(), m_rcSelect.bottomRight()) : QRect();
 }
 
 void COrmaViewView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -364,6 +524,12 @@ void COrmaViewView::wheelEvent(QWheelEvent* event) {
         return;
     }
     event->accept();
+    // Ctrl + wheel forwards magnifies around the cursor, in both modes.
+    if (event->modifiers() & Qt::ControlModifier) {
+        if (iDelta > 0 && m_pZoomView == nullptr)
+            OpenZoomAt(event->position().toPoint());
+        return;
+    }
     if (!IsHagakiFrame()) {
         MovePage(iDelta < 0 ? kMoveNext : kMovePrev);
         if (CMainFrame* pFrame = Frame())
@@ -386,6 +552,10 @@ void COrmaViewView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     switch (event->key()) {
+        case Qt::Key_Plus:
+            OpenZoomAt(rect().center());
+            event->accept();
+            return;
         case Qt::Key_PageDown:
         case Qt::Key_Space:
         case Qt::Key_Right:
@@ -405,17 +575,42 @@ void COrmaViewView::keyPressEvent(QKeyEvent* event) {
 
 void COrmaViewView::mousePressEvent(QMouseEvent* event) {
     // The selection drag that opens the zoom view belongs to postcard mode.
-    if (IsHagakiFrame() && event->button() == Qt::LeftButton) {
+    if (IsHagakiFrame() && event->button() == Qt::LeftButton && m_pZoomView == nullptr) {
         m_bSelecting = TRUE;
-        m_rcSelect = QRect(event->position().toPoint(), QSize(0, 0));
+        const QPoint pt = event->position().toPoint();
+        m_rcSelect = QRect(pt, pt);
+        if (m_pRubberBand == nullptr)
+            m_pRubberBand = new QRubberBand(QRubberBand::Rectangle, this);
+        m_pRubberBand->hide();
     }
     QWidget::mousePressEvent(event);
 }
 
+void COrmaViewView::mouseMoveEvent(QMouseEvent* event) {
+    // The band follows the left button alone; with Shift or Ctrl (or another
+    // button) it stays where it is.
+    if (m_bSelecting && event->buttons() == Qt::LeftButton &&
+        (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) == 0) {
+        m_rcSelect.setBottomRight(event->position().toPoint());
+        const QRect rcBand = SelectionRect().intersected(rect());
+        if (m_pRubberBand != nullptr) {
+            m_pRubberBand->setGeometry(rcBand);
+            m_pRubberBand->setVisible(!rcBand.isEmpty());
+        }
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
 void COrmaViewView::mouseReleaseEvent(QMouseEvent* event) {
-    if (m_bSelecting) {
+    if (m_bSelecting && event->button() == Qt::LeftButton) {
+        if (m_pRubberBand != nullptr)
+            m_pRubberBand->hide();
+        // The release point ends the selection, whatever the band showed.
+        m_rcSelect.setBottomRight(event->position().toPoint());
+        const QRect rcSelect = SelectionRect();
         m_bSelecting = FALSE;
-        m_rcSelect = QRect();
+        if (rcSelect.width() >= kMinSelection && rcSelect.height() >= kMinSelection)
+            CreateZoomView(rcSelect, PageImageRect());
     }
     QWidget::mouseReleaseEvent(event);
 }

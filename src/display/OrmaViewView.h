@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include <QImage>
 #include <QPainter>
@@ -15,9 +16,11 @@
 
 class CMainFrame;
 class COrmaViewDoc;
+class COrmaZoomView;
 class CPageBitmap;
 class CPageLoader;
 class QTimer;
+class QRubberBand;
 
 class COrmaViewView : public QWidget {
     Q_OBJECT
@@ -58,6 +61,21 @@ public:
     const QImage& PageImage() const { return m_image; }
     QRect PageImageRect() const;
 
+    // --- The magnifier ---
+    // Opens the zoom view over the selection (page-view coordinates); TRUE also
+    // when the selection misses the page and nothing opens.
+    BOOL CreateZoomView(QRect rcSelect, QRect rcImage);
+    // Loads the zoom image for the selection and shows the zoom view.
+    BOOL MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient);
+    // Has an open zoom view show the current page (relative position kept).
+    BOOL ChangeZoomImage();
+    // The magnifier over a box half the view's size centred on pt (Ctrl+wheel,
+    // the + key); FALSE when it did not open.
+    BOOL OpenZoomAt(QPoint pt);
+    COrmaZoomView* ZoomView() const { return m_pZoomView; }
+    // The selection a drag shows (empty when none).
+    QRect SelectionRect() const;
+
     COrmaViewDoc* m_pDoc = nullptr;
 
 signals:
@@ -75,6 +93,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
@@ -90,6 +109,12 @@ private:
     // view follow). -1 when the zoom view could not follow.
     int ShowChangedPage();
     void RepaintNow();
+    // The file that the zoom view loads for the current page: the PDF with the
+    // annotations drawn in (a temporary file, *pbTemporary set) when they are
+    // shown, else the page's own PDF. FALSE when there is none.
+    BOOL ChooseZoomImageFile(std::string* pstrPath, int* piPage, BOOL* pbTemporary);
+    // The zoom view told that it closed.
+    void OnZoomClosed();
 
     COrmaViewDoc* m_pFrameworkDoc = nullptr;
     std::unique_ptr<CPageBitmap> m_pBitmap;
@@ -100,7 +125,7 @@ private:
     // The code of the last failed page bitmap (0 when it was made): the view shows
     // its message in place of the page.
     int m_iPageError = 0;
-    QRect m_rcSelect;
+    QRect m_rcSelect;  // anchor (top-left) and moving corner (bottom-right)
     BOOL m_bSelecting = FALSE;
     CPageLoader* m_pLoader = nullptr;
     // The bitmap shown belongs to another page or size: drawn dimmed while the
@@ -113,6 +138,7 @@ private:
     // m_iPageError was found when the page was asked for, not by a render.
     BOOL m_bPageErrorKnown = FALSE;
     QTimer* m_pBusyTimer = nullptr;
-    // The zoom view comes with the postcard selection drag; none opens yet.
-    QWidget* m_pZoomView = nullptr;
+    QRubberBand* m_pRubberBand = nullptr;
+    // The open zoom view, or null; it frees itself when it closes.
+    COrmaZoomView* m_pZoomView = nullptr;
 };

@@ -70,6 +70,7 @@ void CPageLoader::Kick() {
         Ready done = std::move(ready->second);
         m_mapReady.erase(ready);
         m_bWantedPending = false;
+        m_strLastReason = done.strReason;
         if (done.pBitmap)
             m_pTaken = std::make_unique<CPageBitmap>(std::move(*done.pBitmap));
         emit pageReady(m_wanted.iPagePos, done.iResult);
@@ -89,19 +90,23 @@ void CPageLoader::Start(const CPageJob& job) {
     std::shared_ptr<const ov::image::CPageStore> pStore = m_pStore;
     m_pool.start([this, job, strKey, run, pStore]() {
         auto pBitmap = std::make_shared<CPageBitmap>();
-        const int r = run.pCancel->IsCancelled()
-                          ? ov::image::kErrCancelled
-                          : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(), pBitmap.get());
+        std::string strReason;
+        const int r = run.pCancel->IsCancelled() ? ov::image::kErrCancelled
+                                                 : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(),
+                                                                     pBitmap.get(), &strReason);
         // Handed to the UI thread; the owner waits for its workers before it goes,
         // so this never outlives it.
         QMetaObject::invokeMethod(
-            this, [this, strKey, id = run.iId, r, pBitmap]() { Finished(strKey, id, r, pBitmap); },
+            this,
+            [this, strKey, id = run.iId, r, pBitmap, strReason]() {
+                Finished(strKey, id, r, pBitmap, strReason);
+            },
             Qt::QueuedConnection);
     });
 }
 
 void CPageLoader::Finished(const std::string& strKey, int iId, int iResult,
-                           std::shared_ptr<CPageBitmap> pBitmap) {
+                           std::shared_ptr<CPageBitmap> pBitmap, std::string strReason) {
     auto it = m_mapRunning.find(strKey);
     if (it == m_mapRunning.end() || it->second.iId != iId)
         return;  // cancelled: no longer wanted
@@ -110,6 +115,7 @@ void CPageLoader::Finished(const std::string& strKey, int iId, int iResult,
         return;
     Ready done;
     done.iResult = iResult;
+    done.strReason = std::move(strReason);
     if (iResult == 0)
         done.pBitmap = std::move(pBitmap);
     if (m_bWantedPending && strKey == m_strWantedKey) {

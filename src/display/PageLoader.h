@@ -45,6 +45,8 @@ public:
     bool IsIdle() const { return !m_bWantedPending && m_mapRunning.empty(); }
     // Jobs started on a worker so far (for the tests and the bench).
     int StartedJobs() const { return m_iStarted; }
+    // The image library's reason of the last failed wanted page (UTF-8).
+    const std::string& LastReason() const { return m_strLastReason; }
     void SetStore(std::shared_ptr<const ov::image::CPageStore> pStore) { m_pStore = std::move(pStore); }
 
 signals:
@@ -59,7 +61,8 @@ private:
     static std::string KeyOf(const CPageJob& job);
     void Kick();
     void Start(const CPageJob& job);
-    void Finished(const std::string& strKey, int iId, int iResult, std::shared_ptr<CPageBitmap> pBitmap);
+    void Finished(const std::string& strKey, int iId, int iResult, std::shared_ptr<CPageBitmap> pBitmap,
+                  std::string strReason);
     void StartNeighbours();
 
     QThreadPool m_pool;
@@ -73,8 +76,10 @@ private:
     struct Ready {
         int iResult = 0;
         std::shared_ptr<CPageBitmap> pBitmap;
+        std::string strReason;
     };
     std::map<std::string, Ready> m_mapReady;  // made, not yet shown (the wanted page and its neighbours)
     std::unique_ptr<CPageBitmap> m_pTaken;
     int m_iStarted = 0;
+    std::string m_strLastReason;
 };

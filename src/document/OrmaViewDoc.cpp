@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "base/Trace.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormacomm/QuilmCommon.h"
+#include "ormamsg/OrmaMsg.h"
 #include "postcard/HagakiManage.h"
 #include "win32/CodePage.h"
 #include "win32/FileApi.h"
@@ -18,6 +20,12 @@
 #include "win32/ShellPath.h"
 
 namespace {
+
+// The folder that holds the working folders, as the box names it.
+std::string TempFolderBase() {
+    const char* tmp = std::getenv("TMPDIR");
+    return ov::FromFsPath(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+}
 
 constexpr const char* kDocInfo = "DocInfo";
 // The document name is kept in a 260-byte buffer: at most this many bytes.
@@ -65,6 +73,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         char szTempFolder[MAX_PATH] = {};
         if (!CreateTempFolder(szTempFolder)) {
             OV_TRACE("CreateTempFolder() Error!\n");
+            ov::NoteMessageDetail(ov::DetailKind::Folder, TempFolderBase());
             return -703;
         }
         // A folder left by an earlier InitDoc is no longer reachable: remove it now
@@ -80,11 +89,13 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         m_strEditInfoOnFolder = ov::JoinPath(m_strTempFolder, "EditInfo_On");
         if (!CreateDirectoryA(m_strEditInfoOnFolder.c_str(), nullptr)) {
             OV_TRACE("CreateDirectory() Error! [GetLastError:%d]\n", GetLastError());
+            ov::NoteMessageDetail(ov::DetailKind::Folder, m_strEditInfoOnFolder);
             return -703;
         }
         m_strEditInfoOffFolder = ov::JoinPath(m_strTempFolder, "EditInfo_Off");
         if (!CreateDirectoryA(m_strEditInfoOffFolder.c_str(), nullptr)) {
             OV_TRACE("CreateDirectory() Error! [GetLastError:%d]\n", GetLastError());
+            ov::NoteMessageDetail(ov::DetailKind::Folder, m_strEditInfoOffFolder);
             return -703;
         }
 
@@ -101,6 +112,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         m_strDocFolder = ov::JoinPath(strWorkDeskFolder, strFolderName);
         if (!PathFileExistsA(m_strDocFolder.c_str())) {
             OV_TRACE("DocFolder is not Exist [Path] %s\n", m_strDocFolder.c_str());
+            ov::NoteMessageDetail(ov::DetailKind::Folder, m_strDocFolder);
             return -701;
         }
 
@@ -114,6 +126,8 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         if (m_iCurPagePos < 1) {
             OV_TRACE("ConvertPageIDToPagePos() Error! [DocFolder] %s [PageID] %d\n", m_strDocFolder.c_str(),
                      iPageID);
+            ov::NoteMessageDetail(ov::DetailKind::Folder, m_strDocFolder);
+            ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
             return -704;
         }
 
@@ -153,6 +167,7 @@ int COrmaViewDoc::ReadDocFile() {
 
         if (!ReadPageIDListFromDocInfo(strFilePath, aList)) {
             OV_TRACE("ReadPageIDListFromDocInfo() Error! [FilePath] %s\n", pszPath);
+            ov::NoteMessageDetail(ov::DetailKind::File, strFilePath);
             // The positions of a page list read before belong to another document.
             m_cMapPageInfo.clear();
             InvalidatePageSteps();

@@ -42,6 +42,14 @@ public:
     // Forgets the remembered previous/next answers; called whenever the page list
     // is read again.
     void InvalidatePageSteps();
+    // The first and the last position that the steps reach: the steps never pass
+    // over a page that is not an index sheet, so these are the first and last
+    // such pages. 0 when every page is an index sheet.
+    int GetFirstPagePos();
+    int GetLastPagePos();
+    // The position of page number iPageNo (1..m_iPageTotal, index sheets not
+    // counted, as GetDisplayPageNo numbers them); 0 when there is none.
+    int ConvertPageNoToPagePos(int iPageNo);
     std::string GetFrameTitle();
     // Totals kept from a Doc.dat whose list failed may be anything: no overflow.
     int GetPagePosTotal() const {
@@ -68,6 +76,9 @@ public:
     // A page image was made or used away from the document: counted into the
     // bound of this run's page images like one made here.
     void NotePageImageMade(const std::string& strThumb);
+    // Names the page file and the image library's reason (UTF-8) of a page that
+    // failed away from the document in the next error box.
+    void NotePageFailure(int iPagePos, int iResult, const std::string& strReasonUtf8);
     // The page images of this run are kept within m_nThumbCacheBytes: after a new
     // one is made the least recently used others are removed (made again when
     // their page is shown again). The current page's image always stays.

@@ -22,6 +22,8 @@
 #include "image/PageBitmap.h"
 #include "image/PageStore.h"
 #include "ormacomm/OrmaComm.h"
+#include "ormamsg/OrmaMsg.h"
+#include "win32/CodePage.h"
 #include "win32/FileApi.h"
 #include "win32/ShellPath.h"
 
@@ -35,16 +37,21 @@ std::string FormatName(const char* pszFormat, int iPageID) {
 
 // Source PDF, page inside it and edit-information file of the current page.
 // 0, or -704 when the page has no valid ID or its source PDF is missing.
+// bNote: a missing source is named in the next error box (not for pages only
+// asked for ahead).
 int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo,
-                  int iPagePos = -1) {
+                  int iPagePos = -1, bool bNote = true) {
     if (iPagePos < 0)
         iPagePos = doc.m_iCurPagePos;
     if (!doc.IsUndoFolderMode()) {
         *pstrSource = doc.GetDataPdfPath(iPagePos);
         *pstrEditInfo = doc.GetDataDatPath(iPagePos);
         *piPage = 1;
-        if (pstrSource->empty() || !PathFileExistsA(pstrSource->c_str()))
+        if (pstrSource->empty() || !PathFileExistsA(pstrSource->c_str())) {
+            if (bNote)
+                ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
             return -704;
+        }
         if (pstrEditInfo->empty())
             return -704;
         return 0;
@@ -57,9 +64,26 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
     doc.GetHagakiFilePaths(nullptr, nullptr, szViewSrc, nullptr, nullptr, szViewDst);
     *pstrSource = doc.m_cHagakiInfo.m_bMerged ? szViewDst : szViewSrc;
     *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
-    if (!PathFileExistsA(pstrSource->c_str()))
+    if (!PathFileExistsA(pstrSource->c_str())) {
+        if (bNote)
+            ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
         return -704;
+    }
     return 0;
+}
+
+// What the box about a failed page image names: the page file and the image
+// library's own reason.
+void NoteImageFailure(const std::string& strSource, int iResult,
+                      const std::string& strReasonUtf8 = ov::image::LastErrorReason()) {
+    ov::NoteMessageDetail(ov::DetailKind::File, strSource);
+    const std::string strReason = ov::Utf8ToCp932(strReasonUtf8).value_or(std::string());
+    if (strReason.empty())
+        return;
+    if (iResult == ov::image::kErrNotPdf)
+        ov::NoteMessageDetail(ov::DetailKind::DamagedPageFile, strReason);
+    else
+        ov::NoteMessageDetail(strReason);
 }
 
 // Deletes a file when it goes out of scope (the page cut out of a larger source).
@@ -121,10 +145,12 @@ int COrmaViewDoc::CreateThumbFile() {
         if (r != 0)
             return r;
 
+        ov::image::ClearLastErrorReason();
         r = WorkDesk_CreateThumbFile(strSource.c_str(), iPage, strThumb.c_str(), 1000, 1000,
                                      m_bShowEditInfo ? 1 : 0, strEditInfo.c_str());
         if (r != 0) {
             OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+            NoteImageFailure(strSource, r);
             return r;
         }
         NoteThumbUsed(strThumb);
@@ -218,7 +244,7 @@ int COrmaViewDoc::GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJ
             return -704;
         // A missing source is the worker's finding (a page image made before may
         // still be there, as when the page is drawn here).
-        const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos);
+        const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos, false);
         if (r != 0 && (r != -704 || job.strSource.empty()))
             return r;
         job.bShowEditInfo = m_bShowEditInfo ? 1 : 0;
@@ -252,6 +278,7 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
     if (!PathFileExistsA(job.strSource.c_str()))
         return -704;
     int r = 0;
+    ov::image::ClearLastErrorReason();
     {
         ov::image::ScopedRenderCancel scope(cancel);
         r = WorkDesk_CreateThumbFile(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000, 1000,
@@ -286,10 +313,8 @@ bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CP
     return true;
 }
 
-}  // namespace
-
-int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
-                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
+int MakePageJobBitmapGuarded(const CPageJob& job, const ov::image::CPageStore* store,
+                             ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
     return OV_GUARDED([&]() -> int {
         if (pBitmap == nullptr || job.strThumb.empty())
             return -705;
@@ -320,6 +345,28 @@ int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
             OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
         return r;
     });
+}
+
+}  // namespace
+
+int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap, std::string* pstrReason) {
+    const int iResult = MakePageJobBitmapGuarded(job, store, cancel, pBitmap);
+    if (pstrReason != nullptr)
+        *pstrReason = iResult != 0 ? ov::image::LastErrorReason() : std::string();
+    return iResult;
+}
+
+void COrmaViewDoc::NotePageFailure(int iPagePos, int iResult, const std::string& strReasonUtf8) {
+    std::string strSource;
+    std::string strEditInfo;
+    int iPage = 1;
+    GetPageSource(*this, &strSource, &iPage, &strEditInfo, iPagePos, false);
+    if (iResult == -704) {
+        ov::NoteMessageDetail(ov::DetailKind::File, strSource);
+        return;
+    }
+    NoteImageFailure(strSource, iResult, strReasonUtf8);
 }
 
 int COrmaViewDoc::CreateEditInfoPdf(std::string* pstrPath, int* pbCreated) {

@@ -301,6 +301,35 @@ int COrmaViewDoc::GetDisplayPageNo(int iPagePos) {
     return n < 1 ? 1 : n;
 }
 
+int COrmaViewDoc::GetFirstPagePos() {
+    const long long t = PagePosCount(*this);
+    for (long long p = 1; p <= t; ++p) {
+        if (GetPageFlag(static_cast<int>(p)) != kIndexPageFlag)
+            return static_cast<int>(p);
+    }
+    return 0;
+}
+
+int COrmaViewDoc::GetLastPagePos() {
+    for (long long p = PagePosCount(*this); p >= 1; --p) {
+        if (GetPageFlag(static_cast<int>(p)) != kIndexPageFlag)
+            return static_cast<int>(p);
+    }
+    return 0;
+}
+
+int COrmaViewDoc::ConvertPageNoToPagePos(int iPageNo) {
+    if (iPageNo < 1 || iPageNo > m_iPageTotal)
+        return 0;
+    const long long t = PagePosCount(*this);
+    int n = 0;
+    for (long long p = 1; p <= t; ++p) {
+        if (GetPageFlag(static_cast<int>(p)) != kIndexPageFlag && ++n == iPageNo)
+            return static_cast<int>(p);
+    }
+    return 0;
+}
+
 std::string COrmaViewDoc::GetFrameTitle() {
     const int n = GetDisplayPageNo(m_iCurPagePos);
     const int aNumbers[2] = {n, m_iPageTotal};

@@ -26,9 +26,13 @@ struct CPageJob {
     int iHeight = 0;
 };
 
-// The page image (made when missing: taken from store when it holds it, else
-// rendered and then kept there) and its bitmap fitted into the job's size. A
-// page image that fails its check is made again once. 0, -811 when cancelled
-// (nothing written), or the page's error code with the usual trace lines.
+// The page's bitmap fitted into the job's size: from this run's page image, else
+// straight from the page store's entry, else the page is rendered into this
+// run's folder and then stored. A page image that fails its check is made again
+// once. 0, -811 when cancelled (nothing written), or the page's error code with
+// the usual trace lines. pstrReason (may be null): the image library's own
+// reason of a failure (UTF-8), which the UI thread puts into the error box
+// (COrmaViewDoc::NotePageFailure).
 int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
-                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap);
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap,
+                      std::string* pstrReason = nullptr);

@@ -307,6 +307,7 @@ BOOL CMainFrame::CreateToolBar() {
         });
     }
     setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(m_bHagaki ? 130 : 128)));
+    CreateNavigation();
     UpdateCommandState();
     return TRUE;
 }
@@ -346,14 +347,17 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
             }
             if (iDocID < 1) {
                 OV_TRACE("Parameter Error! iDocID < 1.\n");
+                ov::NoteMessageDetail(ov::DetailKind::DocumentID, iDocID);
                 return -705;
             }
             if (iPageID < 1) {
                 OV_TRACE("Parameter Error! iPageID < 1.\n");
+                ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
                 return -705;
             }
             if (!PathFileExistsA(strWorkDeskFolder.c_str())) {
                 OV_TRACE("File doesn't Exist! [File] %s\n", strWorkDeskFolder.c_str());
+                ov::NoteMessageDetail(ov::DetailKind::Folder, strWorkDeskFolder);
                 return -701;
             }
         }
@@ -375,6 +379,8 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
             const int rc = m_pDoc->InitHagakiManage(m_hWnd, pApp != nullptr ? pApp->m_iHagakiManageKey : 0);
             if (rc != 0) {
                 OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
+                ov::NoteMessageDetail(ov::DetailKind::PostcardKey,
+                                      pApp != nullptr ? pApp->m_iHagakiManageKey : 0);
                 return rc;
             }
             strWorkDeskFolder = m_pDoc->m_pHagakiManage->GetFolder();

@@ -14,6 +14,7 @@
 #include "base/WinTypes.h"
 
 class QAction;
+class QLabel;
 class QSocketNotifier;
 class QSplitter;
 class QToolBar;
@@ -57,6 +58,9 @@ public:
     void LoadWindowRect(RECT* pRect);
     void GetInitialWindowRect(RECT* pRect);
     int IsSavedMaximized();
+    // Reads the rectangle again and gives it to the still hidden window (once
+    // the work-desk folder is known from the command line).
+    void ApplyInitialWindowRect();
     void SaveWindowRect();
 
     COrmaViewView* GetActiveView() const;
@@ -103,6 +107,19 @@ public:
     BOOL m_bImageIOInit = TRUE;
     BOOL m_bHagaki = FALSE;
 
+    // --- Page keys and the page indicator (FrameNavigation.cpp) ---
+    // Home, End and Ctrl+G (standard mode): the first and last page that the
+    // steps reach, and the page of a number from 1 to the page total (index
+    // sheets not counted). Each runs the steps of a page move.
+    void OnFirstPage();
+    void OnLastPage();
+    void OnGoToPage();
+    // 0, or the error code of the move (no move for a number out of range).
+    int GoToPageNumber(int iNumber);
+    // Shows "number / total" of the current page.
+    void UpdatePageIndicator();
+    QLabel* PageIndicator() const { return m_pPageIndicator; }
+
 signals:
     // The frame has run its closing steps and is closed.
     void frameClosed();
@@ -132,6 +149,10 @@ private:
     // side, 0 back side, -1 upside down), the page image's cache file deleted
     // and the page made again.
     void RunHagakiTurn(int iTurn);
+    // Adds the page keys and the page indicator; called once by CreateToolBar.
+    void CreateNavigation();
+    int GoToPagePos(int iPagePos);
+    QLabel* m_pPageIndicator = nullptr;
 
     COrmaViewDoc* m_pTemplateDoc = nullptr;
     QToolBar* m_wndToolBar = nullptr;

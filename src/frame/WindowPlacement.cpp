@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <vector>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -16,13 +18,79 @@
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "frame/MainFrm.h"
+#include "frame/WindowPlacement.h"
 #include "ormacomm/OrmaComm.h"
 #include "win32/PrivateProfile.h"
 #include "win32/ShellPath.h"
 
 namespace {
 constexpr const char* kSection = "ThumbViewRect";
+
+// Area of the overlap of two rectangles given by edges (right and bottom
+// exclusive), in 64 bits.
+long long OverlapArea(long long l, long long t, long long r, long long b, const QRect& area) {
+    const long long w = std::min<long long>(r, area.x() + static_cast<long long>(area.width())) -
+                        std::max<long long>(l, area.x());
+    const long long h = std::min<long long>(b, area.y() + static_cast<long long>(area.height())) -
+                        std::max<long long>(t, area.y());
+    return w > 0 && h > 0 ? w * h : 0;
+}
 }  // namespace
+
+QRect ov::FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const QList<QRect>& available) {
+    QList<QRect> areas;
+    for (const QRect& a : available) {
+        if (a.width() > 0 && a.height() > 0)
+            areas.append(a);
+    }
+    if (areas.isEmpty())
+        areas.append(QRect(0, 0, 800, 600));
+
+    // The screen the saved rectangle lies on most; edges in 64 bits, where
+    // Left + Width cannot overflow.
+    const long long l = iLeft;
+    const long long t = iTop;
+    const long long r = l + std::max(iWidth, 1);
+    const long long b = t + std::max(iHeight, 1);
+    qsizetype iBest = 0;
+    long long best = -1;
+    for (qsizetype i = 0; i < areas.size(); ++i) {
+        const long long overlap = OverlapArea(l, t, r, b, areas[i]);
+        if (overlap > best) {
+            best = overlap;
+            iBest = i;
+        }
+    }
+    const QRect& area = areas[iBest];
+
+    // The size, limited to that screen before anything is added.
+    const int w = std::clamp(iWidth, std::min(kMinWindowSide, area.width()), area.width());
+    const int h = std::clamp(iHeight, std::min(kMinWindowSide, area.height()), area.height());
+
+    long long visible = 0;
+    for (const QRect& a : areas) visible += OverlapArea(l, t, l + w, t + h, a);
+    const bool bLimited = w != iWidth || h != iHeight;
+    if (!bLimited && visible * 2 >= static_cast<long long>(w) * h)
+        return QRect(iLeft, iTop, w, h);
+    // Mostly off screen, or larger than it: moved onto it as little as needed.
+    const long long x =
+        std::clamp<long long>(l, area.x(), area.x() + static_cast<long long>(area.width()) - w);
+    const long long y =
+        std::clamp<long long>(t, area.y(), area.y() + static_cast<long long>(area.height()) - h);
+    return QRect(static_cast<int>(x), static_cast<int>(y), w, h);
+}
+
+QList<QRect> ov::AvailableScreenAreas() {
+    QList<QRect> areas;
+    const QScreen* pPrimary = QGuiApplication::primaryScreen();
+    if (pPrimary != nullptr)
+        areas.append(pPrimary->availableGeometry());
+    for (const QScreen* pScreen : QGuiApplication::screens()) {
+        if (pScreen != pPrimary)
+            areas.append(pScreen->availableGeometry());
+    }
+    return areas;
+}
 
 void CMainFrame::LoadWindowRect(RECT* pRect) {
     *pRect = RECT{};
@@ -39,10 +107,16 @@ void CMainFrame::LoadWindowRect(RECT* pRect) {
         const int iTop = static_cast<int>(GetPrivateProfileIntA(kSection, "Top", 0, path));
         const int iWidth = static_cast<int>(GetPrivateProfileIntA(kSection, "Width", 0, path));
         const int iHeight = static_cast<int>(GetPrivateProfileIntA(kSection, "Height", 0, path));
-        pRect->left = iLeft;
-        pRect->top = iTop;
-        pRect->right = iLeft + iWidth;
-        pRect->bottom = iTop + iHeight;
+        // All four 0: no saved rectangle.
+        if (iLeft == 0 && iTop == 0 && iWidth == 0 && iHeight == 0)
+            return 0;
+        // Saved on another screen (larger, scaled, no longer attached): the
+        // rectangle is brought onto this one before its edges are added up.
+        const QRect rc = ov::FitSavedWindowRect(iLeft, iTop, iWidth, iHeight, ov::AvailableScreenAreas());
+        pRect->left = rc.x();
+        pRect->top = rc.y();
+        pRect->right = static_cast<LONG>(rc.x()) + rc.width();
+        pRect->bottom = static_cast<LONG>(rc.y()) + rc.height();
         return 0;
     });
     if (rc != 0)
@@ -67,6 +141,14 @@ void CMainFrame::GetInitialWindowRect(RECT* pRect) {
     }
 }
 
+void CMainFrame::ApplyInitialWindowRect() {
+    m_bCenterWindow = FALSE;
+    RECT rc;
+    GetInitialWindowRect(&rc);
+    setGeometry(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+    m_rcNormal = geometry();
+}
+
 int CMainFrame::IsSavedMaximized() {
     return static_cast<int>(GetPrivateProfileIntA(kSection, "Size", 0, m_strWorkDeskDatPath.c_str()));
 }
@@ -89,10 +171,17 @@ void CMainFrame::SaveWindowRect() {
             {"Left", rcNormal.x()},        {"Top", rcNormal.y()}, {"Width", rcNormal.width()},
             {"Height", rcNormal.height()}, {"Size", iSize},
         };
-        for (const auto& [key, value] : values) {
-            char szValue[32];
-            std::snprintf(szValue, sizeof szValue, "%d", value);
-            WritePrivateProfileStringA(kSection, key, szValue, path);
+        // The five keys go in one replace of the file: a crash leaves the old
+        // placement or the new one, never a mix.
+        char szValues[5][32];
+        std::vector<ov::ProfileWrite> writes;
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            std::snprintf(szValues[i], sizeof szValues[i], "%d", values[i].second);
+            writes.push_back({kSection, values[i].first, szValues[i]});
+        }
+        if (!ov::WritePrivateProfileKeys(writes, path)) {
+            OV_TRACE("WritePrivateProfileString() Error! [File] %s [ErrorCode] %d\n", path, GetLastError());
+            return 0;
         }
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
         return 0;

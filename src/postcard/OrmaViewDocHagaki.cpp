@@ -4,6 +4,8 @@
 // edit pane and taken back with the change state.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
@@ -139,34 +141,33 @@ int COrmaViewDoc::SaveHagakiInfo() {
             return -705;
         }
 
-        auto write = [&](const std::string& key, const std::string& value) {
-            if (WritePrivateProfileStringA(kSectionPageInfo, key.c_str(), value.c_str(), path.c_str()))
-                return 0;
-            OV_TRACE("WritePrivateProfileString() Error! [File] %s [Key] %s [ErrorCode] %d\n", path.c_str(),
-                     key.c_str(), GetLastError());
-            return -707;
-        };
-
+        // The record's keys go in one replace of the file: a crash leaves the old
+        // record or the new one, never a mix.
+        std::vector<std::pair<std::string, std::string>> values;
         for (const StringKey& k : kStringKeys) {
-            const std::string key = KeyName(k.format);
+            std::string key = KeyName(k.format);
             const std::string& value = m_cHagakiInfo.*k.field;
             if (KeepStoredLongValue(key, m_cHagakiInfoOrg.*k.field, value, path))
                 continue;
-            if (int r = write(key, value); r != 0)
-                return r;
+            values.emplace_back(std::move(key), value);
         }
         if (undoFolder) {
-            if (int r = write(KeyName(kFilePageNameKey), m_cHagakiInfo.m_strFilePageName); r != 0)
-                return r;
+            values.emplace_back(KeyName(kFilePageNameKey), m_cHagakiInfo.m_strFilePageName);
             // The stored page number goes back to 1 when it is above 1; the working
             // record's number itself is never written.
-            const std::string key = KeyName(kFilePageNumberKey);
+            std::string key = KeyName(kFilePageNumberKey);
             int iStored =
                 static_cast<int>(GetPrivateProfileIntA(kSectionPageInfo, key.c_str(), -1, path.c_str()));
-            if (iStored > 1) {
-                if (int r = write(key, "1"); r != 0)
-                    return r;
-            }
+            if (iStored > 1)
+                values.emplace_back(std::move(key), "1");
+        }
+        std::vector<ov::ProfileWrite> writes;
+        for (const auto& [key, value] : values)
+            writes.push_back({kSectionPageInfo, key.c_str(), value.c_str()});
+        if (!writes.empty() && !ov::WritePrivateProfileKeys(writes, path.c_str())) {
+            OV_TRACE("WritePrivateProfileString() Error! [File] %s [Key] %s [ErrorCode] %d\n", path.c_str(),
+                     writes.front().key, GetLastError());
+            return -707;
         }
         return 0;
     });

@@ -626,16 +626,23 @@ TEST_F(PostcardModeTest, LabelsTooltipsLayoutAndTheDoubleClick) {
               QStringLiteral("元に戻す(&U)"));
 
     // Each tooltip names the command's keys, read from the action itself.
-    const std::pair<UINT, QString> keys[] = {{ID_PREV_PAGE, "Ctrl+PgUp"},     {ID_NEXT_PAGE, "Ctrl+PgDown"},
-                                             {ID_VIEW_CLOSE, "Ctrl+W"},       {ID_OMOTE_ROTATE, "Ctrl+R"},
-                                             {ID_URA_ROTATE, "Ctrl+Shift+R"}, {ID_HAGAKI_ROTATION, "Ctrl+T"}};
+    const std::pair<UINT, QString> keys[] = {
+        {ID_PREV_PAGE, "Ctrl+PgUp"},   {ID_NEXT_PAGE, "Ctrl+PgDown"}, {ID_VIEW_CLOSE, "Ctrl+W, Ctrl+Q"},
+        {ID_ANNOTATION, "A"},          {ID_OMOTE_ROTATE, "Ctrl+R"},   {ID_URA_ROTATE, "Ctrl+Shift+R"},
+        {ID_HAGAKI_ROTATION, "Ctrl+T"}};
     for (const auto& [nID, key] : keys) {
         QAction* pAction = Frame()->CommandAction(nID);
         EXPECT_EQ(CMainFrame::ToolTipWithShortcuts(pAction, "Tip"), "Tip (" + key + ")");
         pAction->setShortcuts(pAction->shortcuts() << QKeySequence(Qt::Key_F5));
         EXPECT_EQ(CMainFrame::ToolTipWithShortcuts(pAction, "Tip"), "Tip (" + key + ", F5)");
     }
-    EXPECT_EQ(CMainFrame::ToolTipWithShortcuts(Frame()->CommandAction(ID_ANNOTATION), "Tip"), "Tip");
+
+    // A letter typed in a field is text, never the annotation key.
+    const int bShown = Frame()->m_pDoc->m_bShowEditInfo;
+    Retype(IDC_HAGAKI_FROM, "");
+    QTest::keyClicks(Field(IDC_HAGAKI_FROM), "aA");
+    EXPECT_EQ(Text(IDC_HAGAKI_FROM), QStringLiteral("aA"));
+    EXPECT_EQ(Frame()->m_pDoc->m_bShowEditInfo, bShown);
 
     // The double click does not close in postcard mode; Ctrl+W does.
     QTest::mouseDClick(View(), Qt::LeftButton);

@@ -99,22 +99,28 @@ TEST_F(ProcessTest, FailedStartsExitWithTheirStatusAndBoxAndSaveNothing) {
         int iStatus;
         int iMessage;  // 0: no box
         std::string strTrace;
+        std::string strInformative = {};  // what the box is about
     };
     const Case cases[] = {
         {{desk, "12"}, 2, 0, "Parameter Error! [lpCmdLine] "},
         {{"\"unclosed", "12", "1"}, 2, 0, "GetNextPara() Error!"},
         {{}, 2, 0, "Parameter Error! [lpCmdLine] \n"},
-        {{desk, "12", "0"}, 1, 44, "Parameter Error! iPageID < 1."},
-        {{missing, "12", "1"}, 1, 25, "File doesn't Exist! [File] " + m_env.Path("missing")},
+        {{desk, "12", "0"}, 1, 44, "Parameter Error! iPageID < 1.", "\tPage ID: 0"},
+        {{missing, "12", "1"},
+         1,
+         25,
+         "File doesn't Exist! [File] " + m_env.Path("missing"),
+         "\tFolder: " + m_env.Path("missing")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         ovtest::WriteFile(m_env.Path("messages.log"), "");
         ovtest::WriteFile(m_env.Path("trace.log"), "");
         EXPECT_EQ(RunToEnd(c.args), c.iStatus);
-        EXPECT_EQ(
-            m_env.MessageLog(),
-            c.iMessage == 0 ? "" : "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(c.iMessage) + "\n");
+        EXPECT_EQ(m_env.MessageLog(), c.iMessage == 0
+                                          ? ""
+                                          : "50010\tQuilm-WorkArea\t" + guitest::MessageTextUtf8(c.iMessage) +
+                                                c.strInformative + "\n");
         EXPECT_NE(m_env.TraceText().find(c.strTrace), std::string::npos);
         EXPECT_FALSE(ovtest::Exists(m_env.WorkDeskDat()));  // the closing steps did not run
     }

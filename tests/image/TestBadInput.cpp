@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "ImageTestUtil.h"
+#include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
@@ -122,7 +123,8 @@ TEST_F(BadInput, BrokenSourcesAndOutputsFailCleanly) {
 TEST_F(BadInput, AFailedRewriteKeepsTheOldTarget) {
     ovtest::WriteFile(dir / "out/keep.pdf", "old contents");
     ovtest::TraceCapture trace;
-    EXPECT_NE(WorkDesk_ExtractPDF((dir / "text.pdf").c_str(), 1, (dir / "out/keep.pdf").c_str()), 0);
+    EXPECT_EQ(WorkDesk_ExtractPDF((dir / "text.pdf").c_str(), 1, (dir / "out/keep.pdf").c_str()),
+              ov::image::kErrNotPdf);
     EXPECT_EQ(ovtest::ReadFile(dir / "out/keep.pdf"), "old contents");
     EXPECT_EQ(imgtest::ListFolder(dir / "out"), std::vector<std::string>{"keep.pdf"});
 }

@@ -3,11 +3,13 @@
 // by reading the results back.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
 
 #include "ImageTestUtil.h"
+#include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "support/TestSupport.h"
 #include "win32/CodePage.h"
@@ -140,6 +142,10 @@ TEST(LoadImage, PackedBottomUpDibAtTheRequestedScale) {
     // The zoom view reads a band by its offset from the bottom row.
     const int srcY = 5, srcH = 10;
     EXPECT_EQ(bgr(10, h.biHeight - srcY - srcH), 0x0000FF);
+    // The block is not zero-filled first: the padding at each row's end is cleared.
+    int iPadding = 0;
+    for (int y = 0; y < h.biHeight; ++y) iPadding += bits[stride * y + 450] + bits[stride * y + 451];
+    EXPECT_EQ(iPadding, 0);
     GlobalUnlock(dib);
     GlobalFree(dib);
 }
@@ -150,4 +156,113 @@ TEST(ImageIoInit, NestedInitialisationsOneRelease) {
     ovtest::TraceCapture trace;
     EXPECT_EQ(ImageIO_UnInitialize(), 0);
     EXPECT_TRUE(trace.Contains("ImageIO_UnInitialize() without ImageIO_Initialize!"));
+}
+
+// A page that is one scan is decoded at a reduced size instead of being drawn;
+// what comes out must be the page as MuPDF draws it, whatever the scale, the
+// page's turn or the image's own mirroring.
+TEST(LoadImage, ScannedPagesComeOutAsDrawnAtEveryScaleAndTurn) {
+    ovtest::TempDir dir;
+    const std::vector<std::uint8_t> jpeg = ovsample::MakeScanJpeg(480, 360, 11);
+    auto scan = [&](const char* content, int rotate) {
+        return ovsample::PdfPage{192, 144, rotate, content, jpeg};
+    };
+    struct Case {
+        const char* what;
+        ovsample::PdfPage page;
+    };
+    const Case cases[] = {
+        {"upright", scan("q 192 0 0 144 0 0 cm /Im0 Do Q\n", 0)},
+        {"page turned 90", scan("q 192 0 0 144 0 0 cm /Im0 Do Q\n", 90)},
+        {"page turned 180", scan("q 192 0 0 144 0 0 cm /Im0 Do Q\n", 180)},
+        {"page turned 270", scan("q 192 0 0 144 0 0 cm /Im0 Do Q\n", 270)},
+        {"image mirrored", scan("q -192 0 0 144 192 0 cm /Im0 Do Q\n", 0)},
+        {"image upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0)},
+        {"image turned in the content",
+         ovsample::PdfPage{144, 192, 0, "q 0 192 -144 0 144 0 cm /Im0 Do Q\n", jpeg}},
+        {"scan with a mark (drawn as usual)",
+         scan("q 192 0 0 144 0 0 cm /Im0 Do Q 1 0 0 rg 10 10 20 20 re f\n", 0)},
+    };
+    for (const Case& c : cases) {
+        const std::string pdf = dir / "scan.pdf";
+        Pdf(pdf, {c.page});
+        for (int scale : {1000, 875, 750, 500, 333, 250, 100}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(scale));
+            IMAGE_REQUEST r = Request(pdf, 1);
+            ASSERT_NE(ImageIO_GetImageInfo(&r), 0);
+            r.iScaleSet = 1;
+            r.iScale = scale;
+            HGLOBAL dib = nullptr;
+            ASSERT_TRUE(ImageIO_LoadImage(&r, &dib) != 0 && dib != nullptr);
+            const auto* base = static_cast<const std::uint8_t*>(GlobalLock(dib));
+            BITMAPINFOHEADER h;
+            std::memcpy(&h, base, sizeof h);
+            EXPECT_EQ(h.biWidth, static_cast<int>(std::lround(r.iWidth * scale / 1000.0)));
+            EXPECT_EQ(h.biHeight, static_cast<int>(std::lround(r.iHeight * scale / 1000.0)));
+            // The reference: MuPDF's draw device at the same size.
+            std::vector<std::uint8_t> ref;
+            int rw = 0, rh = 0;
+            const float pageW = c.page.rotate % 180 ? c.page.height : c.page.width;
+            const float pageH = c.page.rotate % 180 ? c.page.width : c.page.height;
+            ASSERT_EQ(ov::image::RenderPage(pdf, 1, h.biWidth / pageW, h.biHeight / pageH, nullptr,
+                                            [&](int w, int hh) {
+                                                rw = w;
+                                                rh = hh;
+                                                ref.resize(static_cast<std::size_t>(w) * hh * 3);
+                                                return ref.data();
+                                            }),
+                      0);
+            ASSERT_EQ(std::make_pair(rw, rh), std::make_pair(h.biWidth, h.biHeight));
+            const std::size_t stride = (static_cast<std::size_t>(h.biWidth) * 3 + 3) & ~std::size_t{3};
+            const std::uint8_t* bits = base + h.biSize;
+            double diff = 0;
+            for (int y = 0; y < rh; ++y) {
+                const std::uint8_t* d =
+                    bits + stride * static_cast<std::size_t>(rh - 1 - y);  // bottom-up, B G R
+                const std::uint8_t* s = ref.data() + static_cast<std::size_t>(y) * rw * 3;  // top-down, R G B
+                for (int x = 0; x < rw; ++x)
+                    for (int k = 0; k < 3; ++k) diff += std::abs(int{d[x * 3 + 2 - k]} - int{s[x * 3 + k]});
+            }
+            // Filters differ a little; a wrong turn or mirror differs a lot.
+            EXPECT_LT(diff / (static_cast<double>(rw) * rh * 3), 6.0);
+            GlobalUnlock(dib);
+            GlobalFree(dib);
+        }
+    }
+}
+
+// A scan whose JPEG data is damaged is loaded as far as it goes or refused;
+// never read past its data.
+TEST(LoadImage, DamagedScanDataFailsCleanly) {
+    ovtest::TempDir dir;
+    const std::vector<std::uint8_t> jpeg = ovsample::MakeScanJpeg(480, 360, 5);
+    Pdf(dir / "good.pdf", {ovsample::PdfPage{192, 144, 0, "q 192 0 0 144 0 0 cm /Im0 Do Q\n", jpeg}});
+    const std::string good = ovtest::ReadFile(dir / "good.pdf");
+    const std::size_t at = good.find(std::string(jpeg.begin(), jpeg.begin() + 64));
+    ASSERT_NE(at, std::string::npos);
+    // The coded data after the headers spoiled in place, or replaced by an end
+    // of image marker halfway (the stream keeps its length).
+    std::string garbled = good, cut = good;
+    for (std::size_t i = at + jpeg.size() / 2; i + 2 < at + jpeg.size(); i += 5)
+        garbled[i] = static_cast<char>(garbled[i] * 31 + 7);
+    cut[at + jpeg.size() / 2] = static_cast<char>(0xFF);
+    cut[at + jpeg.size() / 2 + 1] = static_cast<char>(0xD9);
+    for (const std::string& bytes : {garbled, cut}) {
+        ovtest::WriteFile(dir / "bad.pdf", bytes);
+        for (int scale : {1000, 500, 250}) {
+            IMAGE_REQUEST r = Request(dir / "bad.pdf", 1);
+            ImageIO_GetImageInfo(&r);
+            r.iScaleSet = 1;
+            r.iScale = scale;
+            HGLOBAL dib = nullptr;
+            if (ImageIO_LoadImage(&r, &dib) != 0) {
+                ASSERT_NE(dib, nullptr);
+                BITMAPINFOHEADER h;
+                std::memcpy(&h, GlobalLock(dib), sizeof h);
+                EXPECT_GT(h.biWidth, 0);
+                GlobalUnlock(dib);
+            }
+            GlobalFree(dib);
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -145,6 +146,17 @@ TEST(ThmFile, DamageIsDetectedNeverShown) {
     CPageBitmap bm;
     EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, (dir / "missing.thm").c_str(), 100, 100, &bm), kErrNoFile);
     EXPECT_TRUE(trace.Contains("Page image file missing!"));
+
+    // A FIFO or a device in a page image's place is refused at once (the alarm
+    // ends a test that would wait).
+    ASSERT_EQ(::mkfifo((dir / "fifo.thm").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.thm").c_str()), 0);
+    ::alarm(20);
+    for (const char* name : {"fifo.thm", "zero.thm"}) {
+        EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, (dir / name).c_str(), 100, 100, &bm), kErrThmFormat) << name;
+        EXPECT_TRUE(trace.Contains("Not a regular file [Path] " + dir / name)) << trace.Text();
+    }
+    ::alarm(0);
 }
 
 TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -68,6 +71,28 @@ TEST_F(IpcTest, PostcardPeerAndViewerExchangeBlockAndEvents) {
     Child badCard({peer, "--key", "77", "--mode", "1", "--card", "/wd,x,1,1"});
     EXPECT_EQ(noCard.Wait(), 2);
     EXPECT_EQ(badCard.Wait(), 2);
+}
+
+// A FIFO in the place of a postcard block or of a window's registry entry is
+// refused at once (the alarm ends a test that would wait).
+TEST_F(IpcTest, FifoInPlaceOfABlockOrARegistryEntryIsNeverWaitedOn) {
+    // The runtime folder and its window folder made as the viewer makes them.
+    HAGAKI_MANAGE_INFO in{};
+    ASSERT_EQ(OrmaViewSetHagakiManage(13, &in), 0);
+    HelperWindow w(m_tmp, "OtherClass", "echo");
+    const std::string block = Runtime() + "/hagaki-13.blk";
+    const std::string entry = Runtime() + "/windows/4242.cls.FifoClass";
+    ASSERT_EQ(::unlink(block.c_str()), 0);
+    ASSERT_EQ(::mkfifo(block.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(entry.c_str(), 0600), 0);
+    ::alarm(20);
+    HAGAKI_MANAGE_INFO out;
+    EXPECT_EQ(OrmaViewGetHagakiManage(13, &out), ORMAVIEW_DLL_STORAGE);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(FindWindowA("FifoClass", nullptr), 0u);
+    ::alarm(0);
+    ::unlink(block.c_str());
+    ::unlink(entry.c_str());
 }
 
 }  // namespace

@@ -67,3 +67,72 @@ TEST(CodePage, HalfAndFullWidthMappingAndBuffers) {
     EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH | LCMAP_FULLWIDTH, "a", 1, buf, sizeof(buf)));
     EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, nullptr, 1, buf, sizeof(buf)));
 }
+
+// The edges of the lead and trail byte ranges, and the exact-fit destination of
+// the width mapping with the error each refusal leaves.
+TEST(CodePage, EdgeBytesExactFitAndErrorCodes) {
+    const std::pair<std::string, bool> bytes[] = {
+        {"\x81\x40", true},  {"\x81\x7E", true},  {"\x81\x80", true},  {"\x81\xFC", true},
+        {"\x9F\x40", true},  {"\xE0\x40", true},  {"\xFC\x40", true},  {"\x81\x3F", false},
+        {"\x81\x7F", false}, {"\x81\xFD", false}, {"\x81", false},     {"\xA1", true},
+        {"\xDF", true},      {"\x7F", true},      {"\xFD\x40", false}, {"\xFF", false},
+    };
+    for (const auto& [text, valid] : bytes) {
+        SCOPED_TRACE(ov::Cp932ToUtf8Lossy(text));
+        const auto utf8 = ov::Cp932ToUtf8(text);
+        EXPECT_EQ(valid, utf8.has_value());
+        if (utf8 && text != "\x81\x80" && text != "\xFC\x40") {  // no mapping back for every code
+            EXPECT_EQ(text, ov::Utf8ToCp932(*utf8).value_or("<none>"));
+        }
+    }
+
+    const std::string src = Sj("ｶﾞ");  // 2 bytes -> ガ, 2 bytes, 3 with the NUL
+    for (int size = 1; size <= 4; ++size) {
+        std::string buf(8, '\x7F');
+        SetLastError(0);
+        const int n = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_FULLWIDTH, src.c_str(), -1, buf.data(), size);
+        EXPECT_EQ(size >= 3 ? 3 : 0, n) << size;
+        EXPECT_EQ(size >= 3 ? 0 : ENOBUFS, GetLastError()) << size;
+        EXPECT_EQ(std::string(8 - size, '\x7F'), buf.substr(size)) << "written past a buffer of " << size;
+        if (n == 3) {
+            EXPECT_EQ(Sj("ガ"), std::string(buf.c_str()));
+        }
+    }
+    const struct {
+        const char* src;
+        int len;
+        DWORD flags;
+        int err;
+    } refusals[] = {{"ab\x82", 3, LCMAP_HALFWIDTH, EILSEQ},
+                    {"a", 1, LCMAP_HALFWIDTH | LCMAP_FULLWIDTH, EINVAL},
+                    {nullptr, 1, LCMAP_HALFWIDTH, EINVAL},
+                    {"a", 0, LCMAP_HALFWIDTH, EINVAL},
+                    {"a", -2, LCMAP_HALFWIDTH, EINVAL}};
+    for (const auto& r : refusals) {
+        char buf[8];
+        SetLastError(0);
+        EXPECT_EQ(0, LCMapStringA(LOCALE_SYSTEM_DEFAULT, r.flags, r.src, r.len, buf, sizeof buf)) << r.len;
+        EXPECT_EQ(r.err, GetLastError()) << r.len;
+    }
+}
+
+TEST(CodePage, FirstCharacterCp932CannotHoldIsNamedWithItsCodePoint) {
+    struct Case {
+        const char* utf8;
+        const char* expected;
+        unsigned codePoint;
+    };
+    const Case cases[] = {
+        {"/srv/Ablage", "", 0},          {"/srv/書類　２０２４～", "", 0},  // CP932 holds all of it
+        {"/srv/Über-Ablage", "Ü", 0xDC}, {"/srv/a€b", "€", 0x20AC},
+        {"/srv/写真😀/Ü", "😀", 0x1F600},  // the first one, four bytes long
+        {"/srv/\xC3(", "\\xC3", 0},      // not UTF-8: the bad byte
+        {"/srv/\xE3\x81", "\\xE3", 0},   // cut short
+    };
+    for (const Case& c : cases) {
+        unsigned codePoint = 99;
+        EXPECT_EQ(ov::FirstCharNotInCp932(c.utf8, &codePoint), c.expected) << c.utf8;
+        EXPECT_EQ(codePoint, c.codePoint) << c.utf8;
+        EXPECT_EQ(ov::FirstCharNotInCp932(c.utf8).empty(), ov::Utf8ToCp932(c.utf8).has_value()) << c.utf8;
+    }
+}

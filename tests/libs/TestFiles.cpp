@@ -170,6 +170,12 @@ TEST(OrmaComm, FoldersTemporaryMadeAndDeletedInside) {
     EXPECT_TRUE(MakeFile((dir / "work/a/b/c.txt").c_str()));      // with its folders
     EXPECT_FALSE(MakeFile((dir / "work/a").c_str()));             // a folder is not a file
     EXPECT_FALSE(MakeFile(""));
+    // A link that points nowhere becomes a file of its own; its target is not made.
+    ASSERT_EQ(0, ::symlink((dir / "outside/nowhere.dat").c_str(), (dir / "work/dangling").c_str()));
+    EXPECT_TRUE(MakeFile((dir / "work/dangling").c_str()));
+    EXPECT_FALSE(ovtest::Exists(dir / "outside/nowhere.dat"));
+    ASSERT_EQ(0, ::lstat((dir / "work/dangling").c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
     ASSERT_EQ(0, ::symlink((dir / "outside").c_str(), (dir / "work/link").c_str()));
     ASSERT_EQ(0, ::symlink((dir / "outside/precious.pdf").c_str(), (dir / "work/a/file-link").c_str()));
     ::chmod((dir / "work/a/b").c_str(), 0555);

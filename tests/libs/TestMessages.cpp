@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -31,17 +32,39 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
 
     SetCurrentResourceModule(nullptr);
     std::vector<std::string> shown;
-    ov::SetMessagePresenter([&](const std::string& caption, const std::string& text, UINT style) {
-        shown.push_back(caption + "|" + std::to_string(style) + "|" + text);
-        return 7;
-    });
+    ov::SetMessagePresenter(
+        [&](const std::string& caption, const std::string& text, const std::string& informative, UINT style) {
+            shown.push_back(caption + "|" + std::to_string(style) + "|" + text + "|" + informative);
+            return 7;
+        });
+    ov::ClearMessageDetail();
     EXPECT_EQ(0, ShowErrorMessage(0));
     EXPECT_EQ(0, ShowErrorMessage(-2));
     EXPECT_EQ(7, ShowErrorMessage(-705));
+    // What the box is about: noted lines in order, each once, only for the next box.
+    ov::NoteMessageDetail("File: /wd/Doc000012/Data/Data3.pdf");
+    ov::NoteMessageDetail("");
+    ov::NoteMessageDetail("page file is damaged: no objects found");
+    ov::NoteMessageDetail("File: /wd/Doc000012/Data/Data3.pdf");
+    EXPECT_EQ(7, ShowErrorMessage(-20));
+    EXPECT_EQ("File: /wd/Doc000012/Data/Data3.pdf\npage file is damaged: no objects found",
+              ov::LastMessageDetail());
+    for (std::size_t i = 0; i < ov::kMaxMessageDetails + 3; ++i)
+        ov::NoteMessageDetail("line " + std::to_string(i));
+    const std::string pending = ov::PendingMessageDetail();
+    EXPECT_EQ(ov::kMaxMessageDetails,
+              static_cast<std::size_t>(std::count(pending.begin(), pending.end(), '\n') + 1));
+    ov::ClearMessageDetail();
+    EXPECT_EQ("", ov::PendingMessageDetail());
+    EXPECT_EQ(7, ShowErrorMessage(-1));
     ov::SetMessagePresenter(nullptr);
-    EXPECT_EQ(
-        (std::vector<std::string>{"Quilm-WorkArea|" + std::to_string(0x50010) + "|" + ov::MessageText(44)}),
-        shown);
+    const std::string style = "Quilm-WorkArea|" + std::to_string(0x50010) + "|";
+    EXPECT_EQ((std::vector<std::string>{
+                  style + ov::MessageText(44) + "|",
+                  style + ov::MessageText(38) +
+                      "|File: /wd/Doc000012/Data/Data3.pdf\npage file is damaged: no objects found",
+                  style + ov::MessageText(18) + "|"}),
+              shown);
 
     SetCurrentResourceModule(nullptr);
     EXPECT_EQ("Quilm-WorkArea", LoadResString(57344));
@@ -56,8 +79,9 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     ASSERT_NE(nullptr, ja);
     SetCurrentResourceModule(ja);
     EXPECT_EQ(ovtest::Sj("閉じる"), LoadResString(57346));
-    for (UINT id : {128u,   57344u, 57346u, 57347u, 57348u, 57349u, 57350u, 57351u, 57352u, 57353u,
-                    57354u, 57355u, 57356u, 57357u, 57358u, 57359u, 57360u, 57361u, 57362u, 57363u}) {
+    for (UINT id :
+         {128u,   57344u, 57346u, 57347u, 57348u, 57349u, 57350u, 57351u, 57352u, 57353u, 57354u, 57355u,
+          57356u, 57357u, 57358u, 57359u, 57360u, 57361u, 57362u, 57363u, 57380u, 57381u, 57382u, 57383u}) {
         SetCurrentResourceModule(ja);
         const std::string jaText = LoadResString(id);
         SetCurrentResourceModule(nullptr);

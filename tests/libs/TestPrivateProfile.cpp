@@ -135,6 +135,11 @@ TEST_F(Profile, DeletesCreatesAndRefuses) {
 
 // In a read-only folder or on a full disk (a file size limit), in a child each.
 TEST_F(Profile, FailedWriteLeavesTheOldFileWhole) {
+    ovtest::TraceCapture trace;
+    // The ordinary user of the first fault writes the trace too.
+    ovtest::WriteFile(trace.Path(), "");
+    ::chmod(trace.Path().c_str(), 0666);
+    ::chmod(trace.Path().substr(0, trace.Path().rfind('/')).c_str(), 0755);
     const std::function<int()> faults[] = {
         [&] {  // the superuser writes anywhere; drop to an ordinary user
             ::chmod(dir.Path().c_str(), 0555);
@@ -159,4 +164,121 @@ TEST_F(Profile, FailedWriteLeavesTheOldFileWhole) {
         EXPECT_EQ(kSample, ovtest::ReadFile(path));
         EXPECT_EQ(1, CountEntries(dir.Path()));
     }
+    // Each failure says what failed.
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " [Step] create [errno] 13"))
+        << trace.Text();
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " [Step] write [errno] 27"))
+        << trace.Text();
+}
+
+// Files as other writers leave them: a byte-order mark, a key twice, ']' inside a
+// section name, a two-byte name whose trail byte is ']'.
+TEST_F(Profile, ByteOrderMarkDuplicateKeysAndBracketsInNames) {
+    ovtest::WriteFile(
+        path, "\xEF\xBB\xBF[DocInfo]\r\nPageTotal=3\r\npagetotal=4\r\n[A]B] ; note\r\nK=ab\r\n[" + Sj("ソ") +
+                  "]\r\nK=so\r\n");
+    EXPECT_EQ(3u, GetPrivateProfileIntA("DocInfo", "PageTotal", 0, path.c_str())) << "the first of two wins";
+    EXPECT_EQ("ab", Get("A]B", "K", path)) << "the name runs to the last ']'";
+    EXPECT_EQ("<def>", Get("A", "K", path));
+    EXPECT_EQ("so", Get(Sj("ソ").c_str(), "K", path));  // ソ is 83 5C; its trail byte is no ']'
+    std::vector<std::pair<std::string, std::string>> keys;
+    ASSERT_TRUE(ov::ReadProfileSection("DocInfo", path.c_str(), &keys));
+    ASSERT_EQ(1u, keys.size());
+    EXPECT_EQ("3", keys[0].second);
+
+    // A write changes the first of the two, keeps the mark and every other byte;
+    // deleting the key removes both.
+    ASSERT_TRUE(WritePrivateProfileStringA("DocInfo", "PageTotal", "5", path.c_str()));
+    const std::string now = ovtest::ReadFile(path);
+    EXPECT_EQ(0u, now.find("\xEF\xBB\xBF[DocInfo]\r\nPageTotal=5\r\npagetotal=4\r\n"));
+    ASSERT_TRUE(WritePrivateProfileStringA("DocInfo", "PageTotal", nullptr, path.c_str()));
+    EXPECT_EQ(0u, GetPrivateProfileIntA("DocInfo", "PageTotal", 0, path.c_str()));
+    // A section name with ']' is written so that it reads back.
+    ASSERT_TRUE(WritePrivateProfileStringA("X]Y", "K", "v", path.c_str()));
+    EXPECT_EQ("v", Get("X]Y", "K", path));
+}
+
+// Name lists cut at every buffer size, down to the exact fit: never a copy past
+// the buffer, always double-NUL terminated.
+TEST_F(Profile, NameListsAtEveryBufferSize) {
+    ovtest::WriteFile(path, "[ab]\nk=1\n[cd]\nk=2\n");
+    const std::string full("ab\0cd\0\0", 7);
+    for (DWORD size = 1; size <= 9; ++size) {
+        std::string buf(size + 4, '\xEE');
+        const DWORD n = GetPrivateProfileStringA(nullptr, nullptr, "", buf.data(), size, path.c_str());
+        EXPECT_EQ(std::string(4, '\xEE'), buf.substr(size)) << "wrote past a buffer of " << size;
+        if (size >= 7) {
+            EXPECT_EQ(6u, n) << size;
+            EXPECT_EQ(full, buf.substr(0, 7));
+        } else if (size >= 2) {
+            EXPECT_EQ(size - 2, n) << size;  // cut: the platform's size-2
+            EXPECT_EQ(std::string(2, '\0'), buf.substr(size - 2, 2)) << size;
+            EXPECT_EQ(full.substr(0, size - 2), buf.substr(0, size - 2)) << size;
+        } else {
+            EXPECT_EQ(0u, n);
+            EXPECT_EQ('\0', buf[0]);
+        }
+    }
+    // Values: an exact fit of a two-byte character and one byte short of it.
+    ovtest::WriteFile(path, "[S]\nK=a" + Sj("あ") + "\n");
+    EXPECT_EQ("a" + Sj("あ"), Get("S", "K", path, 4));
+    EXPECT_EQ("a", Get("S", "K", path, 3));
+    EXPECT_EQ("", Get("S", "K", path, 1));
+}
+
+TEST_F(Profile, SeveralKeysInOneReplace) {
+    ::chmod(path.c_str(), 0640);
+    std::vector<ov::ProfileWrite> writes = {{"ThumbViewRect", "Left", "10"},
+                                            {"ThumbViewRect", "Top", "20"},
+                                            {"DocInfo", "PageTotal", "13"},
+                                            {"Other", nullptr, nullptr},
+                                            {"DocInfo", "Single", nullptr}};
+    ASSERT_TRUE(ov::WritePrivateProfileKeys(writes, path.c_str()));
+    std::string expected = kSample;
+    expected.replace(expected.find("  PageTotal = 12  "), 18, "  PageTotal = 13");
+    expected.erase(expected.find("Single='x'\r\n"), 12);
+    expected.erase(expected.find("[Other]"));
+    expected += "[ThumbViewRect]\r\nLeft=10\r\nTop=20\r\n";
+    EXPECT_EQ(expected, ovtest::ReadFile(path));
+    EXPECT_EQ(1, CountEntries(dir.Path()));
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+
+    // Nothing changes: the file is not replaced (same inode).
+    const ino_t inode = st.st_ino;
+    ASSERT_TRUE(ov::WritePrivateProfileKeys(writes, path.c_str()));
+    ASSERT_EQ(0, ::stat(path.c_str(), &st));
+    EXPECT_EQ(inode, st.st_ino);
+
+    // One bad write refuses the whole call before anything is written.
+    const std::vector<ov::ProfileWrite> bad = {{"ThumbViewRect", "Left", "11"},
+                                               {"ThumbViewRect", "Top", "2\n[X]"}};
+    errno = 0;
+    EXPECT_FALSE(ov::WritePrivateProfileKeys(bad, path.c_str()));
+    EXPECT_EQ(EINVAL, errno);
+    EXPECT_EQ(expected, ovtest::ReadFile(path));
+}
+
+// Every refusal with its own error code.
+TEST_F(Profile, RefusalsCarryTheirErrorCodes) {
+    const struct {
+        const char* section;
+        const char* key;
+        const char* value;
+        std::string path;
+        int err;
+    } cases[] = {
+        {nullptr, "K", "v", path, EINVAL},   {"S", "K=J", "v", path, EINVAL},
+        {"S", "K", "a\nb", path, EINVAL},    {"S\r", "K", "v", path, EINVAL},
+        {"S", " ", "v", path, EINVAL},       {"S", ";K", "v", path, EINVAL},
+        {"S", "K", "v", "", EINVAL},         {"S", "K", "v", dir / "missing/x.ini", ENOENT},
+        {"S", "K", "v", dir.Path(), EISDIR},
+    };
+    for (const auto& c : cases) {
+        errno = 0;
+        EXPECT_FALSE(WritePrivateProfileStringA(c.section, c.key, c.value, c.path.c_str())) << c.path;
+        EXPECT_EQ(c.err, errno) << (c.section ? c.section : "null") << "/" << (c.key ? c.key : "null");
+    }
+    EXPECT_EQ(kSample, ovtest::ReadFile(path));
 }

@@ -3,9 +3,16 @@
 // page-number rules, failed and over-long records) and the paths of the sides.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
+
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
+#include <set>
 #include <tuple>
 
 #include "PostcardTestSupport.h"
@@ -44,6 +51,11 @@ TEST(HagakiRecord, ChangeStateFollowsTheFieldsThatDiffer) {
         {[](CHagakiInfo& i) { i.SetMemo("new memo"); }, 1},
         {[](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},  // other letter case
         {[](CHagakiInfo& i) { i.SetType("B"); }, 1},
+        {[](CHagakiInfo& i) { i.SetFromkana(""); }, 1},
+        {[](CHagakiInfo& i) { i.SetNumber("12"); }, 1},
+        {[](CHagakiInfo& i) { i.SetYear("2026"); }, 1},
+        {[](CHagakiInfo& i) { i.m_bFile2Rotated = 1; }, 2},
+        {[](CHagakiInfo& i) { i.SetFile1("front.pdf"); }, 2},
         {[](CHagakiInfo& i) { i.m_bFile1Rotated = 1; }, 2},
         {[](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
         {[](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
@@ -295,4 +307,55 @@ TEST(HagakiPaths, ThumbnailCleanUpKeepsTheWorkDesksOwnImage) {
     s.doc.m_iCurPagePos = 4;  // a position without a page ID is traced and still succeeds
     EXPECT_EQ(0, s.doc.DeleteThumbFileCurrent());
     EXPECT_TRUE(trace.Contains("m_cMapPageInfo.Lookup() Error! [PageID] -1"));
+}
+
+// kill -9 at random points of SaveHagakiInfo, in a loop of real processes: the
+// record file afterwards always holds one whole record, and the temporary files
+// of killed savers are gone after the next save.
+TEST(HagakiRecord, SavesKilledAtRandomLeaveAWholeRecord) {
+    DocSetup s(1);
+    const std::string dat = s.UndoData();
+    const std::string head = "[BinderInfo]\nTitle=t\n", edit = "[EditInfo]\nPen1=1,2\n";
+    ovtest::WriteFile(dat, head + "[PageInfo]\nPage1FilePageNumber=3\n" + edit);
+    const char* const keys[] = {"Page1HagakiFrom",  "Page1HagakiFromkana", "Page1HagakiNumber",
+                                "Page1HagakiYear",  "Page1HagakiType",     "Page1HagakiMemo",
+                                "Page1HagakiFile1", "Page1HagakiFile2",    "Page1FilePageName"};
+    auto save = [&](int g) {
+        const std::string v = "g" + std::to_string(g);
+        CHagakiInfo& i = s.doc.m_cHagakiInfo;
+        i.SetFrom(v), i.SetFromkana(v), i.SetNumber(v), i.SetYear(v), i.SetType(v), i.SetMemo(v);
+        i.SetFile1(v), i.SetFile2(v), i.SetFilePageName(v);
+        s.doc.SaveHagakiInfo();
+    };
+    auto generation = [&](int* gen) {
+        std::set<std::string> seen;
+        for (const char* k : keys) seen.insert(Keys(dat, {k}));
+        const std::string text = ovtest::ReadFile(dat);
+        *gen = seen.size() == 1 && seen.begin()->size() > 1 ? std::atoi(seen.begin()->c_str() + 1) : -1;
+        return seen.size() == 1 && text.find(head) == 0 && text.find(edit) != std::string::npos;
+    };
+    std::mt19937 rng(4101);
+    int gen = 1, tempsLeft = 0;
+    const int kills = 250;
+    save(gen);
+    EXPECT_EQ("1", Keys(dat, {"Page1FilePageNumber"}));
+    for (int n = 0; n < kills; ++n) {
+        // The child writes generations above start; the file holds gen before.
+        const int before = gen, start = (n + 2) * 1000000;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int g = start + 1;; ++g) save(g);
+        }
+        ::usleep(std::uniform_int_distribution<int>(0, 4000)(rng));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(generation(&gen)) << "torn record after kill " << n << ":\n" << ovtest::ReadFile(dat);
+        EXPECT_TRUE(gen == before || gen > start) << "kill " << n << ": " << gen;
+        const Names files = ovdoc::ListFolder(s.doc.m_strDocFolder);
+        tempsLeft += files.size() > 1;
+        EXPECT_LE(files.size(), 2u) << "temp files of earlier kills are swept by the next save";
+    }
+    save(++gen);
+    EXPECT_EQ(ovdoc::ListFolder(s.doc.m_strDocFolder), (Names{"UndoData.ini"}));
+    std::printf("records: %d kills, %d left a temp file, none torn\n", kills, tempsLeft);
 }

@@ -166,9 +166,23 @@ bool MakeDir(const fs::path& p) {
     return !ec;
 }
 
-std::string Cp932Path(const fs::path& p) {
-    std::optional<std::string> s = ov::Utf8ToCp932(p.string());
-    return s ? *s : std::string();
+// True when the work desk can name the path: CP932 holds it, in at most 259
+// bytes. Otherwise says why on standard error.
+bool PathFitsWorkDesk(const fs::path& p) {
+    unsigned codePoint = 0;
+    const std::string ch = ov::FirstCharNotInCp932(p.string(), &codePoint);
+    if (!ch.empty()) {
+        std::fprintf(
+            stderr,
+            "the path \"%s\" holds \"%s\" (U+%04X), which the work desk's code page (CP932) cannot hold\n",
+            p.c_str(), ch.c_str(), codePoint);
+        return false;
+    }
+    if (ov::Utf8ToCp932(p.string()).value_or(std::string()).size() > 259) {
+        std::fprintf(stderr, "path too long for the work desk (259 bytes): %s\n", p.c_str());
+        return false;
+    }
+    return true;
 }
 
 // ---- Documents ---------------------------------------------------------------
@@ -231,6 +245,9 @@ std::vector<std::string> TextLines(int n) {
 }  // namespace
 
 bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info) {
+    std::error_code ecAbsolute;
+    if (!PathFitsWorkDesk(fs::absolute(dir, ecAbsolute)))
+        return false;
     if (!MakeDir(dir))
         return false;
     std::error_code ec;
@@ -240,6 +257,9 @@ bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info
         return false;
     }
     info->folder = desk.string();
+    // The work desk keeps its paths in CP932: a folder it cannot name is no work desk.
+    if (!PathFitsWorkDesk(desk))
+        return false;
 
     Ini wd;
     wd.Section("ThumbViewRect");
@@ -306,10 +326,8 @@ bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info
     info->postcardFront = front.string();
     info->postcardBack = back.string();
     for (const fs::path& p : {front, back, shown}) {
-        if (Cp932Path(p).empty() || Cp932Path(p).size() > 259) {
-            std::fprintf(stderr, "path too long for the work desk (259 bytes): %s\n", p.c_str());
+        if (!PathFitsWorkDesk(p))
             return false;
-        }
     }
     Ini undo;
     undo.Section("BinderInfo");

@@ -16,10 +16,11 @@ constexpr std::size_t kHeader = (sizeof(GlobalBlock) + 15) / 16 * 16;
 }
 
 HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes) noexcept {
-    (void)flags;  // every block is zero-filled
     if (bytes > static_cast<std::size_t>(-1) - kHeader)
         return nullptr;
-    void* p = std::calloc(1, kHeader + bytes);
+    // Zero-filling a large block costs a pass over it; a caller that writes
+    // every byte itself leaves GMEM_ZEROINIT out.
+    void* p = (flags & GMEM_ZEROINIT) != 0 ? std::calloc(1, kHeader + bytes) : std::malloc(kHeader + bytes);
     if (p == nullptr)
         return nullptr;
     auto* h = new (p) GlobalBlock{bytes, 0};

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Movable global memory blocks as the image library hands them out: an owned,
-// zero-filled block that the receiver frees with GlobalFree.
+// Movable global memory blocks as the image library hands them out: an owned
+// block (zero-filled with GMEM_ZEROINIT) that the receiver frees with GlobalFree.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 struct GlobalBlock;
 using HGLOBAL = GlobalBlock*;
 
+constexpr unsigned GMEM_MOVEABLE = 0x0002;
 constexpr unsigned GMEM_ZEROINIT = 0x0040;
 constexpr unsigned GHND = 0x0042;
 

@@ -89,6 +89,14 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
 int RenderPageInto(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,
                    int stride);
 
+// The bitmap of a page as the image loads need it: width x height pixels of
+// B, G, R at the given stride, bottom row first, the page scaled to exactly that
+// size. A page that the caller found to be one scanned image (scanned) is
+// decoded at a reduced size when the output is smaller (never decoded at full
+// size only to be shrunk).
+int RenderPageDib(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,
+                  int stride, bool scanned);
+
 // Writes a one-page PDF of page (from 1) of the source to outPath (page object copied).
 int ExtractPage(const std::string& srcPath, int page, const std::string& outPath);
 
@@ -106,6 +114,12 @@ int MergePages(const std::vector<MergeInput>& inputs, const std::string& outPath
 
 // Writes page 1 of the source with the items appended as vector content to outPath.
 int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const std::string& outPath);
+
+// MuPDF's own reason for the last failure of the calling thread (its error
+// message, or why a file could not be opened), empty when there was none since
+// ClearLastErrorReason.
+std::string LastErrorReason();
+void ClearLastErrorReason();
 
 // Frees MuPDF's caches of the calling thread.
 void EmptyCaches();

@@ -81,11 +81,13 @@ int RequestSource(const IMAGE_REQUEST* request, const char* op, std::string* fs)
     return r;
 }
 
-int FullSize(const std::string& fs, int page, int* w, int* h) {
+int FullSize(const std::string& fs, int page, int* w, int* h, bool* scanned = nullptr) {
     PageFacts facts;
     int r = Facts(fs, page, &facts);
     if (r != kOk)
         return r;
+    if (scanned != nullptr)
+        *scanned = facts.singleImage;
     if (facts.singleImage) {
         *w = facts.imageWidth;
         *h = facts.imageHeight;
@@ -144,7 +146,8 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
             return kErrArgument;
         }
         int fullW = 0, fullH = 0;
-        rc = FullSize(fs, request->iPage, &fullW, &fullH);
+        bool scanned = false;
+        rc = FullSize(fs, request->iPage, &fullW, &fullH, &scanned);
         if (rc != kOk)
             return rc;
         const int w = std::max(1, static_cast<int>(std::lround(fullW * (scale / 1000.0))));
@@ -155,7 +158,8 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
         }
         const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~static_cast<std::size_t>(3);
         const std::size_t bits = stride * static_cast<std::size_t>(h);
-        HGLOBAL block = GlobalAlloc(GHND, sizeof(BITMAPINFOHEADER) + bits);
+        // Not zero-filled: the render writes every pixel, the padding is cleared below.
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + bits);
         if (block == nullptr) {
             OV_TRACE("GlobalAlloc() Error! [Bytes] %zu\n", sizeof(BITMAPINFOHEADER) + bits);
             return kErrMemory;
@@ -173,20 +177,16 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
         bih.biXPelsPerMeter = bih.biYPelsPerMeter = static_cast<std::int32_t>(std::lround(dpi / 0.0254));
         std::memcpy(base, &bih, sizeof bih);
         std::uint8_t* px = base + sizeof bih;
-        // MuPDF draws top-down in B, G, R order; the rows are then put bottom-up.
-        rc = RenderPageInto(fs, request->iPage, w, h, px, static_cast<int>(stride));
+        if (stride > static_cast<std::size_t>(w) * 3) {
+            for (int y = 0; y < h; ++y)
+                std::memset(px + stride * static_cast<std::size_t>(y) + static_cast<std::size_t>(w) * 3, 0,
+                            stride - static_cast<std::size_t>(w) * 3);
+        }
+        rc = RenderPageDib(fs, request->iPage, w, h, px, static_cast<int>(stride), scanned);
         if (rc != kOk) {
             GlobalUnlock(block);
             GlobalFree(block);
             return rc;
-        }
-        std::vector<std::uint8_t> tmp(stride);
-        for (int top = 0, bottom = h - 1; top < bottom; ++top, --bottom) {
-            std::uint8_t* a = px + stride * static_cast<std::size_t>(top);
-            std::uint8_t* b = px + stride * static_cast<std::size_t>(bottom);
-            std::memcpy(tmp.data(), a, stride);
-            std::memcpy(a, b, stride);
-            std::memcpy(b, tmp.data(), stride);
         }
         GlobalUnlock(block);
         *dib = block;

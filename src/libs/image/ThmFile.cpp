@@ -38,6 +38,7 @@
 #include "base/Trace.h"
 #include "image/FileUtil.h"
 #include "image/MuPdf.h"
+#include "win32/RegularFile.h"
 
 namespace ov::image {
 namespace {
@@ -47,6 +48,8 @@ constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kFormatRgb24 = 1;
 constexpr std::uint32_t kEncodingRows = 1;
 constexpr int kMaxSide = 65535;
+// Largest page-image file read (a page image of a large screen is tens of MB).
+constexpr std::size_t kMaxThmFileBytes = std::size_t{1} << 30;
 constexpr std::uint8_t kLiteral = 'L';
 constexpr std::uint8_t kRun = 'R';
 constexpr std::uint8_t kCopyRows = 'C';
@@ -529,8 +532,13 @@ Kept& Keep(const std::string& fsPath, const FileStamp& stamp, ThmImage&& image) 
 }
 
 int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
-    int fd = ::open(fsPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file of bounded size is read; a FIFO or device in its place
+    // is refused at once.
+    struct stat st;
+    int fd = ov::OpenRegularFile(fsPath, kMaxThmFileBytes, &st);
     if (fd < 0) {
+        if (errno != ENOENT)
+            return kErrThmFormat;
         OV_TRACE("Page image file missing! [Path] %s [errno] %d\n", fsPath.c_str(), errno);
         return kErrNoFile;
     }
@@ -538,10 +546,8 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st;
     std::uint8_t h[kThmHeaderSize];
-    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kThmHeaderSize) ||
-        !ReadAll(fd, h, sizeof h)) {
+    if (st.st_size < static_cast<off_t>(kThmHeaderSize) || !ReadAll(fd, h, sizeof h)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }

@@ -16,6 +16,7 @@
 #include "ipc/FdIo.h"
 #include "ipc/RuntimeDir.h"
 #include "win32/AtomicFile.h"
+#include "win32/RegularFile.h"
 
 namespace {
 
@@ -40,7 +41,13 @@ int OrmaViewGetHagakiManage(int key, HAGAKI_MANAGE_INFO* info) {
     if (dir.empty()) {
         return ORMAVIEW_DLL_STORAGE;
     }
-    int fd = ::open(BlockPath(dir, key).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // A block is a regular file of one record; a FIFO or device is refused at once.
+    struct stat st {};
+    int fd = ov::OpenRegularFile(BlockPath(dir, key), sizeof(HAGAKI_MANAGE_INFO), &st, false);
+    if (fd < 0 && errno == EFBIG) {
+        errno = EBADMSG;
+        return ORMAVIEW_DLL_BAD_BLOCK;
+    }
     if (fd < 0) {
         return errno == ENOENT ? ORMAVIEW_DLL_NO_BLOCK : ORMAVIEW_DLL_STORAGE;
     }

@@ -33,6 +33,7 @@
 #include "ipc/FdIo.h"
 #include "ipc/RuntimeDir.h"
 #include "win32/AtomicFile.h"
+#include "win32/RegularFile.h"
 
 namespace {
 
@@ -199,7 +200,9 @@ bool ProcessAlive(pid_t pid) {
 }
 
 pid_t ReadPid(const std::string& regPath) {
-    int fd = ::open(regPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // A registry entry is a small regular file; anything else is refused at once.
+    struct stat st {};
+    int fd = ov::OpenRegularFile(regPath, 32, &st, false);
     if (fd < 0) {
         return 0;
     }

@@ -23,6 +23,7 @@
 
 #include "base/Trace.h"
 #include "ormacomm/QuilmCommon.h"
+#include "win32/AtomicFile.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
 #include "win32/ShellPath.h"
@@ -99,6 +100,12 @@ std::string ConfigFilePath() {
     return base + "/ormaview/ormaview.ini";
 }
 
+// The folder the viewer was started on, used when no work desk is named.
+std::string& WorkDeskFallback() {
+    static std::string folder;
+    return folder;
+}
+
 }  // namespace
 
 unsigned long long GetPageCacheBytes() {
@@ -120,6 +127,10 @@ unsigned long long GetPageCacheBytes() {
         return std::min(n, kMaxMegabytes) << 20;
     }
     return kDefaultMegabytes << 20;
+}
+
+void SetWorkDeskFolderFallback(const char* folder) {
+    WorkDeskFallback() = folder != nullptr ? folder : "";
 }
 
 BOOL MakeFolder(const char* folder) {
@@ -147,6 +158,11 @@ BOOL MakeFile(const char* path) {
         return FALSE;
     }
     struct stat st {};
+    // A link that points nowhere is replaced by an empty file of its own, never
+    // followed to create its target.
+    if (fd < 0 && ::lstat(fs.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(fs.c_str(), &st) != 0 &&
+        !ov::ReplaceFileContents(fs, ""))
+        return FALSE;
     return ::stat(fs.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TRUE : FALSE;
 }
 
@@ -160,14 +176,12 @@ BOOL GetWorkDeskFolder(char* buffer) {
         folder = ov::FromFsPath(ExpandHome(env));
     } else {
         std::string ini = ConfigFilePath();
-        if (ini.empty())
-            return FALSE;
         std::vector<std::pair<std::string, std::string>> keys;
         // The file name is ASCII below the configuration folder; its CP932 form is the
         // same bytes as long as the folder is, which the conversion checks.
-        std::string iniCp932 = ov::FromFsPath(ini);
-        if (iniCp932.empty() || !ov::ReadProfileSection("WorkDesk", iniCp932.c_str(), &keys))
-            return FALSE;
+        std::string iniCp932 = ini.empty() ? std::string() : ov::FromFsPath(ini);
+        if (!iniCp932.empty() && !ov::ReadProfileSection("WorkDesk", iniCp932.c_str(), &keys))
+            keys.clear();
         for (const auto& kv : keys) {
             if (kv.first.size() == 14 && ::strncasecmp(kv.first.c_str(), "WorkDeskFolder", 14) == 0) {
                 std::string raw = kv.second;
@@ -176,6 +190,9 @@ BOOL GetWorkDeskFolder(char* buffer) {
             }
         }
     }
+    // Neither names one: the work desk is the folder the viewer was started on.
+    if (folder.empty())
+        folder = WorkDeskFallback();
     if (folder.empty())
         return FALSE;
     StripTrailingSeparators(folder);

@@ -17,7 +17,11 @@ BOOL MakeFile(const char* path);
 // $ORMAVIEW_WORKDESK, else key "WorkDeskFolder" of section "WorkDesk" in
 // $XDG_CONFIG_HOME/ormaview/ormaview.ini (default ~/.config). 0 when neither
 // names an existing folder.
+// When neither names one, the folder given to SetWorkDeskFolderFallback.
 BOOL GetWorkDeskFolder(char* buffer);
+// The folder the viewer was started on (CP932; null or empty: none), the
+// work-desk folder when no other is named.
+void SetWorkDeskFolderFallback(const char* folder);
 // The bound of the page store that outlives the run, in bytes: key
 // "MaxMegabytes" of section "PageCache" in ormaview.ini (see GetWorkDeskFolder),
 // default 512; 0 turns the store off.

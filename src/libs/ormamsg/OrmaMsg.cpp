@@ -4,7 +4,9 @@
 #include "ormamsg/OrmaMsg.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "ormamsg/StringTable.h"
 #include "win32/CodePage.h"
@@ -83,6 +85,17 @@ ov::MessagePresenter& Presenter() {
     return presenter;
 }
 
+// What the next box is about, and what the last one was about.
+struct MessageDetail {
+    std::vector<std::string> lines;
+    std::string last;
+};
+
+MessageDetail& Detail() {
+    static MessageDetail detail;
+    return detail;
+}
+
 bool JapaneseCurrent() {
     const char* language = LanguageOf(GetCurrentResourceModule());
     return language[0] == 'j' && language[1] == 'a';
@@ -94,6 +107,62 @@ namespace ov {
 
 void SetMessagePresenter(MessagePresenter presenter) {
     Presenter() = std::move(presenter);
+}
+
+void NoteMessageDetail(const std::string& line) {
+    std::vector<std::string>& lines = Detail().lines;
+    if (line.empty() || lines.size() >= kMaxMessageDetails)
+        return;
+    for (const std::string& l : lines) {
+        if (l == line)
+            return;
+    }
+    lines.push_back(line);
+}
+
+void NoteMessageDetail(DetailKind kind, const std::string& value) {
+    struct Label {
+        DetailKind kind;
+        const char* english;
+        const char* japanese;
+    };
+    static constexpr Label kLabels[] = {
+        {DetailKind::Folder, "Folder: ", "フォルダ: "},
+        {DetailKind::File, "File: ", "ファイル: "},
+        {DetailKind::DocumentID, "Document ID: ", "文書ID: "},
+        {DetailKind::PageID, "Page ID: ", "ページID: "},
+        {DetailKind::PostcardKey, "Postcard key: ", "はがきのキー: "},
+        {DetailKind::DamagedPageFile, "page file is damaged: ", "ページのファイルが壊れています: "},
+    };
+    for (const Label& l : kLabels) {
+        if (l.kind == kind) {
+            NoteMessageDetail(
+                Utf8ToCp932(JapaneseCurrent() ? l.japanese : l.english).value_or(std::string()) + value);
+            return;
+        }
+    }
+}
+
+void NoteMessageDetail(DetailKind kind, int value) {
+    NoteMessageDetail(kind, std::to_string(value));
+}
+
+void ClearMessageDetail() {
+    Detail().lines.clear();
+}
+
+std::string PendingMessageDetail() {
+    std::string text;
+    for (const std::string& l : Detail().lines) {
+        if (!text.empty())
+            text += '\n';
+        text += l;
+    }
+    return text;
+}
+
+std::string LastMessageDetail() {
+    return Detail().last;
 }
 
 int MessageNumberForCode(int code) {
@@ -143,9 +212,15 @@ int OrmaMsg_ShowMessage(HWND owner, int number, const char* caption, UINT style)
     (void)owner;
     const std::string text = ov::MessageText(number);
     const std::string title = caption != nullptr ? caption : "";
+    // The lines noted belong to this box only.
+    const std::string informative = ov::PendingMessageDetail();
+    ov::ClearMessageDetail();
+    Detail().last = informative;
     if (ov::MessagePresenter& presenter = Presenter())
-        return presenter(title, text, style);
-    std::fprintf(stderr, "%s: %s\n", ov::Cp932ToUtf8Lossy(title).c_str(), ov::Cp932ToUtf8Lossy(text).c_str());
+        return presenter(title, text, informative, style);
+    std::fprintf(stderr, "%s: %s%s%s\n", ov::Cp932ToUtf8Lossy(title).c_str(),
+                 ov::Cp932ToUtf8Lossy(text).c_str(), informative.empty() ? "" : "\n",
+                 ov::Cp932ToUtf8Lossy(informative).c_str());
     return 1;  // as if OK was pressed
 }
 
@@ -156,20 +231,3 @@ int ShowErrorMessage(int code) {
     const std::string caption = LoadResString(IDS_APP_TITLE);
     return OrmaMsg_ShowMessage(0, number, caption.c_str(), MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
 }
-
-namespace ov {
-
-int ShowErrorMessageWithDetail(int code, const std::string& detail) {
-    const int number = MessageNumberForCode(code);
-    if (number == 0)
-        return 0;
-    const std::string caption = LoadResString(IDS_APP_TITLE);
-    const std::string text = MessageText(number) + "\n\n" + detail;
-    const UINT style = MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND;
-    if (MessagePresenter& presenter = Presenter())
-        return presenter(caption, text, style);
-    std::fprintf(stderr, "%s: %s\n", Cp932ToUtf8Lossy(caption).c_str(), Cp932ToUtf8Lossy(text).c_str());
-    return 1;
-}
-
-}  // namespace ov

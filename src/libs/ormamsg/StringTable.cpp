@@ -50,6 +50,12 @@ constexpr StringEntry kEnglish[] = {
     {IDS_HAGAKI_TYPE, "class(&C)："},
     {IDS_HAGAKI_MEMO, "memo(&M)："},
     {IDS_HAGAKI_FROMKANA, "kana(&K)："},
+    {IDS_GOTO_TITLE, "Go to Page"},
+    {IDS_GOTO_LABEL, "Page number (1 to %d):"},
+    {IDS_TIP_PAGE_NUMBER,
+     "Page %d of %d (index sheets not counted). Home: first page, End: last page, "
+     "Ctrl+G: go to a page"},
+    {IDS_PAGE_NUMBER_FORMAT, "%d / %d"},
 };
 
 // Same IDs, same format directives in the same order.
@@ -81,6 +87,12 @@ constexpr StringEntry kJapanese[] = {
     {IDS_HAGAKI_TYPE, "種別(&C)："},
     {IDS_HAGAKI_MEMO, "メモ(&M)："},
     {IDS_HAGAKI_FROMKANA, "フリガナ(&K)："},
+    {IDS_GOTO_TITLE, "ページへ移動"},
+    {IDS_GOTO_LABEL, "ページ番号（1～%d）:"},
+    {IDS_TIP_PAGE_NUMBER,
+     "%d / %d ページ（インデックスシートを除く）。Home: 最初のページ、End: 最後のページ、"
+     "Ctrl+G: ページへ移動"},
+    {IDS_PAGE_NUMBER_FORMAT, "%d / %d"},
 };
 
 constexpr LanguageModule kEnglishModule{"en", kEnglish, sizeof(kEnglish) / sizeof(kEnglish[0])};

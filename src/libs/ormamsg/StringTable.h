@@ -36,6 +36,11 @@ enum : UINT {
     IDS_HAGAKI_TYPE = 164,      // "class(&C)："
     IDS_HAGAKI_MEMO = 165,      // "memo(&M)："
     IDS_HAGAKI_FROMKANA = 166,  // "kana(&K)："
+    // Page navigation: the go-to dialog and the page indicator.
+    IDS_GOTO_TITLE = 57380,          // "Go to Page"
+    IDS_GOTO_LABEL = 57381,          // "Page number (1 to %d):"
+    IDS_TIP_PAGE_NUMBER = 57382,     // "Page %d of %d ..."
+    IDS_PAGE_NUMBER_FORMAT = 57383,  // "%d / %d"
 };
 
 // A handle of a language module (a string catalogue); nullptr is the program's

@@ -113,6 +113,40 @@ std::string Cp932ToUtf8Lossy(std::string_view cp932) {
     return out;
 }
 
+std::string FirstCharNotInCp932(std::string_view utf8, unsigned* codePoint) {
+    if (codePoint != nullptr)
+        *codePoint = 0;
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = c < 0x80             ? 1
+                              : (c & 0xE0) == 0xC0 ? 2
+                              : (c & 0xF0) == 0xE0 ? 3
+                              : (c & 0xF8) == 0xF0 ? 4
+                                                   : 0;
+        bool valid = n != 0 && i + n <= utf8.size();
+        for (std::size_t k = 1; valid && k < n; ++k)
+            valid = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+        if (!valid) {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+            return hex;
+        }
+        const std::string_view ch = utf8.substr(i, n);
+        if (!Utf8ToCp932(ch)) {
+            if (codePoint != nullptr) {
+                unsigned cp = n == 1 ? c : c & (0xFFu >> (n + 1));
+                for (std::size_t k = 1; k < n; ++k)
+                    cp = (cp << 6) | (static_cast<unsigned char>(ch[k]) & 0x3Fu);
+                *codePoint = cp;
+            }
+            return std::string(ch);
+        }
+        i += n;
+    }
+    return std::string();
+}
+
 }  // namespace ov
 
 BOOL IsDBCSLeadByte(unsigned char c) {

@@ -20,6 +20,11 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 // Lossy form for diagnostics: invalid bytes become "\xNN".
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
 
+// The first character of UTF-8 text that CP932 cannot hold, as UTF-8, with its
+// code point; empty when CP932 holds all of it. Invalid UTF-8 gives its first
+// bad byte as "\xNN" and code point 0.
+std::string FirstCharNotInCp932(std::string_view utf8, unsigned* codePoint = nullptr);
+
 }  // namespace ov
 
 // True for a CP932 lead byte (0x81-0x9F, 0xE0-0xFC).

@@ -5,10 +5,6 @@
 // step over two-byte characters, whose trail byte may look like either.
 #include "win32/PrivateProfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 
 #include "win32/AtomicFile.h"
 #include "win32/CodePage.h"
+#include "win32/RegularFile.h"
 #include "win32/ShellPath.h"
 
 namespace {
@@ -70,14 +67,25 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// "[name]" -> name (trimmed). A UTF-8 byte-order mark before the first line is
-// skipped by the caller.
+// Position of the last single-byte c, stepping over two-byte characters.
+std::size_t FindLastChar(std::string_view s, char c) {
+    std::size_t found = std::string_view::npos;
+    for (std::size_t i = 0; i < s.size(); i += CharLen(s, i)) {
+        if (s[i] == c)
+            found = i;
+    }
+    return found;
+}
+
+// "[name]" -> name (trimmed). The name ends at the last ']' of the line, so a
+// name may hold ']' itself ("[A]B]" is "A]B"), as the platform reads it. A UTF-8
+// byte-order mark before the first line is skipped by the caller.
 bool ParseSection(std::string_view text, std::string_view* name) {
     std::string_view t = Trim(text);
     if (t.empty() || t.front() != '[')
         return false;
     std::string_view inner = t.substr(1);
-    std::size_t close = FindChar(inner, ']');
+    std::size_t close = FindLastChar(inner, ']');
     if (close == std::string_view::npos)
         return false;
     *name = Trim(inner.substr(0, close));
@@ -175,33 +183,9 @@ bool FindSection(const std::vector<Line>& lines, std::string_view section, std::
 }
 
 // 0 with the bytes, ENOENT for a missing file, else the errno of the failure.
+// Only a regular file of bounded size is read, and opening it never waits.
 int LoadFile(const std::string& fsPath, std::string* bytes) {
-    bytes->clear();
-    int fd = ::open(fsPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return e;
-    }
-    char buf[64 * 1024];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof(buf));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            return e;
-        }
-        if (n == 0)
-            break;
-        bytes->append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return 0;
+    return ov::ReadRegularFile(fsPath, ov::kMaxIniFileBytes, bytes);
 }
 
 // Loads the lines of a CP932 path. 0, ENOENT or another errno.
@@ -261,8 +245,9 @@ DWORD CopyNameList(const std::vector<std::string>& names, char* buf, DWORD size)
     std::size_t used = 0;
     for (const std::string& n : names) {
         if (used + n.size() + 1 > size - 1) {
-            // Cut: copy what fits of this name, then the double NUL.
-            std::size_t room = size - 2 - used;
+            // Cut: copy what fits of this name, then the double NUL. A name that
+            // ended exactly at size-2 leaves no room for any of the next one.
+            std::size_t room = used < size - 2 ? size - 2 - used : 0;
             std::memcpy(buf + used, n.data(), room);
             buf[size - 2] = '\0';
             buf[size - 1] = '\0';
@@ -351,51 +336,40 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
     return CopyCut(def != nullptr ? def : "", buf, size);
 }
 
-BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value, const char* path) {
-    if (section == nullptr && key == nullptr && value == nullptr)
-        return TRUE;  // flush: nothing cached
-    if (section == nullptr || path == nullptr || *path == '\0') {
-        errno = EINVAL;
-        return FALSE;
-    }
-    // Names and values that would break the line structure are refused.
-    std::string_view sec = Trim(section);
-    if (HasLineBreak(section) || FindChar(sec, ']') != std::string_view::npos ||
-        (key != nullptr &&
-         (HasLineBreak(key) || Trim(key).empty() || FindChar(key, '=') != std::string_view::npos ||
-          Trim(key).front() == '[' || Trim(key).front() == ';')) ||
-        (value != nullptr && HasLineBreak(value))) {
-        errno = EINVAL;
-        return FALSE;
-    }
-    std::string fs = ov::ToFsPath(path);
-    if (fs.empty()) {
-        errno = EILSEQ;
-        return FALSE;
-    }
-    std::string bytes;
-    int e = LoadFile(fs, &bytes);
-    if (e != 0 && e != ENOENT) {
-        errno = e;
-        return FALSE;
-    }
-    std::vector<Line> lines = SplitLines(bytes);
+namespace {
+
+// Names and values that would break the line structure are refused. A section
+// name may hold ']': it is read back up to the last ']' of its line.
+bool ValidWrite(const char* section, const char* key, const char* value) {
+    if (section == nullptr)
+        return false;
+    return !HasLineBreak(section) &&
+           (key == nullptr ||
+            (!HasLineBreak(key) && !Trim(key).empty() && FindChar(key, '=') == std::string_view::npos &&
+             Trim(key).front() != '[' && Trim(key).front() != ';')) &&
+           (value == nullptr || !HasLineBreak(value));
+}
+
+// Applies one write to the lines; true when they changed. key nullptr deletes
+// the section, value nullptr every line of the key in it.
+bool ApplyWrite(std::vector<Line>& lines, const char* section, const char* key, const char* value) {
     const std::string nl = NewLineOf(lines);
+    std::string_view sec = Trim(section);
     std::size_t header = 0, end = 0;
     const bool found = FindSection(lines, sec, &header, &end);
 
     if (key == nullptr) {  // delete the section with its body
         if (!found)
-            return TRUE;
+            return false;
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(header),
                     lines.begin() + static_cast<std::ptrdiff_t>(end));
-        return ov::ReplaceFileContents(fs, JoinLines(lines)) ? TRUE : FALSE;
+        return true;
     }
 
     std::string_view want = Trim(key);
     if (value == nullptr) {  // delete every line of the key in the section
         if (!found)
-            return TRUE;
+            return false;
         bool changed = false;
         for (std::size_t i = end; i-- > header + 1;) {
             std::string_view k, v;
@@ -404,9 +378,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
                 changed = true;
             }
         }
-        if (!changed)
-            return TRUE;
-        return ov::ReplaceFileContents(fs, JoinLines(lines)) ? TRUE : FALSE;
+        return changed;
     }
 
     if (found) {
@@ -420,9 +392,9 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
                 // Keep the key as written and its spacing; replace only the value.
                 std::string text = lines[i].text.substr(0, valueStart) + value;
                 if (text == lines[i].text)
-                    return TRUE;
+                    return false;
                 lines[i].text = std::move(text);
-                return ov::ReplaceFileContents(fs, JoinLines(lines)) ? TRUE : FALSE;
+                return true;
             }
             lastKey = i;
         }
@@ -440,7 +412,49 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         lines.push_back(Line{"[" + std::string(sec) + "]", nl});
         lines.push_back(Line{std::string(want) + "=" + value, nl});
     }
+    return true;
+}
+
+// Loads the file (a missing one is empty), applies the writes in order and
+// replaces the file once, only when something changed.
+BOOL WriteAll(const char* path, const ov::ProfileWrite* writes, std::size_t count) {
+    if (path == nullptr || *path == '\0') {
+        errno = EINVAL;
+        return FALSE;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!ValidWrite(writes[i].section, writes[i].key, writes[i].value)) {
+            errno = EINVAL;
+            return FALSE;
+        }
+    }
+    std::string fs = ov::ToFsPath(path);
+    if (fs.empty()) {
+        errno = EILSEQ;
+        return FALSE;
+    }
+    std::string bytes;
+    int e = LoadFile(fs, &bytes);
+    if (e != 0 && e != ENOENT) {
+        errno = e;
+        return FALSE;
+    }
+    std::vector<Line> lines = SplitLines(bytes);
+    bool changed = false;
+    for (std::size_t i = 0; i < count; ++i)
+        changed |= ApplyWrite(lines, writes[i].section, writes[i].key, writes[i].value);
+    if (!changed)
+        return TRUE;
     return ov::ReplaceFileContents(fs, JoinLines(lines)) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value, const char* path) {
+    if (section == nullptr && key == nullptr && value == nullptr)
+        return TRUE;  // flush: nothing cached
+    const ov::ProfileWrite write{section, key, value};
+    return WriteAll(path, &write, 1);
 }
 
 namespace ov {
@@ -478,6 +492,10 @@ bool ReadProfileSection(const char* section, const char* path,
             out->emplace_back(std::string(k), std::string(Unquote(v)));
     }
     return true;
+}
+
+BOOL WritePrivateProfileKeys(const std::vector<ProfileWrite>& writes, const char* path) {
+    return WriteAll(path, writes.data(), writes.size());
 }
 
 }  // namespace ov

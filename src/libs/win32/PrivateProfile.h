@@ -28,6 +28,23 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value, const char* path);
 
 namespace ov {
+
+// One write of WritePrivateProfileKeys, with the meanings of
+// WritePrivateProfileStringA: value nullptr deletes the key, key nullptr the
+// section.
+struct ProfileWrite {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+// Several keys, of one section or more, written with one replace of the file, in
+// the order given: a crash or a failure leaves the file with all of them or none.
+// The file is replaced only when its text changes. FALSE on failure (errno set;
+// a name or value that WritePrivateProfileStringA refuses fails the whole call
+// before anything is written), with the old file left whole.
+BOOL WritePrivateProfileKeys(const std::vector<ProfileWrite>& writes, const char* path);
+
 // Every key of a section with its value, in file order (later duplicates are
 // dropped). false when the file cannot be read; a missing section gives true and
 // an empty list.

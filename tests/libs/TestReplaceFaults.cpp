@@ -1,0 +1,268 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The crash-safe replace under injected faults, links, stale temporary files and
+// a full disk.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "win32/AtomicFile.h"
+#include "win32/PrivateProfile.h"
+
+namespace {
+
+using ov::ReplaceStep;
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) out.push_back(e.path().filename());
+    return out;
+}
+
+// The hook's state: the step to fail (with its errno) and the steps seen.
+ReplaceStep g_failAt = ReplaceStep::Create;
+int g_failErrno = 0;
+std::vector<ReplaceStep> g_seen;
+std::string g_folder, g_expectedNew;
+bool g_tempWholeAtRename = false;
+
+int Hook(ReplaceStep step) {
+    g_seen.push_back(step);
+    if (step == ReplaceStep::Rename) {
+        // The temporary file must already hold all the new bytes.
+        for (const std::string& name : Entries(g_folder)) {
+            if (name.find(".tmp") != std::string::npos)
+                g_tempWholeAtRename = ovtest::ReadFile(g_folder + "/" + name) == g_expectedNew;
+        }
+    }
+    return step == g_failAt ? g_failErrno : 0;
+}
+
+struct HookGuard {
+    HookGuard() { ov::SetReplaceFaultHook(&Hook); }
+    ~HookGuard() { ov::SetReplaceFaultHook(nullptr); }
+};
+
+}  // namespace
+
+TEST(Replace, StepsRunInOrderWithTheDataFlushedBeforeTheRename) {
+    ovtest::TempDir dir;
+    const std::string path = dir / "WorkDesk.dat";
+    ovtest::WriteFile(path, "old");
+    HookGuard hook;
+    g_seen.clear();
+    g_failErrno = 0;
+    g_folder = dir.Path();
+    g_expectedNew = "new contents";
+    g_tempWholeAtRename = false;
+    ASSERT_TRUE(ov::ReplaceFileContents(path, g_expectedNew));
+    const std::vector<ReplaceStep> order = {ReplaceStep::Create, ReplaceStep::Write, ReplaceStep::Fsync,
+                                            ReplaceStep::Close, ReplaceStep::Rename};
+    EXPECT_EQ(order, g_seen) << "fsync must come before the rename";
+    EXPECT_TRUE(g_tempWholeAtRename);
+    EXPECT_EQ("new contents", ovtest::ReadFile(path));
+    EXPECT_EQ(std::vector<std::string>{"WorkDesk.dat"}, Entries(dir.Path()));
+}
+
+TEST(Replace, AFailedStepLeavesTheOldFileWholeNoTempFileAndATraceLine) {
+    const struct {
+        ReplaceStep step;
+        int err;
+        const char* trace;
+    } cases[] = {
+        {ReplaceStep::Create, EACCES, "[Step] create [errno] 13"},
+        {ReplaceStep::Write, ENOSPC, "[Step] write [errno] 28"},
+        {ReplaceStep::Fsync, EIO, "[Step] fsync [errno] 5"},
+        {ReplaceStep::Close, EDQUOT, "[Step] close [errno] 122"},
+        {ReplaceStep::Rename, EROFS, "[Step] rename [errno] 30"},
+    };
+    for (const auto& c : cases) {
+        ovtest::TempDir dir;
+        ovtest::TraceCapture trace;
+        const std::string path = dir / "Data1.dat";
+        ovtest::WriteFile(path, "[PageInfo]\nPage1HagakiFrom=old\n");
+        HookGuard hook;
+        g_seen.clear();
+        g_folder = dir.Path();
+        g_failAt = c.step;
+        g_failErrno = c.err;
+        errno = 0;
+        EXPECT_FALSE(WritePrivateProfileStringA("PageInfo", "Page1HagakiFrom", "new", path.c_str()))
+            << c.trace;
+        EXPECT_EQ(c.err, errno) << c.trace;
+        EXPECT_EQ("[PageInfo]\nPage1HagakiFrom=old\n", ovtest::ReadFile(path)) << c.trace;
+        EXPECT_EQ(std::vector<std::string>{"Data1.dat"}, Entries(dir.Path())) << c.trace;
+        EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " " + c.trace))
+            << trace.Text();
+    }
+    g_failErrno = 0;
+}
+
+// A link in the file's place is replaced by a regular file; what it pointed at,
+// existing or not, is never written.
+TEST(Replace, ALinkIsNeverWrittenThrough) {
+    ovtest::TempDir dir;
+    ovtest::TraceCapture trace;
+    const std::string precious = dir / "precious.txt", link = dir / "WorkDesk.dat";
+    ovtest::WriteFile(precious, "the user's own file\n");
+    ASSERT_EQ(0, ::symlink(precious.c_str(), link.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("ThumbViewRect", "Left", "10", link.c_str()));
+    EXPECT_EQ("the user's own file\n", ovtest::ReadFile(precious));
+    struct stat st {};
+    ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    // What was read through the link is kept, as any other text of the file.
+    EXPECT_EQ("the user's own file\n[ThumbViewRect]\nLeft=10\n", ovtest::ReadFile(link));
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() A link is replaced by a regular file [Path] " + link));
+
+    // A dangling link: its target is not created.
+    const std::string dangling = dir / "Data2.dat";
+    ASSERT_EQ(0, ::symlink((dir / "nowhere.txt").c_str(), dangling.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("PageInfo", "Page1HagakiMemo", "m", dangling.c_str()));
+    EXPECT_FALSE(ovtest::Exists(dir / "nowhere.txt"));
+    ASSERT_EQ(0, ::lstat(dangling.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST(Replace, StaleTempFilesOfDeadWritersAreSwept) {
+    ovtest::TempDir dir;
+    pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    const std::string path = dir / "WorkDesk.dat";
+    const std::string staleName = ".WorkDesk.dat.tmp" + std::to_string(dead) + "-3";
+    const std::string liveName = ".WorkDesk.dat.tmp1-0";  // pid 1 is running
+    const std::string otherName = ".Doc.dat.tmp" + std::to_string(dead) + "-0";
+    for (const std::string& name : {staleName, liveName, otherName}) ovtest::WriteFile(dir / name, "half");
+    ASSERT_TRUE(ov::ReplaceFileContents(path, "x"));
+    EXPECT_FALSE(ovtest::Exists(dir / staleName));
+    EXPECT_TRUE(ovtest::Exists(dir / liveName)) << "a running writer's file is left alone";
+    EXPECT_TRUE(ovtest::Exists(dir / otherName)) << "another target's files are its own writer's";
+}
+
+// A real full disk: a small tmpfs in a private mount namespace of a child.
+TEST(Replace, FullDiskKeepsTheOldFile) {
+    ovtest::TempDir dir;
+    ovtest::TraceCapture trace;
+    const std::string mnt = dir / "mnt";
+    ovtest::MakeDirs(mnt);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // An ordinary user becomes root of a new user namespace, mapped to itself,
+        // so that the files it makes on the tmpfs have an owner.
+        const bool root = ::geteuid() == 0;
+        const std::string uidMap = "0 " + std::to_string(::geteuid()) + " 1";
+        const std::string gidMap = "0 " + std::to_string(::getegid()) + " 1";
+        if (::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
+            ::_exit(77);
+        if (!root) {
+            ovtest::WriteFile("/proc/self/setgroups", "deny");
+            ovtest::WriteFile("/proc/self/uid_map", uidMap);
+            ovtest::WriteFile("/proc/self/gid_map", gidMap);
+        }
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+            ::_exit(77);
+        const std::string path = mnt + "/WorkDesk.dat";
+        const std::string old = "[ThumbViewRect]\nLeft=1\n";
+        ovtest::WriteFile(path, old);
+        // Fill the disk.
+        ovtest::WriteFile(mnt + "/filler", std::string(256 * 1024, 'f'));
+        int rc = 0;
+        errno = 0;
+        if (WritePrivateProfileStringA("ThumbViewRect", "Left", std::string(8192, '9').c_str(), path.c_str()))
+            rc |= 1;
+        if (errno != ENOSPC)
+            rc |= 2;
+        if (ovtest::ReadFile(path) != old)
+            rc |= 4;
+        if (Entries(mnt).size() != 2)
+            rc |= 8;
+        ::_exit(rc);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no tmpfs can be mounted here; the injected ENOSPC test stands in";
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "1 reported success, 2 wrong errno, 4 old file changed, 8 temp left";
+    EXPECT_TRUE(trace.Contains("[Step] write [errno] 28")) << trace.Text();
+}
+
+namespace {
+
+// Kills a child that saves without pause, at a random point, kills times. save(g)
+// writes generation g; check() tells whether the file holds one whole generation.
+// Returns how many kills left a temporary file behind.
+int KillLoop(int kills, const std::string& folder, const std::function<void(int)>& save,
+             const std::function<bool(int*)>& check) {
+    std::mt19937 rng(20261206);
+    int gen = 1, tempsLeft = 0;
+    save(gen);
+    for (int i = 0; i < kills; ++i) {
+        // The child writes generations above start; the file holds gen before.
+        const int before = gen, start = (i + 2) * 1000000;
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int g = start + 1;; ++g) save(g);
+        }
+        ::usleep(std::uniform_int_distribution<int>(0, 4000)(rng));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        if (!check(&gen)) {
+            ADD_FAILURE() << "torn file after kill " << i;
+            return tempsLeft;
+        }
+        EXPECT_TRUE(gen == before || gen > start) << "kill " << i << ": " << gen;
+        int temps = 0;
+        for (const std::string& name : Entries(folder)) temps += name.find(".tmp") != std::string::npos;
+        EXPECT_LE(temps, 1) << "the temp files of earlier kills are swept by the next save";
+        tempsLeft += temps > 0;
+    }
+    const int lastGen = gen + 1;
+    save(lastGen);
+    for (const std::string& name : Entries(folder))
+        EXPECT_EQ(std::string::npos, name.find(".tmp")) << "left after the last save: " << name;
+    return tempsLeft;
+}
+
+}  // namespace
+
+// The placement's five keys, saved as the frame saves them, under kill -9.
+TEST(Replace, PlacementSavesKilledAtRandomAreNeverTorn) {
+    ovtest::TempDir dir;
+    const std::string path = dir / "WorkDesk.dat";
+    const std::string other = "[WorkDesk]\r\nName=desk\r\n";
+    ovtest::WriteFile(path, other);
+    const char* const keys[] = {"Left", "Top", "Width", "Height", "Size"};
+    auto save = [&](int g) {
+        const std::string v = std::to_string(g);
+        std::vector<ov::ProfileWrite> writes;
+        for (const char* k : keys) writes.push_back({"ThumbViewRect", k, v.c_str()});
+        ov::WritePrivateProfileKeys(writes, path.c_str());
+    };
+    auto check = [&](int* gen) {
+        std::set<UINT> seen;
+        for (const char* k : keys) seen.insert(GetPrivateProfileIntA("ThumbViewRect", k, -1, path.c_str()));
+        *gen = static_cast<int>(*seen.begin());
+        return seen.size() == 1 && ovtest::ReadFile(path).find(other) == 0;
+    };
+    const int kills = 250;
+    const int temps = KillLoop(kills, dir.Path(), save, check);
+    std::printf("placement: %d kills, %d left a temp file, none torn\n", kills, temps);
+}
