@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// ormaview-startup-bench [--runs N] [--pages N] [--index-run N] [--viewer PATH]
+// ormaview-startup-bench [--runs N] [--pages N] [--index-run N] [--slow-ms N] [--viewer PATH]
 //
 // Times the viewer on the sample work desk, on the offscreen platform:
 //  1. process start to the first painted page (the viewer reports the moment
@@ -9,7 +9,14 @@
 //     the same page; the working folder's size while stepping;
 //  3. a document of two pages around a run of N index sheets (default 100 000):
 //     opening it, the first paint of the viewer, a step over the run and the
-//     command state asked again.
+//     command state asked again;
+//  4. responsiveness: one page of the long document is replaced by a dense
+//     drawing that takes MuPDF about --slow-ms (default 4000) to draw; the
+//     longest time the UI thread spends on one event over the whole stepping
+//     run (an event-loop latency probe), the first window when the first page
+//     is that slow page, the close (WM_CLOSE, the command of Escape) 0.3 s into
+//     it, the first page from the page store against a bare render, and the
+//     resident memory while paging through the document.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -26,16 +33,24 @@
 
 #include <QApplication>
 
+#include <QElapsedTimer>
+#include <QTimer>
+#include "PdfWriter.h"
 #include "SampleWorkDesk.h"
 #include "app/OrmaView.h"
 #include "display/OrmaViewView.h"
 #include "display/OrmaZoomView.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
+
+#include "display/PageLoader.h"
+#include "document/PageJob.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
+#include "image/PageStore.h"
 #include "image/Ravelin.h"
 #include "ipc/WindowManager.h"
+#include "ormacomm/OrmaComm.h"
 #include "win32/ShellPath.h"
 
 extern char** environ;
@@ -144,6 +159,117 @@ unsigned long long FolderBytes(const std::string& folder) {
     return total;
 }
 
+// What one start of the viewer showed, in ms after the spawn (negative when not
+// seen): the first paint of the window, the first paint of the page, and the
+// end of the process after a close sent closeAfterMs after the first window
+// (the close is sent after the page when closeAfterMs is negative).
+struct ViewerRun {
+    double window = -1;
+    double page = -1;
+    double exitAfterClose = -1;
+};
+
+ViewerRun RunViewer(const std::string& viewer, const std::string& desk, int docId, int pageId,
+                    double closeAfterMs) {
+    ViewerRun run;
+    int pipeFd[2];
+    if (pipe(pipeFd) != 0)
+        return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFd[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
+    const std::string doc = std::to_string(docId);
+    const std::string page = std::to_string(pageId);
+    char* argv[] = {const_cast<char*>(viewer.c_str()), const_cast<char*>(desk.c_str()),
+                    const_cast<char*>(doc.c_str()), const_cast<char*>(page.c_str()), nullptr};
+    pid_t pid = 0;
+    const double t0 = NowMs();
+    const int rc = posix_spawn(&pid, viewer.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFd[1]);
+    if (rc != 0) {
+        close(pipeFd[0]);
+        return run;
+    }
+    std::string err;
+    char buf[512];
+    ssize_t n;
+    auto marker = [&err, t0](const char* name) {
+        const std::size_t at = err.find(name);
+        if (at == std::string::npos || err.find('\n', at) == std::string::npos)
+            return -1.0;
+        return std::atoll(err.c_str() + at + std::strlen(name)) / 1e6 - t0;
+    };
+    while ((n = read(pipeFd[0], buf, sizeof buf)) > 0) {
+        err.append(buf, static_cast<std::size_t>(n));
+        run.window = marker("ORMAVIEW_FIRST_WINDOW ");
+        run.page = marker("ORMAVIEW_FIRST_PAINT ");
+        if (closeAfterMs >= 0 ? run.window >= 0 : run.page >= 0)
+            break;
+    }
+    if (closeAfterMs > 0)
+        usleep(static_cast<useconds_t>(closeAfterMs * 1000));
+    // The viewer registers its window just after the first paint: looked for a while.
+    HWND hViewer = 0;
+    for (int i = 0; i < 200 && hViewer == 0; ++i) {
+        hViewer = FindWindowA(kViewerWndClass, nullptr);
+        if (hViewer == 0)
+            usleep(5000);
+    }
+    const double tClose = NowMs();
+    if (hViewer != 0)
+        SendMessageA(hViewer, WM_CLOSE, 0, 0);
+    while (read(pipeFd[0], buf, sizeof buf) > 0) {
+    }
+    close(pipeFd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitAfterClose = NowMs() - tClose;
+    return run;
+}
+
+// A page of n short thin curves (A4), each within a box of 40 points: MuPDF's
+// time to draw it grows with n.
+ovsample::PdfPage DensePage(int n) {
+    std::string content = "0.3 w\n";
+    char line[160];
+    unsigned seed = 4242;
+    auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<float>((seed >> 8) % static_cast<unsigned>(range * 10)) / 10.0f;
+    };
+    for (int i = 0; i < n; ++i) {
+        const float x = next(555), y = next(800);
+        std::snprintf(line, sizeof line, "%.1f %.1f m %.1f %.1f %.1f %.1f %.1f %.1f c S\n", x + next(40),
+                      y + next(40), x + next(40), y + next(40), x + next(40), y + next(40), x + next(40),
+                      y + next(40));
+        content += line;
+    }
+    return {595.28f, 841.89f, 0, content, {}};
+}
+
+// Resident memory of this process now and at its peak, in MB.
+void ResidentMb(double* now, double* peak) {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            *now = std::atof(line + 6) / 1024.0;
+        if (std::strncmp(line, "VmHWM:", 6) == 0)
+            *peak = std::atof(line + 6) / 1024.0;
+    }
+    if (f != nullptr)
+        std::fclose(f);
+}
+
+double Percentile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))];
+}
+
 // Document 10 of the desk: page 1, a run of n index sheets (IDs 2..n+1, flag 2
 // in their data files), page n + 2; the two normal pages are copies of a sample
 // page.
@@ -178,6 +304,7 @@ bool WriteIndexRunDocument(const std::string& desk, int n, const std::string& sa
 
 int main(int argc, char** argv) {
     int runs = 10;
+    int slowMs = 4000;
     int pages = 30;
     int indexRun = 100000;
     std::string viewer = (fs::path(argv[0]).parent_path() / "ormaview").string();
@@ -189,6 +316,8 @@ int main(int argc, char** argv) {
             pages = std::max(3, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--index-run") == 0)
             indexRun = std::max(2, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--slow-ms") == 0)
+            slowMs = std::max(100, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--viewer") == 0)
             viewer = argv[i + 1];
         if (std::strcmp(argv[i], "--zoom-shot") == 0)
@@ -206,6 +335,8 @@ int main(int argc, char** argv) {
     setenv("TMPDIR", (root + "/tmp").c_str(), 1);
     setenv("ORMAVIEW_WORKDESK", (root + "/desk").c_str(), 1);
     setenv("ORMAVIEW_TRACE_FILE", (root + "/trace.log").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     setenv("ORMAVIEW_REPORT_FIRST_PAINT", "1", 1);
 
     ovsample::SampleInfo info;
@@ -215,20 +346,72 @@ int main(int argc, char** argv) {
     if (!ovsample::WriteSampleWorkDesk(root + "/desk", pages, &info))
         return 1;
 
-    // 1. Process start to first painted page.
-    std::vector<double> firstPaint;
-    for (int i = 0; i < runs; ++i) {
-        const double ms = TimeFirstPaint(viewer, info.folder, info.firstDocId, info.firstPageId);
-        if (ms < 0) {
-            std::fprintf(stderr, "viewer run %d failed (%s)\n", i + 1, viewer.c_str());
-            return 1;
+    // The slow page: a dense drawing calibrated on a small one, written over a
+    // page in the middle of document 9 (its twin keeps the normal page).
+    const int slowId = pages / 2;
+    const std::string slowPdf = info.folder + "/Doc000009/Data/Data" + std::to_string(slowId) + ".pdf";
+    double slowRenderMs = 0;
+    {
+        const std::string probePdf = root + "/probe.pdf", probeThm = root + "/probe.thm";
+        ovsample::WritePdf(probePdf, {DensePage(20000)});
+        double t0 = NowMs();
+        WorkDesk_CreateThumbFile(probePdf.c_str(), 1, probeThm.c_str(), 1000, 1000, 0, nullptr);
+        const double probeMs = std::max(1.0, NowMs() - t0);
+        const int curves = std::clamp(static_cast<int>(20000.0 * slowMs / probeMs), 20000, 20000000);
+        ovsample::WritePdf(slowPdf, {DensePage(curves)});
+        t0 = NowMs();
+        WorkDesk_CreateThumbFile(slowPdf.c_str(), 1, probeThm.c_str(), 1000, 1000, 0, nullptr);
+        slowRenderMs = NowMs() - t0;
+        std::printf("slow page: document 9 page %d, %d curves, bare render %.0f ms\n", slowId, curves,
+                    slowRenderMs);
+    }
+
+    // 1. Process start to first painted page: the page store empty (removed
+    // before each run) and the page store holding the page (from the run before).
+    std::vector<double> firstPaint, firstPaintStored, firstWindow;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < runs; ++i) {
+            std::error_code ec;
+            if (pass == 0 || i == 0)
+                fs::remove_all(root + "/cache", ec);
+            const ViewerRun run = RunViewer(viewer, info.folder, info.firstDocId, info.firstPageId, -1);
+            if (run.page < 0) {
+                std::fprintf(stderr, "viewer run %d failed (%s)\n", i + 1, viewer.c_str());
+                return 1;
+            }
+            if (pass == 0) {
+                firstPaint.push_back(run.page);
+                firstWindow.push_back(run.window);
+            } else if (i > 0) {
+                firstPaintStored.push_back(run.page);
+            }
         }
-        firstPaint.push_back(ms);
     }
     const Stats fp = Summarise(firstPaint);
     std::printf("first paint (sample document %d, %d runs): median %.1f ms, min %.1f, max %.1f\n",
                 info.firstDocId, runs, fp.median, fp.min, fp.max);
+    std::printf("  first window: median %.1f ms; first paint with the page stored: median %.1f ms\n",
+                Summarise(firstWindow).median, Summarise(firstPaintStored).median);
+
+    // 4a. The slow page as the first page: first window, and a close 0.3 s into it.
+    std::vector<double> slowWindow, slowExit;
+    for (int i = 0; i < std::max(3, runs / 3); ++i) {
+        std::error_code ec;
+        fs::remove_all(root + "/cache", ec);
+        const ViewerRun run = RunViewer(viewer, info.folder, 9, slowId, 300);
+        slowWindow.push_back(run.window);
+        slowExit.push_back(run.exitAfterClose);
+    }
+    std::printf(
+        "slow first page: first window median %.1f ms (max %.1f); process gone %.1f ms after the close "
+        "(median, max %.1f)\n",
+        Summarise(slowWindow).median, Summarise(slowWindow).max, Summarise(slowExit).median,
+        Summarise(slowExit).max);
     unsetenv("ORMAVIEW_REPORT_FIRST_PAINT");
+    {
+        std::error_code ec;
+        fs::remove_all(root + "/cache", ec);
+    }
 
     // 2. Page steps in-process through the long document.
     QApplication qapp(argc, argv);
@@ -247,42 +430,67 @@ int main(int argc, char** argv) {
     std::vector<double> renderOf(static_cast<std::size_t>(pages) + 1, 0.0);
     for (int id = 1; id <= pages; ++id) renderOf[id] = TimeRender(twin.folder + "/Doc000009", id, scratch);
 
-    std::vector<double> uncached, renders, ratios, cached;
+    // The event-loop latency probe: a 1 ms timer; the longest gap between two of
+    // its ticks is the longest the UI thread was busy with something else.
+    COrmaViewView* view = frame->GetActiveView();
+    CPageLoader* loader = view->PageLoader();
+    QElapsedTimer probeClock;
+    probeClock.start();
+    qint64 lastTick = probeClock.nsecsElapsed();
+    double maxGapMs = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = probeClock.nsecsElapsed();
+        maxGapMs = std::max(maxGapMs, (now - lastTick) / 1e6);
+        lastTick = now;
+    });
+    probe.start();
+    auto waitIdle = [&] {
+        while (!loader->IsIdle()) {
+            QEventLoop loop;
+            QTimer::singleShot(5, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+    };
+    waitIdle();
+
+    std::vector<double> steps, renders, ratios, cached, rss;
+    double slowStepMs = -1, rssNow = 0, rssPeak = 0;
     unsigned long long maxFolder = 0;
     while (frame->CommandAction(ID_NEXT_PAGE)->isEnabled()) {
+        // A reader reads the page before turning it: what was made ahead is done.
+        waitIdle();
+        lastTick = probeClock.nsecsElapsed();  // the bench's own work is not counted
         const double t0 = NowMs();
         frame->OnNextPage();
+        view->WaitForPage();
         const double step = NowMs() - t0;
+        lastTick = probeClock.nsecsElapsed();
         maxFolder = std::max(maxFolder, FolderBytes(doc->m_strTempFolder));
-        const double render = renderOf[static_cast<std::size_t>(doc->GetPageID(doc->m_iCurPagePos))];
-        uncached.push_back(step);
+        ResidentMb(&rssNow, &rssPeak);
+        rss.push_back(rssNow);
+        const int id = doc->GetPageID(doc->m_iCurPagePos);
+        if (id == slowId) {
+            slowStepMs = step;
+            continue;
+        }
+        const double render = renderOf[static_cast<std::size_t>(id)];
+        steps.push_back(step);
         renders.push_back(render);
         ratios.push_back(step / render);
     }
-    std::vector<double> redraws, creates, cursors, titles, states;
     while (frame->CommandAction(ID_PREV_PAGE)->isEnabled()) {
-        double t0 = NowMs();
+        lastTick = probeClock.nsecsElapsed();
+        const double t0 = NowMs();
         frame->OnPrevPage();
+        view->WaitForPage();
         cached.push_back(NowMs() - t0);
-        // The parts of a cached step: the page image check, and the new bitmap
-        // with its paint.
-        t0 = NowMs();
-        doc->CreateThumbFile();
-        creates.push_back(NowMs() - t0);
-        t0 = NowMs();
-        frame->GetActiveView()->RedrawPage();
-        redraws.push_back(NowMs() - t0);
-        t0 = NowMs();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        QApplication::restoreOverrideCursor();
-        cursors.push_back(NowMs() - t0);
-        t0 = NowMs();
-        frame->SetFrameTitle(doc->GetFrameTitle());
-        titles.push_back(NowMs() - t0);
-        t0 = NowMs();
-        frame->UpdateCommandState();
-        states.push_back(NowMs() - t0);
+        lastTick = probeClock.nsecsElapsed();
     }
+    waitIdle();
+    probe.stop();
     const QSize viewSize = frame->GetActiveView()->size();
     // Where a cached step goes: the page bitmap from the cached image file, and
     // the paint of the view.
@@ -297,6 +505,31 @@ int main(int argc, char** argv) {
         t0 = NowMs();
         frame->GetActiveView()->repaint();
         paints.push_back(NowMs() - t0);
+    }
+    // 4b. The first page from the page store (as when the document is opened
+    // again another day), against the bare render of the same page.
+    std::vector<double> fromStore, storeRenders;
+    {
+        const ov::image::CPageStore store(ov::image::CPageStore::DefaultFolder(), GetPageCacheBytes());
+        const QSize request = COrmaViewView::PageBitmapRequest(viewSize);
+        for (int id = 1; id <= std::min(pages, 40); ++id) {
+            if (id == slowId)
+                continue;
+            CPageJob job;
+            job.strSource = info.folder + "/Doc000009/Data/Data" + std::to_string(id) + ".pdf";
+            job.strEditInfo = info.folder + "/Doc000009/Data/Data" + std::to_string(id) + ".dat";
+            job.strThumb = root + "/stored.thm";
+            job.iWidth = request.width();
+            job.iHeight = request.height();
+            std::remove(job.strThumb.c_str());
+            CPageBitmap bitmap;
+            const double t0 = NowMs();
+            const int rc = MakePageJobBitmap(job, &store, nullptr, &bitmap);
+            if (rc == 0) {
+                fromStore.push_back(NowMs() - t0);
+                storeRenders.push_back(renderOf[static_cast<std::size_t>(id)]);
+            }
+        }
     }
 
     // 3. The magnifier: from the selection's release (CreateZoomView, which the
@@ -331,9 +564,11 @@ int main(int argc, char** argv) {
         zoomViewSize = view->size();
         zd->m_bShowEditInfo = 0;
         view->RefreshPage();
+        view->WaitForPage();
         for (ZoomRow& row : zoomRows) {
             while (zd->GetPageID(zd->m_iCurPagePos) < row.pageId) view->MovePage(3);
             while (zd->GetPageID(zd->m_iCurPagePos) > row.pageId) view->MovePage(2);
+            view->WaitForPage();  // pages are made on workers
             view->repaint();
             const QRect page = view->PageImageRect();
             const QRect select = row.small
@@ -443,25 +678,34 @@ int main(int argc, char** argv) {
         unsetenv("ORMAVIEW_REPORT_FIRST_PAINT");
     }
 
-    const Stats su = Summarise(uncached), sr = Summarise(renders), sq = Summarise(ratios),
+    const Stats su = Summarise(steps), sr = Summarise(renders), sq = Summarise(ratios),
                 sc = Summarise(cached);
-    std::printf("page view %dx%d, document 9, %zu steps each way\n", viewSize.width(), viewSize.height(),
-                uncached.size());
-    std::printf("uncached step: median %.1f ms, min %.1f, max %.1f\n", su.median, su.min, su.max);
-    std::printf("page render:   median %.1f ms, min %.1f, max %.1f\n", sr.median, sr.min, sr.max);
-    double sumStep = 0, sumRender = 0;
-    for (double v : uncached) sumStep += v;
-    for (double v : renders) sumRender += v;
-    std::printf("uncached step / render: per page median %.2f, max %.2f; all pages %.2f\n", sq.median, sq.max,
-                sumRender > 0 ? sumStep / sumRender : 0.0);
-    std::printf("cached step:   median %.1f ms, min %.1f, max %.1f\n", sc.median, sc.min, sc.max);
-
+    std::printf("page view %dx%d, document 9, %zu steps forward (the slow page left out), %zu back\n",
+                viewSize.width(), viewSize.height(), steps.size(), cached.size());
+    std::printf("step with the page made ahead: median %.2f ms, 95th percentile %.2f ms, max %.1f\n",
+                su.median, Percentile(steps, 0.95), su.max);
+    std::printf("bare render of the same pages: median %.2f ms, 95th percentile %.2f ms\n", sr.median,
+                Percentile(renders, 0.95));
+    std::printf("step / bare render: medians %.2f, 95th percentiles %.2f (per page: median %.2f, max %.2f)\n",
+                su.median / sr.median, Percentile(steps, 0.95) / Percentile(renders, 0.95), sq.median,
+                sq.max);
+    std::printf("step onto the slow page (shown when drawn): %.0f ms; step back: median %.2f ms, max %.1f\n",
+                slowStepMs, sc.median, sc.max);
+    std::printf("longest UI-thread event over the whole run (probe): %.1f ms\n", maxGapMs);
+    if (!fromStore.empty())
+        std::printf(
+            "first page from the page store: median %.2f ms against a bare render of %.2f ms (%.2f)\n",
+            Summarise(fromStore).median, Summarise(storeRenders).median,
+            Summarise(fromStore).median / Summarise(storeRenders).median);
+    if (rss.size() >= 10) {
+        std::printf("resident memory while paging forward (MB):");
+        for (std::size_t at :
+             {std::size_t{10}, rss.size() / 4, rss.size() / 2, rss.size() * 3 / 4, rss.size()})
+            std::printf(" after %zu pages %.1f;", at, rss[std::max<std::size_t>(at, 1) - 1]);
+        std::printf(" peak of the process %.1f\n", rssPeak);
+    }
     const Stats sl = Summarise(loads), sp = Summarise(paints);
-    std::printf("  cached step parts: image check median %.2f ms, bitmap and paint median %.1f ms\n",
-                Summarise(creates).median, Summarise(redraws).median);
-    std::printf("  wait cursor %.2f ms, title %.2f ms, command state %.2f ms\n", Summarise(cursors).median,
-                Summarise(titles).median, Summarise(states).median);
-    std::printf("  of which bitmap from cache: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
+    std::printf("  bitmap from a cached page image: median %.1f ms; paint alone: median %.2f ms\n", sl.median,
                 sp.median);
 
     std::printf("working folder while stepping through %d pages: at most %.1f MB (bound %.0f MB)\n", pages,

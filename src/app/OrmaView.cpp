@@ -53,6 +53,18 @@ void InstallFirstPaintHooks(CMainFrame* pFrame) {
     if (pView == nullptr || (!bReport && (screenshot == nullptr || *screenshot == '\0')))
         return;
     const QString strShot = screenshot != nullptr ? QString::fromUtf8(screenshot) : QString();
+    if (bReport) {
+        // The window is on the screen (its page may still be being made).
+        auto pWindow = std::make_shared<QMetaObject::Connection>();
+        *pWindow = QObject::connect(pView, &COrmaViewView::viewPainted, pFrame, [=] {
+            QObject::disconnect(*pWindow);
+            timespec ts{};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            std::fprintf(stderr, "ORMAVIEW_FIRST_WINDOW %lld\n",
+                         static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+            std::fflush(stderr);
+        });
+    }
     auto pConnection = std::make_shared<QMetaObject::Connection>();
     *pConnection = QObject::connect(pView, &COrmaViewView::pagePainted, pFrame, [=] {
         QObject::disconnect(*pConnection);

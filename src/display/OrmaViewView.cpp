@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "display/OrmaViewView.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <algorithm>
 
 #include <QApplication>
@@ -9,15 +12,20 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QRubberBand>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "app/ToQString.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "display/OrmaZoomView.h"
+#include "display/PageLoader.h"
 #include "document/OrmaViewDoc.h"
+#include "document/PageJob.h"
 #include "frame/MainFrm.h"
 #include "image/PageBitmap.h"
+#include "image/PageStore.h"
+#include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
 #include "win32/FileApi.h"
@@ -29,6 +37,8 @@ constexpr int kMovePrev = 2;
 constexpr int kMoveNext = 3;
 constexpr int kHagakiNext = 3;
 constexpr int kHagakiPrev = 4;
+// The busy note appears when the page asked for is not there after this long.
+constexpr int kBusyNoteMs = 150;
 // A selection smaller than this in either direction opens no zoom view.
 constexpr int kMinSelection = 20;
 
@@ -54,9 +64,28 @@ COrmaViewView::COrmaViewView(COrmaViewDoc* pFrameworkDoc, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     // The whole area is painted on every paint: no background erase needed.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_pLoader = new CPageLoader(this);
+    const unsigned long long nStoreBytes = GetPageCacheBytes();
+    if (nStoreBytes > 0)
+        m_pLoader->SetStore(
+            std::make_shared<ov::image::CPageStore>(ov::image::CPageStore::DefaultFolder(), nStoreBytes));
+    connect(m_pLoader, &CPageLoader::pageReady, this, &COrmaViewView::OnPageReady);
+    // The busy note shows only when a page takes noticeably long.
+    m_pBusyTimer = new QTimer(this);
+    m_pBusyTimer->setSingleShot(true);
+    m_pBusyTimer->setInterval(kBusyNoteMs);
+    connect(m_pBusyTimer, &QTimer::timeout, this, [this] {
+        if (m_pLoader->IsBusy()) {
+            m_bShowBusy = TRUE;
+            update();
+        }
+    });
 }
 
 COrmaViewView::~COrmaViewView() {
+    // The workers are cancelled and joined before anything they were asked for goes.
+    delete m_pLoader;
+    m_pLoader = nullptr;
     ReleasePageBitmap();
 }
 
@@ -86,41 +115,147 @@ void COrmaViewView::ReleasePageBitmap() {
     m_pBitmap.reset();
 }
 
-BOOL COrmaViewView::MakePageBitmap() {
+int COrmaViewView::RequestPage(BOOL bReport) {
+    if (m_pDoc == nullptr)
+        m_pDoc = m_pFrameworkDoc;
+    if (m_pDoc == nullptr)
+        return 0;
     // Render for the screen's pixels so that the page stays sharp on HiDPI
     // screens; the placement is worked out in device pixels as well.
     const qreal dpr = devicePixelRatioF();
     const QSize device(qRound(width() * dpr), qRound(height() * dpr));
     const QSize request = PageBitmapRequest(device);
-    const int iResult = OV_GUARDED([&]() -> int {
-        auto pBitmap = std::make_unique<CPageBitmap>();
-        const int rc = m_pDoc->GetThumbnail(nullptr, request.width(), request.height(), pBitmap.get());
-        if (rc != 0)
+    if (request.width() < 1 || request.height() < 1)
+        return 0;
+    return OV_GUARDED([&]() -> int {
+        CPageJob job;
+        const int rc = m_pDoc->GetPageJob(m_pDoc->m_iCurPagePos, request.width(), request.height(), &job);
+        if (rc != 0) {
+            // Known at once (no page to make): asked again at the next paint, as
+            // it costs nothing.
+            m_pLoader->CancelAll();
+            ReleasePageBitmap();
+            m_iPageError = rc;
+            m_bPageErrorKnown = TRUE;
+            m_bStale = FALSE;
             return rc;
-        if (pBitmap->IsNull())
-            return -1;
-        m_pBitmap = std::move(pBitmap);
+        }
+        // The neighbours in reading order (index sheets passed over), made after
+        // the page itself so that the next step finds its bitmap ready. Postcard
+        // pages change under the same names: made each time, nothing ahead.
+        std::vector<CPageJob> aNeighbours;
+        if (!IsHagakiFrame() && !m_pDoc->IsUndoFolderMode()) {
+            for (const int iPos : {m_pDoc->GetNextPagePos(0), m_pDoc->GetPrevPagePos(0)}) {
+                CPageJob near;
+                if (iPos > 0 && m_pDoc->GetPageJob(iPos, request.width(), request.height(), &near) == 0)
+                    aNeighbours.push_back(std::move(near));
+            }
+        } else {
+            m_pLoader->CancelAll();
+        }
+        // The first page's failure is reported as a command's would be (it was the
+        // start's own result while the page was made before the window showed).
+        m_bReportFailure = bReport || m_bFirstRequest;
+        m_bFirstRequest = FALSE;
+        m_iPageError = 0;
+        m_bPageErrorKnown = FALSE;
+        m_bStale = m_pBitmap != nullptr;
+        m_pLoader->Request(job, aNeighbours);
+        if (!m_pBusyTimer->isActive() && !m_bShowBusy)
+            m_pBusyTimer->start();
         return 0;
     });
-    if (iResult != 0 || !m_pBitmap) {
+}
+
+void COrmaViewView::OnPageReady(int iPagePos, int iResult) {
+    m_pBusyTimer->stop();
+    m_bShowBusy = FALSE;
+    m_bStale = FALSE;
+    if (m_pDoc == nullptr || iPagePos != m_pDoc->m_iCurPagePos)
+        return;
+    std::unique_ptr<CPageBitmap> pBitmap = iResult == 0 ? m_pLoader->TakeBitmap() : nullptr;
+    if (iResult != 0 || !pBitmap || pBitmap->IsNull()) {
         ReleasePageBitmap();
         m_bRedraw = TRUE;
         m_iPageError = iResult != 0 ? iResult : -1;
-        return FALSE;
+        update();
+        if (m_bReportFailure) {
+            m_pDoc->NotePageFailure(iPagePos, m_iPageError, m_pLoader->LastReason());
+            emit pageFailed(m_iPageError);
+        }
+        m_bReportFailure = FALSE;
+        return;
     }
+    m_bReportFailure = FALSE;
     m_iPageError = 0;
+    m_pDoc->NotePageImageMade(m_pDoc->GetThumbFilePath(iPagePos));
+    const qreal dpr = devicePixelRatioF();
+    const QSize device(qRound(width() * dpr), qRound(height() * dpr));
+    m_pBitmap = std::move(pBitmap);
     m_image = QImage(m_pBitmap->Bits(), m_pBitmap->Width(), m_pBitmap->Height(), m_pBitmap->Stride(),
                      QImage::Format_RGB32);
     m_image.setDevicePixelRatio(dpr);
     m_iImageX = (device.width() - m_pBitmap->Width()) / 2;
     m_iImageY = (device.height() - m_pBitmap->Height()) / 2;
+    update();
+}
+
+BOOL COrmaViewView::IsPageBusy() const {
+    return m_pLoader->IsBusy() ? TRUE : FALSE;
+}
+
+BOOL COrmaViewView::WaitForPage(int iTimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    // Settled already: nothing to run (the event loop is left alone).
+    if (!m_pLoader->IsBusy() && !m_bStale && (m_pBitmap || m_iPageError != 0 || m_pZoomView != nullptr))
+        return TRUE;
+    // Events first: a paint or a resize that asks for the page may be pending.
+    QCoreApplication::processEvents();
+    if (!m_pBitmap && !m_pLoader->IsBusy() && isVisible() && m_pZoomView == nullptr &&
+        (m_iPageError == 0 || m_bPageErrorKnown))
+        RequestPage(FALSE);
+    while (m_pLoader->IsBusy()) {
+        if (timer.elapsed() > iTimeoutMs)
+            return FALSE;
+        // Sleeps in the event loop until the page comes (or a short while has passed).
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        connect(m_pLoader, &CPageLoader::pageReady, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    QCoreApplication::processEvents();
     return TRUE;
+}
+
+void COrmaViewView::CancelPageWork() {
+    m_pLoader->CancelAll();
+    m_pBusyTimer->stop();
+}
+
+void COrmaViewView::PaintBusy(QPainter& painter) {
+    // The page asked for is not there yet: the earlier picture is dimmed and a
+    // small note says which page is coming.
+    if (!m_image.isNull())
+        painter.fillRect(PageImageRect(), QColor(255, 255, 255, 140));
+    if (m_pDoc == nullptr)
+        return;
+    const int iNumber = m_pDoc->GetDisplayPageNo(m_pDoc->m_iCurPagePos);
+    const QString text = iNumber >= 1 ? QStringLiteral("Page %1 of %2").arg(iNumber).arg(m_pDoc->m_iPageTotal)
+                                      : QStringLiteral("Loading");
+    const QFontMetrics fm(painter.font());
+    QRect box = fm.boundingRect(text).adjusted(-10, -6, 10, 6);
+    box.moveCenter(rect().center());
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, text);
 }
 
 void COrmaViewView::paintEvent(QPaintEvent*) {
     m_bRedraw = TRUE;
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
+    emit viewPainted();
     if (m_pZoomView != nullptr)
         return;  // the page is hidden behind the zoom view
     if (m_pDoc == nullptr)
@@ -129,9 +264,15 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
         return;
     // Moved to a screen of another scale: the kept bitmap no longer matches the
     // device pixels (no resize tells of it).
-    if (m_pBitmap && !qFuzzyCompare(m_image.devicePixelRatio(), devicePixelRatioF()))
-        ReleasePageBitmap();
-    if (!m_pBitmap && !MakePageBitmap()) {
+    if (m_pBitmap && !m_bStale && !qFuzzyCompare(m_image.devicePixelRatio(), devicePixelRatioF()))
+        RequestPage(FALSE);
+    if (!m_pBitmap && !m_pLoader->IsBusy() && (m_iPageError == 0 || m_bPageErrorKnown))
+        RequestPage(FALSE);
+    const BOOL bBusy = m_pLoader->IsBusy();
+    if (!m_image.isNull() && (m_bStale || !bBusy)) {
+        const qreal dpr = m_image.devicePixelRatio();
+        painter.drawImage(QPointF(m_iImageX / dpr, m_iImageY / dpr), m_image);
+    } else if (!bBusy && m_iPageError != 0) {
         // No blank page without a word: the page's error is shown where it would be.
         const int iNumber = ov::MessageNumberForCode(m_iPageError);
         if (iNumber != 0) {
@@ -141,8 +282,13 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
         }
         return;
     }
-    const qreal dpr = m_image.devicePixelRatio();
-    painter.drawImage(QPointF(m_iImageX / dpr, m_iImageY / dpr), m_image);
+    if (bBusy) {
+        if (m_bShowBusy)
+            PaintBusy(painter);
+        return;
+    }
+    if (m_image.isNull())
+        return;
     m_bRedraw = FALSE;
     emit pagePainted();
 }
@@ -150,7 +296,10 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
 void COrmaViewView::resizeEvent(QResizeEvent* event) {
     DestroyZoomView(FALSE);
     m_bRedraw = TRUE;
-    ReleasePageBitmap();
+    // The page is made again at the new size; until then the old picture shows dimmed.
+    m_iPageError = 0;
+    if (m_pDoc != nullptr || m_pFrameworkDoc != nullptr)
+        RequestPage(FALSE);
     QWidget::resizeEvent(event);
 }
 
@@ -162,7 +311,6 @@ void COrmaViewView::RepaintNow() {
 }
 
 int COrmaViewView::ShowChangedPage() {
-    ReleasePageBitmap();
     if (m_pZoomView != nullptr)
         return ChangeZoomImage() ? 0 : -1;
     RepaintNow();
@@ -178,7 +326,9 @@ int COrmaViewView::MovePage(int iDirection) {
         const int iPos = iDirection == kMovePrev ? m_pDoc->GetPrevPagePos(1) : m_pDoc->GetNextPagePos(1);
         if (iPos < 1)
             return 0;
-        const int rc = m_pDoc->CreateThumbFile();
+        // The title and the commands follow the page asked for at once; the page
+        // itself follows when its bitmap is there.
+        const int rc = RequestPage(TRUE);
         if (CMainFrame* pFrame = Frame())
             pFrame->SetFrameTitle(m_pDoc->GetFrameTitle());
         if (ShowChangedPage() != 0) {
@@ -195,7 +345,10 @@ int COrmaViewView::RefreshPage() {
             m_pDoc = m_pFrameworkDoc;
         if (m_pDoc == nullptr)
             return 0;
-        const int rc = m_pDoc->CreateThumbFile();
+        // The page image may have changed under the same name: nothing made
+        // before is used.
+        m_pLoader->CancelAll();
+        const int rc = RequestPage(TRUE);
         if (ShowChangedPage() != 0) {
             DestroyZoomView(FALSE);
             return -1;
@@ -205,6 +358,8 @@ int COrmaViewView::RefreshPage() {
 }
 
 void COrmaViewView::RedrawPage() {
+    m_pLoader->CancelAll();
+    RequestPage(FALSE);
     if (ShowChangedPage() != 0)
         DestroyZoomView(FALSE);
 }
@@ -339,13 +494,10 @@ BOOL COrmaViewView::ChangeZoomImage() {
 BOOL COrmaViewView::OpenZoomAt(QPoint pt) {
     if (m_pZoomView != nullptr)
         return FALSE;
-    // The page bitmap is needed to know where the page lies.
-    if (!m_pBitmap) {
-        if (m_pDoc == nullptr)
-            m_pDoc = m_pFrameworkDoc;
-        if (m_pDoc == nullptr || !MakePageBitmap())
-            return FALSE;
-    }
+    // The page bitmap is needed to know where the page lies: no zoom over a page
+    // that is still being made (or an older picture of another page).
+    if (!m_pBitmap || m_bStale || m_pLoader->IsBusy())
+        return FALSE;
     const QSize box(std::max(1, width() / 2), std::max(1, height() / 2));
     const QRect rcSelect(pt - QPoint(box.width() / 2, box.height() / 2), box);
     return CreateZoomView(rcSelect, PageImageRect()) && m_pZoomView != nullptr;

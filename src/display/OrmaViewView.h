@@ -8,6 +8,7 @@
 #include <string>
 
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QWidget>
 
@@ -17,6 +18,8 @@ class CMainFrame;
 class COrmaViewDoc;
 class COrmaZoomView;
 class CPageBitmap;
+class CPageLoader;
+class QTimer;
 class QRubberBand;
 
 class COrmaViewView : public QWidget {
@@ -28,12 +31,21 @@ public:
     explicit COrmaViewView(COrmaViewDoc* pFrameworkDoc, QWidget* parent = nullptr);
     ~COrmaViewView() override;
 
-    // Direction 2: previous page; any other value: next page. 0 when there is no
-    // page in that direction, else the CreateThumbFile result; -1/-4/-5 for
-    // exceptions.
+    // Direction 2: previous page; any other value: next page. The document moves
+    // and the page's bitmap is asked for at once; it is made on a worker and shown
+    // when it is there (a failure then comes as pageFailed). 0, or -704 when the
+    // page cannot be asked for; -1/-4/-5 for exceptions.
     int MovePage(int iDirection);
     // Makes the current page's image again (annotation state changed).
     int RefreshPage();
+    // Cancels the page work (the window closes); nothing is made afterwards.
+    void CancelPageWork();
+    // Whether the bitmap of the current page is still being made.
+    BOOL IsPageBusy() const;
+    // Runs the event loop until the current page is shown or has failed (tests
+    // and the bench); FALSE after iTimeoutMs.
+    BOOL WaitForPage(int iTimeoutMs = 20000);
+    CPageLoader* PageLoader() const { return m_pLoader; }
     // Forgets the page bitmap and draws the page again.
     void RedrawPage();
     // FALSE when no zoom view was open.
@@ -69,6 +81,10 @@ public:
 signals:
     // The page was drawn (emitted after every paint that showed the page).
     void pagePainted();
+    // The view was painted, with or without its page.
+    void viewPainted();
+    // The page a command moved to could not be made (the error code to report).
+    void pageFailed(int iResult);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -83,9 +99,12 @@ protected:
 private:
     CMainFrame* Frame() const;
     BOOL IsHagakiFrame() const;
-    // Asks the document for the page bitmap of the current client size; FALSE
-    // when there is none (only the background shows).
-    BOOL MakePageBitmap();
+    // Asks the workers for the bitmap of the current page at the current client
+    // size (and for its neighbours in reading order). 0 or the code of a page
+    // that cannot be asked for (then shown as the page's error).
+    int RequestPage(BOOL bReport);
+    void OnPageReady(int iPagePos, int iResult);
+    void PaintBusy(QPainter& painter);
     // Step 4 of a page move: drop the bitmap and draw again (or have an open zoom
     // view follow). -1 when the zoom view could not follow.
     int ShowChangedPage();
@@ -108,6 +127,17 @@ private:
     int m_iPageError = 0;
     QRect m_rcSelect;  // anchor (top-left) and moving corner (bottom-right)
     BOOL m_bSelecting = FALSE;
+    CPageLoader* m_pLoader = nullptr;
+    // The bitmap shown belongs to another page or size: drawn dimmed while the
+    // current one is made.
+    BOOL m_bStale = FALSE;
+    // A failure of the page being made is reported (a command asked for it).
+    BOOL m_bReportFailure = FALSE;
+    BOOL m_bShowBusy = FALSE;
+    BOOL m_bFirstRequest = TRUE;
+    // m_iPageError was found when the page was asked for, not by a render.
+    BOOL m_bPageErrorKnown = FALSE;
+    QTimer* m_pBusyTimer = nullptr;
     QRubberBand* m_pRubberBand = nullptr;
     // The open zoom view, or null; it frees itself when it closes.
     COrmaZoomView* m_pZoomView = nullptr;

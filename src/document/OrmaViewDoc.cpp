@@ -135,7 +135,9 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         if (m_pHagakiManage != nullptr)
             LoadHagakiInfo();
 
-        return CreateThumbFile();
+        // The viewer's window makes the page image on its workers; what can be
+        // known at once (no page, no source) is still InitDoc's result.
+        return m_bDeferPageImage ? CheckPageSource() : CreateThumbFile();
     });
 }
 

@@ -15,6 +15,7 @@
 
 class CHagakiManage;
 class CPageBitmap;
+struct CPageJob;
 
 class COrmaViewDoc {
 public:
@@ -61,8 +62,23 @@ public:
     std::string GetDataDatPath(int iPagePos);
     std::string GetThumbFilePath(int iPagePos);
     int CreateThumbFile();
+    // What CreateThumbFile would find before rendering: 0 when the page image is
+    // there or its source is, else -704.
+    int CheckPageSource();
+    // InitDoc leaves the page image to be made later (by the page view's workers).
+    BOOL m_bDeferPageImage = FALSE;
     int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
     int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
+    // The inputs for making the page image of iPagePos as a bitmap of
+    // iWidth x iHeight away from the document (see PageJob.h). 0 or -704.
+    // Another position than the current one only in document mode.
+    int GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob);
+    // A page image was made or used away from the document: counted into the
+    // bound of this run's page images like one made here.
+    void NotePageImageMade(const std::string& strThumb);
+    // Names the page file and the image library's reason (UTF-8) of a page that
+    // failed away from the document in the next error box.
+    void NotePageFailure(int iPagePos, int iResult, const std::string& strReasonUtf8);
     // The page images of this run are kept within m_nThumbCacheBytes: after a new
     // one is made the least recently used others are removed (made again when
     // their page is shown again). The current page's image always stays.

@@ -15,9 +15,12 @@
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
+#include "document/PageJob.h"
 #include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
 #include "image/OrmaImage.h"
+#include "image/PageBitmap.h"
+#include "image/PageStore.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "win32/CodePage.h"
@@ -34,37 +37,47 @@ std::string FormatName(const char* pszFormat, int iPageID) {
 
 // Source PDF, page inside it and edit-information file of the current page.
 // 0, or -704 when the page has no valid ID or its source PDF is missing.
-int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo) {
+// bNote: a missing source is named in the next error box (not for pages only
+// asked for ahead).
+int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo,
+                  int iPagePos = -1, bool bNote = true) {
+    if (iPagePos < 0)
+        iPagePos = doc.m_iCurPagePos;
     if (!doc.IsUndoFolderMode()) {
-        *pstrSource = doc.GetDataPdfPath(doc.m_iCurPagePos);
-        if (!PathFileExistsA(pstrSource->c_str())) {
-            ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
+        *pstrSource = doc.GetDataPdfPath(iPagePos);
+        *pstrEditInfo = doc.GetDataDatPath(iPagePos);
+        *piPage = 1;
+        if (pstrSource->empty() || !PathFileExistsA(pstrSource->c_str())) {
+            if (bNote)
+                ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
             return -704;
         }
-        *pstrEditInfo = doc.GetDataDatPath(doc.m_iCurPagePos);
         if (pstrEditInfo->empty())
             return -704;
-        *piPage = 1;
         return 0;
     }
+    if (iPagePos != doc.m_iCurPagePos)
+        return -704;
     *pstrEditInfo = ov::JoinPath(doc.m_strDocFolder, "UndoData.ini");
     char szViewSrc[MAX_PATH] = {};
     char szViewDst[MAX_PATH] = {};
     doc.GetHagakiFilePaths(nullptr, nullptr, szViewSrc, nullptr, nullptr, szViewDst);
     *pstrSource = doc.m_cHagakiInfo.m_bMerged ? szViewDst : szViewSrc;
+    *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
     if (!PathFileExistsA(pstrSource->c_str())) {
-        ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
+        if (bNote)
+            ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
         return -704;
     }
-    *piPage = doc.m_cHagakiInfo.m_iFilePageNumber;
     return 0;
 }
 
 // What the box about a failed page image names: the page file and the image
 // library's own reason.
-void NoteImageFailure(const std::string& strSource, int iResult) {
+void NoteImageFailure(const std::string& strSource, int iResult,
+                      const std::string& strReasonUtf8 = ov::image::LastErrorReason()) {
     ov::NoteMessageDetail(ov::DetailKind::File, strSource);
-    const std::string strReason = ov::Utf8ToCp932(ov::image::LastErrorReason()).value_or(std::string());
+    const std::string strReason = ov::Utf8ToCp932(strReasonUtf8).value_or(std::string());
     if (strReason.empty())
         return;
     if (iResult == ov::image::kErrNotPdf)
@@ -146,6 +159,20 @@ int COrmaViewDoc::CreateThumbFile() {
     });
 }
 
+int COrmaViewDoc::CheckPageSource() {
+    return OV_GUARDED([&]() -> int {
+        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
+        if (strThumb.empty())
+            return -704;
+        if (PathFileExistsA(strThumb.c_str()))
+            return 0;
+        std::string strSource;
+        std::string strEditInfo;
+        int iPage = 1;
+        return GetPageSource(*this, &strSource, &iPage, &strEditInfo);
+    });
+}
+
 void COrmaViewDoc::NoteThumbUsed(const std::string& strThumb) {
     ThumbUse use;
     for (auto it = m_aThumbUse.begin(); it != m_aThumbUse.end(); ++it) {
@@ -204,6 +231,142 @@ int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* 
         NoteThumbUsed(strThumb);
         return r;
     });
+}
+
+int COrmaViewDoc::GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob) {
+    return OV_GUARDED([&]() -> int {
+        if (pJob == nullptr || iWidth < 1 || iHeight < 1)
+            return -705;
+        CPageJob job;
+        job.iPagePos = iPagePos;
+        job.strThumb = GetThumbFilePath(iPagePos);
+        if (job.strThumb.empty())
+            return -704;
+        // A missing source is the worker's finding (a page image made before may
+        // still be there, as when the page is drawn here).
+        const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos, false);
+        if (r != 0 && (r != -704 || job.strSource.empty()))
+            return r;
+        job.bShowEditInfo = m_bShowEditInfo ? 1 : 0;
+        job.iWidth = iWidth;
+        job.iHeight = iHeight;
+        *pJob = std::move(job);
+        return 0;
+    });
+}
+
+void COrmaViewDoc::NotePageImageMade(const std::string& strThumb) {
+    if (!PathFileExistsA(strThumb.c_str()))
+        return;
+    NoteThumbUsed(strThumb);
+    TrimThumbCache(GetThumbFilePath(m_iCurPagePos));
+}
+
+namespace {
+
+ov::image::PageStoreKey StoreKey(const CPageJob& job) {
+    ov::image::PageStoreKey key;
+    key.source = ov::ToFsPath(job.strSource);
+    key.page = job.iPage;
+    key.drawEditInfo = job.bShowEditInfo;
+    key.editInfo = ov::ToFsPath(job.strEditInfo);
+    return key;
+}
+
+// Makes the job's page-image file; 0, -811 when cancelled, or the error code.
+int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
+    if (!PathFileExistsA(job.strSource.c_str()))
+        return -704;
+    int r = 0;
+    ov::image::ClearLastErrorReason();
+    {
+        ov::image::ScopedRenderCancel scope(cancel);
+        r = WorkDesk_CreateThumbFile(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000, 1000,
+                                     job.bShowEditInfo, job.strEditInfo.c_str());
+    }
+    if (r == ov::image::kErrCancelled)
+        return r;
+    if (r != 0) {
+        OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+        return r;
+    }
+    if (store != nullptr)
+        store->Store(StoreKey(job), ov::ToFsPath(job.strThumb));
+    return 0;
+}
+
+// The bitmap straight from the page store's entry (read and checked whole);
+// false when there is none or it failed its check (then dropped).
+bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CPageBitmap* pBitmap) {
+    if (store == nullptr || !PathFileExistsA(job.strSource.c_str()))
+        return false;
+    const std::string strEntry = store->Find(StoreKey(job));
+    if (strEntry.empty())
+        return false;
+    const int r =
+        WorkDesk_GetThumbnail(nullptr, ov::FromFsPath(strEntry).c_str(), job.iWidth, job.iHeight, pBitmap);
+    if (r != 0) {
+        store->Drop(strEntry, r);
+        return false;
+    }
+    store->Used(strEntry);
+    return true;
+}
+
+int MakePageJobBitmapGuarded(const CPageJob& job, const ov::image::CPageStore* store,
+                             ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
+    return OV_GUARDED([&]() -> int {
+        if (pBitmap == nullptr || job.strThumb.empty())
+            return -705;
+        if (!PathFileExistsA(job.strThumb.c_str())) {
+            // Kept from an earlier run: the bitmap is made from the stored image.
+            if (BitmapFromStore(job, store, pBitmap))
+                return 0;
+            const int r = MakeJobThumb(job, store, cancel);
+            if (r != 0)
+                return r;
+        }
+        if (cancel != nullptr && cancel->IsCancelled())
+            return ov::image::kErrCancelled;
+        int r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+        if (r == ov::image::kErrThmFormat || r == ov::image::kErrNoFile) {
+            // The image failed its check (damaged on disk) or was dropped from
+            // this run's folder meanwhile: made again from the page once; a
+            // second failure is the page's error.
+            if (r == ov::image::kErrThmFormat)
+                OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
+            DeleteFileA(job.strThumb.c_str());
+            r = MakeJobThumb(job, nullptr, cancel);
+            if (r != 0)
+                return r;
+            r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+        }
+        if (r != 0)
+            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
+        return r;
+    });
+}
+
+}  // namespace
+
+int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap, std::string* pstrReason) {
+    const int iResult = MakePageJobBitmapGuarded(job, store, cancel, pBitmap);
+    if (pstrReason != nullptr)
+        *pstrReason = iResult != 0 ? ov::image::LastErrorReason() : std::string();
+    return iResult;
+}
+
+void COrmaViewDoc::NotePageFailure(int iPagePos, int iResult, const std::string& strReasonUtf8) {
+    std::string strSource;
+    std::string strEditInfo;
+    int iPage = 1;
+    GetPageSource(*this, &strSource, &iPage, &strEditInfo, iPagePos, false);
+    if (iResult == -704) {
+        ov::NoteMessageDetail(ov::DetailKind::File, strSource);
+        return;
+    }
+    NoteImageFailure(strSource, iResult, strReasonUtf8);
 }
 
 int COrmaViewDoc::CreateEditInfoPdf(std::string* pstrPath, int* pbCreated) {

@@ -214,6 +214,7 @@ BOOL CMainFrame::OnCreateClient() {
     if (!m_bHagaki) {
         m_pView = nullptr;
         auto* pView = new COrmaViewView(m_pTemplateDoc, this);
+        ConnectView(pView);
         setCentralWidget(pView);
         pView->setFocus();
         return TRUE;
@@ -225,6 +226,7 @@ BOOL CMainFrame::OnCreateClient() {
     m_wndSplitter->setObjectName(QStringLiteral("m_wndSplitter"));
     m_pEditPane = new CHagakiEditDialog(m_wndSplitter);
     auto* pView = new COrmaViewView(m_pTemplateDoc, m_wndSplitter);
+    ConnectView(pView);
     pView->setMinimumWidth(kMinPageViewWidth);
     m_wndSplitter->addWidget(m_pEditPane);
     m_wndSplitter->addWidget(pView);
@@ -235,6 +237,15 @@ BOOL CMainFrame::OnCreateClient() {
     setCentralWidget(m_wndSplitter);
     pView->setFocus();
     return TRUE;
+}
+
+void CMainFrame::ConnectView(COrmaViewView* pView) {
+    // A page is made after its command has returned: its failure is reported
+    // when it comes, and the commands follow the page shown.
+    connect(pView, &COrmaViewView::pageFailed, this, [this](int rc) {
+        UpdateCommandState();
+        ShowErrorMessage(rc);
+    });
 }
 
 BOOL CMainFrame::CreateToolBar() {
@@ -376,6 +387,7 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
             iDocID = m_pDoc->m_pHagakiManage->GetDocID();
             iPageID = m_pDoc->m_pHagakiManage->GetCurPageID();
         }
+        m_pDoc->m_bDeferPageImage = TRUE;  // made by the view's workers, the window shows at once
         const int rc = m_pDoc->InitDoc(strWorkDeskFolder, iDocID, iPageID);
         if (rc != 0) {
             OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
@@ -746,8 +758,10 @@ void CMainFrame::OnClose() {
 }
 
 void CMainFrame::RunClosingSteps() {
-    if (m_pView != nullptr)
+    if (m_pView != nullptr) {
+        m_pView->CancelPageWork();  // a page being drawn is not waited for
         m_pView->DestroyZoomView(FALSE);
+    }
     if (m_bHagaki) {
         const int rc = HagakiPageAction(2);
         if (rc != 0)

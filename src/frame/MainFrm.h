@@ -134,6 +134,7 @@ protected:
 private:
     BOOL PreCreateWindow();
     int OnCreate();
+    void ConnectView(COrmaViewView* pView);
     BOOL OnCreateClient();
     BOOL CreateToolBar();
     LRESULT OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);

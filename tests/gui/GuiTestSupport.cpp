@@ -61,6 +61,8 @@ ViewerEnv::ViewerEnv() {
         {"ORMAVIEW_WORKDESK", WorkDesk()},
         {"XDG_RUNTIME_DIR", m_dir / "runtime"},
         {"TMPDIR", m_dir / "tmp"},
+        {"XDG_CACHE_HOME", m_dir / "cache"},
+        {"XDG_CONFIG_HOME", m_dir / "config"},
         {"ORMAVIEW_TRACE_FILE", m_dir / "trace.log"},
         {"ORMAVIEW_MESSAGE_LOG", m_dir / "messages.log"},
         {"LANG", "C"},
@@ -102,7 +104,16 @@ bool ViewerFixture::Start(const std::string& strCmdLine) {
         return false;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(Frame()));
     View()->repaint();
+    EXPECT_TRUE(View()->WaitForPage());
     return true;
+}
+
+COrmaViewView* ViewerFixture::View() const {
+    COrmaViewView* pView = Frame()->GetActiveView();
+    if (pView != nullptr) {
+        EXPECT_TRUE(pView->WaitForPage());
+    }
+    return pView;
 }
 
 void ViewerFixture::Stop() {

@@ -70,7 +70,11 @@ protected:
     int Value(const char* key) const { return PlacementValue(m_env.WorkDeskDat(), key); }
 
     CMainFrame* Frame() const { return m_pApp->GetMainFrame(); }
-    COrmaViewView* View() const { return Frame()->GetActiveView(); }
+    // The page view, once the page it was asked for is shown (or has failed):
+    // pages are made on workers, and the tests look at what the user would see.
+    COrmaViewView* View() const;
+    // The page view as it is, without waiting.
+    COrmaViewView* ViewNow() const { return Frame()->GetActiveView(); }
     COrmaViewDoc* Doc() const { return m_pApp->GetDocument(); }
 
     ViewerEnv m_env;

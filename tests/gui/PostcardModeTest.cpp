@@ -420,6 +420,7 @@ TEST_F(PostcardModeTest, DocumentModePageWithoutImageStillShowsItsOwnRecord) {
     ASSERT_TRUE(StartViewer());
     Frame()->CommandAction(ID_NEXT_PAGE)->trigger();
     EXPECT_EQ(Doc()->m_iCurPagePos, 2);
+    ASSERT_NE(View(), nullptr);         // the page is made on a worker: waited for
     EXPECT_NE(m_env.MessageLog(), "");  // the page image's failure is shown
     EXPECT_EQ(Text(IDC_HAGAKI_FROM), QString::fromStdString(kRecordTwo.from));
     // An edit there goes into page 2's record with page 2's own side files.

@@ -18,7 +18,9 @@
 #include <QWheelEvent>
 
 #include "GuiTestSupport.h"
+#include "PdfWriter.h"
 #include "display/OrmaViewView.h"
+#include "display/PageLoader.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
 #include "ipc/WindowManager.h"
@@ -137,8 +139,8 @@ TEST_F(ViewerTest, AnnotationToggleSwitchesTheImageCacheAndComesBack) {
     EXPECT_EQ(Doc()->m_bShowEditInfo, 0);
     EXPECT_FALSE(pAnnotation->isChecked());
     EXPECT_TRUE(pAnnotation->isEnabled());
-    EXPECT_TRUE(ovtest::Exists(Doc()->m_strEditInfoOffFolder + "/OrmaView1.thm"));
     EXPECT_FALSE(View()->PageImage().isNull());
+    EXPECT_TRUE(ovtest::Exists(Doc()->m_strEditInfoOffFolder + "/OrmaView1.thm"));
     EXPECT_NE(View()->PageImage().copy(), first);  // the annotation is gone
 
     pAnnotation->trigger();
@@ -234,6 +236,9 @@ TEST_F(ViewerTest, PageThatCannotBeDrawnShowsItsErrorInsteadOfABlank) {
     bytes[bytes.size() / 2] ^= 0x5A;
     ovtest::WriteFile(thm, bytes);
     ASSERT_EQ(std::remove((m_env.WorkDesk() + "/Doc000012/Data/Data2.pdf").c_str()), 0);
+    // Another window size: nothing made ahead at the old size is used.
+    Frame()->resize(Frame()->width() + 20, Frame()->height());
+    ASSERT_EQ(PageColour(), QColor(255, 0, 0));
     Frame()->OnNextPage();
     View()->repaint();
     EXPECT_TRUE(View()->PageImage().isNull());
@@ -246,6 +251,53 @@ TEST_F(ViewerTest, PageThatCannotBeDrawnShowsItsErrorInsteadOfABlank) {
     const std::string trace = m_env.TraceText();
     EXPECT_NE(trace.find("WorkDesk_GetThumbnail() Error! [Return] -809 (page image made again)"),
               std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Keys faster than the pages: the title follows every key at once, only the page
+// the keys land on is made, and the index sheets are passed over on the way.
+TEST_F(ViewerTest, QuickKeysLandOnTheRightPageAndMakeOnlyThatOne) {
+    ASSERT_TRUE(StartOnPage(1));
+    COrmaViewView* pView = View();  // page 1 shown, page 2 made ahead
+    const int iStarted = pView->PageLoader()->StartedJobs();
+    for (int i = 0; i < 3; ++i) Frame()->OnNextPage();  // red -> green -> (index sheets) -> blue -> none
+    EXPECT_EQ(Doc()->m_iCurPagePos, 5);
+    EXPECT_EQ(Frame()->windowTitle(), QStringLiteral("Test doc ( 3/3 )"));
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    EXPECT_TRUE(ViewNow()->IsPageBusy());
+    EXPECT_EQ(PageColour(), QColor(0, 0, 255));
+    // The blue page alone was made: green was there already, its neighbour.
+    EXPECT_EQ(ViewNow()->PageLoader()->StartedJobs() - iStarted, 1);
+    EXPECT_FALSE(ovtest::Exists(Doc()->GetThumbFilePath(3)));
+    Frame()->OnPrevPage();
+    Frame()->OnPrevPage();
+    EXPECT_EQ(Doc()->m_iCurPagePos, 1);
+    EXPECT_EQ(PageColour(), QColor(255, 0, 0));
+}
+
+// Closing while a slow page is drawn: the window goes at once, the render is
+// cancelled and joined, and no page image of it is left, whole or in part.
+TEST_F(ViewerTest, ClosingDuringASlowPageLeavesNothingBehind) {
+    std::string content = "0.3 w\n";
+    for (int i = 0; i < 60000; ++i)
+        content += std::to_string(i % 197) + " " + std::to_string(i % 271) + " m " +
+                   std::to_string((i * 7) % 200) + " 280 " + std::to_string((i * 13) % 200) + " 0 190 " +
+                   std::to_string(i % 280) + " c S\n";
+    ASSERT_TRUE(
+        ovsample::WritePdf(m_env.WorkDesk() + "/Doc000012/Data/Data5.pdf", {{200, 280, 0, content, {}}}));
+    ASSERT_TRUE(Start("\"" + m_env.WorkDesk() + "\" 12 1"));
+    Frame()->OnNextPage();
+    Frame()->OnNextPage();  // the dense blue page, now being drawn
+    const std::string thm = Doc()->GetThumbFilePath(5);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ViewNow()->IsPageBusy());
+    Frame()->OnClose();
+    EXPECT_FALSE(Frame()->isVisible());
+    Stop();  // joins the workers
+    EXPECT_FALSE(ovtest::Exists(thm));
 }
 
 }  // namespace

@@ -384,6 +384,7 @@ TEST_F(ZoomViewTest, FailedLoadsCloseItWithTheirTraceLines) {
     // PDF is damaged.
     ASSERT_EQ(View()->MovePage(3), 0);
     Frame()->OnAnnotation();
+    ASSERT_NE(View(), nullptr);  // the page without annotations made (not coalesced away)
     Frame()->OnAnnotation();
     ASSERT_EQ(View()->MovePage(2), 0);
     const std::string data2 = m_env.WorkDesk() + "/Doc000012/Data/Data2.pdf";

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -42,11 +43,43 @@ void OnMuPdfError(void*, const char* message) {
     t_lastReason = message != nullptr ? message : "";
 }
 
-// One context per thread that uses the library (the viewer uses one thread).
+// MuPDF across threads: one base context made once with a lock set, and a
+// clone of it for every thread that uses the library (the clones share the base
+// context's store of decoded images and glyphs under its locks). No MuPDF object
+// is ever handed from one thread to another. The base context is kept until the
+// process ends (the clones of threads still running need it).
+std::mutex g_locks[FZ_LOCK_MAX];
+void LockMuPdf(void*, int lock) {
+    g_locks[lock].lock();
+}
+void UnlockMuPdf(void*, int lock) {
+    g_locks[lock].unlock();
+}
+fz_locks_context g_lockContext = {nullptr, LockMuPdf, UnlockMuPdf};
+
+// MuPDF's cache of decoded images and glyphs, shared by the threads: a page is
+// rendered once and then kept as a page image, so a modest cache does.
+constexpr std::size_t kStoreBytes = 64u << 20;
+
+fz_context* BaseContext() {
+    static fz_context* s_base = []() -> fz_context* {
+        fz_context* ctx = fz_new_context(nullptr, &g_lockContext, kStoreBytes);
+        if (ctx == nullptr) {
+            OV_TRACE("fz_new_context() Error!\n");
+            return nullptr;
+        }
+        fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
+        fz_set_error_callback(ctx, OnMuPdfError, nullptr);
+        return ctx;
+    }();
+    return s_base;
+}
+
 struct ContextHolder {
     fz_context* ctx = nullptr;
     fz_font* font = nullptr;  // the built-in Japanese font, loaded on first use
     bool fontTried = false;
+    fz_cookie* cookie = nullptr;  // the cancel of the thread's current render (not owned)
     ~ContextHolder() {
         if (ctx != nullptr) {
             fz_drop_font(ctx, font);
@@ -56,15 +89,14 @@ struct ContextHolder {
 };
 thread_local ContextHolder t_mu;
 
-constexpr std::size_t kStoreBytes = 64u << 20;
-
 fz_context* Ctx() {
     if (t_mu.ctx == nullptr) {
-        // MuPDF's cache of decoded images and glyphs: a page is rendered once and then
-        // kept as a page image, so a modest cache does.
-        fz_context* ctx = fz_new_context(nullptr, nullptr, kStoreBytes);
+        fz_context* base = BaseContext();
+        if (base == nullptr)
+            return nullptr;
+        fz_context* ctx = fz_clone_context(base);
         if (ctx == nullptr) {
-            OV_TRACE("fz_new_context() Error!\n");
+            OV_TRACE("fz_clone_context() Error!\n");
             return nullptr;
         }
         fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
@@ -72,6 +104,11 @@ fz_context* Ctx() {
         t_mu.ctx = ctx;
     }
     return t_mu.ctx;
+}
+
+// Whether the thread's current render was cancelled.
+bool Cancelled() {
+    return t_mu.cookie != nullptr && t_mu.cookie->abort != 0;
 }
 
 int CaughtCode(fz_context* ctx, int otherwise) {
@@ -321,7 +358,9 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
     fz_try(ctx) {
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, ctm, pix);
-        fz_run_page(ctx, &page->super, dev, fz_identity, nullptr);
+        fz_run_page(ctx, &page->super, dev, fz_identity, t_mu.cookie);
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         if (items != nullptr)
             DrawItems(ctx, dev, fz_identity, *items);
         fz_close_device(ctx, dev);
@@ -330,6 +369,8 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
         fz_drop_device(ctx, dev);
     }
     fz_catch(ctx) {
+        if (Cancelled())
+            return kErrCancelled;
         OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
         return CaughtCode(ctx, kErrRender);
     }
@@ -1169,6 +1210,8 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
                const PixelSink& sink) {
     if (!(zoomX > 0) || !(zoomY > 0))
         return kErrArgument;
+    if (Cancelled())
+        return kErrCancelled;
     LoadedPage p;
     int r = p.Load(fsPath, page);
     if (r != kOk)
@@ -1255,6 +1298,31 @@ int AddEditInfoToPdf(const std::string& srcPath, const EditItems& items, const s
     if (r == kOk)
         r = TryOverlay(Ctx(), dst.get(), items);
     return r == kOk ? TrySave(Ctx(), dst.get(), outPath.c_str(), true) : r;
+}
+
+struct RenderCancel::Impl {
+    fz_cookie cookie{};
+};
+
+RenderCancel::RenderCancel() : m_impl(std::make_unique<Impl>()) {}
+RenderCancel::~RenderCancel() = default;
+
+void RenderCancel::Cancel() {
+    // MuPDF polls the cookie's abort flag while it draws; this is its way of
+    // being stopped from another thread.
+    __atomic_store_n(&m_impl->cookie.abort, 1, __ATOMIC_RELAXED);
+}
+
+bool RenderCancel::IsCancelled() const {
+    return __atomic_load_n(&m_impl->cookie.abort, __ATOMIC_RELAXED) != 0;
+}
+
+ScopedRenderCancel::ScopedRenderCancel(RenderCancel* cancel) : m_previous(t_mu.cookie) {
+    t_mu.cookie = cancel != nullptr ? &cancel->m_impl->cookie : nullptr;
+}
+
+ScopedRenderCancel::~ScopedRenderCancel() {
+    t_mu.cookie = static_cast<fz_cookie*>(m_previous);
 }
 
 std::string LastErrorReason() {

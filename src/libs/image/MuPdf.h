@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,37 @@ enum : int {
     kErrWrite = -808,        // the output could not be written or put in place
     kErrThmFormat = -809,    // the page-image file is truncated, foreign or corrupt
     kErrMemory = -810,       // memory exhausted
+    kErrCancelled = -811,    // the render was cancelled (no longer wanted); never shown
+};
+
+// Stops a render that runs on another thread: Cancel may be called from any
+// thread; the render then ends at MuPDF's next check with kErrCancelled and
+// writes nothing.
+class RenderCancel {
+public:
+    RenderCancel();
+    ~RenderCancel();
+    RenderCancel(const RenderCancel&) = delete;
+    RenderCancel& operator=(const RenderCancel&) = delete;
+    void Cancel();
+    bool IsCancelled() const;
+
+private:
+    friend class ScopedRenderCancel;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Makes cancel the cancel of the renders of the calling thread while it lives.
+class ScopedRenderCancel {
+public:
+    explicit ScopedRenderCancel(RenderCancel* cancel);
+    ~ScopedRenderCancel();
+    ScopedRenderCancel(const ScopedRenderCancel&) = delete;
+    ScopedRenderCancel& operator=(const ScopedRenderCancel&) = delete;
+
+private:
+    void* m_previous;
 };
 
 // What the page is made of, as far as the full-size rule needs it.

@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -104,6 +107,27 @@ std::string& WorkDeskFallback() {
 }
 
 }  // namespace
+
+unsigned long long GetPageCacheBytes() {
+    constexpr unsigned long long kDefaultMegabytes = 512;
+    constexpr unsigned long long kMaxMegabytes = 1024ull * 1024;  // 1 TB: anything above is a typing error
+    const std::string ini = ConfigFilePath();
+    if (ini.empty())
+        return kDefaultMegabytes << 20;
+    std::map<std::string, std::string> keys;
+    if (!GetIniKeyMap(ov::FromFsPath(ini).c_str(), "PageCache", &keys))
+        return kDefaultMegabytes << 20;
+    for (const auto& kv : keys) {
+        if (::strcasecmp(kv.first.c_str(), "MaxMegabytes") != 0)
+            continue;
+        char* end = nullptr;
+        const unsigned long long n = std::strtoull(kv.second.c_str(), &end, 10);
+        if (end == kv.second.c_str() || kv.second[0] == '-')
+            break;
+        return std::min(n, kMaxMegabytes) << 20;
+    }
+    return kDefaultMegabytes << 20;
+}
 
 void SetWorkDeskFolderFallback(const char* folder) {
     WorkDeskFallback() = folder != nullptr ? folder : "";

@@ -22,6 +22,10 @@ BOOL GetWorkDeskFolder(char* buffer);
 // The folder the viewer was started on (CP932; null or empty: none), the
 // work-desk folder when no other is named.
 void SetWorkDeskFolderFallback(const char* folder);
+// The bound of the page store that outlives the run, in bytes: key
+// "MaxMegabytes" of section "PageCache" in ormaview.ini (see GetWorkDeskFolder),
+// default 512; 0 turns the store off.
+unsigned long long GetPageCacheBytes();
 // Every key of the section with its value. 0 when the file cannot be read; a
 // missing file or section is no error of its own (the map stays empty).
 BOOL GetIniKeyMap(const char* iniPath, const char* section, std::map<std::string, std::string>* out);
