@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The one place that talks to MuPDF. Every operation here catches MuPDF's errors
-// and turns them into a negative result with a trace line; nothing throws out of
-// it. Paths are file-system (UTF-8) paths; the callers convert from CP932.
+// The one interface to MuPDF (the MuPdf*.cpp files are the only code that talks
+// to it). Every operation here catches MuPDF's errors and turns them into a
+// negative result with a trace line; nothing throws out of it. Paths are
+// file-system (UTF-8) paths; the callers convert from CP932.
 #pragma once
 
 #include <cstddef>

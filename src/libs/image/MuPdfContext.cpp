@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// MuPDF's context for each thread: the base context with its locks, the clone
+// per thread, MuPDF's warnings and errors to the trace log, the reason of the
+// thread's last error, the cancel of a render and the thread's Japanese font.
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "base/Trace.h"
+#include "image/MuPdfInternal.h"
+
+namespace ov::image::detail {
+namespace {
+
+// MuPDF's own reason for the last error of this thread.
+thread_local std::string t_lastReason;
+
+void OnMuPdfWarning(void*, const char* message) {
+    OV_TRACE_TEXT("MuPDF warning: %s\n", message);
+}
+void OnMuPdfError(void*, const char* message) {
+    OV_TRACE_TEXT("MuPDF error: %s\n", message);
+    t_lastReason = message != nullptr ? message : "";
+}
+
+// MuPDF across threads: one base context made once with a lock set, and a
+// clone of it for every thread that uses the library (the clones share the base
+// context's store of decoded images and glyphs under its locks). No MuPDF object
+// is ever handed from one thread to another. The base context is kept until the
+// process ends (the clones of threads still running need it).
+std::mutex g_locks[FZ_LOCK_MAX];
+void LockMuPdf(void*, int lock) {
+    g_locks[lock].lock();
+}
+void UnlockMuPdf(void*, int lock) {
+    g_locks[lock].unlock();
+}
+fz_locks_context g_lockContext = {nullptr, LockMuPdf, UnlockMuPdf};
+
+// MuPDF's cache of decoded images and glyphs, shared by the threads: a page is
+// rendered once and then kept as a page image, so a modest cache does.
+constexpr std::size_t kStoreBytes = 64u << 20;
+
+fz_context* BaseContext() {
+    static fz_context* s_base = []() -> fz_context* {
+        fz_context* ctx = fz_new_context(nullptr, &g_lockContext, kStoreBytes);
+        if (ctx == nullptr) {
+            OV_TRACE("fz_new_context() Error!\n");
+            return nullptr;
+        }
+        fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
+        fz_set_error_callback(ctx, OnMuPdfError, nullptr);
+        return ctx;
+    }();
+    return s_base;
+}
+
+struct ContextHolder {
+    fz_context* ctx = nullptr;
+    fz_font* font = nullptr;  // the built-in Japanese font, loaded on first use
+    bool fontTried = false;
+    fz_cookie* cookie = nullptr;  // the cancel of the thread's current render (not owned)
+    ~ContextHolder() {
+        if (ctx != nullptr) {
+            fz_drop_font(ctx, font);
+            fz_drop_context(ctx);
+        }
+    }
+};
+thread_local ContextHolder t_mu;
+
+}  // namespace
+
+fz_context* Ctx() {
+    if (t_mu.ctx == nullptr) {
+        fz_context* base = BaseContext();
+        if (base == nullptr)
+            return nullptr;
+        fz_context* ctx = fz_clone_context(base);
+        if (ctx == nullptr) {
+            OV_TRACE("fz_clone_context() Error!\n");
+            return nullptr;
+        }
+        fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
+        fz_set_error_callback(ctx, OnMuPdfError, nullptr);
+        t_mu.ctx = ctx;
+    }
+    return t_mu.ctx;
+}
+
+// Whether the thread's current render was cancelled.
+bool Cancelled() {
+    return t_mu.cookie != nullptr && t_mu.cookie->abort != 0;
+}
+
+int CaughtCode(fz_context* ctx, int otherwise) {
+    return fz_caught(ctx) == FZ_ERROR_MEMORY ? kErrMemory : otherwise;
+}
+
+fz_cookie* CurrentCookie() {
+    return t_mu.cookie;
+}
+
+void SetLastReason(const char* reason) {
+    t_lastReason = reason;
+}
+
+fz_font* JapaneseFont(fz_context* ctx) {
+    if (!t_mu.fontTried) {
+        t_mu.fontTried = true;
+        fz_try(ctx) {
+            t_mu.font = fz_new_cjk_font(ctx, FZ_ADOBE_JAPAN);
+        }
+        fz_catch(ctx) {
+            OV_TRACE("fz_new_cjk_font() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+            t_mu.font = nullptr;
+        }
+    }
+    return t_mu.font;
+}
+
+}  // namespace ov::image::detail
+
+namespace ov::image {
+
+using namespace detail;
+
+struct RenderCancel::Impl {
+    fz_cookie cookie{};
+};
+
+RenderCancel::RenderCancel() : m_impl(std::make_unique<Impl>()) {}
+RenderCancel::~RenderCancel() = default;
+
+void RenderCancel::Cancel() {
+    // MuPDF polls the cookie's abort flag while it draws; this is its way of
+    // being stopped from another thread.
+    __atomic_store_n(&m_impl->cookie.abort, 1, __ATOMIC_RELAXED);
+}
+
+bool RenderCancel::IsCancelled() const {
+    return __atomic_load_n(&m_impl->cookie.abort, __ATOMIC_RELAXED) != 0;
+}
+
+ScopedRenderCancel::ScopedRenderCancel(RenderCancel* cancel) : m_previous(t_mu.cookie) {
+    t_mu.cookie = cancel != nullptr ? &cancel->m_impl->cookie : nullptr;
+}
+
+ScopedRenderCancel::~ScopedRenderCancel() {
+    t_mu.cookie = static_cast<fz_cookie*>(m_previous);
+}
+
+std::string LastErrorReason() {
+    return t_lastReason;
+}
+
+void ClearLastErrorReason() {
+    t_lastReason.clear();
+}
+
+void EmptyCaches() {
+    if (t_mu.ctx != nullptr)
+        fz_empty_store(t_mu.ctx);
+}
+
+}  // namespace ov::image

@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// Drawing with MuPDF: the edit information (for the raster device and the PDF
+// device alike), rendering a page into caller memory, and the page facts (is
+// the page one scanned image?).
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "base/Trace.h"
+#include "image/MuPdfInternal.h"
+
+namespace ov::image::detail {
+namespace {
+
+// ---- Drawing the edit information -------------------------------------------
+
+void SetColor(std::uint32_t rgb, float out[3]) {
+    out[0] = static_cast<float>((rgb >> 16) & 0xFF) / 255.0f;
+    out[1] = static_cast<float>((rgb >> 8) & 0xFF) / 255.0f;
+    out[2] = static_cast<float>(rgb & 0xFF) / 255.0f;
+}
+
+// Builds the path of one geometric item (not Text). May throw (MuPDF).
+fz_path* ItemPath(fz_context* ctx, const EditItem& item) {
+    fz_path* path = fz_new_path(ctx);
+    fz_try(ctx) {
+        const std::vector<float>& p = item.pts;
+        switch (item.kind) {
+            case EditItem::Kind::Rect:
+            case EditItem::Kind::Highlight:
+                fz_rectto(ctx, path, p[0], p[1], p[0] + p[2], p[1] + p[3]);
+                break;
+            default:
+                fz_moveto(ctx, path, p[0], p[1]);
+                for (std::size_t i = 2; i + 1 < p.size(); i += 2) fz_lineto(ctx, path, p[i], p[i + 1]);
+                break;
+        }
+    }
+    fz_catch(ctx) {
+        fz_drop_path(ctx, path);
+        fz_rethrow(ctx);
+    }
+    return path;
+}
+
+// Draws a text note as filled glyph outlines, so that the raster and the PDF
+// form are the same shapes and no font has to be embedded. May throw (MuPDF).
+void DrawText(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float color[3]) {
+    fz_font* font = JapaneseFont(ctx);
+    if (font == nullptr)
+        return;
+    const float size = item.width;
+    float x = item.pts[0];
+    const float baseline = item.pts[1] + size * fz_font_ascender(ctx, font);
+    const char* s = item.textUtf8.c_str();
+    while (*s != '\0') {
+        int rune = 0;
+        s += fz_chartorune(&rune, s);
+        fz_font* used = nullptr;
+        int gid = fz_encode_character_with_fallback(ctx, font, rune, 0, FZ_LANG_ja, &used);
+        if (used == nullptr)
+            used = font;
+        fz_matrix trm = fz_make_matrix(size, 0, 0, -size, x, baseline);
+        fz_path* glyph = fz_outline_glyph(ctx, used, gid, trm);
+        if (glyph != nullptr) {
+            fz_try(ctx) {
+                fz_fill_path(ctx, dev, glyph, 0, ctm, fz_device_rgb(ctx), color, 1.0f,
+                             fz_default_color_params);
+            }
+            fz_always(ctx) {
+                fz_drop_path(ctx, glyph);
+            }
+            fz_catch(ctx) {
+                fz_rethrow(ctx);
+            }
+        }
+        x += fz_advance_glyph(ctx, used, gid, 0) * size;
+    }
+}
+
+// Fills a highlight or strokes any other shape item. May throw (MuPDF).
+void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float* color) {
+    fz_path* path = ItemPath(ctx, item);
+    fz_stroke_state* stroke = nullptr;
+    fz_var(stroke);
+    fz_try(ctx) {
+        if (item.kind == EditItem::Kind::Highlight) {
+            fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
+                         fz_default_color_params);
+        } else {
+            stroke = fz_new_stroke_state(ctx);
+            stroke->linewidth = item.width;
+            stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
+            stroke->linejoin = FZ_LINEJOIN_ROUND;
+            fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f,
+                           fz_default_color_params);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_stroke_state(ctx, stroke);
+        fz_drop_path(ctx, path);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
+}  // namespace
+
+// The one drawing routine of the edit information, for the raster device and
+// the PDF device alike. ctm maps page points (top-left origin) to the device.
+// May throw (MuPDF).
+void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items) {
+    for (const EditItem& item : items) {
+        float color[3];
+        SetColor(item.rgb, color);
+        if (item.kind == EditItem::Kind::Text)
+            DrawText(ctx, dev, ctm, item, color);
+        else
+            DrawShape(ctx, dev, ctm, item, color);
+    }
+}
+
+namespace {
+
+// ---- Rendering ---------------------------------------------------------------
+
+int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* items, fz_pixmap* pix) {
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    fz_try(ctx) {
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+        dev = fz_new_draw_device(ctx, ctm, pix);
+        fz_run_page(ctx, &page->super, dev, fz_identity, CurrentCookie());
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
+        if (items != nullptr)
+            DrawItems(ctx, dev, fz_identity, *items);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        if (Cancelled())
+            return kErrCancelled;
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    return kOk;
+}
+
+int TryPageBounds(fz_context* ctx, pdf_page* page, fz_rect* out) {
+    fz_try(ctx) {
+        *out = fz_bound_page(ctx, &page->super);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_bound_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    if (out->x1 - out->x0 < 1 || out->y1 - out->y0 < 1) {
+        OV_TRACE("Empty page box!\n");
+        return kErrRender;
+    }
+    return kOk;
+}
+
+int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples, int stride, bool bgr,
+                   fz_pixmap** out) {
+    fz_try(ctx) {
+        *out = fz_new_pixmap_with_data(ctx, bgr ? fz_device_bgr(ctx) : fz_device_rgb(ctx), width, height,
+                                       nullptr, 0, stride, samples);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_new_pixmap_with_data() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrMemory);
+    }
+    return kOk;
+}
+
+}  // namespace
+
+int LoadedPage::Load(const std::string& fsPath, int page) {
+    int r = Open(fsPath, &m_doc);
+    if (r == kOk)
+        r = LoadPage(m_doc.get(), page, &m_page);
+    if (r == kOk)
+        r = TryPageBounds(Ctx(), m_page.get(), &m_bounds);
+    return r;
+}
+
+int LoadedPage::DrawInto(int width, int height, std::uint8_t* samples, int stride, bool bgr,
+                         const EditItems* items, bool bottomUp) {
+    fz_context* ctx = Ctx();
+    fz_pixmap* pix = nullptr;
+    int r = TryWrapSamples(ctx, width, height, samples, stride, bgr, &pix);
+    if (r != kOk)
+        return r;
+    PixPtr holder(pix);
+    fz_matrix ctm =
+        fz_pre_translate(fz_scale(static_cast<float>(width / Width()), static_cast<float>(height / Height())),
+                         -m_bounds.x0, -m_bounds.y0);
+    if (bottomUp)
+        ctm = fz_concat(ctm, fz_make_matrix(1, 0, 0, -1, 0, static_cast<float>(height)));
+    return TryRender(ctx, m_page.get(), ctm, items, pix);
+}
+
+namespace {
+
+// ---- Page facts (is the page one scanned image?) -----------------------------
+
+struct FactsDevice {
+    fz_device super;
+    int images;
+    int marks;
+    fz_matrix imageCtm;
+    int imageW;
+    int imageH;
+};
+
+void FactsMark(fz_context*, fz_device* dev) {
+    reinterpret_cast<FactsDevice*>(dev)->marks++;
+}
+void FactsFillPath(fz_context* ctx, fz_device* dev, const fz_path*, int, fz_matrix, fz_colorspace*,
+                   const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsStrokePath(fz_context* ctx, fz_device* dev, const fz_path*, const fz_stroke_state*, fz_matrix,
+                     fz_colorspace*, const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillText(fz_context* ctx, fz_device* dev, const fz_text*, fz_matrix, fz_colorspace*, const float*,
+                   float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsStrokeText(fz_context* ctx, fz_device* dev, const fz_text*, const fz_stroke_state*, fz_matrix,
+                     fz_colorspace*, const float*, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillShade(fz_context* ctx, fz_device* dev, fz_shade*, fz_matrix, float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillImageMask(fz_context* ctx, fz_device* dev, fz_image*, fz_matrix, fz_colorspace*, const float*,
+                        float, fz_color_params) {
+    FactsMark(ctx, dev);
+}
+void FactsFillImage(fz_context*, fz_device* dev, fz_image* img, fz_matrix ctm, float, fz_color_params) {
+    auto* d = reinterpret_cast<FactsDevice*>(dev);
+    d->images++;
+    d->imageCtm = ctm;
+    d->imageW = img->w;
+    d->imageH = img->h;
+}
+
+}  // namespace
+
+int TryFacts(fz_context* ctx, pdf_page* page, PageFacts* facts) {
+    fz_device* dev = nullptr;
+    fz_rect bounds = fz_empty_rect;
+    fz_var(dev);
+    FactsDevice result{};
+    fz_try(ctx) {
+        bounds = fz_bound_page(ctx, &page->super);
+        auto* d = fz_new_derived_device(ctx, FactsDevice);
+        dev = &d->super;
+        d->super.fill_path = FactsFillPath;
+        d->super.stroke_path = FactsStrokePath;
+        d->super.fill_text = FactsFillText;
+        d->super.stroke_text = FactsStrokeText;
+        d->super.fill_shade = FactsFillShade;
+        d->super.fill_image = FactsFillImage;
+        d->super.fill_image_mask = FactsFillImageMask;
+        fz_run_page(ctx, &page->super, dev, fz_identity, nullptr);
+        fz_close_device(ctx, dev);
+        result = *d;
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    facts->widthPt = bounds.x1 - bounds.x0;
+    facts->heightPt = bounds.y1 - bounds.y0;
+    if (facts->widthPt < 1 || facts->heightPt < 1) {
+        OV_TRACE("Empty page box!\n");
+        return kErrRender;
+    }
+    facts->singleImage = false;
+    if (result.images == 1 && result.marks == 0 && result.imageW > 0 && result.imageH > 0) {
+        fz_rect r = fz_transform_rect(fz_unit_rect, result.imageCtm);
+        const float tolX = facts->widthPt * 0.01f + 1.0f;
+        const float tolY = facts->heightPt * 0.01f + 1.0f;
+        if (r.x0 <= bounds.x0 + tolX && r.y0 <= bounds.y0 + tolY && r.x1 >= bounds.x1 - tolX &&
+            r.y1 >= bounds.y1 - tolY) {
+            const fz_matrix& m = result.imageCtm;
+            const bool swapped = std::fabs(m.a) + std::fabs(m.d) < std::fabs(m.b) + std::fabs(m.c);
+            const int alongX = swapped ? result.imageH : result.imageW;
+            const int alongY = swapped ? result.imageW : result.imageH;
+            // Only the part of the image that lies on the page counts.
+            facts->imageWidth = static_cast<int>(std::lround(alongX * facts->widthPt / (r.x1 - r.x0)));
+            facts->imageHeight = static_cast<int>(std::lround(alongY * facts->heightPt / (r.y1 - r.y0)));
+            facts->singleImage = facts->imageWidth > 0 && facts->imageHeight > 0;
+        }
+    }
+    return kOk;
+}
+
+}  // namespace ov::image::detail
