@@ -61,8 +61,9 @@ void Time(Sample& s, const std::function<void()>& f) {
 }
 
 // The reference: MuPDF alone opening the document and rendering the page to an
-// RGB pixmap of the page image's size (150 DPI, sides rounded to whole pixels).
-bool BareRender(fz_context* ctx, const char* path) {
+// RGB pixmap of w x h pixels, or, when w is 0, of the page image's size (150 DPI,
+// sides rounded to whole pixels).
+bool BareRender(fz_context* ctx, const char* path, int w = 0, int h = 0) {
     fz_document* doc = nullptr;
     fz_page* page = nullptr;
     fz_pixmap* pix = nullptr;
@@ -74,42 +75,12 @@ bool BareRender(fz_context* ctx, const char* path) {
     fz_try(ctx) {
         doc = fz_open_document(ctx, path);
         page = fz_load_page(ctx, doc, 0);
-        // The same size as the page image: each side rounded to whole pixels.
         fz_rect b = fz_bound_page(ctx, page);
-        const float w = b.x1 - b.x0, h = b.y1 - b.y0;
-        const float zx = std::round(w * 150.0f / 72) / w, zy = std::round(h * 150.0f / 72) / h;
-        pix = fz_new_pixmap_from_page(ctx, page, fz_pre_translate(fz_scale(zx, zy), -b.x0, -b.y0),
+        const float bw = b.x1 - b.x0, bh = b.y1 - b.y0;
+        const float pw = w > 0 ? w : std::round(bw * 150.0f / 72),
+                    ph = h > 0 ? h : std::round(bh * 150.0f / 72);
+        pix = fz_new_pixmap_from_page(ctx, page, fz_pre_translate(fz_scale(pw / bw, ph / bh), -b.x0, -b.y0),
                                       fz_device_rgb(ctx), 0);
-    }
-    fz_always(ctx) {
-        fz_drop_pixmap(ctx, pix);
-        fz_drop_page(ctx, page);
-        fz_drop_document(ctx, doc);
-    }
-    fz_catch(ctx) {
-        ok = false;
-    }
-    return ok;
-}
-
-// The reference of the zoom view's loads: MuPDF alone rendering the page to an
-// RGB pixmap of w x h pixels.
-bool BareRenderSized(fz_context* ctx, const char* path, int w, int h) {
-    fz_document* doc = nullptr;
-    fz_page* page = nullptr;
-    fz_pixmap* pix = nullptr;
-    bool ok = true;
-    fz_var(doc);
-    fz_var(page);
-    fz_var(pix);
-    fz_var(ok);
-    fz_try(ctx) {
-        doc = fz_open_document(ctx, path);
-        page = fz_load_page(ctx, doc, 0);
-        fz_rect b = fz_bound_page(ctx, page);
-        pix = fz_new_pixmap_from_page(
-            ctx, page, fz_pre_translate(fz_scale(w / (b.x1 - b.x0), h / (b.y1 - b.y0)), -b.x0, -b.y0),
-            fz_device_rgb(ctx), 0);
     }
     fz_always(ctx) {
         fz_drop_pixmap(ctx, pix);
@@ -352,7 +323,7 @@ int main(int argc, char** argv) {
                     h = bih.biHeight;
                 }
                 GlobalFree(dib);
-                Time(i == 0 ? warm : bare, [&] { BareRenderSized(ctx, p.pdf.c_str(), w, h); });
+                Time(i == 0 ? warm : bare, [&] { BareRender(ctx, p.pdf.c_str(), w, h); });
             }
             rows.push_back(MakeRow("ImageIO_LoadImage " + std::to_string(scale) + " (" + std::to_string(w) +
                                        "x" + std::to_string(h) + ")",

@@ -88,54 +88,6 @@ Stats Summarise(std::vector<double> v) {
     return s;
 }
 
-// One start of the viewer; the milliseconds from spawn to the first painted
-// page, or a negative value on failure. The viewer is closed with WM_CLOSE.
-double TimeFirstPaint(const std::string& viewer, const std::string& desk, int docId, int pageId) {
-    int pipeFd[2];
-    if (pipe(pipeFd) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFd[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFd[0]);
-    const std::string doc = std::to_string(docId);
-    const std::string page = std::to_string(pageId);
-    char* argv[] = {const_cast<char*>(viewer.c_str()), const_cast<char*>(desk.c_str()),
-                    const_cast<char*>(doc.c_str()), const_cast<char*>(page.c_str()), nullptr};
-    pid_t pid = 0;
-    const double t0 = NowMs();
-    const int rc = posix_spawn(&pid, viewer.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFd[1]);
-    if (rc != 0) {
-        close(pipeFd[0]);
-        return -1;
-    }
-    std::string err;
-    double result = -1;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(pipeFd[0], buf, sizeof buf)) > 0) {
-        err.append(buf, static_cast<std::size_t>(n));
-        const std::size_t at = err.find("ORMAVIEW_FIRST_PAINT ");
-        if (at != std::string::npos && err.find('\n', at) != std::string::npos) {
-            const long long ns = std::atoll(err.c_str() + at + 21);
-            result = ns / 1e6 - t0;
-            break;
-        }
-    }
-    const HWND hViewer = FindWindowA(kViewerWndClass, nullptr);
-    if (hViewer != 0)
-        SendMessageA(hViewer, WM_CLOSE, 0, 0);
-    // Drain the rest so that the viewer never blocks on a full pipe.
-    while (read(pipeFd[0], buf, sizeof buf) > 0) {
-    }
-    close(pipeFd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return result;
-}
-
 // The time the image library takes to render a page image file of a page that
 // it has not seen before (a twin of the document, so nothing of it is cached).
 double TimeRender(const std::string& docFolder, int pageId, const std::string& scratch) {
@@ -227,6 +179,12 @@ ViewerRun RunViewer(const std::string& viewer, const std::string& desk, int docI
     waitpid(pid, &status, 0);
     run.exitAfterClose = NowMs() - tClose;
     return run;
+}
+
+// One start of the viewer; the milliseconds from spawn to the first painted
+// page, or a negative value on failure. The viewer is closed with WM_CLOSE.
+double TimeFirstPaint(const std::string& viewer, const std::string& desk, int docId, int pageId) {
+    return RunViewer(viewer, desk, docId, pageId, -1).page;
 }
 
 // A page of n short thin curves (A4), each within a box of 40 points: MuPDF's

@@ -202,6 +202,29 @@ struct FreeDrop {
 };
 using MallocPtr = std::unique_ptr<std::uint8_t, FreeDrop>;
 
+// Sets up a decoder whose header has been read: the stored colour space, the
+// output colour space and the scale num/8. Rows that are averaged down
+// afterwards (fast) hide the small differences of the faster inverse DCT and of
+// the plain chroma upsampling. false when the data has another number of
+// components than the image says.
+bool SetUpJpegDecode(jpeg_decompress_struct* cinfo, int components, int colorTransform, int num,
+                     J_COLOR_SPACE outSpace, bool fast) {
+    if (cinfo->num_components != components)
+        return false;
+    if (components == 3 && colorTransform == 0)
+        cinfo->jpeg_color_space = JCS_RGB;
+    else if (components == 3 && colorTransform == 1)
+        cinfo->jpeg_color_space = JCS_YCbCr;
+    cinfo->out_color_space = outSpace;
+    cinfo->scale_num = static_cast<unsigned>(num);
+    cinfo->scale_denom = 8;
+    if (fast) {
+        cinfo->dct_method = JDCT_IFAST;
+        cinfo->do_fancy_upsampling = FALSE;
+    }
+    return true;
+}
+
 // Decodes JPEG data of `components` colour components to R, G, B rows at
 // scale num/8 into malloc'd memory. The frame holds only plain data (libjpeg
 // reports errors by longjmp). false on any error.
@@ -221,21 +244,8 @@ bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, i
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
     jpeg_read_header(&cinfo, TRUE);
-    bool ok = cinfo.num_components == components;
+    bool ok = SetUpJpegDecode(&cinfo, components, colorTransform, num, JCS_RGB, averaged);
     if (ok) {
-        if (components == 3 && colorTransform == 0)
-            cinfo.jpeg_color_space = JCS_RGB;
-        else if (components == 3 && colorTransform == 1)
-            cinfo.jpeg_color_space = JCS_YCbCr;
-        cinfo.out_color_space = JCS_RGB;
-        cinfo.scale_num = static_cast<unsigned>(num);
-        cinfo.scale_denom = 8;
-        // Rows that are averaged down afterwards hide the small differences of
-        // the faster inverse DCT and of the plain chroma upsampling.
-        if (averaged) {
-            cinfo.dct_method = JDCT_IFAST;
-            cinfo.do_fancy_upsampling = FALSE;
-        }
         jpeg_start_decompress(&cinfo);
         ok = cinfo.output_components == 3;
     }
@@ -281,18 +291,9 @@ bool TryJpegDecodeScaled(const unsigned char* data, std::size_t len, int compone
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
     jpeg_read_header(&cinfo, TRUE);
-    bool ok = cinfo.num_components == components;
+    // Averaging keeps the channel order, so B, G, R come straight from the decoder.
+    bool ok = SetUpJpegDecode(&cinfo, components, colorTransform, num, JCS_EXT_BGR, true);
     if (ok) {
-        if (components == 3 && colorTransform == 0)
-            cinfo.jpeg_color_space = JCS_RGB;
-        else if (components == 3 && colorTransform == 1)
-            cinfo.jpeg_color_space = JCS_YCbCr;
-        // Averaging keeps the channel order, so B, G, R come straight from the decoder.
-        cinfo.out_color_space = JCS_EXT_BGR;
-        cinfo.scale_num = static_cast<unsigned>(num);
-        cinfo.scale_denom = 8;
-        cinfo.dct_method = JDCT_IFAST;
-        cinfo.do_fancy_upsampling = FALSE;
         jpeg_start_decompress(&cinfo);
         const int w = static_cast<int>(cinfo.output_width), h = static_cast<int>(cinfo.output_height);
         ok = cinfo.output_components == 3 && w >= minW && h >= minH && w <= maxW && h <= maxH &&
