@@ -30,6 +30,8 @@ enum : int {
     kErrThmFormat = -809,    // the page-image file is truncated, foreign or corrupt
     kErrMemory = -810,       // memory exhausted
     kErrCancelled = -811,    // the render was cancelled (no longer wanted); never shown
+    kErrSourceChanged = -812,  // the source changed while its page was made: the result is
+                               // neither stored nor shown (the page is asked for again)
 };
 
 // Stops a render that runs on another thread: Cancel may be called from any
