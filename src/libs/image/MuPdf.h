@@ -19,17 +19,17 @@ namespace ov::image {
 // Result codes of the image libraries (0 = success).
 enum : int {
     kOk = 0,
-    kErrArgument = -801,     // bad argument (null, empty, out of range)
-    kErrPathTooLong = -802,  // a path over 259 bytes
-    kErrNoFile = -803,       // the source file does not exist or cannot be read
-    kErrNotPdf = -804,       // not a PDF, or damaged beyond repair
-    kErrEncrypted = -805,    // the PDF needs a password
-    kErrNoPage = -806,       // the page number is beyond the document
-    kErrRender = -807,       // MuPDF failed while drawing or copying
-    kErrWrite = -808,        // the output could not be written or put in place
-    kErrThmFormat = -809,    // the page-image file is truncated, foreign or corrupt
-    kErrMemory = -810,       // memory exhausted
-    kErrCancelled = -811,    // the render was cancelled (no longer wanted); never shown
+    kErrArgument = -801,       // bad argument (null, empty, out of range)
+    kErrPathTooLong = -802,    // a path over 259 bytes
+    kErrNoFile = -803,         // the source file does not exist or cannot be read
+    kErrNotPdf = -804,         // not a PDF, or damaged beyond repair
+    kErrEncrypted = -805,      // the PDF needs a password
+    kErrNoPage = -806,         // the page number is beyond the document
+    kErrRender = -807,         // MuPDF failed while drawing or copying
+    kErrWrite = -808,          // the output could not be written or put in place
+    kErrThmFormat = -809,      // the page-image file is truncated, foreign or corrupt
+    kErrMemory = -810,         // memory exhausted
+    kErrCancelled = -811,      // the render was cancelled (no longer wanted); never shown
     kErrSourceChanged = -812,  // the source changed while its page was made: the result is
                                // neither stored nor shown (the page is asked for again)
 };
