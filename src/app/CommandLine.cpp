@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "win32/CodePage.h"
@@ -46,18 +47,18 @@ int SplitterGuard(const char* file, int line, Body&& body) noexcept {
     } catch (const std::bad_alloc&) {
         OV_TRACE_TEXT("CMemoryException Occurred! : %s(%d)", file, line);
         ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "CMemoryException Occurred!\n");
-        return -1;
+        return ov::kErrNoMemory;
     } catch (const FrameworkException& e) {
         char szMessage[MAX_PATH] = {};
         e.GetErrorMessage(szMessage, sizeof(szMessage));
         OV_TRACE_TEXT("CException Occurred! : %s(%d) [Err]%s", file, line, szMessage);
         ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "CException Occurred! [Message] %s\n",
                      szMessage);
-        return -4;
+        return ov::kErrFramework;
     } catch (...) {
         OV_TRACE_TEXT("UnException Error Occurred! : %s(%d)", file, line);
         ::TraceWrite(g_szWorkDeskDatPath, OV_MODULE_NAME, file, line, "UnException Occurred!\n");
-        return -5;
+        return ov::kErrException;
     }
 }
 
@@ -101,10 +102,10 @@ int GetNextPara(std::string& strCmdLine, std::string& strPara) {
     if (!strCmdLine.empty() && strCmdLine[0] == '"') {
         std::size_t close = strCmdLine.find('"', 1);
         if (close == std::string::npos)
-            return -2;
+            return ov::kErrSilentParameter;
         strPara = strCmdLine.substr(1, close - 1);
         if (strPara.empty())
-            return -2;
+            return ov::kErrSilentParameter;
         strCmdLine.erase(0, close + 1);
         return 0;
     }
@@ -135,7 +136,7 @@ int SplitCommandLine(std::string strCmdLine, std::vector<std::string>* pArray) {
             if (GetNextPara(strCmdLine, strPara) != 0) {
                 OV_TRACE("GetNextPara() Error! [strCmdLine] %s [strPara] %s\n", strCmdLine.c_str(),
                          strPara.c_str());
-                return -2;
+                return ov::kErrSilentParameter;
             }
             pArray->push_back(strPara);
         }
@@ -163,7 +164,7 @@ int ParseStartParams(const std::string& cmdLine, StartParams* params) {
         return 0;
     }
     OV_TRACE("Parameter Error! [lpCmdLine] %s\n", cmdLine.c_str());
-    return -2;
+    return ov::kErrSilentParameter;
 }
 
 int AtoI(const std::string& s) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "ormacomm/OrmaComm.h"
@@ -33,16 +34,6 @@ constexpr std::size_t kMaxDocNameBytes = MAX_PATH - 1;
 
 // Length of the longest prefix of text that has at most maxBytes bytes and does not
 // end inside a double-byte CP932 character.
-std::size_t Cp932PrefixLength(const std::string& text, std::size_t maxBytes) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t len = IsDBCSLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-        if (i + len > maxBytes)
-            break;
-        i += len;
-    }
-    return i;
-}
 
 // A page ID from the list; IDs that do not fit an int are no valid IDs.
 int ToPageID(unsigned uID) {
@@ -74,7 +65,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         if (!CreateTempFolder(szTempFolder)) {
             OV_TRACE("CreateTempFolder() Error!\n");
             ov::NoteMessageDetail(ov::DetailKind::Folder, TempFolderBase());
-            return -703;
+            return ov::kErrFolderNotMade;
         }
         // A folder left by an earlier InitDoc is no longer reachable: remove it now
         // instead of leaving it behind.
@@ -90,13 +81,13 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         if (!CreateDirectoryA(m_strEditInfoOnFolder.c_str(), nullptr)) {
             OV_TRACE("CreateDirectory() Error! [GetLastError:%d]\n", GetLastError());
             ov::NoteMessageDetail(ov::DetailKind::Folder, m_strEditInfoOnFolder);
-            return -703;
+            return ov::kErrFolderNotMade;
         }
         m_strEditInfoOffFolder = ov::JoinPath(m_strTempFolder, "EditInfo_Off");
         if (!CreateDirectoryA(m_strEditInfoOffFolder.c_str(), nullptr)) {
             OV_TRACE("CreateDirectory() Error! [GetLastError:%d]\n", GetLastError());
             ov::NoteMessageDetail(ov::DetailKind::Folder, m_strEditInfoOffFolder);
-            return -703;
+            return ov::kErrFolderNotMade;
         }
 
         m_iDocID = iDocID;
@@ -113,7 +104,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
         if (!PathFileExistsA(m_strDocFolder.c_str())) {
             OV_TRACE("DocFolder is not Exist [Path] %s\n", m_strDocFolder.c_str());
             ov::NoteMessageDetail(ov::DetailKind::Folder, m_strDocFolder);
-            return -701;
+            return ov::kErrFolderMissing;
         }
 
         int r = bUndoFolder ? ReadUndoDataFile() : ReadDocFile();
@@ -128,7 +119,7 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
                      iPageID);
             ov::NoteMessageDetail(ov::DetailKind::Folder, m_strDocFolder);
             ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
-            return -704;
+            return ov::kErrNotFound;
         }
 
         // The postcard record of the page; its outcome does not decide the result.
@@ -159,7 +150,7 @@ int COrmaViewDoc::ReadDocFile() {
         if (strName.size() > kMaxDocNameBytes) {
             OV_TRACE("DocName is too long, cut to %d bytes [FilePath] %s\n",
                      static_cast<int>(kMaxDocNameBytes), pszPath);
-            strName.resize(Cp932PrefixLength(strName, kMaxDocNameBytes));
+            strName.resize(ov::Cp932CutLength(strName, kMaxDocNameBytes));
         }
         m_strDocName = strName;
 
@@ -171,7 +162,7 @@ int COrmaViewDoc::ReadDocFile() {
             // The positions of a page list read before belong to another document.
             m_cMapPageInfo.clear();
             InvalidatePageSteps();
-            return -704;
+            return ov::kErrNotFound;
         }
 
         // The list defines the positions 1..n exactly; entries of a longer list read

@@ -63,14 +63,14 @@ public:
     std::string GetThumbFilePath(int iPagePos);
     int CreateThumbFile();
     // What CreateThumbFile would find before rendering: 0 when the page image is
-    // there or its source is, else -704.
+    // there or its source is, else ov::kErrNotFound.
     int CheckPageSource();
     // InitDoc leaves the page image to be made later (by the page view's workers).
     BOOL m_bDeferPageImage = FALSE;
     int GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap);
     int CreateEditInfoPdf(std::string* pstrPath, int* pbCreated);
     // The inputs for making the page image of iPagePos as a bitmap of
-    // iWidth x iHeight away from the document (see PageJob.h). 0 or -704.
+    // iWidth x iHeight away from the document (see PageJob.h). 0 or ov::kErrNotFound.
     // Another position than the current one only in document mode.
     int GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob);
     // A page image was made or used away from the document: counted into the

@@ -16,13 +16,8 @@ namespace {
 // counts as a character of its own.
 std::vector<std::string_view> SplitChars(const std::string& text) {
     std::vector<std::string_view> chars;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t len =
-            IsDBCSLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+    for (std::size_t i = 0, len; (len = ov::Cp932CharLength(text, i)) != 0; i += len)
         chars.emplace_back(text.data() + i, len);
-        i += len;
-    }
     return chars;
 }
 
@@ -55,7 +50,7 @@ std::string FilterText(const char* text, int maximum, int* caret) {
             ++p;
             continue;
         }
-        const std::size_t len = IsDBCSLeadByte(c) && p + 1 < n ? 2 : 1;
+        const std::size_t len = ov::Cp932CharLength(std::string_view(text, n), p);
         if (maximum > 0 && out.size() + len > static_cast<std::size_t>(maximum - 1))
             break;
         out.append(text + p, len);

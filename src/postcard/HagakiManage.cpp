@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "base/ErrorCodes.h"
 #include "base/Trace.h"
 #include "ipc/WindowManager.h"
 
@@ -21,13 +22,13 @@ void TerminateFolder(HAGAKI_MANAGE_INFO* info) {
 int CHagakiManage::Initialize(HWND hOwner, int iKey) {
     if (!IsWindow(hOwner) || iKey == 0) {
         OV_TRACE("Parameter Error! pDoc is Empty < 1.\n");
-        return -2;
+        return ov::kErrSilentParameter;
     }
     if (!m_pInfo) {
         m_pInfo = static_cast<HAGAKI_MANAGE_INFO*>(std::calloc(1, sizeof(HAGAKI_MANAGE_INFO)));
         if (!m_pInfo) {
             OV_TRACE("UnException Occurred! [ErrorCode] %d\n", GetLastError());
-            return -1;
+            return ov::kErrNoMemory;
         }
     }
     if (int r = OrmaViewGetHagakiManage(iKey, m_pInfo); r != 0) {
@@ -54,7 +55,7 @@ void CHagakiManage::FreeInfo() {
 int CHagakiManage::GetHagakiManageFromMapView() {
     if (!m_pInfo) {
         OV_TRACE("Parameter Error! m_pInfo is Empty.\n");
-        return -2;
+        return ov::kErrSilentParameter;
     }
     const int r = OrmaViewGetHagakiManage(m_pInfo->iKey, m_pInfo);
     TerminateFolder(m_pInfo);
@@ -64,7 +65,7 @@ int CHagakiManage::GetHagakiManageFromMapView() {
 int CHagakiManage::FireEvent(int iEvent) {
     if (!m_pInfo) {
         OV_TRACE("Parameter Error! m_pInfo is Empty.\n");
-        return -2;
+        return ov::kErrSilentParameter;
     }
     m_pInfo->iResult = 0;
     if (int r = OrmaViewSetHagakiManage(m_pInfo->iKey, m_pInfo); r != 0) {
@@ -76,7 +77,7 @@ int CHagakiManage::FireEvent(int iEvent) {
     SetLastError(0);
     if (SendMessageA(m_pInfo->hViewerWnd, m_pInfo->uEventMessage, 0, iEvent) == 0 && GetLastError() != 0) {
         OV_TRACE("SendMessageA() Error! [ErrorCode] %d\n", GetLastError());
-        return -5;
+        return ov::kErrException;
     }
     if (int r = GetHagakiManageFromMapView(); r != 0) {
         OV_TRACE("GetHagakiManageFromMapView error! [ErrorCode] %d\n", GetLastError());
@@ -84,7 +85,7 @@ int CHagakiManage::FireEvent(int iEvent) {
     }
     if (m_pInfo->iResult != 0) {
         OV_TRACE("CHagakiManage::FireEvent Viewer error! [ErrorCode] %d\n", m_pInfo->iResult);
-        return -5;
+        return ov::kErrException;
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
@@ -73,7 +74,7 @@ static int ChooseRecordFile(COrmaViewDoc& doc, std::string* path, int* pageID, b
     const int iPageID = doc.GetPageID(doc.m_iCurPagePos);
     if (iPageID < 1) {
         OV_TRACE("COrmaViewDoc::GetPageID() Error!\n");
-        return -4;
+        return ov::kErrFramework;
     }
     *pageID = iPageID;
     *undoFolder = doc.IsUndoFolderMode() != 0;
@@ -132,13 +133,13 @@ int COrmaViewDoc::SaveHagakiInfo() {
             if (HasLineBreak(m_cHagakiInfo.*k.field)) {
                 OV_TRACE("COrmaViewDoc::SaveHagakiInfo() Error! Line break in [Key] %s\n",
                          KeyName(k.format).c_str());
-                return -705;
+                return ov::kErrBadParameter;
             }
         }
         if (undoFolder && HasLineBreak(m_cHagakiInfo.m_strFilePageName)) {
             OV_TRACE("COrmaViewDoc::SaveHagakiInfo() Error! Line break in [Key] %s\n",
                      KeyName(kFilePageNameKey).c_str());
-            return -705;
+            return ov::kErrBadParameter;
         }
 
         // The record's keys go in one replace of the file: a crash leaves the old
@@ -167,7 +168,7 @@ int COrmaViewDoc::SaveHagakiInfo() {
         if (!writes.empty() && !ov::WritePrivateProfileKeys(writes, path.c_str())) {
             OV_TRACE("WritePrivateProfileString() Error! [File] %s [Key] %s [ErrorCode] %d\n", path.c_str(),
                      writes.front().key, GetLastError());
-            return -707;
+            return ov::kErrNotReplaced;
         }
         return 0;
     });

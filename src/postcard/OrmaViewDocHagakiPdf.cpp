@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
@@ -56,19 +57,8 @@ char AsciiLower(char c) {
 bool EqualsIgnoreCaseCp932(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const unsigned char x = static_cast<unsigned char>(a[i]);
-        if (IsDBCSLeadByte(x)) {
-            if (a[i] != b[i])
-                return false;
-            if (i + 1 < a.size()) {
-                ++i;
-                if (a[i] != b[i])
-                    return false;
-            }
-            continue;
-        }
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+    for (std::size_t i = 0, len; (len = ov::Cp932CharLength(a, i)) != 0; i += len) {
+        if (len == 2 ? a.substr(i, 2) != b.substr(i, 2) : AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     }
     return true;
@@ -94,7 +84,7 @@ int ReplaceTarget(const std::string& temp, const std::string& target) {
         g_pfnSleep(kReplaceWaitMs);
     }
     OV_TRACE("::MoveFileEx Error! [ErrorCode] %d\n", lastError);
-    return -707;
+    return ov::kErrNotReplaced;
 }
 
 bool CopyPath(char* buffer, const std::string& path) {
@@ -129,13 +119,8 @@ namespace {
 bool IsBareFileName(const std::string& cp932) {
     if (cp932 == "." || cp932 == "..")
         return false;
-    for (std::size_t i = 0; i < cp932.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(cp932[i]);
-        if (IsDBCSLeadByte(c) && i + 1 < cp932.size()) {
-            ++i;
-            continue;
-        }
-        if (c == '/' || c == '\\')
+    for (std::size_t i = 0, len; (len = ov::Cp932CharLength(cp932, i)) != 0; i += len) {
+        if (len == 1 && (cp932[i] == '/' || cp932[i] == '\\'))
             return false;
     }
     return true;
@@ -254,7 +239,7 @@ int COrmaViewDoc::RotateHagakiPdf(int bFront) {
         char frontSrc[MAX_PATH] = {}, backSrc[MAX_PATH] = {}, frontDst[MAX_PATH] = {}, backDst[MAX_PATH] = {};
         if (!GetHagakiFilePaths(frontSrc, backSrc, nullptr, frontDst, backDst, nullptr)) {
             OV_TRACE("COrmaViewDoc::GetHagakiFilePaths() Error!\n");
-            return -705;
+            return ov::kErrBadParameter;
         }
         const std::string source = bFront ? frontSrc : backSrc;
         const std::string target = bFront ? frontDst : backDst;
@@ -262,7 +247,7 @@ int COrmaViewDoc::RotateHagakiPdf(int bFront) {
 
         if (!FileExists(source)) {
             OV_TRACE("PathFileExists Error! [path] %s\n", source.c_str());
-            return -704;
+            return ov::kErrNotFound;
         }
         if (int r = RotatePdf(source.c_str(), temp.c_str()); r != 0) {
             OV_TRACE("COrmaViewDoc::RotatePdf Error! [ErrorCode] %d\n", r);
@@ -298,11 +283,11 @@ int COrmaViewDoc::RotatePdf(const char* pszSource, const char* pszDestination) {
         DWORD dwInfo = 0;
         if (!ImageIO_GetSaveFuncInfo(kPdfWriterFormat, &dwInfo)) {
             OV_TRACE("RotatePdf: ImageIO_GetSaveFuncInfo() Error!\n");
-            return -543;
+            return ov::kErrTurnFailed;
         }
         if (!pszSource || !pszDestination || std::strlen(pszSource) >= static_cast<std::size_t>(MAX_PATH)) {
             OV_TRACE("RotatePdf: Parameter Error! [Source] %s\n", pszSource ? pszSource : "(null)");
-            return -705;
+            return ov::kErrBadParameter;
         }
         IMAGE_REQUEST request{};
         std::memcpy(request.szPath, pszSource, std::strlen(pszSource) + 1);
@@ -310,7 +295,7 @@ int COrmaViewDoc::RotatePdf(const char* pszSource, const char* pszDestination) {
         request.iRotation = 90;
         if (!ImageIO_SaveFileName(pszDestination, dwInfo, 1, &request, 0, 0)) {
             OV_TRACE("RotatePdf: ImageIO_SaveFileName() Error!\n");
-            return -543;
+            return ov::kErrTurnFailed;
         }
         return 0;
     });
@@ -336,24 +321,24 @@ int COrmaViewDoc::MergeTwoPageCurrentPape() {
         char frontSrc[MAX_PATH] = {}, backSrc[MAX_PATH] = {}, viewDst[MAX_PATH] = {};
         if (!GetHagakiFilePaths(frontSrc, backSrc, nullptr, nullptr, nullptr, viewDst)) {
             OV_TRACE("COrmaViewDoc::GetHagakiFilePaths() Error!\n");
-            return -705;
+            return ov::kErrBadParameter;
         }
         if (!FileExists(frontSrc) && !FileExists(backSrc)) {
             OV_TRACE("PathFileExists Error! [ErrorCode] %d\n", GetLastError());
-            return -704;
+            return ov::kErrNotFound;
         }
         const std::string target = viewDst;
         if (target.empty()) {
             // No shown PDF is named: there is nothing to merge into.
             OV_TRACE("COrmaViewDoc::MergeTwoPageCurrentPape() Error! FilePageName is Empty.\n");
-            return -704;
+            return ov::kErrNotFound;
         }
         const std::string temp = target + kTempSuffix;
         HAGAKI_MERGE_PARAM param{};
         if (!CopyPath(param.szOutput, temp)) {
             OV_TRACE("COrmaViewDoc::MergeTwoPageCurrentPape() Error! Path too long [Path] %s\n",
                      temp.c_str());
-            return -705;
+            return ov::kErrBadParameter;
         }
         param.iCount = 3;
         CopyPath(param.szFront, frontSrc);
@@ -364,7 +349,7 @@ int COrmaViewDoc::MergeTwoPageCurrentPape() {
         if (int iRet = ImageIO_MergeTwoPage(&param); iRet != 0) {
             OV_TRACE("ImageIO_MergeTwoPage() Error! [iRet] %d\n", iRet);
             DeleteIfExists(temp);
-            return -204;
+            return ov::kErrMergeFailed;
         }
         // The target is not deleted first: the replace swaps it atomically, and a
         // failed replace leaves the shown PDF as it was.

@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "base/ErrorCodes.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
 #include "ormacomm/QuilmCommon.h"
@@ -18,7 +19,7 @@ int COrmaViewDoc::InitHagakiManage(HWND hOwner, int iKey) {
         m_pHagakiManage = new (std::nothrow) CHagakiManage();
         if (!m_pHagakiManage) {
             OV_TRACE("UnException Occurred! [ErrorCode] %d\n", GetLastError());
-            return -1;
+            return ov::kErrNoMemory;
         }
     }
     if (int r = m_pHagakiManage->Initialize(hOwner, iKey); r != 0) {
@@ -41,19 +42,19 @@ int COrmaViewDoc::InitHagakiManage(HWND hOwner, int iKey) {
     const char* folder = m_pHagakiManage->GetFolder();
     if (folder[0] == '\0') {
         OV_TRACE("Parameter Error! strWorkDeskFolder.GetLength() == 0.\n");
-        return fail(-705);
+        return fail(ov::kErrBadParameter);
     }
     if (m_pHagakiManage->GetDocID() < 1) {
         OV_TRACE("Parameter Error! iDocID < 1.\n");
-        return fail(-705);
+        return fail(ov::kErrBadParameter);
     }
     if (m_pHagakiManage->GetCurPageID() < 1) {
         OV_TRACE("Parameter Error! iPageID < 1.\n");
-        return fail(-705);
+        return fail(ov::kErrBadParameter);
     }
     if (!PathFileExistsA(folder)) {
         OV_TRACE("File doesn't Exist! [File] %s\n", folder);
-        return fail(-701);
+        return fail(ov::kErrFolderMissing);
     }
     return 0;
 }

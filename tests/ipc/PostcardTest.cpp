@@ -46,33 +46,6 @@ TEST_F(IpcTest, BlockIsCopiedWholeAndDamageIsRefused) {
     EXPECT_EQ(OrmaViewRemoveHagakiManage(12), ORMAVIEW_DLL_NO_BLOCK);
 }
 
-// The peer publishes the block and starts the viewer (here the test helper), which
-// reads it and sends its events; the peer answers by rewriting the block.
-TEST_F(IpcTest, PostcardPeerAndViewerExchangeBlockAndEvents) {
-    const std::string peer = BuildProgram("ormaview-postcard-viewer");
-    ovtest::EnvGuard out("IPC_HELPER_OUT", (m_tmp / "viewer").c_str());
-    Child run({peer, "--key", "77", "--mode", "1", "--card", "/wd/a,b,1,2,1", "--card", "/wd,3,4,0",
-               "--viewer", BuildProgram(kHelper), "--log", m_tmp / "log"});
-    EXPECT_EQ(run.Wait(), 42);
-    EXPECT_EQ(
-        ovtest::ReadFile(m_tmp / "viewer"),
-        "start mode=1 folder=/wd/a,b doc=1 page=2 edit=1 next=1 prev=0\n"  // commas belong to the folder
-        "next answer=0 result=0 doc=3 page=4 edit=0 next=0 prev=1 5A\n"
-        "next answer=1 result=1 doc=3 page=4 edit=0 next=0 prev=1 5A\n");
-    EXPECT_EQ(ovtest::ReadFile(m_tmp / "log"),
-              "event=3 change=2 result=0 card=2\n"
-              "event=3 change=2 result=1 card=2\n"
-              "event=2 change=2 result=0 card=2\n");
-    HAGAKI_MANAGE_INFO b;
-    EXPECT_EQ(OrmaViewGetHagakiManage(77, &b), ORMAVIEW_DLL_NO_BLOCK);  // removed on exit
-
-    // Bad command lines are refused.
-    Child noCard({peer, "--key", "77", "--mode", "1", "--no-launch"});
-    Child badCard({peer, "--key", "77", "--mode", "1", "--card", "/wd,x,1,1"});
-    EXPECT_EQ(noCard.Wait(), 2);
-    EXPECT_EQ(badCard.Wait(), 2);
-}
-
 // A FIFO in the place of a postcard block or of a window's registry entry is
 // refused at once (the alarm ends a test that would wait).
 TEST_F(IpcTest, FifoInPlaceOfABlockOrARegistryEntryIsNeverWaitedOn) {

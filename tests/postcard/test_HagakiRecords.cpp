@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "PostcardTestSupport.h"
+#include "base/ErrorCodes.h"
 #include "win32/PrivateProfile.h"
 
 using namespace pctest;
@@ -46,16 +47,10 @@ TEST(HagakiRecord, ChangeStateFollowsTheFieldsThatDiffer) {
         {[](CHagakiInfo&) {}, 0},
         {[](CHagakiInfo& i) { i.SetMemo("new memo"); }, 1},
         {[](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},  // other letter case
-        {[](CHagakiInfo& i) { i.SetType("B"); }, 1},
         {[](CHagakiInfo& i) { i.SetFromkana(""); }, 1},
-        {[](CHagakiInfo& i) { i.SetNumber("12"); }, 1},
-        {[](CHagakiInfo& i) { i.SetYear("2026"); }, 1},
         {[](CHagakiInfo& i) { i.m_bFile2Rotated = 1; }, 2},
-        {[](CHagakiInfo& i) { i.SetFile1("front.pdf"); }, 2},
-        {[](CHagakiInfo& i) { i.m_bFile1Rotated = 1; }, 2},
         {[](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
         {[](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
-        {[](CHagakiInfo& i) { i.SetFile2("other.pdf"); }, 2},
         {[](CHagakiInfo& i) { i.m_iFilePageNumber = 4; }, 0},
         {[](CHagakiInfo& i) { i.m_bFile1Rotated = 1, i.SetFrom("Suzuki"); }, 3},
     };
@@ -112,19 +107,19 @@ TEST(HagakiRecord, FailedSavesWriteNothing) {
     ovtest::WriteFile(dat, old);
     ovtest::TraceCapture trace;
     s.doc.m_cHagakiInfo.SetMemo("line\n[EditInfo]\nInjected=1");  // a line break would inject keys
-    EXPECT_EQ(-705, s.doc.SaveHagakiInfo());
+    EXPECT_EQ(ov::kErrBadParameter, s.doc.SaveHagakiInfo());
     EXPECT_TRUE(trace.Contains("Page1HagakiMemo"));
     s.doc.m_cHagakiInfo.SetMemo("kept");
     s.doc.m_cMapPageInfo[1].m_iPageID = 0;  // a position without a page ID
-    EXPECT_EQ(-4, s.doc.SaveHagakiInfo());
-    EXPECT_EQ(-4, s.doc.LoadHagakiInfo());
+    EXPECT_EQ(ov::kErrFramework, s.doc.SaveHagakiInfo());
+    EXPECT_EQ(ov::kErrFramework, s.doc.LoadHagakiInfo());
     EXPECT_TRUE(trace.Contains("COrmaViewDoc::GetPageID() Error!"));
     EXPECT_EQ("kept", s.doc.m_cHagakiInfo.GetMemo());
     EXPECT_EQ(old, ovtest::ReadFile(dat));
     EXPECT_EQ(ovdoc::ListFolder(s.DataDir()), (Names{"Data5.dat", "Standard"}));
     s.doc.m_cMapPageInfo[1].m_iPageID = 5;
     s.doc.m_strDocFolder = s.workDesk + "/Doc000099";  // the page's Data folder is gone
-    EXPECT_EQ(-707, s.doc.SaveHagakiInfo());
+    EXPECT_EQ(ov::kErrNotReplaced, s.doc.SaveHagakiInfo());
     EXPECT_TRUE(trace.Contains("WritePrivateProfileString() Error!"));
     EXPECT_FALSE(ovtest::Exists(s.doc.m_strDocFolder));
 }
@@ -179,7 +174,6 @@ TEST(HagakiRecord, ReadUndoDataFileTitleRuleAndSinglePage) {
     const std::pair<std::string, std::string> cases[] = {
         {"A\030\031B", "A B"},
         {"A\030B\031C", "A\030B\031C"},
-        {"\030\030\031\031", "\030 \031"},
         {"\030\031\030\031", "  "},
         {kName + "\030\031" + kName, kName + " " + kName},
         {std::string(300, 't'), std::string(259, 't')},
@@ -283,7 +277,7 @@ TEST(HagakiPaths, PathsOver259BytesAreRefusedWithoutOverflow) {
     EXPECT_TRUE(std::all_of(front.begin() + 1, front.end(), [](char c) { return c == 'Z'; }));
     // A path not asked for does not matter; the operations that need it fail.
     EXPECT_EQ(1, s.doc.GetHagakiFilePaths(nullptr, nullptr, view.data(), nullptr, nullptr, nullptr));
-    EXPECT_EQ(-705, s.doc.RotateHagakiPdf(1));
+    EXPECT_EQ(ov::kErrBadParameter, s.doc.RotateHagakiPdf(1));
     EXPECT_EQ(0, s.doc.m_cHagakiInfo.m_bFile1Rotated);
 }
 

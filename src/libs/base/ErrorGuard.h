@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "base/ErrorCodes.h"
 #include "base/Trace.h"
 #include "base/WinTypes.h"
 
@@ -28,9 +29,9 @@ private:
 
 // Results given for the three kinds of exception.
 struct GuardCodes {
-    int memory = -1;
-    int framework = -4;
-    int other = -5;
+    int memory = kErrNoMemory;
+    int framework = kErrFramework;
+    int other = kErrException;
 };
 
 void TraceMemoryException(const char* file, int line) noexcept;

@@ -232,15 +232,12 @@ BOOL GetPrivateProfileLongString(std::string section, std::string key, std::stri
         if (k.size() != want.size())
             continue;
         bool same = true;
-        for (std::size_t i = 0; i < k.size() && same;) {
-            if (IsDBCSLeadByte(static_cast<unsigned char>(k[i])) && i + 1 < k.size()) {
+        for (std::size_t i = 0, len; same && (len = ov::Cp932CharLength(k, i)) != 0; i += len) {
+            if (len == 2)
                 same = k[i] == want[i] && k[i + 1] == want[i + 1];
-                i += 2;
-            } else {
+            else
                 same = std::tolower(static_cast<unsigned char>(k[i])) ==
                        std::tolower(static_cast<unsigned char>(want[i]));
-                ++i;
-            }
         }
         if (same) {
             *out = std::move(kv.second);

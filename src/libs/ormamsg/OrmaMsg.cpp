@@ -168,23 +168,23 @@ std::string LastMessageDetail() {
 int MessageNumberForCode(int code) {
     switch (code) {
         case 0:
-        case -2:
+        case ov::kErrSilentParameter:
             return 0;
-        case -705:
+        case ov::kErrBadParameter:
             return 44;
-        case -704:
+        case ov::kErrNotFound:
             return 17;
-        case -703:
+        case ov::kErrFolderNotMade:
         case -103:
             return 24;
-        case -702:
+        case ov::kErrNoView:
             return 41;
-        case -701:
+        case ov::kErrFolderMissing:
         case -101:
             return 25;
         case -20:
             return 38;
-        case -1:
+        case ov::kErrNoMemory:
             return 18;
         case kErrRuntimeFolder:
             return 46;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "base/ErrorCodes.h"
 #include "base/WinTypes.h"
 
 constexpr UINT MB_ICONERROR = 0x10;
@@ -14,10 +15,6 @@ constexpr UINT MB_TOPMOST = 0x40000;
 constexpr UINT MB_SETFOREGROUND = 0x10000;
 
 namespace ov {
-// A start-up failure of the viewer's own (no library passes it on): the private
-// runtime folder cannot be used.
-inline constexpr int kErrRuntimeFolder = -720;
-
 // Shows a box: caption, text and informative text (what the box is about, may be
 // empty) are CP932. Returns the box's result.
 using MessagePresenter = std::function<int(const std::string& caption, const std::string& text,

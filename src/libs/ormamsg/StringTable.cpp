@@ -156,13 +156,6 @@ std::string LoadResString(UINT id) {
         return std::string();
     std::string text = ov::Utf8ToCp932(utf8).value_or(std::string());
     // A 260-byte buffer: at most 259 bytes, never half a character.
-    std::size_t n = 0;
-    while (n < text.size()) {
-        std::size_t len = IsDBCSLeadByte(static_cast<unsigned char>(text[n])) ? 2 : 1;
-        if (n + len > static_cast<std::size_t>(MAX_PATH - 1))
-            break;
-        n += len;
-    }
-    text.resize(n);
+    text.resize(ov::Cp932CutLength(text, MAX_PATH - 1));
     return text;
 }

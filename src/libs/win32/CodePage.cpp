@@ -94,11 +94,9 @@ std::string Cp932ToUtf8Lossy(std::string_view cp932) {
     out.reserve(cp932.size() * 2);
     std::size_t i = 0;
     while (i < cp932.size()) {
-        auto c = static_cast<unsigned char>(cp932[i]);
-        std::size_t n = (IsDBCSLeadByte(c) && i + 1 < cp932.size() &&
-                         IsTrailByte(static_cast<unsigned char>(cp932[i + 1])))
-                            ? 2
-                            : 1;
+        std::size_t n = Cp932CharLength(cp932, i);
+        if (n == 2 && !IsTrailByte(static_cast<unsigned char>(cp932[i + 1])))
+            n = 1;
         if (auto part = Cp932ToUtf8(cp932.substr(i, n))) {
             out += *part;
         } else {
@@ -145,6 +143,18 @@ std::string FirstCharNotInCp932(std::string_view utf8, unsigned* codePoint) {
         i += n;
     }
     return std::string();
+}
+
+std::size_t Cp932CharLength(std::string_view text, std::size_t pos) {
+    if (pos >= text.size())
+        return 0;
+    return IsDBCSLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
+}
+
+std::size_t Cp932CutLength(std::string_view text, std::size_t maxBytes) {
+    std::size_t n = 0;
+    for (std::size_t len; (len = Cp932CharLength(text, n)) != 0 && n + len <= maxBytes;) n += len;
+    return n;
 }
 
 }  // namespace ov
@@ -200,7 +210,7 @@ std::optional<std::string> MapCp932(std::string_view src, bool toHalf) {
     std::string out;
     std::size_t i = 0;
     while (i < src.size()) {
-        std::size_t n = IsDBCSLeadByte(static_cast<unsigned char>(src[i])) && i + 1 < src.size() ? 2 : 1;
+        const std::size_t n = ov::Cp932CharLength(src, i);
         std::string_view ch = src.substr(i, n);
         auto u = ov::Cp932ToUtf8(ch);
         std::optional<std::string> m = u ? MapUtf8(*u, toHalf) : std::nullopt;

@@ -4,6 +4,7 @@
 // and the GUI.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,14 @@ std::string Cp932ToUtf8Lossy(std::string_view cp932);
 // code point; empty when CP932 holds all of it. Invalid UTF-8 gives its first
 // bad byte as "\xNN" and code point 0.
 std::string FirstCharNotInCp932(std::string_view utf8, unsigned* codePoint = nullptr);
+
+// Byte length of the CP932 character at text[pos]: 2 for a lead byte with a byte
+// after it, else 1 (a lead byte at the very end is a character of its own); 0 at
+// or past the end.
+std::size_t Cp932CharLength(std::string_view text, std::size_t pos);
+// Length of the longest prefix of text that has at most maxBytes bytes and does
+// not end inside a two-byte character.
+std::size_t Cp932CutLength(std::string_view text, std::size_t maxBytes);
 
 }  // namespace ov
 

@@ -33,14 +33,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Length in bytes of the character at s[i].
-std::size_t CharLen(std::string_view s, std::size_t i) {
-    return IsDBCSLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
-}
-
 // Position of the first single-byte c, stepping over two-byte characters.
 std::size_t FindChar(std::string_view s, char c) {
-    for (std::size_t i = 0; i < s.size(); i += CharLen(s, i)) {
+    for (std::size_t i = 0; i < s.size(); i += ov::Cp932CharLength(s, i)) {
         if (s[i] == c)
             return i;
     }
@@ -55,7 +50,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size();) {
-        std::size_t n = CharLen(a, i);
+        std::size_t n = ov::Cp932CharLength(a, i);
         if (n == 2) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1])
                 return false;
@@ -70,7 +65,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 // Position of the last single-byte c, stepping over two-byte characters.
 std::size_t FindLastChar(std::string_view s, char c) {
     std::size_t found = std::string_view::npos;
-    for (std::size_t i = 0; i < s.size(); i += CharLen(s, i)) {
+    for (std::size_t i = 0; i < s.size(); i += ov::Cp932CharLength(s, i)) {
         if (s[i] == c)
             found = i;
     }
@@ -222,14 +217,7 @@ bool FindValue(const std::vector<Line>& lines, const char* section, const char* 
 // Copies text into buf of size bytes, cut to size-1 bytes without splitting a
 // two-byte character. Returns the bytes copied.
 DWORD CopyCut(std::string_view text, char* buf, DWORD size) {
-    std::size_t limit = size - 1;
-    std::size_t n = 0;
-    while (n < text.size()) {
-        std::size_t len = CharLen(text, n);
-        if (n + len > limit)
-            break;
-        n += len;
-    }
+    const std::size_t n = ov::Cp932CutLength(text, size - 1);
     std::memcpy(buf, text.data(), n);
     buf[n] = '\0';
     return static_cast<DWORD>(n);
