@@ -12,7 +12,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/icons/128.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${ORMAVIEW_APP_ID}.svg)
 install(FILES ${_dist}/${ORMAVIEW_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_dist}/${ORMAVIEW_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${_dist}/ormaview.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${_dist}/ormaview.1 ${_dist}/ormaview-sample.1 ${_dist}/ormaview-workdesk.1
+              ${_dist}/ormaview-postcard-viewer.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${_dist}/ormaview.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ormaview)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ormaview RENAME copyright)

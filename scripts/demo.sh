@@ -24,7 +24,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ORMAVIEW_BUILD_DIR:-$root/build}
 
 bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DORMAVIEW_BENCH=OFF >/dev/null
+# Configure without changing the build's settings: a demo must not switch off
+# what scripts/test.sh builds (the targets below are all it builds).
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target ormaview ormaview-sample ormaview-postcard-viewer
 
 desk=${ORMAVIEW_DEMO_DIR:-$build/demo-workdesk}

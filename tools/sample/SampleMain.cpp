@@ -7,10 +7,25 @@
 
 #include "SampleWorkDesk.h"
 
+namespace {
+constexpr const char* kUsage = "usage: ormaview-sample DIR [--long N]\n";
+constexpr const char* kHelp =
+    "Writes a sample work desk into DIR (created when missing) and prints the\n"
+    "command that opens it in the viewer.\n"
+    "\n"
+    "  --long N    also write document 9 with N pages (1 to 100000), for benchmarks\n"
+    "  -h, --help  show this help and exit\n";
+}  // namespace
+
 int main(int argc, char** argv) {
     std::string dir;
     int longPages = 0;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--long") == 0 && i + 1 < argc) {
             longPages = std::atoi(argv[++i]);
             if (longPages < 1 || longPages > 100000) {
@@ -25,7 +40,7 @@ int main(int argc, char** argv) {
         }
     }
     if (dir.empty()) {
-        std::fprintf(stderr, "usage: ormaview-sample DIR [--long N]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     ovsample::SampleInfo info;

@@ -335,7 +335,7 @@ bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info
     undo.Section("PageInfo");
     undo.Key("Page1HagakiFrom", "山田　太郎");
     undo.Key("Page1HagakiFromkana", "ヤマダ　タロウ");
-    undo.Key("Page1HagakiNumber", "0001");
+    undo.Key("Page1HagakiNumber", "２０２４組０００１２３４");
     undo.Key("Page1HagakiYear", "2024");
     undo.Key("Page1HagakiType", "年賀状");
     undo.Key("Page1HagakiMemo", "住所変更あり");
@@ -384,7 +384,10 @@ bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info
         dat.Key("Page1Flag", 0);
         dat.Key("Page1HagakiFrom", card.from);
         dat.Key("Page1HagakiFromkana", card.kana);
-        dat.Key("Page1HagakiNumber", Fmt("%04d", id));
+        // Well-formed lot numbers (stored full-width, as the work desk writes
+        // them), except the third card's, which shows the red case.
+        static const char* const kNumbers[] = {"２０２４組００００００１", "２０２４組００００００２", "0003"};
+        dat.Key("Page1HagakiNumber", kNumbers[id - 1]);
         dat.Key("Page1HagakiYear", "2024");
         dat.Key("Page1HagakiType", card.type);
         dat.Key("Page1HagakiMemo", id == 1 ? "返信済み" : "");
