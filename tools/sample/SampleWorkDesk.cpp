@@ -386,7 +386,8 @@ bool WriteSampleWorkDesk(const std::string& dir, int longPages, SampleInfo* info
         dat.Key("Page1HagakiFromkana", card.kana);
         // Well-formed lot numbers (stored full-width, as the work desk writes
         // them), except the third card's, which shows the red case.
-        static const char* const kNumbers[] = {"２０２４組００００００１", "２０２４組００００００２", "0003"};
+        static const char* const kNumbers[] = {"２０２４組００００００１", "２０２４組００００００２",
+                                               "0003"};
         dat.Key("Page1HagakiNumber", kNumbers[id - 1]);
         dat.Key("Page1HagakiYear", "2024");
         dat.Key("Page1HagakiType", card.type);
