@@ -60,11 +60,11 @@ public:
         shown.push_back(std::move(pBitmap));
     }
     void ShowPageError(int iResult) override { pageErrors.push_back(iResult); }
-    void PageRequested() override { ++requested; }
-    BOOL RefreshZoomView() override { return zoomFollows; }
+    void PageRequested() override {}
+    BOOL RefreshZoomView() override { return TRUE; }
     void CloseZoomView() override { m_log.push_back("zoom closed"); }
     void SetTitle(const std::string& strTitle) override { title = strTitle; }
-    void CommandStatesChanged() override { ++stateReads; }
+    void CommandStatesChanged() override {}
     void ShowError(int iResult) override { m_log.push_back("box " + std::to_string(iResult)); }
     void SetWaitCursor(BOOL bWait) override { waitDepth += bWait ? 1 : -1; }
     void SaveWindowPlacement() override { m_log.push_back("placement"); }
@@ -95,8 +95,7 @@ public:
     std::vector<std::shared_ptr<const CPageBitmap>> shown;
     int shownPos = 0;
     std::vector<int> pageErrors;
-    int requested = 0, stateReads = 0, waitDepth = 0;
-    BOOL zoomFollows = TRUE;
+    int waitDepth = 0;
     std::string title;
     CHagakiInfo pane;
     bool readOnly = false;
