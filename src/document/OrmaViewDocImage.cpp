@@ -146,22 +146,23 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
     if (!ov::image::TakeIdentities(&key))
         return -704;
     CallTestHook(job, PageJobStep::IdentityTaken);
+    // The last word before the written image is stored and put in place.
+    auto beforePlace = [&](const std::string& fsTemp) -> int {
+        CallTestHook(job, PageJobStep::Rendered);
+        if (cancel != nullptr && cancel->IsCancelled())
+            return ov::image::kErrCancelled;
+        if (SourceChanged(key))
+            return ov::image::kErrSourceChanged;
+        if (store != nullptr)
+            store->Store(key, fsTemp);
+        return 0;
+    };
     int r = 0;
     ov::image::ClearLastErrorReason();
     {
         ov::image::ScopedRenderCancel scope(cancel);
         r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,
-                                              1000, job.bShowEditInfo, job.strEditInfo.c_str(),
-                                              [&](const std::string& fsTemp) -> int {
-                                                  CallTestHook(job, PageJobStep::Rendered);
-                                                  if (cancel != nullptr && cancel->IsCancelled())
-                                                      return ov::image::kErrCancelled;
-                                                  if (SourceChanged(key))
-                                                      return ov::image::kErrSourceChanged;
-                                                  if (store != nullptr)
-                                                      store->Store(key, fsTemp);
-                                                  return 0;
-                                              });
+                                              1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace);
     }
     if (r == ov::image::kErrCancelled)
         return r;
