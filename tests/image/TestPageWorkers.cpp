@@ -12,13 +12,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "ImageTestUtil.h"
@@ -63,48 +62,39 @@ bool SameBitmap(const CPageBitmap& a, const CPageBitmap& b) {
            std::memcmp(a.Bits(), b.Bits(), static_cast<std::size_t>(a.Stride()) * a.Height()) == 0;
 }
 
-void SetTimes(const std::string& path, const struct stat& st) {
-    const timespec times[2] = {st.st_atim, st.st_mtim};
+// An old file: its modification time an hour back (access time kept).
+void MakeOld(const std::string& path) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec - 3600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// A page job on a worker thread that stops at one step until released.
-class HeldJob {
-public:
-    HeldJob(const CPageJob& job, const CPageStore* store, PageJobStep step, RenderCancel* cancel) {
-        SetPageJobTestHook([this, step](const CPageJob&, PageJobStep now) {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (now != step || m_bHeld)
-                return;
-            m_bHeld = true;
-            m_cv.notify_all();
-            m_cv.wait(lock, [this] { return m_bReleased; });
-        });
-        m_worker = std::thread([=, this] { m_iResult = MakePageJobBitmap(job, store, cancel, &m_bitmap); });
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait_for(lock, std::chrono::seconds(30), [this] { return m_bHeld; });
-    }
-    bool Held() const { return m_bHeld; }
-    int Release() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bReleased = true;
+// Runs the job on a worker held at step while change() runs; the job's result.
+int RunHeld(const CPageJob& job, const CPageStore* store, RenderCancel* cancel, PageJobStep step,
+            const std::function<void()>& change) {
+    std::promise<void> held, release;
+    std::shared_future<void> go = release.get_future().share();
+    SetPageJobTestHook([&](const CPageJob&, PageJobStep now) {
+        if (now == step) {
+            held.set_value();
+            go.wait();
         }
-        m_cv.notify_all();
-        m_worker.join();
-        SetPageJobTestHook({});
-        return m_iResult;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_bHeld = false;
-    bool m_bReleased = false;
-    int m_iResult = 1;
-    CPageBitmap m_bitmap;
-    std::thread m_worker;
-};
+    });
+    int r = 1;
+    std::thread worker([&] {
+        CPageBitmap bm;
+        r = MakePageJobBitmap(job, store, cancel, &bm);
+    });
+    const bool bHeld = held.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (bHeld)
+        change();
+    release.set_value();
+    worker.join();
+    SetPageJobTestHook({});
+    EXPECT_TRUE(bHeld);
+    return r;
+}
 
 class PageJobTest : public ::testing::Test {
 protected:
@@ -124,9 +114,9 @@ protected:
         return job;
     }
     // The page as it is now, made directly.
-    CPageBitmap Direct() const {
+    CPageBitmap Direct(const std::string& pdf, int iPage, const std::string& dat) const {
         const std::string thm = m_dir / "direct.thm";
-        EXPECT_EQ(imgtest::Thumb(m_pdf, 1, thm, 1, m_dat), 0);
+        EXPECT_EQ(imgtest::Thumb(pdf, iPage, thm, 1, dat), 0);
         CPageBitmap bm;
         EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, thm.c_str(), 120, 160, &bm), 0);
         return bm;
@@ -143,7 +133,6 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         imgtest::Pdf(m_dir / "new.pdf", {page});
         ASSERT_EQ(std::rename((m_dir / "new.pdf").c_str(), m_pdf.c_str()), 0);
     };
-    const auto sizeBefore = ovtest::ReadFile(m_pdf).size();
     RenderCancel* cancel = nullptr;
     const struct {
         const char* what;
@@ -163,7 +152,8 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
              ASSERT_EQ(ovtest::ReadFile(m_dir / "same.pdf").size(), static_cast<std::size_t>(st.st_size));
              std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
              ovtest::WriteFile(m_pdf, ovtest::ReadFile(m_dir / "same.pdf"));
-             SetTimes(m_pdf, st);
+             const timespec times[2] = {st.st_atim, st.st_mtim};
+             ASSERT_EQ(::utimensat(AT_FDCWD, m_pdf.c_str(), times, 0), 0);
          },
          kErrSourceChanged},
         {"annotations changed", PageJobStep::Rendered,
@@ -178,17 +168,14 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         const CPageStore store(m_dir / ("store" + std::to_string(++i)), CPageStore::kDefaultBytes);
         RenderCancel jobCancel;
         cancel = &jobCancel;
-        HeldJob held(Job(), &store, c.step, &jobCancel);
-        ASSERT_TRUE(held.Held());
-        c.change();
         ovtest::TraceCapture trace;
-        EXPECT_EQ(held.Release(), c.want);
+        EXPECT_EQ(RunHeld(Job(), &store, &jobCancel, c.step, c.change), c.want);
         EXPECT_EQ(trace.Contains("Page source changed while its image was made!"),
                   c.want == kErrSourceChanged);
         EXPECT_EQ(imgtest::ListFolder(m_run), Names{});  // neither the page image nor a temporary file
         EXPECT_EQ(imgtest::ListFolder(store.Folder()), Names{});
         // Asked again: the page as it is now, rendered, then straight from the store.
-        const CPageBitmap now = Direct();
+        const CPageBitmap now = Direct(m_pdf, 1, m_dat);
         for (const bool bFromStore : {false, true}) {
             CPageBitmap bm;
             std::remove(Job().strThumb.c_str());
@@ -197,7 +184,6 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
             EXPECT_EQ(ovtest::Exists(Job().strThumb), !bFromStore);
         }
     }
-    EXPECT_NE(ovtest::ReadFile(m_pdf).size(), sizeBefore);
 }
 
 TEST_F(PageJobTest, ARenderCancelledFromAnotherThreadEndsEarlyAndLeavesNoFile) {
@@ -258,9 +244,7 @@ TEST_F(PageJobTest, TheDocumentShowsTheRightPageOfALargerSource) {
     CPageBitmap bm;
     ASSERT_EQ(doc.GetThumbnail(nullptr, 120, 160, &bm), 0);
     EXPECT_TRUE(trace.Contains("Page source changed while its image was made!"));
-    ASSERT_EQ(imgtest::Thumb(scan, 2, m_dir / "new.thm", 1, ini), 0);
-    CPageBitmap want;
-    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, (m_dir / "new.thm").c_str(), 120, 160, &want), 0);
+    const CPageBitmap want = Direct(scan, 2, ini);
     EXPECT_TRUE(SameBitmap(bm, want));
 }
 
@@ -323,33 +307,21 @@ TEST_F(PageStoreTest, AnEntryIsUsedOnlyForItsWholeKey) {
         ThmImage img;
         EXPECT_EQ(m_store.Load(key, &img), kErrNoFile) << c.what;
     }
-    // An entry copied over another's name is not shown for the other key, and is dropped.
+    // An entry damaged, cut short, or copied over another's name: never used, and removed.
     m_store.Store(Key(2), m_thm);
-    std::filesystem::copy_file(m_store.EntryPath(Key()), m_store.EntryPath(Key(2)),
-                               std::filesystem::copy_options::overwrite_existing);
-    ovtest::TraceCapture trace;
-    ThmImage img;
-    EXPECT_EQ(m_store.Load(Key(2), &img), kErrThmFormat);
-    EXPECT_TRUE(trace.Contains("Page store entry damaged! [Path] " + m_store.EntryPath(Key(2))));
-    EXPECT_FALSE(ovtest::Exists(m_store.EntryPath(Key(2))));
-    EXPECT_TRUE(Holds(m_store, Key(), {m_thm}));
-}
-
-TEST_F(PageStoreTest, ADamagedEntryIsNeverUsedAndIsRemoved) {
-    const std::string entry = m_store.EntryPath(Key());
-    for (const bool bTruncate : {false, true}) {
-        SCOPED_TRACE(bTruncate ? "truncated" : "one byte changed");
-        m_store.Store(Key(), m_thm);
-        std::string bytes = ovtest::ReadFile(entry);
-        if (bTruncate)
-            bytes.resize(bytes.size() - 10);
-        else
-            bytes[bytes.size() - 20] ^= 0x41;
+    const std::string entry = m_store.EntryPath(Key(2)), good = ovtest::ReadFile(entry);
+    std::string flipped = good;
+    flipped[good.size() - 20] ^= 0x41;
+    for (const std::string& bytes :
+         {flipped, good.substr(0, good.size() - 10), ovtest::ReadFile(m_store.EntryPath(Key()))}) {
         ovtest::WriteFile(entry, bytes);
+        ovtest::TraceCapture trace;
         ThmImage img;
-        EXPECT_EQ(m_store.Load(Key(), &img), kErrThmFormat);
+        EXPECT_EQ(m_store.Load(Key(2), &img), kErrThmFormat);
+        EXPECT_TRUE(trace.Contains("Page store entry damaged! [Path] " + entry));
         EXPECT_FALSE(ovtest::Exists(entry));
     }
+    EXPECT_TRUE(Holds(m_store, Key(), {m_thm}));
 }
 
 // Within its bound, oldest first; and nothing but its own entries and temporary
@@ -358,10 +330,8 @@ TEST_F(PageStoreTest, OnlyItsOwnEntriesAreRemovedToStayWithinTheBound) {
     const unsigned long long nEntry = ovtest::ReadFile(m_thm).size() + 16 + KeyText(Key()).size();
     const std::string folder = m_dir / "bounded";
     ovtest::MakeDirs(folder);
-    ::chmod(folder.c_str(), 0700);
-    const std::string entryLike = "0123456789abcdef.thm";
     const std::pair<std::string, bool> files[] = {
-        {entryLike, true},                        // an entry's name, not its header
+        {"0123456789abcdef.thm", true},           // an entry's name, not its header
         {"0123456789abcdef.thm.AbCdEf", true},    // not the store's temporary name
         {"0123456789abcdef.thm.tmp12-3x", true},  // nearly
         {"Photo.thm", true},
@@ -370,12 +340,8 @@ TEST_F(PageStoreTest, OnlyItsOwnEntriesAreRemovedToStayWithinTheBound) {
     };
     for (const auto& [name, kept] : files) {
         ovtest::WriteFile(folder + "/" + name, std::string(nEntry, 'u'));
-        if (name != "fedcba9876543210.thm.tmp12-4") {
-            struct stat st {};
-            ::stat((folder + "/" + name).c_str(), &st);
-            st.st_mtim.tv_sec -= 3600;
-            SetTimes(folder + "/" + name, st);
-        }
+        if (name != "fedcba9876543210.thm.tmp12-4")
+            MakeOld(folder + "/" + name);
     }
     ASSERT_EQ(::symlink(m_thm.c_str(), (folder + "/00000000000000aa.thm").c_str()), 0);
     CPageStore store(folder, nEntry * 5 / 2);  // room for two entries
@@ -407,10 +373,7 @@ TEST_F(PageStoreTest, FoldersOthersCouldReachTurnTheStoreOff) {
     ovtest::MakeDirs(mine);
     for (const char* name : {"a.thm", "0123456789abcdef.thm", "b.thm.tmp1-1"}) {
         ovtest::WriteFile(mine + "/" + name, "the user's");
-        struct stat st {};
-        ::stat((mine + "/" + name).c_str(), &st);
-        st.st_mtim.tv_sec -= 86400;
-        SetTimes(mine + "/" + name, st);
+        MakeOld(mine + "/" + name);
     }
     auto link = [&](const std::string& at) {
         ovtest::MakeDirs(std::filesystem::path(at).parent_path());
