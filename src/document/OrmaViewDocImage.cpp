@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -21,6 +23,7 @@
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
 #include "image/PageStore.h"
+#include "image/ThmFile.h"
 #include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "win32/CodePage.h"
@@ -101,7 +104,127 @@ private:
     std::string m_strPath;
 };
 
+std::mutex g_hookMutex;
+std::function<void(const CPageJob&, PageJobStep)> g_hook;
+
+void CallTestHook(const CPageJob& job, PageJobStep step) {
+    std::function<void(const CPageJob&, PageJobStep)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        hook = g_hook;
+    }
+    if (hook)
+        hook(job, step);
+}
+
+ov::image::PageStoreKey StoreKey(const CPageJob& job) {
+    ov::image::PageStoreKey key;
+    key.source = ov::ToFsPath(job.strSource);
+    key.page = job.iPage;
+    key.drawEditInfo = job.bShowEditInfo;
+    key.editInfo = ov::ToFsPath(job.strEditInfo);
+    return key;
+}
+
+// Whether the source or annotation file is no longer the one whose identities
+// key holds.
+bool SourceChanged(const ov::image::PageStoreKey& key) {
+    ov::image::PageStoreKey now = key;
+    return !ov::image::TakeIdentities(&now) || !(now.sourceStamp == key.sourceStamp) ||
+           !(now.editInfoStamp == key.editInfoStamp);
+}
+
+// Makes the job's page-image file from the source as it is: its identities are
+// taken first and read again once the image is written; the image is stored
+// (under the identities taken first) and put in place only when they are
+// unchanged and the job is still wanted. 0, -811 when cancelled, -812 when the
+// source changed, or the error code; neither -811 nor -812 leaves a file.
+int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
+    if (!PathFileExistsA(job.strSource.c_str()))
+        return -704;
+    ov::image::PageStoreKey key = StoreKey(job);
+    if (!ov::image::TakeIdentities(&key))
+        return -704;
+    CallTestHook(job, PageJobStep::IdentityTaken);
+    // The last word before the written image is stored and put in place.
+    auto beforePlace = [&](const std::string& fsTemp) -> int {
+        CallTestHook(job, PageJobStep::Rendered);
+        if (cancel != nullptr && cancel->IsCancelled())
+            return ov::image::kErrCancelled;
+        if (SourceChanged(key))
+            return ov::image::kErrSourceChanged;
+        if (store != nullptr)
+            store->Store(key, fsTemp);
+        return 0;
+    };
+    int r = 0;
+    ov::image::ClearLastErrorReason();
+    {
+        ov::image::ScopedRenderCancel scope(cancel);
+        r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,
+                                              1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace);
+    }
+    if (r == ov::image::kErrCancelled)
+        return r;
+    if (r == ov::image::kErrSourceChanged) {
+        OV_TRACE("Page source changed while its image was made! [Path] %s\n", job.strSource.c_str());
+        return r;
+    }
+    if (r != 0) {
+        OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
+        return r;
+    }
+    return 0;
+}
+
+// The bitmap straight from the page store's entry (read and checked whole);
+// false when there is none or it failed its check (then dropped).
+bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CPageBitmap* pBitmap) {
+    if (store == nullptr || !store->IsOn())
+        return false;
+    ov::image::PageStoreKey key = StoreKey(job);
+    ov::image::ThmImage image;
+    return ov::image::TakeIdentities(&key) && store->Load(key, &image) == 0 &&
+           ov::image::BitmapOfThm(image, job.iWidth, job.iHeight, pBitmap) == 0;
+}
+
+// The one way from a page to its bitmap (the document's page drawing and the
+// page jobs alike): this run's page image, else the store's entry, else
+// makeThumb(store) makes the page image. A page image that failed its check or
+// was dropped from this run's folder meanwhile is made again once (makeThumb
+// with no store); a second failure is the page's error.
+int JobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
+              CPageBitmap* pBitmap, const std::function<int(const ov::image::CPageStore*)>& makeThumb) {
+    if (!PathFileExistsA(job.strThumb.c_str())) {
+        if (BitmapFromStore(job, store, pBitmap))
+            return 0;
+        const int r = makeThumb(store);
+        if (r < 0)
+            return r;
+    }
+    if (cancel != nullptr && cancel->IsCancelled())
+        return ov::image::kErrCancelled;
+    int r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+    if (r == ov::image::kErrThmFormat || r == ov::image::kErrNoFile) {
+        if (r == ov::image::kErrThmFormat)
+            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
+        DeleteFileA(job.strThumb.c_str());
+        r = makeThumb(nullptr);
+        if (r < 0)
+            return r;
+        r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
+    }
+    if (r != 0)
+        OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
+    return r;
+}
+
 }  // namespace
+
+void SetPageJobTestHook(std::function<void(const CPageJob&, PageJobStep)> hook) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_hook = std::move(hook);
+}
 
 std::string COrmaViewDoc::GetDataPdfPath(int iPagePos) {
     const int iPageID = LookupPageID(iPagePos);
@@ -130,31 +253,27 @@ std::string COrmaViewDoc::GetThumbFilePath(int iPagePos) {
 
 int COrmaViewDoc::CreateThumbFile() {
     return OV_GUARDED([&]() -> int {
-        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
-        if (strThumb.empty())
-            return -704;
-        if (PathFileExistsA(strThumb.c_str())) {
-            NoteThumbUsed(strThumb);
-            return 0;
-        }
-
-        std::string strSource;
-        std::string strEditInfo;
-        int iPage = 1;
-        int r = GetPageSource(*this, &strSource, &iPage, &strEditInfo);
+        CPageJob job;
+        int r = GetPageJob(m_iCurPagePos, 1, 1, &job);
         if (r != 0)
             return r;
-
-        ov::image::ClearLastErrorReason();
-        r = WorkDesk_CreateThumbFile(strSource.c_str(), iPage, strThumb.c_str(), 1000, 1000,
-                                     m_bShowEditInfo ? 1 : 0, strEditInfo.c_str());
-        if (r != 0) {
-            OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
-            NoteImageFailure(strSource, r);
+        if (PathFileExistsA(job.strThumb.c_str())) {
+            NoteThumbUsed(job.strThumb);
+            return 0;
+        }
+        r = MakeJobThumb(job, nullptr, nullptr);
+        if (r == ov::image::kErrSourceChanged)  // made again from the source as it is now
+            r = MakeJobThumb(job, nullptr, nullptr);
+        if (r == -704) {
+            ov::NoteMessageDetail(ov::DetailKind::File, job.strSource);
             return r;
         }
-        NoteThumbUsed(strThumb);
-        TrimThumbCache(strThumb);
+        if (r != 0) {
+            NoteImageFailure(job.strSource, r);
+            return r;
+        }
+        NoteThumbUsed(job.strThumb);
+        TrimThumbCache(job.strThumb);
         return 0;
     });
 }
@@ -205,30 +324,17 @@ void COrmaViewDoc::TrimThumbCache(const std::string& strKeep) {
     }
 }
 
-int COrmaViewDoc::GetThumbnail(void* pDC, int iWidth, int iHeight, CPageBitmap* pBitmap) {
+int COrmaViewDoc::GetThumbnail(void* /*pDC*/, int iWidth, int iHeight, CPageBitmap* pBitmap) {
     return OV_GUARDED([&]() -> int {
-        const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
-        if (strThumb.empty())
-            return -704;
-        if (!PathFileExistsA(strThumb.c_str())) {
-            int r = CreateThumbFile();
-            if (r < 0)
-                return r;
-        }
-        int r = WorkDesk_GetThumbnail(pDC, strThumb.c_str(), iWidth, iHeight, pBitmap);
-        if (r == ov::image::kErrThmFormat) {
-            // The cached image failed its check (damaged on disk): made again from
-            // the page once; a second failure is the page's error.
-            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
-            DeleteFileA(strThumb.c_str());
-            r = CreateThumbFile();
-            if (r < 0)
-                return r;
-            r = WorkDesk_GetThumbnail(pDC, strThumb.c_str(), iWidth, iHeight, pBitmap);
-        }
+        CPageJob job;
+        int r = GetPageJob(m_iCurPagePos, 1, 1, &job);
         if (r != 0)
-            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
-        NoteThumbUsed(strThumb);
+            return r;
+        job.iWidth = iWidth;
+        job.iHeight = iHeight;
+        r = JobBitmap(job, nullptr, nullptr, pBitmap,
+                      [this](const ov::image::CPageStore*) { return CreateThumbFile(); });
+        NoteThumbUsed(job.strThumb);
         return r;
     });
 }
@@ -264,86 +370,14 @@ void COrmaViewDoc::NotePageImageMade(const std::string& strThumb) {
 
 namespace {
 
-ov::image::PageStoreKey StoreKey(const CPageJob& job) {
-    ov::image::PageStoreKey key;
-    key.source = ov::ToFsPath(job.strSource);
-    key.page = job.iPage;
-    key.drawEditInfo = job.bShowEditInfo;
-    key.editInfo = ov::ToFsPath(job.strEditInfo);
-    return key;
-}
-
-// Makes the job's page-image file; 0, -811 when cancelled, or the error code.
-int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
-    if (!PathFileExistsA(job.strSource.c_str()))
-        return -704;
-    int r = 0;
-    ov::image::ClearLastErrorReason();
-    {
-        ov::image::ScopedRenderCancel scope(cancel);
-        r = WorkDesk_CreateThumbFile(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000, 1000,
-                                     job.bShowEditInfo, job.strEditInfo.c_str());
-    }
-    if (r == ov::image::kErrCancelled)
-        return r;
-    if (r != 0) {
-        OV_TRACE("WorkDesk_CreateThumbFile() Error! [Return] %d\n", r);
-        return r;
-    }
-    if (store != nullptr)
-        store->Store(StoreKey(job), ov::ToFsPath(job.strThumb));
-    return 0;
-}
-
-// The bitmap straight from the page store's entry (read and checked whole);
-// false when there is none or it failed its check (then dropped).
-bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CPageBitmap* pBitmap) {
-    if (store == nullptr || !PathFileExistsA(job.strSource.c_str()))
-        return false;
-    const std::string strEntry = store->Find(StoreKey(job));
-    if (strEntry.empty())
-        return false;
-    const int r =
-        WorkDesk_GetThumbnail(nullptr, ov::FromFsPath(strEntry).c_str(), job.iWidth, job.iHeight, pBitmap);
-    if (r != 0) {
-        store->Drop(strEntry, r);
-        return false;
-    }
-    store->Used(strEntry);
-    return true;
-}
-
 int MakePageJobBitmapGuarded(const CPageJob& job, const ov::image::CPageStore* store,
                              ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
     return OV_GUARDED([&]() -> int {
         if (pBitmap == nullptr || job.strThumb.empty())
             return -705;
-        if (!PathFileExistsA(job.strThumb.c_str())) {
-            // Kept from an earlier run: the bitmap is made from the stored image.
-            if (BitmapFromStore(job, store, pBitmap))
-                return 0;
-            const int r = MakeJobThumb(job, store, cancel);
-            if (r != 0)
-                return r;
-        }
-        if (cancel != nullptr && cancel->IsCancelled())
-            return ov::image::kErrCancelled;
-        int r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
-        if (r == ov::image::kErrThmFormat || r == ov::image::kErrNoFile) {
-            // The image failed its check (damaged on disk) or was dropped from
-            // this run's folder meanwhile: made again from the page once; a
-            // second failure is the page's error.
-            if (r == ov::image::kErrThmFormat)
-                OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
-            DeleteFileA(job.strThumb.c_str());
-            r = MakeJobThumb(job, nullptr, cancel);
-            if (r != 0)
-                return r;
-            r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
-        }
-        if (r != 0)
-            OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d\n", r);
-        return r;
+        return JobBitmap(job, store, cancel, pBitmap, [&](const ov::image::CPageStore* pStore) {
+            return MakeJobThumb(job, pStore, cancel);
+        });
     });
 }
 

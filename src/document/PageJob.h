@@ -6,6 +6,7 @@
 // bitmap from it. The document itself is never touched by another thread.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class CPageBitmap;
@@ -29,10 +30,24 @@ struct CPageJob {
 // The page's bitmap fitted into the job's size: from this run's page image, else
 // straight from the page store's entry, else the page is rendered into this
 // run's folder and then stored. A page image that fails its check is made again
-// once. 0, -811 when cancelled (nothing written), or the page's error code with
-// the usual trace lines. pstrReason (may be null): the image library's own
+// once. A render takes the identity of the source (and of the annotation file
+// when annotations are drawn) first and reads it again before its page image is
+// put in place and stored, under the identity taken first. 0; -811 when
+// cancelled, -812 when the source or annotation file changed meanwhile (neither
+// writes a page image or a store entry); or the page's error code with the usual
+// trace lines. pstrReason (may be null): the image library's own
 // reason of a failure (UTF-8), which the UI thread puts into the error box
 // (COrmaViewDoc::NotePageFailure).
 int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
                       ov::image::RenderCancel* cancel, CPageBitmap* pBitmap,
                       std::string* pstrReason = nullptr);
+
+// Where a render of a page job stands when the test hook is called.
+enum class PageJobStep {
+    IdentityTaken,  // the identities are taken, the render not begun
+    Rendered,       // the page image is written, not yet checked, stored or put in place
+};
+
+// For race tests only: hook (empty: none) is called on the worker at each step of
+// every render of a page job.
+void SetPageJobTestHook(std::function<void(const CPageJob&, PageJobStep)> hook);

@@ -28,11 +28,8 @@ TEST(SampleWorkDesk, DocumentsPagesAndPostcardsAreComplete) {
     ovsample::SampleInfo info;
     ASSERT_TRUE(ovsample::WriteSampleWorkDesk(dir / "desk", 0, &info));
     const std::string desk = info.folder, doc1 = desk + "/Doc000001", data1 = doc1 + "/Data/Data";
-    EXPECT_NE(ovtest::ReadFile(doc1 + "/Doc.dat").find("[DocInfo]\r\n"), std::string::npos);  // CRLF
     EXPECT_EQ(Ini(doc1 + "/Doc.dat", "PageIDList", "DocInfo"), "5,2,9,3,1,7,4,12,6,10,8,11");
-    EXPECT_EQ(Utf8(Ini(doc1 + "/Doc.dat", "DocName", "DocInfo")), "サンプル文書（見積・請求）");
     EXPECT_EQ(Ini(data1 + "9.dat", "Page1Flag") + Ini(data1 + "3.dat", "Page1Flag"), "22");  // index sheets
-    EXPECT_EQ(info.firstPageId, 5);
     // Every page of document 1 renders, with its annotations where it has them.
     for (int id = 1; id <= 12; ++id) {
         const std::string base = data1 + std::to_string(id);
@@ -56,5 +53,4 @@ TEST(SampleWorkDesk, DocumentsPagesAndPostcardsAreComplete) {
         EXPECT_EQ(imgtest::Rotations(doc3 + "Data" + std::to_string(id) + ".pdf").size(),
                   back.empty() ? 1u : 2u);
     }
-    for (const char* file : {"/WorkDesk.dat", "/Doc000002/Doc.dat"}) EXPECT_TRUE(ovtest::Exists(desk + file));
 }

@@ -120,17 +120,23 @@ int TempFile::Create(const std::string& fsTarget, bool keepOpen) {
     return kOk;
 }
 
+int TempFile::Close() {
+    if (m_fd < 0)
+        return kOk;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        OV_TRACE("close() Error! [Path] %s [errno] %d\n", m_path.c_str(), errno);
+        return kErrWrite;
+    }
+    return kOk;
+}
+
 int TempFile::Commit() {
     if (m_path.empty())
         return kErrWrite;
-    if (m_fd >= 0) {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) {
-            OV_TRACE("close() Error! [Path] %s [errno] %d\n", m_path.c_str(), errno);
-            return kErrWrite;
-        }
-    }
+    if (Close() != kOk)
+        return kErrWrite;
     if (::rename(m_path.c_str(), m_target.c_str()) != 0) {
         OV_TRACE("rename() Error! [Path] %s [errno] %d\n", m_target.c_str(), errno);
         return kErrWrite;

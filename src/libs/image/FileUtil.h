@@ -45,6 +45,9 @@ public:
     int Create(const std::string& fsTarget, bool keepOpen = false);
     const std::string& Path() const { return m_path; }
     int Fd() const { return m_fd; }
+    // Closes the descriptor before the commit (a failed close is a failed
+    // write), so that the whole file can be read first. 0 or a negative code.
+    int Close();
     // Closes the descriptor (a failed close is a failed write) and renames the
     // temporary file over the target. 0 or a negative code.
     int Commit();

@@ -134,8 +134,12 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
         fz_run_page(ctx, &page->super, dev, fz_identity, CurrentCookie());
         if (Cancelled())
             fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
-        if (items != nullptr)
+        if (items != nullptr) {
+            // The edit information can take as long as the page: asked again after it.
             DrawItems(ctx, dev, fz_identity, *items);
+            if (Cancelled())
+                fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
+        }
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {

@@ -35,6 +35,12 @@ int LoadEditItems(const char* editInfoIni, EditItems* items) {
 
 int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
                              int drawEditInfo, const char* editInfoIni) {
+    return CreateThumbFileChecked(sourcePdf, page, thmPath, scaleX, scaleY, drawEditInfo, editInfoIni, {});
+}
+
+int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX,
+                                      int scaleY, int drawEditInfo, const char* editInfoIni,
+                                      const std::function<int(const std::string& fsTemp)>& beforePlace) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
         int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
@@ -58,7 +64,7 @@ int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPat
                        [&img](int w, int h) { return img.Allocate(w, h) ? img.Pixels() : nullptr; });
         if (r != kOk)
             return r;
-        return WriteThm(thm, std::move(img));
+        return WriteThm(thm, std::move(img), beforePlace);
     });
 }
 
@@ -75,14 +81,18 @@ int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int hei
         }
         const ThmImage* img = nullptr;
         r = ReadThmCached(thm, &img);
-        if (r != kOk)
-            return r;
-        int w = 0, h = 0;
-        FitSize(img->width, img->height, width, height, &w, &h);
-        bitmap->Create(w, h);
-        ResampleRowsToXrgb(img->rows.data(), img->width, img->height, bitmap->Row(0), w, h, w);
-        return kOk;
+        return r == kOk ? BitmapOfThm(*img, width, height, bitmap) : r;
     });
+}
+
+int ov::image::BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap) {
+    if (bitmap == nullptr || width < 1 || height < 1 || width > kMaxBitmapSide || height > kMaxBitmapSide)
+        return kErrArgument;
+    int w = 0, h = 0;
+    FitSize(image.width, image.height, width, height, &w, &h);
+    bitmap->Create(w, h);
+    ResampleRowsToXrgb(image.rows.data(), image.width, image.height, bitmap->Row(0), w, h, w);
+    return kOk;
 }
 
 int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf, const char* editInfoIni,

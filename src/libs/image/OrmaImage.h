@@ -3,6 +3,9 @@
 // code (with a trace line); no partial output file is ever left behind.
 #pragma once
 
+#include <functional>
+#include <string>
+
 class CPageBitmap;
 
 // Renders page (from 1) of the source once into the page-image file (.thm), with
@@ -20,3 +23,20 @@ int WorkDesk_GetThumbnail(void* pDC, const char* thmPath, int width, int height,
 // editInfoIni drawn in as vector content. pReserved and pBlock48 are not read.
 int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf, const char* editInfoIni,
                                    int* pReserved, void* pBlock48);
+
+namespace ov::image {
+
+struct ThmImage;
+
+// WorkDesk_CreateThumbFile with a last word before the page-image file is put in
+// place: beforePlace gets the whole, closed temporary file after the render (the
+// edit information included) and the encoding; a nonzero result of it is the
+// call's result and nothing is put in place.
+int CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
+                           int drawEditInfo, const char* editInfoIni,
+                           const std::function<int(const std::string& fsTemp)>& beforePlace);
+
+// A page image fitted into width x height, as WorkDesk_GetThumbnail makes it.
+int BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap);
+
+}  // namespace ov::image

@@ -531,23 +531,11 @@ Kept& Keep(const std::string& fsPath, const FileStamp& stamp, ThmImage&& image) 
     return *dst;
 }
 
-int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
-    // Only a regular file of bounded size is read; a FIFO or device in its place
-    // is refused at once.
-    struct stat st;
-    int fd = ov::OpenRegularFile(fsPath, kMaxThmFileBytes, &st);
-    if (fd < 0) {
-        if (errno != ENOENT)
-            return kErrThmFormat;
-        OV_TRACE("Page image file missing! [Path] %s [errno] %d\n", fsPath.c_str(), errno);
-        return kErrNoFile;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+}  // namespace
+
+int ReadThmFromFd(int fd, std::uint64_t size, const std::string& fsPath, ThmImage* out) {
     std::uint8_t h[kThmHeaderSize];
-    if (st.st_size < static_cast<off_t>(kThmHeaderSize) || !ReadAll(fd, h, sizeof h)) {
+    if (size < kThmHeaderSize || !ReadAll(fd, h, sizeof h)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
@@ -564,7 +552,7 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
     const std::uint32_t w = Read32(h + 16), hgt = Read32(h + 20), stride = Read32(h + 24);
     const std::uint64_t bytes = Read64(h + 32);
     if (w < 1 || hgt < 1 || w > kMaxSide || hgt > kMaxSide || stride != w * 3 || bytes < 3 ||
-        bytes > MaxEncodedBytes(w, hgt) || static_cast<std::uint64_t>(st.st_size) != kThmHeaderSize + bytes) {
+        bytes > MaxEncodedBytes(w, hgt) || size != kThmHeaderSize + bytes) {
         OV_TRACE("Page image file truncated or damaged! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
@@ -601,13 +589,32 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
     out->width = static_cast<int>(w);
     out->height = static_cast<int>(hgt);
     out->stride = static_cast<int>(stride);
-    *stamp = FileStamp::Of(st);
     return kOk;
+}
+
+namespace {
+
+int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
+    // Only a regular file of bounded size is read; a FIFO or device in its place
+    // is refused at once.
+    struct stat st;
+    int fd = ov::OpenRegularFile(fsPath, kMaxThmFileBytes, &st);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            return kErrThmFormat;
+        OV_TRACE("Page image file missing! [Path] %s [errno] %d\n", fsPath.c_str(), errno);
+        return kErrNoFile;
+    }
+    const int r = ReadThmFromFd(fd, static_cast<std::uint64_t>(st.st_size), fsPath, out);
+    ::close(fd);
+    if (r == kOk)
+        *stamp = FileStamp::Of(st);
+    return r;
 }
 
 }  // namespace
 
-int WriteThm(const std::string& fsPath, ThmImage&& image) {
+int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
     if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
         !image.buffer || image.stride != image.width * 3 ||
         image.capacity < kThmHeaderSize + image.PixelBytes()) {
@@ -676,6 +683,10 @@ int WriteThm(const std::string& fsPath, ThmImage&& image) {
     if (::fstat(tmp.Fd(), &written) != 0) {
         OV_TRACE("fstat() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
         return kErrWrite;
+    }
+    if (beforePlace) {
+        if ((r = tmp.Close()) != kOk || (r = beforePlace(tmp.Path())) != kOk)
+            return r;
     }
     r = tmp.Commit();
     if (r != kOk)

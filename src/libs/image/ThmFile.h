@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,17 +41,28 @@ struct ThmImage {
     bool Allocate(int width, int height);
 };
 
-// Encodes the image into a temporary file beside fsPath and renames it over fsPath.
-// The written image is then kept in memory, keyed by the new file's identity, so
-// that the next ReadThmCached of that file uses it without reading the file back.
-// 0 or a negative code (with a trace line).
-int WriteThm(const std::string& fsPath, ThmImage&& image);
+// The last word before a written page image is put in place: given the whole,
+// closed temporary file; a nonzero result is the write's result, and the
+// temporary file is removed instead of renamed.
+using BeforePlace = std::function<int(const std::string& fsTemp)>;
+
+// Encodes the image into a temporary file beside fsPath and renames it over fsPath
+// (after beforePlace, when given, agreed). The written image is then kept in
+// memory, keyed by the new file's identity, so that the next ReadThmCached of
+// that file uses it without reading the file back. 0 or a negative code (with a
+// trace line).
+int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
 // The same for pixels of any stride (copied).
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb);
 
 // Reads, checks and decodes a page-image file (never from memory) into packed pixels. 0 or a negative code
 // (with a trace line).
 int ReadThm(const std::string& fsPath, ThmImage* out);
+
+// The same for a page image that fills the rest of an open file: size bytes from
+// the descriptor's offset (the page store's entries carry one after their own
+// header). fsPath only names the file in trace lines.
+int ReadThmFromFd(int fd, std::uint64_t size, const std::string& fsPath, ThmImage* out);
 
 // The page image of a file: from memory while the file is the one last written
 // or read on this thread (same path, device, inode, size and times), else read
