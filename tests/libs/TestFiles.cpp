@@ -48,20 +48,6 @@ TEST(ShellPath, PathPiecesCp932PathsFoldersAndMoves) {
     ASSERT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ("new", ovtest::ReadFile(folder + "/b.pdf"));
     EXPECT_FALSE(PathFileExistsA(a.c_str()));
-
-    // A move to another file system (where /dev/shm is one) copies.
-    struct stat here {
-    }, shmSt{};
-    char shm[] = "/dev/shm/ovtest-XXXXXX";
-    if (::stat("/dev/shm", &shmSt) == 0 && ::stat(folder.c_str(), &here) == 0 &&
-        here.st_dev != shmSt.st_dev && ::mkdtemp(shm) != nullptr) {
-        const std::string from = std::string(shm) + "/src.pdf";
-        ovtest::WriteFile(from, "payload");
-        EXPECT_TRUE(MoveFileExA(from.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-        EXPECT_EQ("payload", ovtest::ReadFile(folder + "/b.pdf"));
-        EXPECT_FALSE(ovtest::Exists(from));
-        ::rmdir(shm);
-    }
 }
 
 TEST(OrmaComm, WorkDeskFolderFromEnvironmentOrConfig) {
