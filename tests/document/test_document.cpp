@@ -13,7 +13,6 @@
 #include "DocTestSupport.h"
 #include "base/ErrorCodes.h"
 #include "document/OrmaViewDoc.h"
-#include "image/MuPdf.h"
 #include "image/PageBitmap.h"
 #include "postcard/HagakiManage.h"
 
@@ -51,33 +50,6 @@ protected:
     ovtest::TraceCapture m_trace;
     COrmaViewDoc m_doc;
 };
-
-TEST_F(DocumentTest, PrevAndNextPassOverIndexSheets) {
-    const struct {
-        const char* flags;
-        int cur, prev, next;
-    } cases[] = {
-        {"N22N", 1, 0, 4},   {"N22N", 4, 1, 0},   {"N22N", 2, 1, 4},   {"N22N", 3, 1, 4},    // one sheet
-        {"N2222N", 1, 0, 6}, {"N2222N", 6, 1, 0}, {"N2222N", 3, 1, 6}, {"N2222N", 4, 1, 6},  // two sheets
-        {"NN22", 1, 0, 2},   {"NN22", 2, 1, 0},   {"NN22", 4, 2, 0},   {"22N", 1, 0, 3},     // at the ends
-        {"22N", 2, 0, 3},    {"22N", 3, 0, 0},    {"22", 1, 0, 0},     {"13N", 2, 1, 3},  // flags 1, 3 normal
-        {"N", 1, 0, 0},      {"N2N", 1, 0, 3},    {"N2NN", 1, 0, 3},   {"N222N", 1, 0, 5},  // odd runs
-        {"N222N", 3, 1, 5},  {"N222N", 5, 1, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.flags) + " from " + std::to_string(c.cur));
-        Load(c.flags);
-        m_doc.m_iCurPagePos = c.cur;
-        EXPECT_EQ(m_doc.GetPrevPagePos(0), c.prev);
-        EXPECT_EQ(m_doc.GetNextPagePos(0), c.next);
-        EXPECT_EQ(m_doc.m_iCurPagePos, c.cur);  // asking never moves
-        EXPECT_EQ(m_doc.GetPrevPagePos(1), c.prev);
-        EXPECT_EQ(m_doc.m_iCurPagePos, c.prev > 0 ? c.prev : c.cur);
-        m_doc.m_iCurPagePos = c.cur;
-        EXPECT_EQ(m_doc.GetNextPagePos(1), c.next);
-        EXPECT_EQ(m_doc.m_iCurPagePos, c.next > 0 ? c.next : c.cur);
-    }
-}
 
 TEST_F(DocumentTest, SidesPageNumbersAndTitle) {
     const std::string name = "\x83\x65\x83\x58\x83\x67";  // CP932 text
@@ -288,34 +260,7 @@ TEST_F(DocumentTest, OpeningFailures) {
     EXPECT_TRUE(m_trace.Contains("CreateTempFolder() Error!\n"));
 }
 
-TEST_F(DocumentTest, MissingOrCorruptPagePdf) {
-    WriteDocument(Folder(1), "NNN", true);
-    ASSERT_EQ(std::remove(File(".pdf", 2).c_str()), 0);
-    ovtest::WriteFile(File(".pdf", 3), "%PDF-1.4\nnot really\n");
-    ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
-    CPageBitmap bmp;
-    std::string path = "unchanged";
-    int created = -1;
-    // Missing source, nothing cached: not found from all three, nothing made.
-    m_doc.m_iCurPagePos = 2;
-    EXPECT_EQ(m_doc.CreateThumbFile(), ov::kErrNotFound);
-    EXPECT_EQ(m_doc.GetThumbnail(nullptr, 20, 20, &bmp), ov::kErrNotFound);
-    EXPECT_EQ(m_doc.CreateEditInfoPdf(&path, &created), ov::kErrNotFound);
-    EXPECT_TRUE(bmp.IsNull());
-    // Corrupt source: the library's code with its line; no bitmap asked for.
-    m_doc.m_iCurPagePos = 3;
-    m_trace.Clear();
-    const int r = m_doc.GetThumbnail(nullptr, 20, 20, &bmp);
-    EXPECT_EQ(r, ov::image::kErrNotPdf);
-    EXPECT_TRUE(m_trace.Contains("WorkDesk_CreateThumbFile() Error! [Return] " + std::to_string(r) + "\n"));
-    EXPECT_FALSE(m_trace.Contains("WorkDesk_GetThumbnail()"));
-    EXPECT_TRUE(bmp.IsNull());
-    EXPECT_EQ(ListFolder(m_doc.m_strEditInfoOnFolder),
-              Names{"OrmaView" + std::to_string(IdOfPos(1)) + ".thm"});
-    m_doc.m_iCurPagePos = 0;  // no page at all
-    EXPECT_EQ(m_doc.CreateThumbFile(), ov::kErrNotFound);
-}
-
+// The only path that cuts a page out of a larger PDF to draw annotations on it.
 TEST_F(DocumentTest, UndoFolderPostcardShownAsPageOfAnotherPdf) {
     const std::string scan = m_desk / "scans/scan.pdf", ini = m_desk / "UndoFolder/UndoData.ini";
     ovtest::WriteFile(scan, MakePdf(3));
@@ -397,6 +342,11 @@ TEST_F(DocumentTest, StepsGiveTheRulesAnswersOnAnyMixOfSheets) {
                 EXPECT_EQ(m_doc.GetPrevPagePos(0), prev);
                 EXPECT_EQ(m_doc.GetNextPagePos(0), nextPos);
             }
+            EXPECT_EQ(m_doc.GetNextPagePos(1), nextPos);  // a step moves, or stays at the end
+            EXPECT_EQ(m_doc.m_iCurPagePos, nextPos > 0 ? nextPos : cur);
+            m_doc.m_iCurPagePos = cur;
+            EXPECT_EQ(m_doc.GetPrevPagePos(1), prev);
+            EXPECT_EQ(m_doc.m_iCurPagePos, prev > 0 ? prev : cur);
         }
     }
 }

@@ -96,23 +96,6 @@ TEST_F(IpcTest, UnusableRuntimeFolderGivesFailures) {
     EXPECT_EQ(OrmaViewRemoveHagakiManage(7), ORMAVIEW_DLL_STORAGE);
 }
 
-TEST_F(IpcTest, MutexExistsUntilItsHolderClosesIt) {
-    HANDLE first, second;
-    SetLastError(kAlreadyExists);  // a stale value must not survive a successful create
-    EXPECT_EQ(Create(&first), 0);
-    EXPECT_EQ(Create(&second), kAlreadyExists);
-    EXPECT_FALSE(ReleaseMutex(second));  // it does not hold the name
-    EXPECT_TRUE(CloseHandle(second));
-    EXPECT_TRUE(ReleaseMutex(first));  // releasing does not end the name's existence; closing does
-    EXPECT_EQ(Create(&second), kAlreadyExists);
-    CloseHandle(second);
-    EXPECT_TRUE(CloseHandle(first));
-    EXPECT_EQ(Create(&first), 0);
-    CloseHandle(first);
-    EXPECT_EQ(CreateMutexA(nullptr, FALSE, ""), nullptr);
-    EXPECT_FALSE(CloseHandle(nullptr));
-}
-
 TEST_F(IpcTest, OneOfSimultaneousStartsHoldsTheMutexUntilKilled) {
     constexpr int kCount = 6;
     std::vector<std::unique_ptr<Child>> children;
@@ -132,13 +115,24 @@ TEST_F(IpcTest, OneOfSimultaneousStartsHoldsTheMutexUntilKilled) {
     ASSERT_LT(holder, kCount);
     EXPECT_EQ(exists, kCount - 1);
 
-    HANDLE h;
-    EXPECT_EQ(Create(&h), kAlreadyExists);
-    CloseHandle(h);
+    HANDLE first, second;
+    EXPECT_EQ(Create(&first), kAlreadyExists);
+    CloseHandle(first);
     children[holder]->Signal(SIGKILL);
     EXPECT_EQ(children[holder]->Wait(), 128 + SIGKILL);
-    EXPECT_EQ(Create(&h), 0);  // freed by the kernel, though the others still run
-    CloseHandle(h);
+    SetLastError(kAlreadyExists);  // a stale value must not survive a successful create
+    EXPECT_EQ(Create(&first), 0);  // freed by the kernel, though the others still run
+    EXPECT_EQ(Create(&second), kAlreadyExists);
+    EXPECT_FALSE(ReleaseMutex(second));  // it does not hold the name
+    EXPECT_TRUE(CloseHandle(second));
+    EXPECT_TRUE(ReleaseMutex(first));  // releasing does not end the name's existence; closing does
+    EXPECT_EQ(Create(&second), kAlreadyExists);
+    CloseHandle(second);
+    EXPECT_TRUE(CloseHandle(first));
+    EXPECT_EQ(Create(&first), 0);
+    CloseHandle(first);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, ""), nullptr);
+    EXPECT_FALSE(CloseHandle(nullptr));
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "IpcTestUtil.h"
 

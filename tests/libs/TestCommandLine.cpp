@@ -28,11 +28,6 @@ TEST(CommandLine, SplitsQuotesGluedParametersAndQuoteErrors) {
     EXPECT_EQ((Paras{Sj("デスク 1"), "5"}), Split("\"" + Sj("デスク 1") + "\" 5"));
     EXPECT_EQ(Paras{}, Split(""));
 
-    std::string line = "\"abc\" rest", para;
-    EXPECT_EQ(0, ov::GetNextPara(line, para));
-    EXPECT_EQ("abc", para);
-    EXPECT_EQ(" rest", line);
-
     for (const char* bad : {"\"/wd 12 3", "\"\" 12 3", "/wd 12 \"3"}) {  // the last after good ones
         ovtest::TraceCapture cap;
         Split(bad, -2);

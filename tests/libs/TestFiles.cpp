@@ -4,16 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "ormacomm/OrmaComm.h"
 #include "ormacomm/QuilmCommon.h"
 #include "support/EnvGuard.h"
 #include "support/TestSupport.h"
-#include "win32/FileApi.h"
 #include "win32/ShellPath.h"
 
 using ovtest::EnvGuard;
@@ -28,41 +26,6 @@ std::string DeepFolder(const std::string& base, std::size_t size) {
     return deep;
 }
 }  // namespace
-
-TEST(ShellPath, PathPiecesCp932PathsFoldersAndMoves) {
-    auto apply = [](void (*fn)(std::string&), std::string p) { return fn(p), p; };
-    EXPECT_EQ("/wd/", apply(PathAddBackslash, "/wd"));
-    EXPECT_EQ("/wd/", apply(PathAddBackslash, "/wd/"));
-    EXPECT_EQ("/wd/a.b/noext", apply(PathRemoveExtension, "/wd/a.b/noext"));  // a dot of the folder
-
-    ovtest::TempDir dir;
-    const std::string folder = dir / "標準";  // UTF-8 on disk
-    const std::string folderSj = ov::FromFsPath(folder), a = folderSj + "/a.pdf", b = folderSj + "/b.pdf";
-    ASSERT_TRUE(CreateDirectoryA(folderSj.c_str(), nullptr));
-    EXPECT_FALSE(CreateDirectoryA(folderSj.c_str(), nullptr));
-    EXPECT_EQ(EEXIST, GetLastError());
-    ovtest::WriteFile(folder + "/a.pdf", "new");
-    ovtest::WriteFile(folder + "/b.pdf", "old");
-    EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), 0));  // no replace: target kept
-    EXPECT_EQ("old", ovtest::ReadFile(folder + "/b.pdf"));
-    ASSERT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ("new", ovtest::ReadFile(folder + "/b.pdf"));
-    EXPECT_FALSE(PathFileExistsA(a.c_str()));
-
-    // A move to another file system (where /dev/shm is one) copies.
-    struct stat here {
-    }, shmSt{};
-    char shm[] = "/dev/shm/ovtest-XXXXXX";
-    if (::stat("/dev/shm", &shmSt) == 0 && ::stat(folder.c_str(), &here) == 0 &&
-        here.st_dev != shmSt.st_dev && ::mkdtemp(shm) != nullptr) {
-        const std::string from = std::string(shm) + "/src.pdf";
-        ovtest::WriteFile(from, "payload");
-        EXPECT_TRUE(MoveFileExA(from.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-        EXPECT_EQ("payload", ovtest::ReadFile(folder + "/b.pdf"));
-        EXPECT_FALSE(ovtest::Exists(from));
-        ::rmdir(shm);
-    }
-}
 
 TEST(OrmaComm, WorkDeskFolderFromEnvironmentOrConfig) {
     ovtest::TempDir dir;

@@ -60,27 +60,6 @@ std::unique_ptr<DocSetup> Postcard(int mode) {
 
 }  // namespace
 
-TEST(HagakiPdf, DocumentModeTurnsRewriteSideAndShownPdfFourTurnsRestore) {
-    auto s = Postcard(0);
-    const std::string shown = s->DataDir() + "/Data5.pdf";
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
-    EXPECT_EQ(ReadPdf(s->StandardDir() + "/f.pdf"), Pages{F(90)});
-    EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B()}));
-    EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf"}));
-    EXPECT_EQ(ovdoc::ListFolder(s->DataDir()), (Names{"Data5.pdf", "Standard"}));
-    EXPECT_EQ(ovdoc::ListFolder(s->workDesk), Names{"Doc000012"});  // no folder of turned copies
-    CHagakiInfo i = s->doc.m_cHagakiInfo;
-    EXPECT_EQ(std::make_tuple(1, 0, 1), std::make_tuple(i.m_bFile1Rotated, i.m_bFile2Rotated, i.m_bMerged));
-    EXPECT_EQ("f.pdf Data5.pdf", i.GetFile1() + " " + i.GetFilePageName());
-    s->doc.SetHagakiInfo(i);
-    EXPECT_EQ(2, s->doc.m_iHagakiChange);
-    for (int turn : {90, 180, 270, 0}) {
-        ASSERT_EQ(0, s->doc.RotateHagakiPdf(0));
-        EXPECT_EQ(ReadPdf(s->StandardDir() + "/b.pdf"), Pages{B(turn)});
-        EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B(turn)}));
-    }
-}
-
 TEST(HagakiPdf, UndoFolderTurnsWorkOnCopiesAndSourcesStayUntouched) {
     auto s = Postcard(1);
     ovtest::WriteFile(s->UndoData(), "[PageInfo]\nPage1HagakiFrom=x\n");
@@ -123,7 +102,7 @@ TEST(HagakiPdf, ExchangeMergesBackFirstAndTwiceRestoresTheRecord) {
     EXPECT_EQ(ReadPdf(i.GetFilePageName()), (Pages{F(), B(90)}));
 }
 
-TEST(HagakiPdf, MergeNeedsOneSideAndBadPdfsLeaveNothingBehind) {
+TEST(HagakiPdf, MissingSidesAndBadPdfsLeaveNothingBehind) {
     auto s = Postcard(0);
     CHagakiInfo& i = s->doc.m_cHagakiInfo;
     const std::string shown = s->DataDir() + "/Data5.pdf", junk = s->StandardDir() + "/junk.pdf";
@@ -141,21 +120,16 @@ TEST(HagakiPdf, MergeNeedsOneSideAndBadPdfsLeaveNothingBehind) {
     EXPECT_EQ(std::make_tuple(old, std::string("not a pdf"), 0, 0),
               std::make_tuple(Hash(shown), ovtest::ReadFile(junk), i.m_bFile1Rotated, i.m_bMerged));
     EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf", "junk.pdf"}));
-    i.SetFile1("missing.pdf");  // one side is enough
-    ASSERT_EQ(0, s->doc.MergeTwoPageCurrentPape());
-    EXPECT_EQ(ReadPdf(shown), Pages{B()});
-    i.SetFile2("missing.pdf");  // neither is an error
-    i.m_bMerged = 0;
-    const auto merged = Hash(shown);
+    i.SetFile1("missing.pdf");  // neither side: an error, and the shown PDF stays
+    i.SetFile2("missing.pdf");
     trace.Clear();
     EXPECT_EQ(ov::kErrNotFound, s->doc.MergeTwoPageCurrentPape());
     EXPECT_TRUE(trace.Contains("PathFileExists Error! [ErrorCode]"));
-    EXPECT_EQ(merged, Hash(shown));
+    EXPECT_EQ(old, Hash(shown));
     EXPECT_EQ(ovdoc::ListFolder(s->DataDir()), (Names{"Data5.pdf", "Standard"}));
-    EXPECT_EQ(0, i.m_bMerged);
 }
 
-TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
+TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntactElseTurnsInPlace) {
     auto s = Postcard(0);
     const std::string side = s->StandardDir() + "/f.pdf", shown = s->DataDir() + "/Data5.pdf";
     const auto sideBefore = Hash(side), shownBefore = Hash(shown);
@@ -175,9 +149,14 @@ TEST(HagakiPdf, ReplaceTriesFiftyTimesThenFailsWithTheSourceIntact) {
         ASSERT_EQ(0, s->doc.RotateHagakiPdf(1));
         EXPECT_EQ(49, g_sleeps);
     }
+    // In document mode the side and the shown PDF are rewritten in place.
     EXPECT_EQ(ReadPdf(side), Pages{F(90)});
     EXPECT_EQ(ReadPdf(shown), (Pages{F(90), B()}));
     EXPECT_EQ(ovdoc::ListFolder(s->StandardDir()), (Names{"b.pdf", "f.pdf"}));
+    EXPECT_EQ(ovdoc::ListFolder(s->workDesk), Names{"Doc000012"});  // no folder of turned copies
+    const CHagakiInfo& i = s->doc.m_cHagakiInfo;
+    EXPECT_EQ(std::make_tuple(1, 0, 1), std::make_tuple(i.m_bFile1Rotated, i.m_bFile2Rotated, i.m_bMerged));
+    EXPECT_EQ("f.pdf Data5.pdf", i.GetFile1() + " " + i.GetFilePageName());
 
     // Undo-folder mode: something that is no file stands where the turned copy goes.
     auto u = Postcard(1);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -94,6 +96,56 @@ int InChild(const std::function<int()>& body, unsigned alarmSeconds) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+bool PollFor(const std::function<bool()>& fn) {
+    for (int i = 0; i < 3000; ++i) {
+        if (fn())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string WaitForFile(const std::string& path) {
+    std::string text;
+    PollFor([&] { return Exists(path) && !(text = ReadFile(path)).empty(); });
+    return text;
+}
+
+Child::Child(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::execv(argv[0], argv.data());
+        std::_Exit(127);
+    }
+}
+
+Child::~Child() {
+    if (m_pid > 0)
+        ::kill(m_pid, SIGKILL), ::waitpid(m_pid, nullptr, 0);
+}
+
+void Child::Signal(int sig) {
+    if (m_pid > 0)
+        ::kill(m_pid, sig);
+}
+
+bool Child::Running() {
+    int status = 0;
+    if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return m_pid > 0;
+}
+
+int Child::Wait() {
+    PollFor([&] { return !Running(); });
+    return m_pid > 0 ? -1 : m_status;
 }
 
 namespace {

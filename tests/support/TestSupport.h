@@ -62,6 +62,29 @@ std::string BuildProgram(const std::string& name);
 // or -signal.
 int InChild(const std::function<int()>& body, unsigned alarmSeconds = 10);
 
+// Calls fn every 10 ms until it returns true; false after 30 s.
+bool PollFor(const std::function<bool()>& fn);
+
+// Waits (at most 30 s) until the file exists and is not empty; returns its text.
+std::string WaitForFile(const std::string& path);
+
+// A running program (argv[0] a path); killed (SIGKILL) and reaped on destruction
+// when still running.
+class Child {
+public:
+    explicit Child(std::vector<std::string> args);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    void Signal(int sig);
+    // Exit status (128 + signal when killed); -1 when it did not end within 30 s.
+    int Wait();
+    bool Running();  // reaps it when it has ended
+
+private:
+    int m_pid = -1, m_status = -1;
+};
+
 // Kills a child that calls save(g) without pause at a random point (seeded), kills
 // times. check(&gen) tells whether the file holds one whole generation and which.
 // Fails the test on a torn file, a generation from nowhere, or temp files in
