@@ -30,9 +30,7 @@ std::vector<NamedOp> Operations(const std::string& ini) {
         {"WorkDesk_ExtractPDF", true, true,
          [](S s, int p, S o) { return WorkDesk_ExtractPDF(s.c_str(), p, o.c_str()) == 0; }},
         {"WorkDesk_CreateThumbFile", true, true,
-         [ini](S s, int p, S o) {
-             return WorkDesk_CreateThumbFile(s.c_str(), p, o.c_str(), 1000, 1000, 1, ini.c_str()) == 0;
-         }},
+         [ini](S s, int p, S o) { return imgtest::Thumb(s, p, o, 1, ini) == 0; }},
         {"WorkDesk_CreateEditInfoPdfFile", false, true,
          [ini](S s, int, S o) { return imgtest::EditInfoPdf(s, o, ini) == 0; }},
         {"ImageIO_SaveFileName", true, true, [](S s, int p, S o) { return imgtest::Turn(s, o, 90, p); }},

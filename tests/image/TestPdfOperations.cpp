@@ -94,14 +94,6 @@ TEST(MergeTwoPage, FrontThenBackEitherSideMayBeAbsent) {
     EXPECT_TRUE(trace.Contains("ImageIO_MergeTwoPage() No side to merge!"));
 }
 
-TEST(ImageIoInit, NestedInitialisationsOneRelease) {
-    for (int i = 0; i < 3; ++i) EXPECT_NE(ImageIO_Initialize(0, "Quilm-WorkArea", 0), 0);
-    EXPECT_NE(ImageIO_UnInitialize(), 0);
-    ovtest::TraceCapture trace;
-    EXPECT_EQ(ImageIO_UnInitialize(), 0);
-    EXPECT_TRUE(trace.Contains("ImageIO_UnInitialize() without ImageIO_Initialize!"));
-}
-
 namespace {
 
 // A gray scan as a one-component JPEG: text-like stripes and a gradient.
@@ -159,7 +151,6 @@ TEST(LoadImage, PagesComeOutAsDrawnAtEveryScaleAndTurn) {
         {"image mirrored", scan("q -192 0 0 144 192 0 cm /Im0 Do Q\n", 0, jpeg), 2.5f},
         {"image upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0, jpeg), 2.5f},
         {"image turned in the content", {144, 192, 0, "q 0 192 -144 0 144 0 cm /Im0 Do Q\n", jpeg}, 2.5f},
-        {"gray scan", scan(upright, 0, gray), 2.5f},
         {"gray scan upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0, gray), 2.5f},
         {"scan with a mark, turned (drawn)",
          scan("q 192 0 0 144 0 0 cm /Im0 Do Q 1 0 0 rg 10 10 20 20 re f\n", 90, jpeg), 300 / 72.0f},
@@ -195,28 +186,21 @@ TEST(LoadImage, PagesComeOutAsDrawnAtEveryScaleAndTurn) {
             ASSERT_EQ(GlobalSize(dib), 40 + stride * hh);
             // The reference: MuPDF's draw device at the same size.
             std::vector<std::uint8_t> ref;
-            int rw = 0, rh = 0;
-            ASSERT_EQ(ov::image::RenderPage(pdf, 1, w / pageW, hh / pageH, nullptr,
-                                            [&](int fw, int fh) {
-                                                rw = fw;
-                                                rh = fh;
-                                                ref.resize(static_cast<std::size_t>(fw) * fh * 3);
-                                                return ref.data();
-                                            }),
-                      0);
-            ASSERT_EQ(std::make_pair(rw, rh), std::make_pair(w, hh));
+            auto into = [&ref](int fw, int fh) { return ref.resize(std::size_t{3} * fw * fh), ref.data(); };
+            ASSERT_EQ(ov::image::RenderPage(pdf, 1, w / pageW, hh / pageH, nullptr, into), 0);
+            ASSERT_EQ(ref.size(), std::size_t{3} * w * hh);
             double diff = 0;
             int padding = 0;
-            for (int y = 0; y < rh; ++y) {
+            for (int y = 0; y < hh; ++y) {
                 const std::uint8_t* d =
-                    base + 40 + stride * static_cast<std::size_t>(rh - 1 - y);              // bottom-up, BGR
-                const std::uint8_t* s = ref.data() + static_cast<std::size_t>(y) * rw * 3;  // top-down, RGB
-                for (int x = 0; x < rw; ++x)
+                    base + 40 + stride * static_cast<std::size_t>(hh - 1 - y);             // bottom-up, BGR
+                const std::uint8_t* s = ref.data() + static_cast<std::size_t>(y) * w * 3;  // top-down, RGB
+                for (int x = 0; x < w; ++x)
                     for (int k = 0; k < 3; ++k) diff += std::abs(int{d[x * 3 + 2 - k]} - int{s[x * 3 + k]});
                 for (std::size_t x = static_cast<std::size_t>(w) * 3; x < stride; ++x) padding += d[x];
             }
             // Filters differ a little; a wrong turn or mirror differs a lot.
-            EXPECT_LT(diff / (static_cast<double>(rw) * rh * 3), 6.0);
+            EXPECT_LT(diff / (3.0 * w * hh), 6.0);
             EXPECT_EQ(padding, 0);
             GlobalUnlock(dib);
             GlobalFree(dib);
