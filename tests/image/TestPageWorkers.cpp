@@ -349,9 +349,9 @@ TEST_F(PageStoreTest, FoldersOthersCouldReachTurnTheStoreOff) {
         SCOPED_TRACE(c.what);
         const std::string cache = m_dir / ("cache" + std::to_string(++i)), at = cache + "/" + c.at;
         ovtest::MakeDirs(std::filesystem::path(at).parent_path());
-        if (*c.at != '\0' && c.mode == 0)
+        if (*c.at != '\0' && c.mode == 0) {
             ASSERT_EQ(::symlink(mine.c_str(), at.c_str()), 0);
-        if (*c.at != '\0' && c.mode != 0) {
+        } else if (*c.at != '\0') {
             ovtest::MakeDirs(at);
             ASSERT_EQ(::chmod(at.c_str(), c.mode), 0);
             ASSERT_EQ(::chown(at.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
