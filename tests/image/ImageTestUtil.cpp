@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "image/OrmaImage.h"
@@ -15,12 +16,6 @@ ovsample::PdfPage RectPage(float w, float h, float x, float y, float rw, float r
     char buf[160];
     std::snprintf(buf, sizeof buf, "%.3f %.3f %.3f rg %.2f %.2f %.2f %.2f re f\n", r, g, b, x, y, rw, rh);
     return {w, h, rotate, buf, {}};
-}
-
-ovsample::PdfPage ImagePage(int px, int py, float w, float h) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q\n", w, h);
-    return {w, h, 0, buf, ovsample::MakeScanJpeg(px, py, 7)};
 }
 
 void Pdf(const std::string& path, const std::vector<ovsample::PdfPage>& pages) {
@@ -78,6 +73,26 @@ std::vector<std::string> ListFolder(const std::string& folder) {
         names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+ov::image::ThmImage ReadBack(const std::string& thm) {
+    ov::image::ThmImage img;
+    EXPECT_EQ(ov::image::ReadThm(thm, &img), 0) << thm;
+    return img;
+}
+
+std::uint32_t Pixel(const ov::image::ThmImage& img, int x, int y) {
+    const std::uint8_t* p = img.Row(y) + x * 3;
+    return (static_cast<std::uint32_t>(p[0]) << 16) | (p[1] << 8) | p[2];
+}
+
+double MeanDiff(const ov::image::ThmImage& a, const ov::image::ThmImage& b) {
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    long long diff = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width * 3; ++x) diff += std::abs(a.Row(y)[x] - b.Row(y)[x]);
+    return static_cast<double>(diff) / (3.0 * a.width * a.height);
 }
 
 }  // namespace imgtest

@@ -7,14 +7,13 @@
 
 #include "PdfWriter.h"
 #include "image/Ravelin.h"
+#include "image/ThmFile.h"
 
 namespace imgtest {
 
 // A w x h pt page, white with one rectangle of colour r, g, b (origin bottom-left).
 ovsample::PdfPage RectPage(float w, float h, float x, float y, float rw, float rh, float r, float g, float b,
                            int rotate = 0);
-// A page that is one JPEG image of px x py pixels covering w x h points.
-ovsample::PdfPage ImagePage(int px, int py, float w, float h);
 // Writes pages to path; fails the current test when that does not work.
 void Pdf(const std::string& path, const std::vector<ovsample::PdfPage>& pages);
 // /Rotate of each page, or an empty list when the file cannot be read.
@@ -32,5 +31,11 @@ bool Turn(const std::string& source, const std::string& destination, int degrees
 int EditInfoPdf(const std::string& pdf, const std::string& out, const std::string& ini);
 // Names of the files in a folder.
 std::vector<std::string> ListFolder(const std::string& folder);
+// The page image of a file; fails the current test when it cannot be read.
+ov::image::ThmImage ReadBack(const std::string& thm);
+// Pixel (x, y) of a page image as 0xRRGGBB.
+std::uint32_t Pixel(const ov::image::ThmImage& img, int x, int y);
+// Mean difference per channel of two page images; -1 when their sizes differ.
+double MeanDiff(const ov::image::ThmImage& a, const ov::image::ThmImage& b);
 
 }  // namespace imgtest

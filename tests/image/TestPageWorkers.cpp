@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,7 +26,6 @@
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
 #include "image/PageStore.h"
-#include "image/ThmFile.h"
 #include "postcard/HagakiManage.h"
 #include "support/TestSupport.h"
 
@@ -35,23 +33,6 @@ using namespace ov::image;
 using Names = std::vector<std::string>;
 
 namespace {
-
-// A page of many thin curves: MuPDF takes a long while over it, checking the
-// cancel between the curves.
-ovsample::PdfPage DensePage(int iCurves) {
-    std::string content = "0.3 w\n";
-    char buf[160];
-    unsigned seed = 12345;
-    auto next = [&seed]() {
-        return static_cast<float>(((seed = seed * 1103515245u + 12345u) >> 8) % 5950) / 10;
-    };
-    for (int i = 0; i < iCurves; ++i) {
-        std::snprintf(buf, sizeof buf, "%.1f %.1f m %.1f %.1f %.1f %.1f %.1f %.1f c S\n", next(), next(),
-                      next(), next(), next(), next(), next(), next());
-        content += buf;
-    }
-    return {595.28f, 841.89f, 0, content, {}};
-}
 
 ovsample::PdfPage Page(float r, float g, float b, float size = 100) {
     return imgtest::RectPage(200, 300, 20, 20, size, 100, r, g, b);
@@ -62,11 +43,11 @@ bool SameBitmap(const CPageBitmap& a, const CPageBitmap& b) {
            std::memcmp(a.Bits(), b.Bits(), static_cast<std::size_t>(a.Stride()) * a.Height()) == 0;
 }
 
-// An old file: its modification time an hour back (access time kept).
-void MakeOld(const std::string& path) {
+// Sets the modification time of path an hour back, or to mtime when given (access time kept).
+void SetTimes(const std::string& path, const timespec* mtime = nullptr) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec - 3600, 0}};
+    const timespec times[2] = {st.st_atim, mtime ? *mtime : timespec{st.st_mtim.tv_sec - 3600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
@@ -76,10 +57,8 @@ int RunHeld(const CPageJob& job, const CPageStore* store, RenderCancel* cancel, 
     std::promise<void> held, release;
     std::shared_future<void> go = release.get_future().share();
     SetPageJobTestHook([&](const CPageJob&, PageJobStep now) {
-        if (now == step) {
-            held.set_value();
-            go.wait();
-        }
+        if (now == step)
+            held.set_value(), go.wait();
     });
     int r = 1;
     std::thread worker([&] {
@@ -96,12 +75,14 @@ int RunHeld(const CPageJob& job, const CPageStore* store, RenderCancel* cancel, 
     return r;
 }
 
+// A source with its annotation file, the run's folder, and a page image made from the source.
 class PageJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         imgtest::Pdf(m_pdf, {Page(1, 0, 0)});
         ovtest::WriteFile(m_dat, "[EditInfo]\r\nA=highlight,#0000FF,100,0,0,60,60\r\n");
         ovtest::MakeDirs(m_run);
+        ASSERT_EQ(imgtest::Thumb(m_pdf, 1, m_thm), 0);
     }
     void TearDown() override { SetPageJobTestHook({}); }
     CPageJob Job() const {
@@ -121,17 +102,45 @@ protected:
         EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, thm.c_str(), 120, 160, &bm), 0);
         return bm;
     }
+    PageStoreKey Key(int iPage = 1) const {
+        PageStoreKey key;
+        key.source = m_pdf;
+        key.page = iPage;
+        key.drawEditInfo = 1;
+        key.editInfo = m_dat;
+        EXPECT_TRUE(TakeIdentities(&key));
+        return key;
+    }
+    // Whether the store's entry of key is whole and holds one of the page images.
+    static bool Holds(const CPageStore& store, const PageStoreKey& key, const Names& thms) {
+        ThmImage got;
+        return store.Load(key, &got) == kOk &&
+               std::any_of(thms.begin(), thms.end(), [&](const std::string& thm) {
+                   return imgtest::MeanDiff(got, imgtest::ReadBack(thm)) == 0;
+               });
+    }
 
     ovtest::TempDir m_dir;
-    std::string m_pdf = m_dir / "Data1.pdf";
-    std::string m_dat = m_dir / "Data1.dat";
-    std::string m_run = m_dir / "run";
+    std::string m_pdf = m_dir / "Data1.pdf", m_dat = m_dir / "Data1.dat", m_run = m_dir / "run";
+    std::string m_thm = m_dir / "made.thm";
+    CPageStore m_store{m_dir / "store", CPageStore::kDefaultBytes};
 };
+using PageStoreTest = PageJobTest;
 
 TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTheNewPage) {
-    auto replaceBy = [this](ovsample::PdfPage page) {
+    auto replaceBy = [this](const ovsample::PdfPage& page, bool bKeepTimes) {
+        struct stat st {};
+        ASSERT_EQ(::stat(m_pdf.c_str(), &st), 0);
         imgtest::Pdf(m_dir / "new.pdf", {page});
-        ASSERT_EQ(std::rename((m_dir / "new.pdf").c_str(), m_pdf.c_str()), 0);
+        if (!bKeepTimes) {
+            ASSERT_EQ(std::rename((m_dir / "new.pdf").c_str(), m_pdf.c_str()), 0);
+            return;
+        }
+        // Written in place with the same size and its modification time put back, as cp -p does.
+        ASSERT_EQ(ovtest::ReadFile(m_dir / "new.pdf").size(), static_cast<std::size_t>(st.st_size));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
+        ovtest::WriteFile(m_pdf, ovtest::ReadFile(m_dir / "new.pdf"));
+        SetTimes(m_pdf, &st.st_mtim);
     };
     RenderCancel* cancel = nullptr;
     const struct {
@@ -140,22 +149,12 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         std::function<void()> change;
         int want;
     } cases[] = {
-        {"renamed over, another size", PageJobStep::IdentityTaken, [&] { replaceBy(Page(0, 1, 0, 150)); },
-         kErrSourceChanged},
-        {"renamed over after the render", PageJobStep::Rendered, [&] { replaceBy(Page(0, 0, 1, 150)); },
-         kErrSourceChanged},
+        {"renamed over, another size", PageJobStep::IdentityTaken,
+         [&] { replaceBy(Page(0, 1, 0, 150), false); }, kErrSourceChanged},
+        {"renamed over after the render", PageJobStep::Rendered,
+         [&] { replaceBy(Page(0, 0, 1, 150), false); }, kErrSourceChanged},
         {"rewritten in place, same size, times put back", PageJobStep::IdentityTaken,
-         [&] {
-             struct stat st {};
-             ASSERT_EQ(::stat(m_pdf.c_str(), &st), 0);
-             imgtest::Pdf(m_dir / "same.pdf", {Page(1, 0, 1, 150)});  // as the source before
-             ASSERT_EQ(ovtest::ReadFile(m_dir / "same.pdf").size(), static_cast<std::size_t>(st.st_size));
-             std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
-             ovtest::WriteFile(m_pdf, ovtest::ReadFile(m_dir / "same.pdf"));
-             const timespec times[2] = {st.st_atim, st.st_mtim};
-             ASSERT_EQ(::utimensat(AT_FDCWD, m_pdf.c_str(), times, 0), 0);
-         },
-         kErrSourceChanged},
+         [&] { replaceBy(Page(1, 0, 1, 150), true); }, kErrSourceChanged},
         {"annotations changed", PageJobStep::Rendered,
          [&] { ovtest::WriteFile(m_dat, "[EditInfo]\r\nA=highlight,#00FF00,100,0,0,90,90\r\n"); },
          kErrSourceChanged},
@@ -187,7 +186,12 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
 }
 
 TEST_F(PageJobTest, ARenderCancelledFromAnotherThreadEndsEarlyAndLeavesNoFile) {
-    imgtest::Pdf(m_pdf, {DensePage(100000)});
+    // Many thin curves: MuPDF takes a long while over them, checking the cancel between them.
+    std::string curves = "0.3 w\n";
+    for (int i = 0; i < 100000; ++i)
+        curves += std::to_string(i * 7 % 595) + " 0 m 0 " + std::to_string(i * 13 % 841) + " 595 " +
+                  std::to_string(i * 31 % 841) + " " + std::to_string(i * 17 % 595) + " 841 c S\n";
+    imgtest::Pdf(m_pdf, {{595.28f, 841.89f, 0, curves, {}}});
     RenderCancel cancel;
     int result = 1;
     std::thread worker([&] {
@@ -220,23 +224,19 @@ TEST_F(PageJobTest, TheDocumentShowsTheRightPageOfALargerSource) {
     info->iMode = 1;
     std::snprintf(info->szWorkDeskFolder, MAX_PATH, "%s", desk.Path().c_str());
     ASSERT_EQ(doc.InitDoc(desk.Path(), 42, 1), 0);
-
     std::string path;
     int created = 0;
     ASSERT_EQ(doc.CreateEditInfoPdf(&path, &created), 0);
     ASSERT_EQ(created, 1);
     EXPECT_EQ(imgtest::Rotations(path).size(), 1u);
-    ThmImage img;
     ASSERT_EQ(imgtest::Thumb(path, 1, m_dir / "zoom.thm"), 0);
-    ASSERT_EQ(ReadThm(m_dir / "zoom.thm", &img), 0);
-    const std::uint8_t* px = img.Pixels() + static_cast<std::size_t>(img.height - 100) * img.stride + 100 * 3;
-    EXPECT_EQ(std::vector<int>(px, px + 3), (std::vector<int>{0, 255, 0}));  // page 2 is green
+    const ThmImage zoom = imgtest::ReadBack(m_dir / "zoom.thm");
+    EXPECT_EQ(imgtest::Pixel(zoom, 100, zoom.height - 100), 0x00FF00u);  // page 2 is green
 
     // The source replaced while the page is made: made again from the new one.
     SetPageJobTestHook([&](const CPageJob&, PageJobStep step) {
-        if (step == PageJobStep::Rendered && ovtest::Exists(desk / "new.pdf")) {
-            ASSERT_EQ(std::rename((desk / "new.pdf").c_str(), scan.c_str()), 0);
-        }
+        if (step == PageJobStep::Rendered && ovtest::Exists(desk / "new.pdf"))
+            std::filesystem::rename(desk / "new.pdf", scan);
     });
     imgtest::Pdf(desk / "new.pdf", {Page(1, 0, 0), Page(0, 0, 1, 150)});
     ASSERT_EQ(doc.DeleteThumbFileCurrent(), 0);
@@ -244,53 +244,13 @@ TEST_F(PageJobTest, TheDocumentShowsTheRightPageOfALargerSource) {
     CPageBitmap bm;
     ASSERT_EQ(doc.GetThumbnail(nullptr, 120, 160, &bm), 0);
     EXPECT_TRUE(trace.Contains("Page source changed while its image was made!"));
-    const CPageBitmap want = Direct(scan, 2, ini);
-    EXPECT_TRUE(SameBitmap(bm, want));
+    EXPECT_TRUE(SameBitmap(bm, Direct(scan, 2, ini)));
 }
-
-// What a page store test works with: a source, its annotation file, and a page
-// image made from them.
-class PageStoreTest : public PageJobTest {
-protected:
-    void SetUp() override {
-        PageJobTest::SetUp();
-        ASSERT_EQ(imgtest::Thumb(m_pdf, 1, m_thm), 0);
-    }
-    PageStoreKey Key(int iPage = 1) const {
-        PageStoreKey key;
-        key.source = m_pdf;
-        key.page = iPage;
-        key.drawEditInfo = 1;
-        key.editInfo = m_dat;
-        EXPECT_TRUE(TakeIdentities(&key));
-        return key;
-    }
-    // Whether the store's entry of key is whole and holds one of the page images.
-    static bool Holds(const CPageStore& store, const PageStoreKey& key, std::vector<std::string> thms) {
-        ThmImage got, want;
-        if (store.Load(key, &got) != kOk)
-            return false;
-        return std::any_of(thms.begin(), thms.end(), [&](const std::string& thm) {
-            if (ReadThm(thm, &want) != kOk || got.width != want.width || got.height != want.height)
-                return false;
-            for (int y = 0; y < got.height; ++y)
-                if (std::memcmp(got.Row(y), want.Row(y), static_cast<std::size_t>(got.stride)) != 0)
-                    return false;
-            return true;
-        });
-    }
-
-    std::string m_thm = m_dir / "made.thm";
-    CPageStore m_store{m_dir / "store", CPageStore::kDefaultBytes};
-};
 
 TEST_F(PageStoreTest, AnEntryIsUsedOnlyForItsWholeKey) {
     m_store.Store(Key(), m_thm);
     ASSERT_TRUE(Holds(m_store, Key(), {m_thm}));
-    const struct {
-        const char* what;
-        std::function<void(PageStoreKey*)> change;
-    } cases[] = {
+    const std::pair<const char*, std::function<void(PageStoreKey*)>> cases[] = {
         {"another page", [](PageStoreKey* k) { k->page = 2; }},
         {"another scale", [](PageStoreKey* k) { k->scaleX = 500; }},
         {"annotations off", [](PageStoreKey* k) { k->drawEditInfo = 0; }},
@@ -301,11 +261,11 @@ TEST_F(PageStoreTest, AnEntryIsUsedOnlyForItsWholeKey) {
         {"annotation file changed", [](PageStoreKey* k) { k->editInfoStamp.ctime.tv_sec ^= 1; }},
         {"annotation file gone", [](PageStoreKey* k) { k->editInfoStamp = FileStamp{}; }},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, change] : cases) {
         PageStoreKey key = Key();
-        c.change(&key);
+        change(&key);
         ThmImage img;
-        EXPECT_EQ(m_store.Load(key, &img), kErrNoFile) << c.what;
+        EXPECT_EQ(m_store.Load(key, &img), kErrNoFile) << what;
     }
     // An entry damaged, cut short, or copied over another's name: never used, and removed.
     m_store.Store(Key(2), m_thm);
@@ -341,29 +301,22 @@ TEST_F(PageStoreTest, OnlyItsOwnEntriesAreRemovedToStayWithinTheBound) {
     for (const auto& [name, kept] : files) {
         ovtest::WriteFile(folder + "/" + name, std::string(nEntry, 'u'));
         if (name != "fedcba9876543210.thm.tmp12-4")
-            MakeOld(folder + "/" + name);
+            SetTimes(folder + "/" + name);
     }
     ASSERT_EQ(::symlink(m_thm.c_str(), (folder + "/00000000000000aa.thm").c_str()), 0);
     CPageStore store(folder, nEntry * 5 / 2);  // room for two entries
     for (int iPage = 1; iPage <= 6; ++iPage) {
         store.Store(Key(iPage), m_thm);
         unsigned long long nTotal = 0;
-        for (int i = 1; i <= iPage; ++i)
-            nTotal += ovtest::Exists(store.EntryPath(Key(i)))
-                          ? ovtest::ReadFile(store.EntryPath(Key(i))).size()
-                          : 0;
+        for (int i = 1; i <= iPage; ++i) nTotal += ovtest::ReadFile(store.EntryPath(Key(i))).size();
         EXPECT_LE(nTotal, store.MaxBytes()) << "after page " << iPage;
         EXPECT_TRUE(Holds(store, Key(iPage), {m_thm}));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // distinct times of use
     }
     EXPECT_TRUE(ovtest::Exists(store.EntryPath(Key(5))));
     EXPECT_FALSE(ovtest::Exists(store.EntryPath(Key(4))));
-    for (const auto& [name, kept] : files) {
-        EXPECT_EQ(ovtest::Exists(folder + "/" + name), kept) << name;
-        if (kept) {
-            EXPECT_EQ(ovtest::ReadFile(folder + "/" + name), std::string(nEntry, 'u')) << name;
-        }
-    }
+    for (const auto& [name, kept] : files)
+        EXPECT_EQ(ovtest::ReadFile(folder + "/" + name), kept ? std::string(nEntry, 'u') : "") << name;
     EXPECT_EQ(ovtest::ReadFile(folder + "/00000000000000aa.thm"), ovtest::ReadFile(m_thm));
 }
 
@@ -373,58 +326,51 @@ TEST_F(PageStoreTest, FoldersOthersCouldReachTurnTheStoreOff) {
     ovtest::MakeDirs(mine);
     for (const char* name : {"a.thm", "0123456789abcdef.thm", "b.thm.tmp1-1"}) {
         ovtest::WriteFile(mine + "/" + name, "the user's");
-        MakeOld(mine + "/" + name);
+        SetTimes(mine + "/" + name);
     }
-    auto link = [&](const std::string& at) {
-        ovtest::MakeDirs(std::filesystem::path(at).parent_path());
-        ASSERT_EQ(::symlink(mine.c_str(), at.c_str()), 0);
-    };
-    auto folder = [](const std::string& at, mode_t mode, uid_t owner = ::geteuid()) {
-        ovtest::MakeDirs(at);
-        ASSERT_EQ(::chmod(at.c_str(), mode), 0);
-        ASSERT_EQ(::chown(at.c_str(), owner, static_cast<gid_t>(-1)), 0);
-    };
+    const bool bRoot = ::geteuid() == 0;
     const struct {
         const char* what;
-        std::function<void(const std::string& cache)> make;
-        std::string reason;
+        const char* at;  // under the cache folder; "": nothing made
+        mode_t mode;     // 0: a link to the user's folder
+        uid_t owner;
+        std::string reason;  // "": the store is on
     } cases[] = {
-        {"pages is a link", [&](const std::string& c) { link(c + "/ormaview/pages"); }, "not a real folder"},
-        {"ormaview is a link", [&](const std::string& c) { link(c + "/ormaview"); }, "not a real folder"},
-        {"pages writable by the group", [&](const std::string& c) { folder(c + "/ormaview/pages", 0770); },
-         "writable by group or others"},
-        {"ormaview writable by all", [&](const std::string& c) { folder(c + "/ormaview", 0777); },
-         "writable by group or others"},
-        {"pages of another user (as root)",
-         [&](const std::string& c) {
-             folder(c + "/ormaview/pages", 0700, ::geteuid() == 0 ? 65534 : ::geteuid());
-         },
-         ::geteuid() == 0 ? "owned by another user" : ""},
-        {"missing: made private", [](const std::string&) {}, ""},
+        {"pages is a link", "ormaview/pages", 0, ::geteuid(), "not a real folder"},
+        {"ormaview is a link", "ormaview", 0, ::geteuid(), "not a real folder"},
+        {"pages writable by the group", "ormaview/pages", 0770, ::geteuid(), "writable by group or others"},
+        {"ormaview writable by all", "ormaview", 0777, ::geteuid(), "writable by group or others"},
+        {"pages of another user (as root)", "ormaview/pages", 0700, bRoot ? 65534 : ::geteuid(),
+         bRoot ? "owned by another user" : ""},
+        {"missing: made private", "", 0, ::geteuid(), ""},
     };
     int i = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string cache = m_dir / ("cache" + std::to_string(++i));
-        ovtest::MakeDirs(cache);
-        c.make(cache);
+        const std::string cache = m_dir / ("cache" + std::to_string(++i)), at = cache + "/" + c.at;
+        ovtest::MakeDirs(std::filesystem::path(at).parent_path());
+        if (*c.at != '\0' && c.mode == 0) {
+            ASSERT_EQ(::symlink(mine.c_str(), at.c_str()), 0);
+        } else if (*c.at != '\0') {
+            ovtest::MakeDirs(at);
+            ASSERT_EQ(::chmod(at.c_str(), c.mode), 0);
+            ASSERT_EQ(::chown(at.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        }
         ovtest::EnvGuard env("XDG_CACHE_HOME", cache.c_str());
         ovtest::TraceCapture trace;
         // Off: a bound that any clean-up would meet by removing everything.
         CPageStore store(CPageStore::DefaultFolder(), c.reason.empty() ? CPageStore::kDefaultBytes : 1);
         EXPECT_EQ(store.IsOn(), c.reason.empty());
         EXPECT_EQ(trace.Contains("Page store off! [Folder] "), !c.reason.empty()) << trace.Text();
-        if (!c.reason.empty()) {
-            EXPECT_TRUE(trace.Contains("[Reason] " + c.reason)) << trace.Text();
-            store.Store(Key(), m_thm);
-            store.Trim();
-            continue;
-        }
-        struct stat st {};
-        ASSERT_EQ(::lstat((cache + "/ormaview/pages").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        EXPECT_TRUE(c.reason.empty() || trace.Contains("[Reason] " + c.reason)) << trace.Text();
         store.Store(Key(), m_thm);
-        EXPECT_TRUE(Holds(store, Key(), {m_thm}));
+        store.Trim();
+        EXPECT_EQ(Holds(store, Key(), {m_thm}), c.reason.empty());
+        struct stat st {};
+        if (c.reason.empty()) {
+            ASSERT_EQ(::lstat((cache + "/ormaview/pages").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0700u);
+        }
     }
     EXPECT_EQ(imgtest::ListFolder(mine), (Names{"0123456789abcdef.thm", "a.thm", "b.thm.tmp1-1"}));
 }
@@ -437,16 +383,15 @@ TEST_F(PageStoreTest, TwoProcessesWritingOneEntryLeaveItWhole) {
     const PageStoreKey key = Key();
     pid_t children[2];
     for (int c = 0; c < 2; ++c) {
-        children[c] = ::fork();
-        if (children[c] == 0) {
-            ::alarm(60);
-            for (int i = 0; i < 150; ++i) {
-                m_store.Store(key, c == 0 ? m_thm : other);
-                if (!Holds(m_store, key, {m_thm, other}))
-                    ::_exit(1);
-            }
-            ::_exit(0);
+        if ((children[c] = ::fork()) != 0)
+            continue;
+        ::alarm(60);
+        for (int i = 0; i < 150; ++i) {
+            m_store.Store(key, c == 0 ? m_thm : other);
+            if (!Holds(m_store, key, {m_thm, other}))
+                ::_exit(1);
         }
+        ::_exit(0);
     }
     for (pid_t pid : children) {
         int status = 0;

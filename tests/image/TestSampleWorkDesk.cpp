@@ -11,14 +11,11 @@
 
 namespace {
 
+// A key of an INI file of the desk, as UTF-8.
 std::string Ini(const std::string& path, const char* key, const char* section = "PageInfo") {
     char buf[1024] = {};
     GetPrivateProfileStringA(section, key, "", buf, sizeof buf, path.c_str());
-    return buf;
-}
-
-std::string Utf8(const std::string& cp932) {
-    return ov::Cp932ToUtf8(cp932).value_or("");
+    return ov::Cp932ToUtf8(buf).value_or("");
 }
 
 }  // namespace
@@ -37,20 +34,19 @@ TEST(SampleWorkDesk, DocumentsPagesAndPostcardsAreComplete) {
         EXPECT_EQ(imgtest::Thumb(base + ".pdf", 1, dir / "t.thm", 1, base + ".dat", 100, 100), 0) << id;
         EXPECT_FALSE(trace.Contains("EditInfo item skipped!")) << trace.Text();
     }
-    // Undo folder: full CP932 paths of existing side PDFs; the shown PDF has the card on page 2.
+    // Undo folder: full paths of existing side PDFs; the shown PDF has the card on page 2.
     const std::string undo = desk + "/UndoFolder/UndoData.ini";
     for (const char* key : {"Page1HagakiFile1", "Page1HagakiFile2", "Page1FilePageName"})
-        EXPECT_TRUE(ovtest::Exists(Utf8(Ini(undo, key)))) << key;
+        EXPECT_TRUE(ovtest::Exists(Ini(undo, key))) << key;
     EXPECT_EQ(Ini(undo, "Page1FilePageNumber"), "2");
-    EXPECT_EQ(imgtest::Rotations(Utf8(Ini(undo, "Page1FilePageName"))).size(), 2u);
+    EXPECT_EQ(imgtest::Rotations(Ini(undo, "Page1FilePageName")).size(), 2u);
     // Document 3: postcard records with bare side names in Data/Standard.
     const std::string doc3 = desk + "/Doc000003/Data/";
     for (int id = 1; id <= 3; ++id) {
-        const std::string dat = doc3 + "Data" + std::to_string(id) + ".dat";
-        const std::string back = Ini(dat, "Page1HagakiFile2");
-        EXPECT_TRUE(ovtest::Exists(doc3 + "Standard/" + Ini(dat, "Page1HagakiFile1"))) << id;
+        const std::string data = doc3 + "Data" + std::to_string(id),
+                          back = Ini(data + ".dat", "Page1HagakiFile2");
+        EXPECT_TRUE(ovtest::Exists(doc3 + "Standard/" + Ini(data + ".dat", "Page1HagakiFile1"))) << id;
         EXPECT_TRUE(back.empty() || ovtest::Exists(doc3 + "Standard/" + back)) << id;
-        EXPECT_EQ(imgtest::Rotations(doc3 + "Data" + std::to_string(id) + ".pdf").size(),
-                  back.empty() ? 1u : 2u);
+        EXPECT_EQ(imgtest::Rotations(data + ".pdf").size(), back.empty() ? 1u : 2u);
     }
 }
