@@ -65,9 +65,10 @@ int main(int argc, char** argv) {
     }
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    std::printf("{\"step\":\"%s\",\"side_pt\":%.0f,\"scale\":%d,\"ok\":%d,\"width\":%d,\"height\":%d,"
-                "\"peak_rss_mb\":%.1f}\n",
-                argv[1], side, scale, ok, w, h, static_cast<double>(ru.ru_maxrss) / 1024.0);
+    std::printf(
+        "{\"step\":\"%s\",\"side_pt\":%.0f,\"scale\":%d,\"ok\":%d,\"width\":%d,\"height\":%d,"
+        "\"peak_rss_mb\":%.1f}\n",
+        argv[1], side, scale, ok, w, h, static_cast<double>(ru.ru_maxrss) / 1024.0);
     std::error_code ec;
     fs::remove_all(work, ec);
     return ok ? 0 : 1;

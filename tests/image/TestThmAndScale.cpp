@@ -402,6 +402,7 @@ TEST(PixelBudget, HugePagesAreMadeAndLoadedAtAScaleThatFits) {
         EXPECT_EQ(trace.Contains("pixel budget"), c.thmW == 0 || c.dibW == 0);
         // The whole page is drawn at the lower scale: the left half black, the right white.
         const std::uint8_t* row = img.Row(img.height / 2);
-        EXPECT_EQ(std::make_pair(int{row[img.width / 4 * 3]}, int{row[img.width * 3 / 4 * 3]}), std::make_pair(0, 255));
+        EXPECT_EQ(std::make_pair(int{row[img.width / 4 * 3]}, int{row[img.width * 3 / 4 * 3]}),
+                  std::make_pair(0, 255));
     }
 }

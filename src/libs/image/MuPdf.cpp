@@ -328,8 +328,8 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
     double h = std::max(1.0, std::round(p.Height() * zoomY));
     // A page too large for the pixel budget is made at the scale that fits it.
     if (const double f = PixelBudgetFactor(w, h); f < 1.0) {
-        OV_TRACE("Page image scaled down to the pixel budget! [Width] %.0f [Height] %.0f [Factor] %.4f\n", w, h,
-                 f);
+        OV_TRACE("Page image scaled down to the pixel budget! [Width] %.0f [Height] %.0f [Factor] %.4f\n", w,
+                 h, f);
         w = std::max(1.0, std::round(w * f));
         h = std::max(1.0, std::round(h * f));
     }

@@ -155,8 +155,9 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
         int h = std::max(1, static_cast<int>(std::lround(fullH * sized)));
         // A load over the pixel budget comes at the scale that fits it.
         if (const double f = PixelBudgetFactor(w, h); f < 1.0) {
-            OV_TRACE("ImageIO_LoadImage() Scaled down to the pixel budget! [Width] %d [Height] %d [Factor] %.4f\n",
-                     w, h, f);
+            OV_TRACE(
+                "ImageIO_LoadImage() Scaled down to the pixel budget! [Width] %d [Height] %d [Factor] %.4f\n",
+                w, h, f);
             sized *= f;
             w = std::max(1, static_cast<int>(std::lround(w * f)));
             h = std::max(1, static_cast<int>(std::lround(h * f)));
