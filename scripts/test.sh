@@ -3,14 +3,24 @@
 # Builds OrmaView and runs every test.
 #   scripts/test.sh              full build (viewer, tools, benchmarks) and all tests
 #   scripts/test.sh --sanitize   core and platform tests under AddressSanitizer + UBSan
+#   scripts/test.sh --sanitize-gui   the same with the viewer built too (no benchmarks):
+#                                    its GUI and process tests run under the sanitizers,
+#                                    with libdbus's allocation at exit suppressed (lsan.supp)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-if [ "${1:-}" = "--sanitize" ]; then
+if [ "${1:-}" = "--sanitize" ] || [ "${1:-}" = "--sanitize-gui" ]; then
+  gui=OFF
   build=build-sanitize
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORMAVIEW_SANITIZE=ON -DORMAVIEW_GUI=OFF -DORMAVIEW_BENCH=OFF >/dev/null
+  if [ "$1" = "--sanitize-gui" ]; then
+    gui=ON
+    build=build-sanitize-gui
+    # The programs that the process tests start inherit these settings.
+    export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+  fi
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORMAVIEW_SANITIZE=ON -DORMAVIEW_GUI=$gui -DORMAVIEW_BENCH=OFF >/dev/null
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
