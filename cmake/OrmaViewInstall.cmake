@@ -6,17 +6,31 @@ include(GNUInstallDirs)
 set(ORMAVIEW_APP_ID io.github.ormaview.OrmaView)
 set(_dist ${PROJECT_SOURCE_DIR}/dist/linux)
 
+# The installed modes never follow the installer's umask: folders and programs
+# 755, other files 644, also in the folders that the installation creates.
+set(_dir_mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(_program_mode ${_dir_mode})
+set(_file_mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_dir_mode})
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_dir_mode})
+
 install(TARGETS ormaview ormaview-workdesk ormaview-postcard-viewer ormaview-sample
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} PERMISSIONS ${_program_mode})
 install(FILES ${PROJECT_SOURCE_DIR}/res/icons/128.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${ORMAVIEW_APP_ID}.svg)
-install(FILES ${_dist}/${ORMAVIEW_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${_dist}/${ORMAVIEW_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${ORMAVIEW_APP_ID}.svg
+        PERMISSIONS ${_file_mode})
+install(FILES ${_dist}/${ORMAVIEW_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        PERMISSIONS ${_file_mode})
+install(FILES ${_dist}/${ORMAVIEW_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        PERMISSIONS ${_file_mode})
 install(FILES ${_dist}/ormaview.1 ${_dist}/ormaview-sample.1 ${_dist}/ormaview-workdesk.1
-              ${_dist}/ormaview-postcard-viewer.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+              ${_dist}/ormaview-postcard-viewer.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        PERMISSIONS ${_file_mode})
 install(FILES ${_dist}/ormaview.bash-completion
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ormaview)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ormaview RENAME copyright)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ormaview
+        PERMISSIONS ${_file_mode})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ormaview RENAME copyright
+        PERMISSIONS ${_file_mode})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ormaview)

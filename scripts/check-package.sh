@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: AGPL-3.0-or-later
-# Checks the desktop files, installs into a scratch root, builds the Debian
-# package and unpacks it into another scratch root, where the viewer must run.
+# Checks the desktop files, installs into a scratch root (and once more under
+# umask 000, for the installed modes), builds the Debian package and unpacks it
+# into another scratch root, where the viewer must run.
 #   scripts/check-package.sh [BUILD_DIR]   (default build/, configured and built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,15 +30,23 @@ for f in usr/bin/ormaview usr/bin/ormaview-sample usr/bin/ormaview-workdesk usr/
   [ -e "$scratch/install/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 appstreamcli validate-tree --no-net "$scratch/install"
+
+# The installed modes do not follow the installer's umask: installed under
+# umask 000, no folder or file may be writable by group or others.
+(umask 000 && DESTDIR="$scratch/umask000" cmake --install "$build" --prefix /usr >/dev/null)
+writable=$(find "$scratch/umask000" ! -type l -perm /022)
+[ -z "$writable" ] || { printf 'group- or world-writable after an install under umask 000:\n%s\n' "$writable" >&2; exit 1; }
 if command -v man >/dev/null; then
   man -l "$scratch/install/usr/share/man/man1/ormaview.1" >/dev/null 2>&1 || { echo "man page does not format" >&2; exit 1; }
 fi
 
 # The Debian package, its dependencies as dpkg-shlibdeps found them, and a
 # scratch root from it.
-(cd "$build" && cpack -G DEB -B "$scratch/deb" >/dev/null)
+(umask 000 && cd "$build" && cpack -G DEB -B "$scratch/deb" >/dev/null)
 deb=$(ls "$scratch"/deb/ormaview_*.deb)
 echo "Package: $deb"
+writable=$(dpkg-deb -c "$deb" | awk '$1 !~ /^l/ && (substr($1, 6, 1) == "w" || substr($1, 9, 1) == "w")')
+[ -z "$writable" ] || { printf 'group- or world-writable in the package:\n%s\n' "$writable" >&2; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 [[ $depends == *libqt6widgets6* ]] || { echo "no Qt dependency found" >&2; exit 1; }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -189,4 +190,180 @@ int BytesBeforeChar(const std::string& text, int iChar) {
         ++i;
     }
     return iBytes;
+}
+
+namespace {
+
+bool IsUtf8Continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Bytes in common at the start (bAtEnd: at the end) of two UTF-8 texts, at a
+// character boundary of both, at most iMax.
+std::size_t CommonUtf8(std::string_view a, std::string_view b, std::size_t iMax, bool bAtEnd) {
+    std::size_t n = 0;
+    while (n < iMax && a[bAtEnd ? a.size() - 1 - n : n] == b[bAtEnd ? b.size() - 1 - n : n]) ++n;
+    if (bAtEnd) {
+        // The common end must start a character in both texts.
+        while (n > 0 && (IsUtf8Continuation(a[a.size() - n]) || IsUtf8Continuation(b[b.size() - n]))) --n;
+    } else {
+        while (n > 0 &&
+               ((n < a.size() && IsUtf8Continuation(a[n])) || (n < b.size() && IsUtf8Continuation(b[n]))))
+            --n;
+    }
+    return n;
+}
+
+std::size_t CountReplacements(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(ov::kReplacementUtf8); at != std::string_view::npos;
+         at = text.find(ov::kReplacementUtf8, at + ov::kReplacementUtf8.size()))
+        ++n;
+    return n;
+}
+
+// The stored bytes behind each U+FFFD of now, in text order; false when one of
+// them cannot be told. All of them when now keeps as many as were loaded;
+// otherwise those in the unchanged start and end of the text.
+bool MatchReplacements(const std::string& shown, const std::string& now,
+                       const std::vector<std::string>& undecoded, std::vector<std::string>* pMatched) {
+    const std::size_t iNow = CountReplacements(now);
+    if (iNow == undecoded.size() || iNow == 0) {
+        *pMatched = iNow == 0 ? std::vector<std::string>() : undecoded;
+        return true;
+    }
+    const std::size_t iHead = CommonUtf8(shown, now, std::min(shown.size(), now.size()), false);
+    const std::size_t iTail = CommonUtf8(shown, now, std::min(shown.size(), now.size()) - iHead, true);
+    const std::size_t iInHead = CountReplacements(std::string_view(now).substr(0, iHead));
+    const std::size_t iInTail = CountReplacements(std::string_view(now).substr(now.size() - iTail));
+    if (iInHead + iInTail != iNow)
+        return false;  // one stands in the changed middle
+    pMatched->assign(undecoded.begin(), undecoded.begin() + static_cast<std::ptrdiff_t>(iInHead));
+    pMatched->insert(pMatched->end(), undecoded.end() - static_cast<std::ptrdiff_t>(iInTail),
+                     undecoded.end());
+    return true;
+}
+
+// Canonical CP932 of text whose U+FFFDs stand for the given bytes.
+std::optional<std::string> EncodeWithUndecoded(const std::string& text,
+                                               const std::vector<std::string>& matched) {
+    std::string out;
+    std::size_t from = 0;
+    for (const std::string& bytes : matched) {
+        const std::size_t at = text.find(ov::kReplacementUtf8, from);
+        auto part = ov::Utf8ToCp932(std::string_view(text).substr(from, at - from));
+        if (!part)
+            return std::nullopt;
+        out += *part + bytes;
+        from = at + ov::kReplacementUtf8.size();
+    }
+    auto rest = ov::Utf8ToCp932(std::string_view(text).substr(from));
+    if (!rest)
+        return std::nullopt;
+    return out + *rest;
+}
+
+}  // namespace
+
+CFieldValue LoadFieldValue(const std::string& strStored) {
+    return CFieldValue{strStored, ov::Cp932ToUtf8Shown(strStored)};
+}
+
+int FieldBytesOnSave(const CFieldValue& loaded, const std::string& strNowUtf8, bool bUserChanged, int iLimit,
+                     std::string* pBytes) {
+    *pBytes = loaded.strStored;
+    if (!bUserChanged)
+        return 0;
+    std::string text;
+    text.reserve(strNowUtf8.size());
+    for (char c : strNowUtf8)
+        if (c != '\r' && c != '\n')
+            text += c;
+    std::vector<std::string> undecoded, matched;
+    ov::Cp932ToUtf8Shown(loaded.strStored, &undecoded);
+    if (!MatchReplacements(loaded.strShownUtf8, text, undecoded, &matched))
+        return kFieldLostUndecoded;
+    std::optional<std::string> bytes = EncodeWithUndecoded(text, matched);
+    if (!bytes)
+        return kFieldNotCp932;
+    // Put-back bytes must not join the new text around them into other characters.
+    if (!matched.empty() && ov::Cp932ToUtf8Shown(*bytes) != text)
+        return kFieldLostUndecoded;
+    if (iLimit > 0 && bytes->size() > static_cast<std::size_t>(iLimit)) {
+        std::size_t iKeep = 0;
+        for (std::string_view ch : SplitChars(*bytes)) {
+            if (iKeep + ch.size() > static_cast<std::size_t>(iLimit))
+                break;
+            iKeep += ch.size();
+        }
+        bytes->resize(iKeep);
+    }
+    *pBytes = std::move(*bytes);
+    return 0;
+}
+
+HagakiTexts CHagakiFields::Shown() const {
+    HagakiTexts texts;
+    for (int i = 0; i < kHagakiFieldCount; ++i) texts[i] = values[i].strShownUtf8;
+    return texts;
+}
+
+namespace {
+
+constexpr std::array<std::string CHagakiInfo::*, kHagakiFieldCount> kHagakiFieldMembers = {
+    &CHagakiInfo::m_strFrom, &CHagakiInfo::m_strFromkana, &CHagakiInfo::m_strNumber,
+    &CHagakiInfo::m_strYear, &CHagakiInfo::m_strType,     &CHagakiInfo::m_strMemo,
+};
+
+// The lot number as the pane edits it: half-width, or as stored when that fails.
+std::string NumberForEditing(const std::string& strStored, bool bTrace) {
+    std::string strHan;
+    if (ZenToHan(strStored, strHan))
+        return strHan;
+    if (bTrace)
+        OV_TRACE("ZenToHan Error! [%s]\n", strStored.c_str());
+    return strStored;
+}
+
+}  // namespace
+
+CHagakiFields LoadHagakiFields(const CHagakiInfo& cInfo) {
+    CHagakiFields fields;
+    for (int i = 0; i < kHagakiFieldCount; ++i)
+        fields.values[i] = LoadFieldValue(cInfo.*kHagakiFieldMembers[i]);
+    fields.values[kHagakiNumber].strShownUtf8 =
+        ov::Cp932ToUtf8Shown(NumberForEditing(cInfo.m_strNumber, true));
+    return fields;
+}
+
+int SaveHagakiFields(const CHagakiFields& loaded, const HagakiTexts& now, CHagakiInfo* pInfo) {
+    int iResult = 0;
+    for (int i = 0; i < kHagakiFieldCount; ++i) {
+        const CFieldValue& value = loaded.values[i];
+        std::string& strOut = pInfo->*kHagakiFieldMembers[i];
+        const bool bChanged = now[i] != value.strShownUtf8;
+        int r = 0;
+        if (i != kHagakiNumber) {
+            r = FieldBytesOnSave(value, now[i], bChanged, kHagakiFieldLimits[i], &strOut);
+        } else if (!bChanged) {
+            strOut = value.strStored;
+        } else {
+            // The half-width form is what the user edited; it goes back full-width.
+            const CFieldValue half{NumberForEditing(value.strStored, false), value.strShownUtf8};
+            std::string strHan;
+            r = FieldBytesOnSave(half, now[i], true, kHagakiFieldLimits[i], &strHan);
+            if (r == 0 && !HanToZen(strHan, strOut)) {
+                OV_TRACE("HanToZen Error! [%s]\n", strHan.c_str());
+                strOut = value.strStored;
+            } else if (r != 0) {
+                strOut = value.strStored;
+            }
+        }
+        if (r != 0) {
+            OV_TRACE("Field kept as stored! [Field] %d [Code] %d\n", i, r);
+            if (iResult == 0)
+                iResult = r;
+        }
+    }
+    return iResult;
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The text rules of the postcard edit pane, without Qt: the memo filter, the
-// lot-number form and its half-width/full-width conversions, and the byte limit
-// of a field applied to what the user inserts. Text is CP932 bytes; positions
-// are byte positions.
+// lot-number form and its half-width/full-width conversions, the byte limit
+// of a field applied to what the user inserts, and the stored bytes that a
+// field keeps until the user changes it. Text is CP932 bytes unless named
+// UTF-8; positions are byte positions.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "base/WinTypes.h"
+#include "postcard/HagakiInfo.h"
 
 // Copies text without its line breaks (bytes 10 and 13), stopping before the
 // character that would make the copy longer than maximum - 1 bytes (maximum
@@ -54,3 +57,51 @@ FieldInput ApplyFieldInput(const std::string& before, const std::string& after, 
 // a character counts up to it).
 int CharsBeforeByte(const std::string& text, int iByte);
 int BytesBeforeChar(const std::string& text, int iChar);
+
+// One field of the pane: the bytes it was loaded from and the text it shows.
+// Bytes that do not decode are shown as U+FFFD.
+struct CFieldValue {
+    std::string strStored;     // CP932, exactly as loaded
+    std::string strShownUtf8;  // what the control shows
+};
+
+CFieldValue LoadFieldValue(const std::string& strStored);
+
+// Why a changed field kept its stored bytes.
+constexpr int kFieldNotCp932 = -1;       // invalid UTF-8, or a character CP932 cannot hold
+constexpr int kFieldLostUndecoded = -2;  // a U+FFFD that cannot be matched to the bytes it stood for
+
+// The bytes a field goes back to the record with. Not changed by the user: the
+// stored bytes, whatever they hold and however long they are. Changed: the new
+// text without line breaks as canonical CP932 (one code per character), each
+// U+FFFD kept from the loaded text put back as the bytes it stood for, cut at a
+// character boundary to iLimit bytes (0: no limit). A U+FFFD is never written
+// as text: when one cannot be put back, or the text is not CP932, the result
+// is a negative code above and *pBytes holds the stored bytes. Else 0.
+int FieldBytesOnSave(const CFieldValue& loaded, const std::string& strNowUtf8, bool bUserChanged, int iLimit,
+                     std::string* pBytes);
+
+// The six user fields of a record, in the pane's order.
+enum HagakiField { kHagakiFrom, kHagakiFromkana, kHagakiNumber, kHagakiYear, kHagakiType, kHagakiMemo };
+constexpr int kHagakiFieldCount = 6;
+// Byte limits of the fields, in that order.
+constexpr std::array<int, kHagakiFieldCount> kHagakiFieldLimits = {100, 200, 22, 4, 40, 200};
+using HagakiTexts = std::array<std::string, kHagakiFieldCount>;  // UTF-8
+
+struct CHagakiFields {
+    std::array<CFieldValue, kHagakiFieldCount> values;
+    HagakiTexts Shown() const;
+};
+
+// The fields as the pane shows them; the lot number half-width (on a failed
+// conversion as stored, with the trace line "ZenToHan Error! [%s]\n").
+CHagakiFields LoadHagakiFields(const CHagakiInfo& cInfo);
+
+// Writes the six user fields of *pInfo from the texts the pane holds now: a
+// text equal to the shown one gives back the stored bytes; a changed one its
+// new bytes (FieldBytesOnSave with the field's limit; a changed lot number is
+// made full-width, on a failure kept as stored with the trace line
+// "HanToZen Error! [%s]\n"). Other fields of *pInfo stay. A field that
+// keeps its stored bytes against the user's change is traced; the result is
+// then the first such code, else 0. *pInfo is complete either way.
+int SaveHagakiFields(const CHagakiFields& loaded, const HagakiTexts& now, CHagakiInfo* pInfo);

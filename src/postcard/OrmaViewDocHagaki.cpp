@@ -126,6 +126,11 @@ int COrmaViewDoc::SaveHagakiInfo() {
         bool undoFolder = false;
         if (int r = ChooseRecordFile(*this, &path, &iPageID, &undoFolder); r != 0)
             return r;
+        // A record that is still the loaded one, byte for byte, leaves the file
+        // as it is.
+        if (m_cHagakiInfoOrg.IsDiffUserFields(m_cHagakiInfo) == 0 &&
+            m_cHagakiInfoOrg.IsDiffFileFields(m_cHagakiInfo) == 0)
+            return 0;
 
         // A line break would end the INI line early and plant a foreign line in
         // the file: such a record is refused before anything is written.

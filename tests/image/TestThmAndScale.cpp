@@ -324,3 +324,56 @@ TEST(GetThumbnail, FitsTheCachedPageIntoTheBox) {
         EXPECT_EQ(std::make_pair(img.width, img.height), std::make_pair(s[2], s[3]));
     }
 }
+
+TEST(PixelBudget, HugePagesAreMadeAndLoadedAtAScaleThatFits) {
+    ovtest::TempDir dir;
+    struct Case {
+        float w, h;      // points; the left half of the page is black
+        int thmW, thmH;  // 0: within the budget, aspect ratio kept
+        int dibW, dibH;  // the same for the load at full size (300 DPI)
+    };
+    const Case cases[] = {
+        {595, 842, 1240, 1754, 2479, 3508},  // a normal page keeps its scale
+        {9500, 9500, 0, 0, 0, 0},
+        {2000, 14000, 0, 0, 0, 0},
+        {2400, 3200, 5000, 6667, 0, 0},  // 33 Mpx at 150 DPI fits; 133 Mpx at 300 DPI does not
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        ovtest::TraceCapture trace;
+        const std::string pdf = dir / "p.pdf", thm = dir / "p.thm";
+        imgtest::Pdf(pdf, {imgtest::RectPage(c.w, c.h, 0, 0, c.w / 2, c.h, 0, 0, 0)});
+        ASSERT_EQ(imgtest::Thumb(pdf, 1, thm), 0);
+        ThmImage img;
+        ASSERT_EQ(ReadThm(thm, &img), 0);
+        IMAGE_REQUEST req = imgtest::Request(pdf, 1);
+        req.iScaleSet = 1;
+        req.iScale = 1000;
+        HGLOBAL dib = nullptr;
+        ASSERT_NE(ImageIO_LoadImage(&req, &dib), 0);
+        BITMAPINFOHEADER bih;
+        std::memcpy(&bih, GlobalLock(dib), sizeof bih);
+        GlobalUnlock(dib);
+        GlobalFree(dib);
+        const std::pair<int, int> made[] = {{img.width, img.height}, {bih.biWidth, bih.biHeight}};
+        const std::pair<int, int> expected[] = {{c.thmW, c.thmH}, {c.dibW, c.dibH}};
+        for (int i = 0; i < 2; ++i) {
+            const auto [w, h] = made[i];
+            if (expected[i].first != 0) {
+                EXPECT_EQ(made[i], expected[i]);
+                continue;
+            }
+            // As large as the budget allows, the shape kept, and traced.
+            EXPECT_LE(static_cast<double>(w) * h, kPagePixelBudget);
+            EXPECT_GT(static_cast<double>(w) * h, kPagePixelBudget * 0.99);
+            EXPECT_NEAR(static_cast<double>(w) / h, c.w / c.h, 1.0 / h + 1.0 / w);
+            EXPECT_TRUE(trace.Contains(i == 0 ? "Page image scaled down to the pixel budget!"
+                                              : "ImageIO_LoadImage() Scaled down to the pixel budget!"));
+        }
+        EXPECT_EQ(trace.Contains("pixel budget"), c.thmW == 0 || c.dibW == 0);
+        // The whole page is drawn at the lower scale: the left half black, the right white.
+        const std::uint8_t* row = img.Row(img.height / 2);
+        EXPECT_EQ(std::make_pair(int{row[img.width / 4 * 3]}, int{row[img.width * 3 / 4 * 3]}),
+                  std::make_pair(0, 255));
+    }
+}

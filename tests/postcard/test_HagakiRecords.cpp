@@ -12,7 +12,11 @@
 #include <tuple>
 
 #include "PostcardTestSupport.h"
+<<<<<<< HEAD
 #include "base/ErrorCodes.h"
+=======
+#include "editpane/HagakiText.h"
+>>>>>>> stored-data
 #include "win32/PrivateProfile.h"
 
 using namespace pctest;
@@ -49,6 +53,10 @@ TEST(HagakiRecord, ChangeStateFollowsTheFieldsThatDiffer) {
         {[](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},  // other letter case
         {[](CHagakiInfo& i) { i.SetFromkana(""); }, 1},
         {[](CHagakiInfo& i) { i.m_bFile2Rotated = 1; }, 2},
+<<<<<<< HEAD
+=======
+        {[](CHagakiInfo& i) { i.SetFile1("front.pdf"); }, 2},
+>>>>>>> stored-data
         {[](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
         {[](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
         {[](CHagakiInfo& i) { i.m_iFilePageNumber = 4; }, 0},
@@ -142,6 +150,56 @@ TEST(HagakiRecord, ReadLimitAndUneditedLongValuesSurviveASave) {
     i.SetFrom("short");  // an edited long value is what the user wants stored
     ASSERT_EQ(0, s.doc.SaveHagakiInfo());
     EXPECT_EQ("short", Keys(dat, {"Page1HagakiFrom"}));
+}
+
+// The pane's round trip (load, show, hand back), then the frame's step: save
+// only when the change state says so.
+int PaneRoundTrip(COrmaViewDoc& doc, const std::function<void(HagakiTexts&)>& edit) {
+    CHagakiInfo info;
+    doc.GetHagakiInfo(info, 0);
+    const CHagakiFields loaded = LoadHagakiFields(info);
+    HagakiTexts now = loaded.Shown();
+    edit(now);
+    doc.GetHagakiInfo(info, 0);
+    EXPECT_EQ(0, SaveHagakiFields(loaded, now, &info));
+    doc.SetHagakiInfo(info);
+    return doc.m_iHagakiChange != 0 ? doc.SaveHagakiInfo() : 0;
+}
+
+TEST(HagakiRecord, StoredBytesSurviveTheEditPaneUnlessTheUserChangesThem) {
+    const std::string memo = [] {  // 2000 bytes; the read buffer ends inside a character
+        std::string m;
+        for (int i = 0; i < 1000; ++i) m += "\x82\xA0";
+        return m;
+    }();
+    const std::string lines[] = {
+        "Page1HagakiFrom=\xff\xfe\x80\xa0"
+        "abc\xfd",                                             // bytes outside CP932
+        "Page1HagakiFromkana=\x8E\x52\x93\x63\x82",            // a lone lead byte at the end
+        "Page1HagakiNumber=\x82\x50\x82\x51\x91\x67\x82\x60",  // full-width
+        "Page1HagakiYear=2024",
+        "Page1HagakiType=\xED\x40\x87\x90",  // NEC-selected codes
+        "Page1HagakiMemo=" + memo,
+    };
+    std::string file = "[BinderInfo]\r\nTitle=T\r\n[PageInfo]\r\n";
+    for (const std::string& line : lines) file += line + "\r\n";
+    file += "Page1HagakiFile1=/f.pdf\r\nPage1FilePageName=/s.pdf\r\nPage1FilePageNumber=3\r\n";
+    DocSetup s(1);
+    ovtest::WriteFile(s.UndoData(), file);
+    ASSERT_EQ(0, s.doc.LoadHagakiInfo());
+    ASSERT_EQ(0, PaneRoundTrip(s.doc, [](HagakiTexts&) {}));
+    EXPECT_EQ(0, s.doc.m_iHagakiChange);
+    EXPECT_TRUE(file == ovtest::ReadFile(s.UndoData())) << "the file was rewritten";
+
+    ASSERT_EQ(0, PaneRoundTrip(s.doc, [](HagakiTexts& t) { t[kHagakiYear] = "2025"; }));
+    EXPECT_EQ(1, s.doc.m_iHagakiChange);
+    const std::string saved = ovtest::ReadFile(s.UndoData());
+    for (const std::string& line : lines) {
+        if (line != lines[kHagakiYear]) {
+            EXPECT_NE(std::string::npos, saved.find(line + "\r\n")) << line.substr(0, 20);
+        }
+    }
+    EXPECT_NE(std::string::npos, saved.find("Page1HagakiYear=2025\r\n"));
 }
 
 TEST(HagakiRecord, UndoFolderPageNumberIsReadAndResetOnSave) {

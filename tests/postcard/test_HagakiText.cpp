@@ -4,7 +4,9 @@
 // an insertion.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "editpane/HagakiText.h"
 #include "win32/CodePage.h"
@@ -126,6 +128,70 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
         } else {
             EXPECT_EQ(result, "untouched");
         }
+    }
+}
+
+TEST(FieldBytes, ShownWithReplacementsAndKeptUntilChanged) {
+    const std::string F = "\xEF\xBF\xBD";  // U+FFFD
+    const std::string junk =
+                          "\xff\xfe\x80\xa0"
+                          "abc\xfd",
+                      yamada = J("山田") + "\x82";
+    // What is shown, and whether it encodes back to the same bytes.
+    const std::tuple<std::string, std::string, bool> shown[] = {
+        {junk, F + F + F + F + "abc" + F, false},
+        {yamada, "山田" + F, false},         // a lone lead byte at the end
+        {"\xED\x40\x87\x90", "纊≒", false},  // NEC-selected codes encode to other codes
+        {"a\x82\x40"
+         "b\x82"
+         "1",
+         "a" + F + "b" + F + "1", false},  // unmapped pair; lead byte without trail
+        {J("漢a"), "漢a", true},
+    };
+    for (const auto& [bytes, text, exact] : shown) {
+        bool bExact = !exact;
+        EXPECT_EQ(ov::Cp932ToUtf8Shown(bytes, nullptr, &bExact), text);
+        EXPECT_EQ(bExact, exact) << text;
+    }
+    const std::string memo2000 = [] {
+        std::string s;
+        for (int i = 0; i < 500; ++i) s += J("メモ");
+        return s;
+    }();
+    struct Case {
+        const char* name;
+        std::string stored;
+        std::optional<std::string> now;  // nullopt: as shown, not changed
+        int limit;
+        std::string bytes;
+        int code = 0;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"undecodable, unchanged", junk, std::nullopt, 100, junk},
+        {"NEC-selected, unchanged", "\xED\x40\x87\x90", std::nullopt, 40, "\xED\x40\x87\x90"},
+        {"over the limit, unchanged", memo2000, std::nullopt, 200, memo2000},
+        {"NEC-selected, changed: canonical codes", "\xED\x40\x87\x90", "纊≒x", 40, "\xFA\x5C\x81\xE0x"},
+        {"replacements put back around an edit", junk, F + F + F + F + "xyz" + F, 100, "\xff\xfe\x80\xa0xyz\xfd"},
+        {"one replacement deleted", junk, F + F + F + "abc" + F, 100, "\xff\xfe\x80" "abc\xfd"},
+        {"lone lead byte kept at the end", yamada, "田" + F, 100, J("田") + "\x82"},
+        {"put-back byte would join the new text", yamada, "山田" + F + "A", 100, yamada, kFieldLostUndecoded},
+        {"replacement typed in", "ab", "a" + F + "b", 100, "ab", kFieldLostUndecoded},
+        {"replacement in the changed middle", "a\xff" "b\xfe" "c", F + "x", 100, "a\xff" "b\xfe" "c", kFieldLostUndecoded},
+        {"not CP932", "ab", "a\xF0\x9F\x98\x80", 100, "ab", kFieldNotCp932},
+        {"line breaks dropped", "ab", "a\r\nb\n", 100, "ab"},
+        {"cut to the limit", "m", std::string(250, 'm'), 200, std::string(200, 'm')},
+        {"double-byte never split by the cut", "m", std::string(199, 'm') + "漢", 200, std::string(199, 'm')},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CFieldValue loaded = LoadFieldValue(c.stored);
+        std::string bytes = "untouched";
+        EXPECT_EQ(
+            FieldBytesOnSave(loaded, c.now.value_or(loaded.strShownUtf8), c.now.has_value(), c.limit, &bytes),
+            c.code);
+        EXPECT_EQ(bytes, c.bytes);
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "base/Trace.h"
 #include "image/MuPdfInternal.h"
+#include "image/Resample.h"
 
 namespace ov::image::detail {
 
@@ -323,11 +324,14 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
     // Whole pixels on each side; the zoom follows that rounding (at most half a
     // pixel). A page scanned at the page-image resolution is then drawn 1:1,
     // which keeps MuPDF on its fast unscaled image path.
-    const double w = std::max(1.0, std::round(p.Width() * zoomX));
-    const double h = std::max(1.0, std::round(p.Height() * zoomY));
-    if (w * h > 400.0e6) {
-        OV_TRACE("Page image too large! [Width] %.0f [Height] %.0f\n", w, h);
-        return kErrArgument;
+    double w = std::max(1.0, std::round(p.Width() * zoomX));
+    double h = std::max(1.0, std::round(p.Height() * zoomY));
+    // A page too large for the pixel budget is made at the scale that fits it.
+    if (const double f = PixelBudgetFactor(w, h); f < 1.0) {
+        OV_TRACE("Page image scaled down to the pixel budget! [Width] %.0f [Height] %.0f [Factor] %.4f\n", w,
+                 h, f);
+        w = std::max(1.0, std::round(w * f));
+        h = std::max(1.0, std::round(h * f));
     }
     const int iw = static_cast<int>(w), ih = static_cast<int>(h);
     std::uint8_t* samples = sink(iw, ih);

@@ -11,6 +11,7 @@
 #include "base/Trace.h"
 #include "image/FileUtil.h"
 #include "image/MuPdf.h"
+#include "image/Resample.h"
 #include "image/ThmFile.h"
 
 using namespace ov::image;
@@ -23,7 +24,6 @@ int g_iInitCount = 0;
 constexpr int kPdfFormat = 50;
 constexpr DWORD kPdfWriterInfo = 0x4F565044;  // "DPVO": the turned-PDF writer
 constexpr float kFullDpi = 300.0f;
-constexpr double kMaxDibPixels = 200.0e6;
 
 // A path field of a record: NUL-terminated within its 260 bytes.
 int RecordPath(const char* field, const char* what, std::string* fs) {
@@ -150,11 +150,17 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
         rc = FullSize(fs, request->iPage, &fullW, &fullH, &scanned);
         if (rc != kOk)
             return rc;
-        const int w = std::max(1, static_cast<int>(std::lround(fullW * (scale / 1000.0))));
-        const int h = std::max(1, static_cast<int>(std::lround(fullH * (scale / 1000.0))));
-        if (static_cast<double>(w) * h > kMaxDibPixels) {
-            OV_TRACE("ImageIO_LoadImage() Image too large! [Width] %d [Height] %d\n", w, h);
-            return kErrArgument;
+        double sized = scale / 1000.0;
+        int w = std::max(1, static_cast<int>(std::lround(fullW * sized)));
+        int h = std::max(1, static_cast<int>(std::lround(fullH * sized)));
+        // A load over the pixel budget comes at the scale that fits it.
+        if (const double f = PixelBudgetFactor(w, h); f < 1.0) {
+            OV_TRACE(
+                "ImageIO_LoadImage() Scaled down to the pixel budget! [Width] %d [Height] %d [Factor] %.4f\n",
+                w, h, f);
+            sized *= f;
+            w = std::max(1, static_cast<int>(std::lround(w * f)));
+            h = std::max(1, static_cast<int>(std::lround(h * f)));
         }
         const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~static_cast<std::size_t>(3);
         const std::size_t bits = stride * static_cast<std::size_t>(h);
@@ -173,7 +179,7 @@ int ImageIO_LoadImage(IMAGE_REQUEST* request, HGLOBAL* dib) {
         bih.biBitCount = 24;
         bih.biCompression = 0;  // BI_RGB
         bih.biSizeImage = static_cast<std::uint32_t>(bits);
-        const double dpi = kFullDpi * scale / 1000.0;
+        const double dpi = kFullDpi * sized;
         bih.biXPelsPerMeter = bih.biYPelsPerMeter = static_cast<std::int32_t>(std::lround(dpi / 0.0254));
         std::memcpy(base, &bih, sizeof bih);
         std::uint8_t* px = base + sizeof bih;

@@ -459,4 +459,17 @@ void RowStreamScaler::State::MakeRow(int y) {
 #endif
 }
 
+double PixelBudgetFactor(double w, double h) {
+    auto pixels = [&](double f) {
+        return std::max(1.0, std::round(w * f)) * std::max(1.0, std::round(h * f));
+    };
+    if (!(w * h > kPagePixelBudget))
+        return 1.0;
+    double f = std::sqrt(kPagePixelBudget / (w * h));
+    // Rounding the sides up may overshoot by a little: step down until it fits.
+    while (f > 0 && pixels(f) > kPagePixelBudget)
+        f *= std::min(0.9999, std::sqrt(kPagePixelBudget / pixels(f)));
+    return f;
+}
+
 }  // namespace ov::image

@@ -45,6 +45,14 @@ private:
     std::unique_ptr<State> m_s;
 };
 
+// The most pixels that a page image, or a page loaded for the zoom view, holds
+// (120 MB at 3 bytes a pixel): a larger one is made at a lower scale.
+constexpr double kPagePixelBudget = 40.0e6;
+
+// The factor, at most 1, by which a w x h image is scaled (each side rounded,
+// at least 1 pixel) so that it holds no more than kPagePixelBudget pixels.
+double PixelBudgetFactor(double w, double h);
+
 // The fitted size of a w x h image inside boxW x boxH, aspect ratio kept, each
 // side at least 1 pixel.
 void FitSize(int w, int h, int boxW, int boxH, int* outW, int* outH);

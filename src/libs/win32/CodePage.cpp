@@ -111,6 +111,40 @@ std::string Cp932ToUtf8Lossy(std::string_view cp932) {
     return out;
 }
 
+std::string Cp932ToUtf8Shown(std::string_view cp932, std::vector<std::string>* pUndecodable, bool* pExact) {
+    if (pUndecodable != nullptr)
+        pUndecodable->clear();
+    if (auto whole = Cp932ToUtf8(cp932)) {
+        if (pExact != nullptr)
+            *pExact = Utf8ToCp932(*whole) == std::optional<std::string>(std::string(cp932));
+        return *whole;
+    }
+    if (pExact != nullptr)
+        *pExact = false;
+    std::string out;
+    out.reserve(cp932.size() * 3);
+    std::size_t i = 0;
+    while (i < cp932.size()) {
+        const auto c = static_cast<unsigned char>(cp932[i]);
+        // A lead byte takes a byte of the trail range with it, decodable or not;
+        // without one it stands alone and the next byte is read afresh.
+        const std::size_t n =
+            IsDBCSLeadByte(c) && i + 1 < cp932.size() && IsTrailByte(static_cast<unsigned char>(cp932[i + 1]))
+                ? 2
+                : 1;
+        const std::string_view ch = cp932.substr(i, n);
+        if (auto part = (n == 1 && IsDBCSLeadByte(c)) ? std::nullopt : Cp932ToUtf8(ch)) {
+            out += *part;
+        } else {
+            out += kReplacementUtf8;
+            if (pUndecodable != nullptr)
+                pUndecodable->emplace_back(ch);
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::string FirstCharNotInCp932(std::string_view utf8, unsigned* codePoint) {
     if (codePoint != nullptr)
         *codePoint = 0;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/WinTypes.h"
 
@@ -20,6 +21,17 @@ std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 // Lossy form for diagnostics: invalid bytes become "\xNN".
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
+
+// The replacement character U+FFFD in UTF-8.
+inline constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+
+// CP932 -> UTF-8 for showing: each byte sequence that does not decode (a byte
+// outside CP932, a lead byte with an unmapped or missing trail byte, a lone
+// lead byte at the end) becomes one U+FFFD. *pUndecodable (may be null) gets
+// those sequences in text order. *pExact (may be null): nothing was replaced
+// and encoding the result gives back exactly these bytes.
+std::string Cp932ToUtf8Shown(std::string_view cp932, std::vector<std::string>* pUndecodable = nullptr,
+                             bool* pExact = nullptr);
 
 // The first character of UTF-8 text that CP932 cannot hold, as UTF-8, with its
 // code point; empty when CP932 holds all of it. Invalid UTF-8 gives its first
