@@ -12,11 +12,8 @@
 #include <tuple>
 
 #include "PostcardTestSupport.h"
-<<<<<<< HEAD
 #include "base/ErrorCodes.h"
-=======
 #include "editpane/HagakiText.h"
->>>>>>> stored-data
 #include "win32/PrivateProfile.h"
 
 using namespace pctest;
@@ -53,10 +50,6 @@ TEST(HagakiRecord, ChangeStateFollowsTheFieldsThatDiffer) {
         {[](CHagakiInfo& i) { i.SetFrom("YAMADA"); }, 1},  // other letter case
         {[](CHagakiInfo& i) { i.SetFromkana(""); }, 1},
         {[](CHagakiInfo& i) { i.m_bFile2Rotated = 1; }, 2},
-<<<<<<< HEAD
-=======
-        {[](CHagakiInfo& i) { i.SetFile1("front.pdf"); }, 2},
->>>>>>> stored-data
         {[](CHagakiInfo& i) { i.m_bMerged = 1; }, 2},
         {[](CHagakiInfo& i) { i.SetFilePageName("/x/~a-1.pdf"); }, 2},
         {[](CHagakiInfo& i) { i.m_iFilePageNumber = 4; }, 0},
