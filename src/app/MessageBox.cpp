@@ -13,7 +13,7 @@
 #include <QTranslator>
 
 #include "app/OrmaView.h"
-#include "app/ToQString.h"
+#include "qtglue/QtText.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
 

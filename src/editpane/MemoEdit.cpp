@@ -7,7 +7,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
-#include "app/ToQString.h"
+#include "qtglue/QtText.h"
 #include "editpane/HagakiText.h"
 #include "win32/CodePage.h"
 
