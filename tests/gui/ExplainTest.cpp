@@ -137,7 +137,7 @@ TEST_F(BoxDetailTest, BoxesNameTheMissingOrDamagedPageFileAndMuPdfsReason) {
         else
             ovtest::WriteFile(data2, "%PDF-1.4\n1 0 obj << /Type /Catalog >> garbage\n%%EOF\n");
         ASSERT_TRUE(StartOnPage(1));
-        Frame()->OnNextPage();
+        Frame()->Session().OnNextPage();
         ASSERT_NE(View(), nullptr);  // the page is made on a worker: its box comes when it fails
         const std::string log = m_env.MessageLog();
         const std::string head =
