@@ -45,6 +45,11 @@ enum : UINT {
     ID_GOTO_PAGE = 32792,
 };
 
+// The frame's window class, by which a second viewer finds the running one.
+inline constexpr const char* kViewerWndClass = "ZantexQuilmLibraryPerOrmaViewWndClass";
+// The work desk's window class, told when the viewer closes.
+inline constexpr const char* kWorkDeskWndClass = "ZantexQuilmLibraryPerWorkDeskWndClass";
+
 // Action codes of HagakiPageAction (also the postcard manager's event codes) and
 // direction codes of MovePage.
 enum : int {
@@ -55,15 +60,15 @@ enum : int {
     kMovePageNext = 3,
 };
 
-// Worker threads, supplied by the window. All three are called on the session's
-// (UI) thread only.
+// Worker threads, supplied by the window. Start and Join are called on the
+// session's (UI) thread only; Post also from a worker, to hand a result back.
 class IPageExecutor {
 public:
     virtual ~IPageExecutor() = default;
     // Runs fnWork on a worker thread.
     virtual void Start(std::function<void()> fnWork) = 0;
     // Runs fnDone later on the session's thread, from its event loop (never
-    // from inside Post itself).
+    // from inside Post itself). Safe to call from any thread.
     virtual void Post(std::function<void()> fnDone) = 0;
     // Returns once every work started so far has returned.
     virtual void Join() = 0;
@@ -218,6 +223,12 @@ private:
     int RequestPage(BOOL bReport);
     int ShowChangedPage();
     static std::string KeyOf(const CPageJob& job);
+    // The page wanted now and the neighbours to make after it; other work is
+    // cancelled and its results dropped.
+    void Request(const CPageJob& wanted, const std::vector<CPageJob>& aNeighbours);
+    // Cancels every job without waiting; their results are dropped.
+    void CancelJobs();
+    void OnPageReady(const CPageJob& job, const Ready& done);
     void Kick();
     void StartJob(const CPageJob& job);
     void JobFinished(const std::string& strKey, const CPageJob& job, int iId, int iGeneration, int iResult,
@@ -229,6 +240,7 @@ private:
     IPageExecutor& m_executor;
     const BOOL m_bHagaki;
     BOOL m_bClosed = FALSE;
+    BOOL m_bLoaded = FALSE;  // Load opened the document: pages may be asked for
     std::shared_ptr<const ov::image::CPageStore> m_pStore;
     // Posted callbacks hold a weak reference: none runs once the session is gone.
     std::shared_ptr<int> m_pAlive = std::make_shared<int>(0);

@@ -5,12 +5,15 @@
 #include "base/WinTypes.h"
 #include "ipc/OrmaViewDll.h"
 
+// Initialize and FireEvent are virtual so that the postcard workflow can run
+// against a stand-in without a peer process.
 class CHagakiManage {
 public:
-    int Initialize(HWND hOwner, int iKey);
+    virtual ~CHagakiManage() = default;
+    virtual int Initialize(HWND hOwner, int iKey);
     void FreeInfo();
     int GetHagakiManageFromMapView();
-    int FireEvent(int iEvent);
+    virtual int FireEvent(int iEvent);
 
     int GetMode() const { return m_pInfo ? m_pInfo->iMode : 0; }
     const char* GetFolder() const { return m_pInfo ? m_pInfo->szWorkDeskFolder : ""; }

@@ -1,0 +1,685 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "frame/ViewerSession.h"
+
+#include <set>
+#include <utility>
+
+#include "base/ErrorGuard.h"
+#include "base/Trace.h"
+#include "document/OrmaViewDoc.h"
+#include "image/MuPdf.h"
+#include "image/PageBitmap.h"
+#include "image/PageStore.h"
+#include "ipc/WindowManager.h"
+#include "ormamsg/OrmaMsg.h"
+#include "postcard/HagakiManage.h"
+#include "win32/ShellPath.h"
+
+namespace {
+
+// The size of the page bitmap asked for a client area: 29/30 of each side.
+int RequestSide(int iClient) {
+    return 29 * iClient / 30;
+}
+
+}  // namespace
+
+CViewerSession::CViewerSession(COrmaViewDoc& doc, IViewerWindow& window, IPageExecutor& executor,
+                               BOOL bHagaki)
+    : m_doc(doc), m_window(window), m_executor(executor), m_bHagaki(bHagaki ? TRUE : FALSE) {}
+
+CViewerSession::~CViewerSession() {
+    CancelPageWork();
+}
+
+void CViewerSession::SetPageStore(std::shared_ptr<const ov::image::CPageStore> pStore) {
+    m_pStore = std::move(pStore);
+}
+
+// --- Load ---
+
+int CViewerSession::Load(std::string strWorkDeskFolder, int iDocID, int iPageID, HWND hOwner,
+                         int iManageKey) {
+    const int iResult = OV_GUARDED([&]() -> int {
+        if (!m_bHagaki) {
+            if (strWorkDeskFolder.empty()) {
+                OV_TRACE("Parameter Error! strWorkDeskFolder.GetLength() == 0.\n");
+                return -705;
+            }
+            if (iDocID < 1) {
+                OV_TRACE("Parameter Error! iDocID < 1.\n");
+                ov::NoteMessageDetail(ov::DetailKind::DocumentID, iDocID);
+                return -705;
+            }
+            if (iPageID < 1) {
+                OV_TRACE("Parameter Error! iPageID < 1.\n");
+                ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
+                return -705;
+            }
+            if (!PathFileExistsA(strWorkDeskFolder.c_str())) {
+                OV_TRACE("File doesn't Exist! [File] %s\n", strWorkDeskFolder.c_str());
+                ov::NoteMessageDetail(ov::DetailKind::Folder, strWorkDeskFolder);
+                return -701;
+            }
+        }
+        // The document's folders are about to be made again.
+        CancelPageWork();
+        if (m_bHagaki) {
+            // The postcard manager names the folder, document and page.
+            const int rc = m_doc.InitHagakiManage(hOwner, iManageKey);
+            if (rc != 0) {
+                OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
+                ov::NoteMessageDetail(ov::DetailKind::PostcardKey, iManageKey);
+                return rc;
+            }
+            strWorkDeskFolder = m_doc.m_pHagakiManage->GetFolder();
+            iDocID = m_doc.m_pHagakiManage->GetDocID();
+            iPageID = m_doc.m_pHagakiManage->GetCurPageID();
+        }
+        m_doc.m_bDeferPageImage = TRUE;  // made by the workers, the window shows at once
+        const int rc = m_doc.InitDoc(strWorkDeskFolder, iDocID, iPageID);
+        if (rc != 0) {
+            OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
+            return rc;
+        }
+        m_window.SetTitle(m_doc.GetFrameTitle());
+        m_bLoaded = TRUE;
+        if (m_bHagaki) {
+            if (const int rcPane = m_window.EditPaneLoad(); rcPane != 0) {
+                OV_TRACE("CHagakiEditDialog::Load() Error!\n");
+                return rcPane;
+            }
+        }
+        return 0;
+    });
+    m_window.CommandStatesChanged();
+    if (iResult == 0)
+        RequestPage(FALSE);
+    return iResult;
+}
+
+// --- Commands ---
+
+int CViewerSession::RunCommand(BOOL bWaitCursor, const std::function<int()>& fn) {
+    if (bWaitCursor)
+        m_window.SetWaitCursor(TRUE);
+    const int rc = OV_GUARDED(fn);
+    if (bWaitCursor)
+        m_window.SetWaitCursor(FALSE);
+    m_window.CommandStatesChanged();
+    if (rc != 0)
+        m_window.ShowError(rc);
+    return rc;
+}
+
+int CViewerSession::OnPrevPage() {
+    return RunCommand(
+        TRUE, [&] { return m_bHagaki ? HagakiPageAction(kHagakiActionPrev) : MovePage(kMovePagePrev); });
+}
+
+int CViewerSession::OnNextPage() {
+    return RunCommand(
+        TRUE, [&] { return m_bHagaki ? HagakiPageAction(kHagakiActionNext) : MovePage(kMovePageNext); });
+}
+
+int CViewerSession::OnAnnotation() {
+    m_doc.m_bShowEditInfo = m_doc.m_bShowEditInfo == 0 ? 1 : 0;
+    return RunCommand(TRUE, [&] { return RefreshPage(); });
+}
+
+int CViewerSession::OnOmoteRotate() {
+    return RunHagakiTurn(1);
+}
+
+int CViewerSession::OnUraRotate() {
+    return RunHagakiTurn(0);
+}
+
+int CViewerSession::OnHagakiRotation() {
+    return RunHagakiTurn(-1);
+}
+
+int CViewerSession::RunHagakiTurn(int iTurn) {
+    // A disabled turn does nothing, whichever way it was asked for.
+    const UINT nID = iTurn < 0 ? ID_HAGAKI_ROTATION : iTurn ? ID_OMOTE_ROTATE : ID_URA_ROTATE;
+    if (!GetCommandState(nID).bEnabled)
+        return 0;
+    return RunCommand(TRUE, [&] {
+        // The PDFs and the page image change under the jobs' feet: none may run.
+        const BOOL bShownCurrent = IsShownPageCurrent();
+        CancelPageWork();
+        int rc = iTurn < 0 ? m_doc.UpSideDownHagakiPdf() : m_doc.RotateHagakiPdf(iTurn);
+        if (rc != 0) {
+            if (iTurn < 0)
+                OV_TRACE("COrmaViewDoc::UpSideDownHagakiPdf() Error!(%d)\n", rc);
+            else
+                OV_TRACE("COrmaViewDoc::RotateHagakiPdf() Error!(%d)\n", rc);
+        } else {
+            // The turned PDF stays turned when its cached page image cannot go.
+            rc = m_doc.DeleteThumbFileCurrent();
+            if (rc != 0)
+                OV_TRACE("COrmaViewDoc::DeleteThumbFileCurrent() Error!(%d)\n", rc);
+            else
+                RefreshPage();
+        }
+        if (rc != 0) {
+            // Nothing changed on the page: the picture shown stays good, or the
+            // page cancelled above is asked for again.
+            if (bShownCurrent)
+                m_iShownGeneration = m_iGeneration;
+            else
+                RequestPage(FALSE);
+        }
+        return rc;
+    });
+}
+
+int CViewerSession::GoToPagePos(int iPagePos) {
+    if (m_bHagaki || iPagePos < 1 || iPagePos == m_doc.m_iCurPagePos)
+        return 0;
+    // The steps of a page move: the position, the page image, the title, the view.
+    return RunCommand(TRUE, [&] {
+        m_window.CloseZoomView();
+        m_doc.m_iCurPagePos = iPagePos;
+        const int rc = RefreshPage();
+        m_window.SetTitle(m_doc.GetFrameTitle());
+        return rc;
+    });
+}
+
+int CViewerSession::OnFirstPage() {
+    ov::ClearMessageDetail();
+    return GoToPagePos(m_doc.GetFirstPagePos());
+}
+
+int CViewerSession::OnLastPage() {
+    ov::ClearMessageDetail();
+    return GoToPagePos(m_doc.GetLastPagePos());
+}
+
+int CViewerSession::GoToPageNumber(int iNumber) {
+    ov::ClearMessageDetail();
+    return GoToPagePos(m_doc.ConvertPageNoToPagePos(iNumber));
+}
+
+int CViewerSession::OnWheel(int iDelta) {
+    if (iDelta == 0)
+        return 0;
+    if (!m_bHagaki) {
+        // The result is not looked at: the wheel at the last page shows nothing.
+        MovePage(iDelta < 0 ? kMovePageNext : kMovePagePrev);
+        m_window.CommandStatesChanged();
+        return 0;
+    }
+    const int rc = HagakiPageAction(iDelta < 0 ? kHagakiActionNext : kHagakiActionPrev);
+    if (rc != 0)
+        m_window.ShowError(rc);
+    return rc;
+}
+
+void CViewerSession::OnClose() {
+    if (m_bClosed)
+        return;
+    m_bClosed = TRUE;
+    m_window.CloseZoomView();
+    CancelPageWork();  // a page being made is not waited for beyond its next check
+    if (m_bHagaki) {
+        const int rc = HagakiPageAction(kHagakiActionClose);
+        if (rc != 0)
+            m_window.ShowError(rc);
+    }
+    const HWND hWorkDesk = FindWindowA(kWorkDeskWndClass, nullptr);
+    if (hWorkDesk != 0)
+        SendMessageA(hWorkDesk, WM_VIEWER_CLOSED, 0, 0);
+    m_window.SaveWindowPlacement();
+}
+
+// --- The postcard workflow ---
+
+int CViewerSession::HagakiPageAction(int iAction) {
+    if (!m_bHagaki)
+        return 0;
+    CHagakiManage* pManage = m_doc.m_pHagakiManage;
+    const BOOL bManaged = IsHagakiManaged();
+    if (bManaged) {
+        // No postcard in that direction: nothing at all happens, not even a commit.
+        if ((iAction == kHagakiActionNext && !pManage->HasNextPage()) ||
+            (iAction == kHagakiActionPrev && !pManage->HasPrevPage()))
+            return 0;
+    }
+    const int iResult = OV_GUARDED([&]() -> int {
+        if (const int rc = m_window.EditPaneSaveToDoc(); rc != 0)
+            return rc;
+        const int iChange = m_doc.m_iHagakiChange;
+        if (iChange != 0) {
+            if (const int rc = m_doc.SaveHagakiInfo(); rc != 0)
+                return rc;
+        }
+        if (bManaged) {
+            int iLoad = 0;
+            pManage->SetChange(iChange);
+            if (iChange != 0 || iAction != kHagakiActionClose) {
+                const int rcEvent = pManage->FireEvent(iAction);
+                if (pManage->GetResult() == 0 && rcEvent != 0) {
+                    // The event never reached the postcard viewer (it has gone or
+                    // did not answer): the postcard stays, and the user is told.
+                    // Its record is saved already.
+                    RedrawPage();
+                    return rcEvent;
+                }
+                if (pManage->GetResult() == 0) {
+                    // The working folder with the page images goes: no job may
+                    // still read or write there.
+                    CancelPageWork();
+                    if (const int rc = m_doc.InitDocFromHagakiManage(); rc != 0)
+                        return rc;
+                    m_window.SetTitle(m_doc.GetFrameTitle());
+                    iLoad = m_window.EditPaneLoad();
+                    if (!pManage->IsEditable())
+                        m_window.EditPaneSetReadOnly(TRUE);
+                }
+            }
+            RedrawPage();
+            return iLoad;
+        }
+        if (pManage == nullptr)
+            return 0;
+        // Document mode: the viewer moves between the document's pages itself.
+        // A page whose image could not be made has still become the current
+        // page: its own record is loaded all the same, so that the pane never
+        // shows (and a later save never writes) the record of the page before.
+        int rcMove = 0;
+        if (iAction == kHagakiActionNext || iAction == kHagakiActionPrev)
+            rcMove = MovePage(iAction == kHagakiActionNext ? kMovePageNext : kMovePagePrev);
+        if (const int rc = m_doc.LoadHagakiInfo(); rc != 0) {
+            OV_TRACE("COrmaViewDoc::LoadHagakiInfo() Error!(%d)\n", rc);
+            return -3;
+        }
+        if (const int rc = m_window.EditPaneLoad(); rc != 0)
+            return rc;
+        if (!pManage->IsEditable())
+            m_window.EditPaneSetReadOnly(TRUE);
+        return rcMove;
+    });
+    m_window.CommandStatesChanged();
+    return iResult;
+}
+
+BOOL CViewerSession::IsHagakiManaged() const {
+    return m_bHagaki && m_doc.m_pHagakiManage != nullptr && m_doc.m_pHagakiManage->GetMode() == 1 ? TRUE
+                                                                                                  : FALSE;
+}
+
+// --- The page moves ---
+
+int CViewerSession::MovePage(int iDirection) {
+    return OV_GUARDED([&]() -> int {
+        if (!m_bLoaded)
+            return 0;
+        const int iPos = iDirection == kMovePagePrev ? m_doc.GetPrevPagePos(1) : m_doc.GetNextPagePos(1);
+        if (iPos < 1)
+            return 0;
+        // The title and the commands follow the page asked for at once; the page
+        // itself follows when its bitmap is there.
+        const int rc = RequestPage(TRUE);
+        m_window.SetTitle(m_doc.GetFrameTitle());
+        if (ShowChangedPage() != 0)
+            return -1;
+        return rc;
+    });
+}
+
+int CViewerSession::RefreshPage() {
+    return OV_GUARDED([&]() -> int {
+        // The page image may have changed under the same name: nothing made
+        // before is used.
+        CancelJobs();
+        const int rc = RequestPage(TRUE);
+        if (ShowChangedPage() != 0)
+            return -1;
+        return rc;
+    });
+}
+
+void CViewerSession::RedrawPage() {
+    CancelJobs();
+    RequestPage(FALSE);
+    ShowChangedPage();
+}
+
+int CViewerSession::ShowChangedPage() {
+    if (m_window.RefreshZoomView())
+        return 0;
+    m_window.CloseZoomView();
+    return -1;
+}
+
+// --- Command states, title, page number ---
+
+CCommandState CViewerSession::GetCommandState(UINT nID) {
+    CCommandState state;
+    // The turns need a postcard that may be edited and the side (or both sides)
+    // they turn.
+    const auto turnable = [&](BOOL bFront, BOOL bBack) {
+        CHagakiInfo cInfo;
+        return m_bHagaki && m_doc.m_pHagakiManage != nullptr && m_doc.GetHagakiInfo(cInfo, 0) == 0 &&
+                       m_doc.m_pHagakiManage->IsEditable() && (!bFront || !cInfo.m_strFile1.empty()) &&
+                       (!bBack || !cInfo.m_strFile2.empty())
+                   ? TRUE
+                   : FALSE;
+    };
+    switch (nID) {
+        case ID_PREV_PAGE:
+            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasPrevPage() != 0)
+                                               : (m_doc.GetPrevPagePos(0) > 0);
+            break;
+        case ID_NEXT_PAGE:
+            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasNextPage() != 0)
+                                               : (m_doc.GetNextPagePos(0) > 0);
+            break;
+        case ID_ANNOTATION:
+            state.bChecked = m_doc.m_bShowEditInfo != 0;
+            break;
+        case ID_OMOTE_ROTATE:
+            state.bEnabled = turnable(TRUE, FALSE);
+            break;
+        case ID_URA_ROTATE:
+            state.bEnabled = turnable(FALSE, TRUE);
+            break;
+        case ID_HAGAKI_ROTATION:
+            state.bEnabled = turnable(TRUE, TRUE);
+            break;
+        case ID_FIRST_PAGE:
+        case ID_LAST_PAGE:
+        case ID_GOTO_PAGE:
+            // In postcard mode the postcard viewer decides which postcard comes next.
+            state.bEnabled = !m_bHagaki;
+            break;
+        default:
+            break;  // Close is always enabled
+    }
+    return state;
+}
+
+std::string CViewerSession::GetFrameTitle() {
+    return m_doc.GetFrameTitle();
+}
+
+int CViewerSession::GetDisplayPageNo() {
+    return m_doc.m_iCurPagePos < 1 ? 0 : m_doc.GetDisplayPageNo(m_doc.m_iCurPagePos);
+}
+
+int CViewerSession::GetPageTotal() const {
+    return m_doc.m_iPageTotal;
+}
+
+// --- The page picture ---
+
+void CViewerSession::SetViewSize(int iWidth, int iHeight, BOOL bForce) {
+    const BOOL bChanged = iWidth != m_iViewWidth || iHeight != m_iViewHeight;
+    m_iViewWidth = iWidth;
+    m_iViewHeight = iHeight;
+    if (bChanged || bForce)
+        RequestPage(FALSE);
+}
+
+BOOL CViewerSession::IsPageBusy() const {
+    return m_bWantedPending;
+}
+
+BOOL CViewerSession::IsShownPageCurrent() const {
+    return m_iShownGeneration == m_iGeneration && m_iShownPos == m_doc.m_iCurPagePos &&
+                   m_iShownWidth == RequestSide(m_iViewWidth) &&
+                   m_iShownHeight == RequestSide(m_iViewHeight) && !m_bWantedPending
+               ? TRUE
+               : FALSE;
+}
+
+BOOL CViewerSession::IsIdle() const {
+    return !m_bWantedPending && m_mapRunning.empty() ? TRUE : FALSE;
+}
+
+void CViewerSession::CancelJobs() {
+    for (auto& kv : m_mapRunning) kv.second.pCancel->Cancel();
+    m_mapRunning.clear();
+    m_mapReady.clear();
+    m_bWantedPending = FALSE;
+    m_strWantedKey.clear();
+    m_aNeighbours.clear();
+    ++m_iGeneration;
+}
+
+void CViewerSession::CancelPageWork() {
+    CancelJobs();
+    m_executor.Join();
+}
+
+int CViewerSession::RequestPage(BOOL bReport) {
+    if (!m_bLoaded || m_bClosed)
+        return 0;
+    const int iWidth = RequestSide(m_iViewWidth);
+    const int iHeight = RequestSide(m_iViewHeight);
+    if (iWidth < 1 || iHeight < 1)
+        return 0;
+    return OV_GUARDED([&]() -> int {
+        CPageJob job;
+        const int rc = m_doc.GetPageJob(m_doc.m_iCurPagePos, iWidth, iHeight, &job);
+        if (rc != 0) {
+            // Known at once: there is no page to make.
+            CancelJobs();
+            m_iShownGeneration = -1;
+            m_window.ShowPageError(rc);
+            return rc;
+        }
+        // The neighbours in reading order (index sheets passed over), made after
+        // the page itself so that the next step finds its bitmap ready. Postcard
+        // pages change under the same names: made each time, nothing ahead.
+        std::vector<CPageJob> aNeighbours;
+        if (!m_bHagaki && !m_doc.IsUndoFolderMode()) {
+            for (const int iPos : {m_doc.GetNextPagePos(0), m_doc.GetPrevPagePos(0)}) {
+                CPageJob near;
+                if (iPos > 0 && m_doc.GetPageJob(iPos, iWidth, iHeight, &near) == 0)
+                    aNeighbours.push_back(std::move(near));
+            }
+        } else {
+            CancelJobs();
+        }
+        // The first page's failure is reported as a command's would be.
+        m_bReportFailure = bReport || m_bFirstRequest;
+        m_bFirstRequest = FALSE;
+        Request(job, aNeighbours);
+        m_window.PageRequested();
+        return 0;
+    });
+}
+
+// --- The page jobs ---
+
+std::string CViewerSession::KeyOf(const CPageJob& job) {
+    return job.strThumb + "|" + std::to_string(job.iWidth) + "x" + std::to_string(job.iHeight);
+}
+
+void CViewerSession::Request(const CPageJob& wanted, const std::vector<CPageJob>& aNeighbours) {
+    std::set<std::string> keep{KeyOf(wanted)};
+    for (const CPageJob& job : aNeighbours) keep.insert(KeyOf(job));
+    // Work for pages no longer near the one asked for is cancelled.
+    for (auto it = m_mapRunning.begin(); it != m_mapRunning.end();) {
+        if (keep.count(it->first) == 0) {
+            it->second.pCancel->Cancel();
+            it = m_mapRunning.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_mapReady.begin(); it != m_mapReady.end();)
+        it = keep.count(it->first) == 0 ? m_mapReady.erase(it) : std::next(it);
+    m_wanted = wanted;
+    m_strWantedKey = KeyOf(wanted);
+    m_aNeighbours = aNeighbours;
+    m_bWantedPending = TRUE;
+    // Started from the event loop: several requests in a row start the last only.
+    if (!m_bKickPosted) {
+        m_bKickPosted = TRUE;
+        m_executor.Post([this, pAlive = std::weak_ptr<int>(m_pAlive)] {
+            if (pAlive.lock())
+                OV_GUARDED([&] {
+                    Kick();
+                    return 0;
+                });
+        });
+    }
+}
+
+void CViewerSession::Kick() {
+    m_bKickPosted = FALSE;
+    if (!m_bWantedPending)
+        return;
+    auto ready = m_mapReady.find(m_strWantedKey);
+    if (ready != m_mapReady.end()) {
+        Ready done = std::move(ready->second);
+        m_mapReady.erase(ready);
+        m_bWantedPending = FALSE;
+        const CPageJob job = m_wanted;
+        OnPageReady(job, done);
+        StartNeighbours();
+        return;
+    }
+    if (m_mapRunning.count(m_strWantedKey) == 0)
+        StartJob(m_wanted);
+}
+
+void CViewerSession::StartJob(const CPageJob& job) {
+    const std::string strKey = KeyOf(job);
+    Running run;
+    run.iId = ++m_iStarted;
+    run.iGeneration = m_iGeneration;
+    run.pCancel = std::make_shared<ov::image::RenderCancel>();
+    m_mapRunning[strKey] = run;
+    IPageExecutor* pExecutor = &m_executor;
+    m_executor.Start(
+        [this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), job, strKey, run, pStore = m_pStore]() {
+            auto pBitmap = std::make_shared<CPageBitmap>();
+            std::string strReason;
+            const int r = run.pCancel->IsCancelled() ? ov::image::kErrCancelled
+                                                     : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(),
+                                                                         pBitmap.get(), &strReason);
+            // Handed back to the session's thread; dropped there once the session is gone.
+            pExecutor->Post([this, pAlive, job, strKey, run, r, pBitmap, strReason]() mutable {
+                if (pAlive.lock())
+                    OV_GUARDED([&] {
+                        JobFinished(strKey, job, run.iId, run.iGeneration, r, std::move(pBitmap),
+                                    std::move(strReason));
+                        return 0;
+                    });
+            });
+        });
+}
+
+void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job, int iId, int iGeneration,
+                                 int iResult, std::shared_ptr<CPageBitmap> pBitmap, std::string strReason) {
+    // Whatever became of the job, a page-image file it made counts against the
+    // run's bound.
+    if (iResult != ov::image::kErrCancelled)
+        m_doc.NotePageImageMade(job.strThumb);
+    auto it = m_mapRunning.find(strKey);
+    if (iGeneration != m_iGeneration || it == m_mapRunning.end() || it->second.iId != iId)
+        return;  // cancelled: no longer wanted
+    m_mapRunning.erase(it);
+    if (iResult == ov::image::kErrCancelled)
+        return;
+    const BOOL bWanted = m_bWantedPending && strKey == m_strWantedKey;
+    if (iResult == ov::image::kErrSourceChanged) {
+        // Made from a source that changed meanwhile: never shown nor kept.
+        if (bWanted)
+            StartJob(m_wanted);
+        return;
+    }
+    Ready done;
+    done.iResult = iResult;
+    done.strReason = std::move(strReason);
+    if (iResult == 0)
+        done.pBitmap = std::move(pBitmap);
+    if (bWanted) {
+        m_mapReady[strKey] = std::move(done);
+        Kick();
+        return;
+    }
+    if (iResult == 0)
+        m_mapReady[strKey] = std::move(done);
+}
+
+void CViewerSession::StartNeighbours() {
+    for (const CPageJob& job : m_aNeighbours) {
+        const std::string strKey = KeyOf(job);
+        if (m_mapReady.count(strKey) == 0 && m_mapRunning.count(strKey) == 0)
+            StartJob(job);
+    }
+}
+
+void CViewerSession::OnPageReady(const CPageJob& job, const Ready& done) {
+    if (job.iPagePos != m_doc.m_iCurPagePos)
+        return;
+    if (done.iResult != 0 || !done.pBitmap || done.pBitmap->IsNull()) {
+        const int iError = done.iResult != 0 ? done.iResult : -1;
+        m_iShownGeneration = -1;
+        m_window.ShowPageError(iError);
+        if (m_bReportFailure) {
+            m_bReportFailure = FALSE;
+            m_doc.NotePageFailure(job.iPagePos, iError, done.strReason);
+            m_window.CommandStatesChanged();
+            m_window.ShowError(iError);
+        }
+        return;
+    }
+    m_bReportFailure = FALSE;
+    m_iShownPos = job.iPagePos;
+    m_iShownWidth = job.iWidth;
+    m_iShownHeight = job.iHeight;
+    m_iShownGeneration = m_iGeneration;
+    m_window.ShowPage(job.iPagePos, done.pBitmap);
+}
+
+// --- The zoom view's file ---
+
+BOOL CViewerSession::ChooseZoomImageFile(std::string* pstrPath, int* piPage, BOOL* pbTemporary) {
+    *pbTemporary = FALSE;
+    if (m_doc.m_bShowEditInfo) {
+        std::string strPath;
+        int bCreated = 0;
+        const int rc = m_doc.CreateEditInfoPdf(&strPath, &bCreated);
+        if (rc != 0) {
+            m_window.ShowError(rc);
+            return FALSE;
+        }
+        if (bCreated) {
+            if (!PathFileExistsA(strPath.c_str()))
+                return FALSE;
+            *pstrPath = strPath;
+            *piPage = 1;
+            *pbTemporary = TRUE;
+            return TRUE;
+        }
+    }
+    int iPage = 1;
+    *pstrPath = m_doc.GetViewPdfPath(&iPage);
+    *piPage = iPage;
+    return TRUE;
+}
+
+// --- The edit pane's record ---
+
+int CViewerSession::GetHagakiInfo(CHagakiInfo& cInfo, int iSelect) {
+    return m_doc.GetHagakiInfo(cInfo, iSelect);
+}
+
+int CViewerSession::SetHagakiInfo(const CHagakiInfo& cInfo) {
+    return m_doc.SetHagakiInfo(cInfo);
+}
+
+BOOL CViewerSession::HasHagakiManage() const {
+    return m_doc.m_pHagakiManage != nullptr ? TRUE : FALSE;
+}
+
+BOOL CViewerSession::IsEditable() const {
+    return m_doc.m_pHagakiManage != nullptr && m_doc.m_pHagakiManage->IsEditable() ? TRUE : FALSE;
+}

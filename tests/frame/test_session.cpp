@@ -1,0 +1,516 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The viewer session without a window or a peer: page moves and command states,
+// the postcard workflow against an in-process postcard manager, the turns with
+// real PDFs, and page jobs that race moves, turns and closing, run step by step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "PdfWriter.h"
+#include "SessionFakes.h"
+#include "document/OrmaViewDoc.h"
+#include "image/PageStore.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace sessiontest;
+
+constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+// A red portrait front side, a blue landscape back side.
+ovsample::PdfPage Side(bool bFront) {
+    return bFront ? ovsample::PdfPage{200, 280, 0, "1 0 0 rg 0 0 200 280 re f", {}}
+                  : ovsample::PdfPage{280, 200, 0, "0 0 1 rg 0 0 280 200 re f", {}};
+}
+
+std::string RecordKeys(const std::string& from, const std::string& file1, const std::string& file2) {
+    return "Page1HagakiFrom=" + from + "\r\nPage1HagakiYear=2024\r\nPage1HagakiFile1=" + file1 +
+           "\r\nPage1HagakiFile2=" + file2 + "\r\n";
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    std::string Desk(int n) const { return m_dir / ("desk" + std::to_string(n)); }
+    std::string DocDir() const { return Desk(1) + "/Doc000012"; }
+    std::string UndoData(int n) const { return Desk(n) + "/UndoFolder/UndoData.ini"; }
+    std::string DataDat(int id) const { return DocDir() + "/Data/Data" + std::to_string(id) + ".dat"; }
+
+    // Five pages of desk 1: red, green, two index sheets, blue; page 1 has an annotation.
+    void WriteIndexedDocument() {
+        const std::pair<int, const char*> pages[] = {
+            {0, "1 0 0"}, {0, "0 1 0"}, {2, ".5 .5 .5"}, {2, ".5 .5 .5"}, {0, "0 0 1"}};
+        ovtest::MakeDirs(DocDir() + "/Data");
+        for (int id = 1; id <= 5; ++id) {
+            const std::string base = DocDir() + "/Data/Data" + std::to_string(id);
+            ASSERT_TRUE(ovsample::WritePdf(
+                base + ".pdf",
+                {{200, 280, 0, std::string(pages[id - 1].second) + " rg 20 20 160 240 re f", {}}}));
+            ovtest::WriteFile(base + ".dat",
+                              "[PageInfo]\r\nPage1Flag=" + std::to_string(pages[id - 1].first) +
+                                  (id == 1 ? "\r\n[EditInfo]\r\nItem1=rect,#0000FF,12,30,30,140,60" : "") +
+                                  "\r\n");
+        }
+        ovtest::WriteFile(DocDir() + "/Doc.dat",
+                          "[DocInfo]\r\nPageTotal=3\r\nIndexTotal=2\r\nDocName=Test doc\r\nMaxPageID=5\r\n"
+                          "PageIDList=1,2,3,4,5\r\n");
+    }
+    // A postcard's front and back sides and the PDF that shows both.
+    static void WriteCard(const std::string& front, const std::string& back, const std::string& shown) {
+        ASSERT_TRUE(ovsample::WritePdf(front, {Side(true)}) && ovsample::WritePdf(back, {Side(false)}) &&
+                    ovsample::WritePdf(shown, {Side(true), Side(false)}));
+    }
+    // Postcard pages 1 and 2 of desk 1, with their sides in Data/Standard.
+    void WritePostcardDocument() {
+        ovtest::MakeDirs(DocDir() + "/Data/Standard");
+        for (int id = 1; id <= 2; ++id) {
+            const std::string f = "F" + std::to_string(id) + ".pdf", b = "B" + std::to_string(id) + ".pdf";
+            WriteCard(DocDir() + "/Data/Standard/" + f, DocDir() + "/Data/Standard/" + b,
+                      DocDir() + "/Data/Data" + std::to_string(id) + ".pdf");
+            ovtest::WriteFile(DataDat(id),
+                              "[PageInfo]\r\nPage1Flag=0\r\n" + RecordKeys(id == 1 ? "One" : "Two", f, b));
+        }
+        ovtest::WriteFile(DocDir() + "/Doc.dat",
+                          "[DocInfo]\r\nPageTotal=2\r\nDocName=Cards\r\nPageIDList=1,2\r\n");
+    }
+    // The undo folder of desk n with its sides and shown PDF in desk n/scans.
+    void WriteUndoDesk(int n, const std::string& from, bool bFront = true, bool bBack = true) {
+        const std::string scans = Desk(n) + "/scans/";
+        ovtest::MakeDirs(scans);
+        ovtest::MakeDirs(Desk(n) + "/UndoFolder");
+        WriteCard(scans + "front.pdf", scans + "back.pdf", scans + "shown.pdf");
+        ovtest::WriteFile(
+            UndoData(n),
+            "[BinderInfo]\r\nTitle=Desk " + std::to_string(n) + "\r\n[PageInfo]\r\n" +
+                RecordKeys(from, bFront ? scans + "front.pdf" : "", bBack ? scans + "back.pdf" : "") +
+                "Page1FilePageName=" + scans + "shown.pdf\r\nPage1FilePageNumber=1\r\n");
+    }
+
+    FakeHagakiManage* Manager(int iMode, std::vector<Card> cards) {
+        return m_pManage = new FakeHagakiManage(m_log, iMode, std::move(cards));
+    }
+    // The session over a 300 x 300 view; pManage (owned by the document) makes it postcard mode.
+    int Open(const std::string& folder, int iDocID, int iPageID, FakeHagakiManage* pManage = nullptr,
+             bool bSettle = true) {
+        m_doc.m_pHagakiManage = pManage;
+        m_s = std::make_unique<CViewerSession>(m_doc, m_win, m_exec, pManage != nullptr);
+        m_win.session = m_s.get();
+        m_s->SetPageStore(m_pStore);
+        m_s->SetViewSize(300, 300);
+        const int rc = m_s->Load(folder, iDocID, iPageID, 1, 7);
+        if (bSettle)
+            m_exec.Settle();
+        return rc;
+    }
+    // The log since the last call, without the joins unless asked for.
+    Log Take(bool bJoins = false) {
+        Log out;
+        std::copy_if(m_log.begin(), m_log.end(), std::back_inserter(out),
+                     [&](auto& s) { return bJoins || s != "join"; });
+        m_log.clear();
+        return out;
+    }
+    bool Enabled(UINT nID) { return m_s->GetCommandState(nID).bEnabled != 0; }
+    // The current page made afresh into a file of its own, the page store asked first.
+    CPageBitmap Fresh() {
+        CPageJob job;
+        EXPECT_EQ(m_doc.GetPageJob(m_doc.m_iCurPagePos, 290, 290, &job), 0);
+        job.strThumb = m_dir / ("fresh" + std::to_string(++m_iFresh) + ".thm");
+        CPageBitmap bitmap;
+        EXPECT_EQ(MakePageJobBitmap(job, m_pStore.get(), nullptr, &bitmap), 0);
+        return bitmap;
+    }
+    static bool Same(const CPageBitmap& a, const CPageBitmap& b) {
+        return a.Width() == b.Width() && a.Height() == b.Height() &&
+               std::equal(a.Bits(), a.Bits() + a.Stride() * a.Height(), b.Bits());
+    }
+
+    static std::string Made(const std::string& path) {
+        ovtest::MakeDirs(path);
+        return path;
+    }
+
+    ovtest::TempDir m_dir;
+    ovtest::EnvGuard m_tmp{"TMPDIR", Made(m_dir / "tmp").c_str()};
+    ovtest::EnvGuard m_run{"XDG_RUNTIME_DIR", Made(m_dir / "run").c_str()};
+    ovtest::TraceCapture m_trace;
+    std::shared_ptr<const ov::image::CPageStore> m_pStore =
+        std::make_shared<ov::image::CPageStore>(m_dir / "store", 64ull << 20);
+    Log m_log;
+    COrmaViewDoc m_doc;
+    FakeWindow m_win{m_log};
+    FakeExecutor m_exec{m_log};
+    FakeHagakiManage* m_pManage = nullptr;
+    std::unique_ptr<CViewerSession> m_s;
+    int m_iFresh = 0;
+};
+
+// --- Standard mode ---
+
+TEST_F(SessionTest, StandardModeStepsOverIndexSheetsWithTitleStatesAndPicture) {
+    WriteIndexedDocument();
+    ASSERT_EQ(Open(Desk(1), 12, 1), 0) << m_trace.Text();
+    struct Step {
+        std::function<int()> act;
+        int iPos;
+        std::uint32_t colour;
+    };
+    const Step steps[] = {
+        {[] { return 0; }, 1, kRed},
+        {[&] { return m_s->OnNextPage(); }, 2, kGreen},
+        {[&] { return m_s->OnNextPage(); }, 5, kBlue},  // both index sheets passed over
+        {[&] { return m_s->OnNextPage(); }, 5, kBlue},  // the last page: nothing, no box
+        {[&] { return m_s->OnPrevPage(); }, 2, kGreen},
+        {[&] { return m_s->OnWheel(-360); }, 5, kBlue},  // one message, one page
+        {[&] { return m_s->OnWheel(-120); }, 5, kBlue},
+        {[&] { return m_s->OnWheel(0); }, 5, kBlue},
+        {[&] { return m_s->OnWheel(120); }, 2, kGreen},
+        {[&] { return m_s->OnFirstPage(); }, 1, kRed},
+        {[&] { return m_s->OnLastPage(); }, 5, kBlue},
+        {[&] { return m_s->GoToPageNumber(2); }, 2, kGreen},
+        {[&] { return m_s->GoToPageNumber(4); }, 2, kGreen},  // out of range: no move
+        {[&] { return m_s->GoToPageNumber(0); }, 2, kGreen},
+        {[&] { return m_s->GoToPageNumber(1); }, 1, kRed},
+    };
+    const char* titles[] = {"", "Test doc ( 1/3 )", "Test doc ( 2/3 )", "", "", "Test doc ( 3/3 )"};
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(steps[i].act(), 0);
+        m_exec.Settle();
+        EXPECT_EQ(m_doc.m_iCurPagePos, steps[i].iPos);
+        EXPECT_EQ(m_win.title, titles[steps[i].iPos]);
+        EXPECT_EQ(m_win.shownPos, steps[i].iPos);
+        EXPECT_EQ(m_win.CentrePixel(), steps[i].colour);
+        EXPECT_TRUE(m_s->IsShownPageCurrent());
+        EXPECT_EQ(Enabled(ID_PREV_PAGE), steps[i].iPos != 1);
+        EXPECT_EQ(Enabled(ID_NEXT_PAGE), steps[i].iPos != 5);
+        for (UINT nID : {ID_VIEW_CLOSE, ID_FIRST_PAGE, ID_LAST_PAGE, ID_GOTO_PAGE}) EXPECT_TRUE(Enabled(nID));
+        for (UINT nID : {ID_OMOTE_ROTATE, ID_URA_ROTATE, ID_HAGAKI_ROTATION}) EXPECT_FALSE(Enabled(nID));
+    }
+    EXPECT_EQ(m_s->GetDisplayPageNo(), 1);
+    EXPECT_EQ(m_s->GetPageTotal(), 3);
+    EXPECT_EQ(m_win.waitDepth, 0);
+    EXPECT_EQ(Take(), Log(4, "zoom closed"));  // Home, End and the two go-to moves
+}
+
+TEST_F(SessionTest, AnnotationToggledTwiceBringsTheFirstPictureBack) {
+    WriteIndexedDocument();
+    ASSERT_EQ(Open(Desk(1), 12, 1), 0);
+    const auto first = m_win.shown.back();
+    EXPECT_TRUE(m_s->GetCommandState(ID_ANNOTATION).bChecked);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(m_s->OnAnnotation(), 0);
+        EXPECT_FALSE(m_s->IsShownPageCurrent());  // made again, not taken from before
+        m_exec.Settle();
+        EXPECT_EQ(m_s->GetCommandState(ID_ANNOTATION).bChecked, i == 1);
+        EXPECT_TRUE(m_s->GetCommandState(ID_ANNOTATION).bEnabled);
+        EXPECT_EQ(Same(*m_win.shown.back(), *first), i == 1);
+    }
+    EXPECT_TRUE(ovtest::Exists(m_doc.m_strEditInfoOffFolder + "/OrmaView1.thm"));
+    m_s->SetViewSize(400, 300);
+    EXPECT_FALSE(m_s->IsShownPageCurrent());  // the picture is of the old size
+    m_exec.Settle();
+    EXPECT_TRUE(m_s->IsShownPageCurrent());
+    EXPECT_EQ(m_win.shown.back()->Height(), 290);
+}
+
+TEST_F(SessionTest, LoadChecksItsParametersBeforeTheDocument) {
+    WriteIndexedDocument();
+    const struct {
+        std::string folder;
+        int iDocID, iPageID, iResult;
+        std::string trace;
+    } cases[] = {
+        {"", 12, 1, -705, "Parameter Error! strWorkDeskFolder.GetLength() == 0.\n"},
+        {Desk(1), 0, 1, -705, "Parameter Error! iDocID < 1.\n"},
+        {Desk(1), 12, 0, -705, "Parameter Error! iPageID < 1.\n"},
+        {Desk(9), 12, 1, -701, "File doesn't Exist! [File] " + Desk(9) + "\n"},
+        {Desk(1), 12, 99, -704, "COrmaViewDoc::InitDoc() Error!\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trace);
+        m_trace.Clear();
+        EXPECT_EQ(Open(c.folder, c.iDocID, c.iPageID), c.iResult);
+        EXPECT_TRUE(m_trace.Contains(c.trace)) << m_trace.Text();
+        EXPECT_EQ(m_s->StartedJobs(), 0);
+        EXPECT_TRUE(m_win.shown.empty());
+    }
+}
+
+// --- Page jobs against moves, turns and closing ---
+
+TEST_F(SessionTest, StaleOrCancelledResultsAreNeverShownOrKept) {
+    WriteIndexedDocument();
+    ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+    // A result delivered after the page was asked for again (same key) is dropped.
+    ASSERT_TRUE(m_exec.RunPosted());
+    ASSERT_TRUE(m_exec.RunWork());  // page 1 made, its result posted
+    m_s->RedrawPage();
+    ASSERT_TRUE(m_exec.RunPosted());
+    EXPECT_TRUE(m_win.shown.empty());
+    EXPECT_TRUE(m_s->IsPageBusy());
+    m_exec.Settle();
+    ASSERT_EQ(m_win.shown.size(), 1u);
+    EXPECT_EQ(m_s->StartedJobs(), 3);  // page 1 twice, then its one neighbour
+    // Work cancelled before it ran writes nothing and shows nothing.
+    ASSERT_EQ(m_s->OnLastPage(), 0);
+    ASSERT_TRUE(m_exec.RunPosted());  // page 5's job waits
+    ASSERT_EQ(m_s->GoToPageNumber(2), 0);
+    ASSERT_TRUE(m_exec.RunPosted());
+    ASSERT_TRUE(m_exec.RunWork());  // page 5's job, cancelled
+    EXPECT_FALSE(ovtest::Exists(m_doc.GetThumbFilePath(5)));
+    m_exec.Settle();
+    EXPECT_EQ(m_win.shown.size(), 2u);
+    EXPECT_EQ(m_win.CentrePixel(), kGreen);
+    EXPECT_TRUE(m_s->IsIdle());
+    // The neighbours' page images count against the run's bound like the page's own.
+    m_doc.m_nThumbCacheBytes = 1;
+    ASSERT_EQ(m_s->OnNextPage(), 0);
+    m_exec.Settle();
+    EXPECT_EQ(m_s->StartedJobs(), 8);  // page 5 made ahead already: only its neighbour 2 again
+    for (int iPos : {1, 2, 5}) EXPECT_EQ(ovtest::Exists(m_doc.GetThumbFilePath(iPos)), iPos == 5) << iPos;
+}
+
+TEST_F(SessionTest, ClosingDuringAPendingPageJoinsItAndShowsNothingAfter) {
+    WriteIndexedDocument();
+    {
+        ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+        ASSERT_TRUE(m_exec.RunPosted());  // page 1's job waits on a worker
+        Take();
+        m_s->OnClose();
+        m_s->OnClose();  // runs once
+        EXPECT_TRUE(m_s->IsClosed());
+        EXPECT_TRUE(m_exec.work.empty());
+        EXPECT_EQ(m_log, (Log{"zoom closed", "join", "placement"}));
+        m_exec.Settle();
+        EXPECT_TRUE(m_win.shown.empty());
+        EXPECT_FALSE(ovtest::Exists(m_doc.GetThumbFilePath(1)));
+        EXPECT_EQ(m_s->RefreshPage(), 0);
+        EXPECT_TRUE(m_exec.posted.empty() && m_exec.work.empty());
+    }
+    // Gone with a result still posted: nothing runs into it.
+    m_s = std::make_unique<CViewerSession>(m_doc, m_win, m_exec, FALSE);
+    m_s->SetViewSize(300, 300);
+    ASSERT_EQ(m_s->Load(Desk(1), 12, 1), 0);
+    m_s.reset();
+    m_exec.Settle();
+    EXPECT_TRUE(m_win.shown.empty());
+}
+
+// --- Postcard mode ---
+
+TEST_F(SessionTest, UndoFolderSavesBeforeEachEventAndFollowsTheViewersAnswer) {
+    WriteUndoDesk(1, "One");
+    WriteUndoDesk(2, "Two");
+    ASSERT_EQ(Open("", 0, 0, Manager(1, {{Desk(1)}, {Desk(2)}})), 0) << m_trace.Text();
+    EXPECT_EQ(Take(), (Log{"event 1 change 0", "pane load"}));
+    EXPECT_EQ(m_win.title, "Postalyn - Desk 1");
+    EXPECT_EQ(m_win.pane.m_strFrom, "One");
+    EXPECT_FALSE(Enabled(ID_PREV_PAGE));
+    EXPECT_TRUE(Enabled(ID_NEXT_PAGE));
+    for (UINT nID : {ID_FIRST_PAGE, ID_LAST_PAGE, ID_GOTO_PAGE}) EXPECT_FALSE(Enabled(nID));
+    const std::string two = ovtest::ReadFile(UndoData(2));
+
+    // Refused, then never delivered: the card stays with its record saved, and is redrawn.
+    m_win.pane.m_strFrom = "Taro";
+    for (const bool bUndelivered : {false, true}) {
+        SCOPED_TRACE(bUndelivered);
+        m_pManage->iRefuse = bUndelivered ? 0 : 5;
+        m_pManage->bUndelivered = bUndelivered;
+        const int iStarted = m_s->StartedJobs();
+        EXPECT_EQ(m_s->OnNextPage(), bUndelivered ? -5 : 0);
+        Log expected{"pane save", "event 3 change 1"};
+        if (bUndelivered)
+            expected.push_back("box -5");
+        EXPECT_EQ(Take(), expected);
+        EXPECT_NE(ovtest::ReadFile(UndoData(1)).find("Page1HagakiFrom=Taro\r\n"), std::string::npos);
+        EXPECT_EQ(m_win.title, "Postalyn - Desk 1");
+        EXPECT_EQ(m_doc.m_strDocFolder, Desk(1) + "/UndoFolder");
+        m_exec.Settle();
+        EXPECT_EQ(m_s->StartedJobs(), iStarted + 1);
+        EXPECT_TRUE(m_s->IsShownPageCurrent());
+    }
+    m_pManage->bUndelivered = false;
+    m_win.pane.m_strMemo = "memo";
+    EXPECT_EQ(m_s->OnNextPage(), 0);
+    // The page jobs are joined before the working folder goes with the re-open.
+    EXPECT_EQ(Take(true), (Log{"pane save", "event 3 change 1", "join", "pane load"}));
+    EXPECT_NE(ovtest::ReadFile(UndoData(1)).find("Page1HagakiMemo=memo\r\n"), std::string::npos);
+    EXPECT_EQ(m_win.title, "Postalyn - Desk 2");
+    EXPECT_EQ(m_win.pane.m_strFrom, "Two");
+    EXPECT_TRUE(Enabled(ID_PREV_PAGE));
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    EXPECT_FALSE(m_s->IsShownPageCurrent());
+    m_exec.Settle();
+    EXPECT_TRUE(m_s->IsShownPageCurrent());
+
+    // Back without a change: nothing rewritten, the event says 0.
+    EXPECT_EQ(m_s->OnPrevPage(), 0);
+    EXPECT_EQ(Take(), (Log{"pane save", "event 4 change 0", "pane load"}));
+    EXPECT_EQ(ovtest::ReadFile(UndoData(2)), two);
+    EXPECT_EQ(m_win.pane.m_strFrom, "Taro");  // read back from the saved record
+    // The wheel moves like the buttons; with no next postcard it does nothing at all.
+    EXPECT_EQ(m_s->OnWheel(-120), 0);
+    EXPECT_EQ(m_win.title, "Postalyn - Desk 2");
+    m_exec.Settle();
+    Take();
+    const int iStarted = m_s->StartedJobs();
+    m_win.pane.m_strFrom = "Uncommitted";
+    EXPECT_EQ(m_s->OnWheel(-120), 0);
+    m_exec.Settle();
+    EXPECT_EQ(Take(), Log{});
+    EXPECT_EQ(m_s->StartedJobs(), iStarted);
+    EXPECT_EQ(ovtest::ReadFile(UndoData(2)), two);
+    EXPECT_EQ(m_win.waitDepth, 0);
+}
+
+TEST_F(SessionTest, UndoFolderCloseSendsItsEventOnlyAfterAChange) {
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        Log events;
+    } cases[] = {
+        {"nothing", [] {}, {}},
+        {"the same text again", [&] { m_win.pane.m_strYear = "2024"; }, {}},
+        {"memo", [&] { m_win.pane.m_strMemo = "new"; }, {"event 2 change 1"}},
+        {"turned", [&] { EXPECT_EQ(m_s->OnOmoteRotate(), 0); }, {"event 2 change 2"}},
+        {"both",
+         [&] {
+             EXPECT_EQ(m_s->OnHagakiRotation(), 0);
+             m_win.pane.m_strFrom = "x";
+         },
+         {"event 2 change 3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteUndoDesk(1, "One");
+        const std::string before = ovtest::ReadFile(UndoData(1));
+        ASSERT_EQ(Open("", 0, 0, Manager(1, {{Desk(1)}})), 0);
+        c.act();
+        m_exec.Settle();
+        Take();
+        m_s->OnClose();
+        Log expected{"zoom closed", "pane save"};
+        expected.insert(expected.end(), c.events.begin(), c.events.end());
+        if (!c.events.empty())
+            expected.push_back("pane load");  // the answered close re-opens what the viewer names
+        expected.push_back("placement");
+        EXPECT_EQ(Take(), expected);
+        EXPECT_EQ(ovtest::ReadFile(UndoData(1)) != before, !c.events.empty());
+        m_exec.Settle();
+        m_s.reset();
+        m_doc.ReleaseHagakiManage();
+    }
+}
+
+TEST_F(SessionTest, TurnsFollowTheEditableFlagAndTheSideFilesTheyTurn) {
+    const struct {
+        int bEditable;
+        bool bFront, bBack, bOmote, bUra, bRotation, bReadOnly;
+    } cases[] = {
+        {1, true, true, true, true, true, false},     {0, true, true, false, false, false, true},
+        {1, false, false, false, false, false, true}, {1, true, false, true, false, false, false},
+        {1, false, true, false, true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bEditable << c.bFront << c.bBack);
+        WriteUndoDesk(1, "One", c.bFront, c.bBack);
+        ASSERT_EQ(Open("", 0, 0, Manager(1, {{Desk(1), 12, 1, c.bEditable}})), 0);
+        EXPECT_EQ(Enabled(ID_OMOTE_ROTATE), c.bOmote);
+        EXPECT_EQ(Enabled(ID_URA_ROTATE), c.bUra);
+        EXPECT_EQ(Enabled(ID_HAGAKI_ROTATION), c.bRotation);
+        EXPECT_EQ(m_win.readOnly, c.bReadOnly);
+        // A disabled turn does nothing.
+        EXPECT_EQ(m_s->OnOmoteRotate(), 0);
+        CHagakiInfo cInfo;
+        m_s->GetHagakiInfo(cInfo, 0);
+        EXPECT_EQ(cInfo.m_bFile1Rotated != 0, c.bOmote);
+        m_exec.Settle();
+        m_s.reset();
+        m_doc.ReleaseHagakiManage();
+    }
+}
+
+TEST_F(SessionTest, TurnsShowTheTurnedPageAndAFailedTurnKeepsThePicture) {
+    WritePostcardDocument();
+    ASSERT_EQ(Open("", 0, 0, Manager(0, {{Desk(1)}})), 0);
+    EXPECT_EQ(m_win.CentrePixel(), kRed);
+    EXPECT_FALSE(m_win.Landscape());
+    // The old page's job is still held (or made, its result not yet in) when
+    // the turn comes: afterwards only the turned page is shown and stored.
+    const struct {
+        const char* name;
+        std::function<int()> turn;
+        bool bMade, bLandscape;
+        std::uint32_t colour;
+    } steps[] = {
+        {"front side", [&] { return m_s->OnOmoteRotate(); }, false, true, kRed},
+        {"back side", [&] { return m_s->OnUraRotate(); }, true, true, kRed},
+        {"upside down", [&] { return m_s->OnHagakiRotation(); }, false, false, kBlue},
+        {"front side again", [&] { return m_s->OnOmoteRotate(); }, true, true, kBlue},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        m_s->RedrawPage();
+        m_exec.RunPosted();
+        if (s.bMade)
+            m_exec.RunWork();
+        const std::size_t iShown = m_win.shown.size();
+        Take();
+        EXPECT_EQ(s.turn(), 0);
+        EXPECT_EQ(Take(true), Log{"join"});  // before any file was touched
+        EXPECT_FALSE(m_s->IsShownPageCurrent());
+        m_exec.Settle();
+        ASSERT_EQ(m_win.shown.size(), iShown + 1);  // the turned page only
+        EXPECT_EQ(m_win.Landscape(), s.bLandscape);
+        EXPECT_EQ(m_win.CentrePixel(), s.colour);
+        EXPECT_TRUE(Same(*m_win.shown.back(), Fresh()));
+    }
+    // A side file that has gone: the message, the trace line, the picture kept.
+    const std::string front = DocDir() + "/Data/Standard/F1.pdf";
+    ASSERT_EQ(std::remove(front.c_str()), 0);
+    const std::size_t iShown = m_win.shown.size();
+    Take();
+    EXPECT_EQ(m_s->OnUraRotate(), -704);  // after the exchange the back side is F1.pdf
+    EXPECT_EQ(Take(true), (Log{"join", "box -704"}));
+    EXPECT_TRUE(m_trace.Contains("COrmaViewDoc::RotateHagakiPdf() Error!(-704)\n"));
+    m_exec.Settle();
+    EXPECT_EQ(m_win.shown.size(), iShown);
+    EXPECT_TRUE(m_s->IsShownPageCurrent());
+    // The exchanged sides are in the record once the card is left.
+    m_s->OnClose();
+    EXPECT_NE(ovtest::ReadFile(DataDat(1)).find("Page1HagakiFile1=B1.pdf\r\nPage1HagakiFile2=F1.pdf\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SessionTest, DocumentModeSavesEachPagesRecordEvenAfterAFailedPage) {
+    WritePostcardDocument();
+    ovtest::WriteFile(DocDir() + "/Data/Data2.pdf", "not a pdf");
+    ASSERT_EQ(Open("", 0, 0, Manager(0, {{Desk(1)}})), 0);
+    EXPECT_EQ(m_win.title, "Postalyn - Cards ( 1/2 )");
+    m_win.pane.m_strFrom = "Uno";
+    Take();
+    EXPECT_EQ(m_s->OnNextPage(), 0);
+    EXPECT_EQ(m_doc.m_iCurPagePos, 2);
+    EXPECT_NE(ovtest::ReadFile(DataDat(1)).find("Page1HagakiFrom=Uno\r\n"), std::string::npos);
+    m_exec.Settle();  // the page fails on its worker: the box comes then
+    ASSERT_EQ(m_win.pageErrors.size(), 1u);
+    EXPECT_EQ(Take(), (Log{"pane save", "pane load", "box " + std::to_string(m_win.pageErrors[0])}));
+    EXPECT_EQ(m_win.pane.m_strFrom, "Two");
+    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
+    // An edit there goes into page 2's record with page 2's own side files.
+    m_win.pane.m_strYear = "1999";
+    EXPECT_EQ(m_s->OnPrevPage(), 0);
+    const std::string dat = ovtest::ReadFile(DataDat(2));
+    EXPECT_NE(dat.find("Page1HagakiFrom=Two\r\nPage1HagakiYear=1999\r\n"), std::string::npos) << dat;
+    EXPECT_NE(dat.find("Page1HagakiFile1=F2.pdf\r\nPage1HagakiFile2=B2.pdf\r\n"), std::string::npos) << dat;
+    EXPECT_FALSE(Enabled(ID_PREV_PAGE));
+    Take();
+    m_s->OnClose();  // document mode sends no events
+    EXPECT_EQ(Take(), (Log{"zoom closed", "pane save", "pane load", "placement"}));
+}
+
+}  // namespace
