@@ -117,7 +117,7 @@ private:
     void OnZoomClosed();
 
     std::shared_ptr<const CPageBitmap> m_pBitmap;
-    QImage m_image;  // wraps m_pBitmap's pixels, no copy
+    QImage m_image;     // wraps m_pBitmap's pixels, no copy
     int m_iImageX = 0;  // device pixels
     int m_iImageY = 0;
     // The code of the page's failure (0: none): its message shows instead.

@@ -8,12 +8,12 @@
 #include <QPushButton>
 #include <QValidator>
 
-#include "qtglue/QtText.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "editpane/HagakiText.h"
 #include "editpane/MemoEdit.h"
 #include "ormamsg/StringTable.h"
+#include "qtglue/QtText.h"
 #include "win32/CodePage.h"
 
 namespace {
@@ -191,8 +191,8 @@ int CHagakiEditDialog::Load() {
                 OV_TRACE("UnException Occurred! [ErrorCode] %d\n", GetLastError());
                 return -5;
             }
-            const BOOL bReadOnly = m_pSource->IsEditable() == 0 ||
-                                   (cInfo.m_strFile1.empty() && cInfo.m_strFile2.empty());
+            const BOOL bReadOnly =
+                m_pSource->IsEditable() == 0 || (cInfo.m_strFile1.empty() && cInfo.m_strFile2.empty());
             SetReadOnly(bReadOnly);
             OnReset();
             return 0;

@@ -63,8 +63,9 @@ void CMainFrame::OnGoToPage() {
     char szLabel[MAX_PATH] = {};
     std::snprintf(szLabel, sizeof szLabel, LoadResString(IDS_GOTO_LABEL).c_str(), iTotal);
     bool bOk = false;
-    const int iNumber = QInputDialog::getInt(this, ov::ToQString(LoadResString(IDS_GOTO_TITLE)),
-                                             ov::ToQString(szLabel), iCurrent < 1 ? 1 : iCurrent, 1, iTotal, 1, &bOk);
+    const int iNumber =
+        QInputDialog::getInt(this, ov::ToQString(LoadResString(IDS_GOTO_TITLE)), ov::ToQString(szLabel),
+                             iCurrent < 1 ? 1 : iCurrent, 1, iTotal, 1, &bOk);
     if (bOk)
         m_pSession->GoToPageNumber(iNumber);
 }

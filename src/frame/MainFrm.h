@@ -28,11 +28,6 @@ class COrmaViewView;
 class CPageWorkers;
 struct CommandDef;
 
-// The frame's window class, by which a second viewer finds the running one.
-inline constexpr const char* kViewerWndClass = "ZantexQuilmLibraryPerOrmaViewWndClass";
-// The work desk's window class, told when the viewer closes.
-inline constexpr const char* kWorkDeskWndClass = "ZantexQuilmLibraryPerWorkDeskWndClass";
-
 class CMainFrame : public QMainWindow, public IViewerWindow {
     Q_OBJECT
 

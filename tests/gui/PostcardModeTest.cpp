@@ -47,9 +47,9 @@ protected:
         for (int id = 1; id <= 3; ++id) {
             const std::string sides = id < 3 ? "\r\nPage1HagakiFile1=F.pdf\r\nPage1HagakiFile2=B.pdf" : "";
             ASSERT_TRUE(ovsample::WritePdf(DataDir() + "/Data" + std::to_string(id) + ".pdf", {front}));
-            ovtest::WriteFile(DataDat(id), Cp("[PageInfo]\r\nPage1Flag=0\r\nPage1HagakiFrom=" + std::string(kFrom) +
-                                              "\r\nPage1HagakiYear=2024\r\nPage1HagakiMemo=" + kMemo + sides +
-                                              "\r\n"));
+            ovtest::WriteFile(DataDat(id),
+                              Cp("[PageInfo]\r\nPage1Flag=0\r\nPage1HagakiFrom=" + std::string(kFrom) +
+                                 "\r\nPage1HagakiYear=2024\r\nPage1HagakiMemo=" + kMemo + sides + "\r\n"));
         }
         ASSERT_TRUE(ovsample::WritePdf(DataDir() + "/Standard/F.pdf", {front}));
         ASSERT_TRUE(ovsample::WritePdf(DataDir() + "/Standard/B.pdf", {front}));
@@ -134,7 +134,8 @@ TEST_F(PostcardModeTest, EditPaneFieldsKeepTheirLimitsAndRules) {
     for (const auto& [number, valid] : {std::pair{QStringLiteral("12組34567 901"), false},
                                         std::pair{QStringLiteral("12組345678901"), true}}) {
         Retype(IDC_HAGAKI_NUMBER, number);
-        EXPECT_EQ(Field(IDC_HAGAKI_NUMBER)->palette().color(QPalette::Text), valid ? normal : QColor(255, 0, 0));
+        EXPECT_EQ(Field(IDC_HAGAKI_NUMBER)->palette().color(QPalette::Text),
+                  valid ? normal : QColor(255, 0, 0));
     }
 
     // Reset brings every field back; once modified, the pane stays modified.
@@ -178,8 +179,8 @@ TEST_F(PostcardModeTest, ReadOnlyCardsTakeNoInputAndNoTurn) {
         EXPECT_TRUE(Pane()->m_bReadOnly);
         for (UINT nID : {ID_OMOTE_ROTATE, ID_URA_ROTATE, ID_HAGAKI_ROTATION})
             EXPECT_FALSE(Frame()->CommandAction(nID)->isEnabled());
-        for (int nID : {IDC_HAGAKI_FROM, IDC_HAGAKI_FROMKANA, IDC_HAGAKI_NUMBER, IDC_HAGAKI_YEAR, IDC_HAGAKI_TYPE,
-                        IDC_HAGAKI_MEMO}) {
+        for (int nID : {IDC_HAGAKI_FROM, IDC_HAGAKI_FROMKANA, IDC_HAGAKI_NUMBER, IDC_HAGAKI_YEAR,
+                        IDC_HAGAKI_TYPE, IDC_HAGAKI_MEMO}) {
             const QString old = Text(nID);
             Retype(nID, "7");
             EXPECT_EQ(Text(nID), old) << nID;

@@ -93,8 +93,8 @@ TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
     };
     const auto wheel = [this](int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         return [this, delta, modifiers] {
-            QWheelEvent event(QPointF(10, 10), View()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta),
-                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QWheelEvent event(QPointF(10, 10), View()->mapToGlobal(QPointF(10, 10)), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
             QApplication::sendEvent(View(), &event);
         };
     };
@@ -195,7 +195,7 @@ TEST(PageView, PaintsThePictureTheBusyNoteAndTheErrorText) {
     EXPECT_EQ(view.grab().toImage().pixelColor(150, 80), QColor(0, 0, 0));  // not dimmed at once
     QTest::qWait(250);
     shot = view.grab().toImage();
-    EXPECT_NE(shot.pixelColor(105, 80), QColor(0, 0, 0));  // dimmed
+    EXPECT_NE(shot.pixelColor(105, 80), QColor(0, 0, 0));     // dimmed
     EXPECT_GT(Written(shot.copy(0, 90, 300, 20), face), 20);  // the note
 
     view.ShowPageError(-704);
