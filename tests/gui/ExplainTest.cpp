@@ -103,17 +103,6 @@ TEST_F(ExplainTest, ShortOptionsWorkLikeTheLongOnesAndTheHelpListsTheKeys) {
     EXPECT_TRUE(version.strOut.startsWith("ormaview "));
 }
 
-TEST_F(ExplainTest, TheSampleToolNamesTheCharacterCp932CannotHold) {
-    const QString umlaut = QString::fromStdString(m_env.Path("")) + QString::fromUtf8("Über-Ablage");
-    const ViewerRun run = RunViewer({umlaut}, "ormaview-sample");
-    EXPECT_EQ(run.iStatus, 1);
-    EXPECT_EQ(run.errLines,
-              QStringList{"the path \"" + umlaut +
-                          QString::fromUtf8("\" holds \"Ü\" (U+00DC), which the work desk's code page "
-                                            "(CP932) cannot hold")});
-    EXPECT_FALSE(ovtest::Exists(umlaut.toStdString()));  // nothing written
-}
-
 using BoxDetailTest = guitest::ViewerFixture;
 
 TEST_F(BoxDetailTest, BoxesNameTheMissingOrDamagedPageFileAndMuPdfsReason) {
