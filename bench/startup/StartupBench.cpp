@@ -43,7 +43,6 @@
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
 
-#include "display/PageLoader.h"
 #include "document/PageJob.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
@@ -390,8 +389,7 @@ int main(int argc, char** argv) {
 
     // The event-loop latency probe: a 1 ms timer; the longest gap between two of
     // its ticks is the longest the UI thread was busy with something else.
-    COrmaViewView* view = frame->GetActiveView();
-    CPageLoader* loader = view->PageLoader();
+    CViewerSession& session = frame->Session();
     QElapsedTimer probeClock;
     probeClock.start();
     qint64 lastTick = probeClock.nsecsElapsed();
@@ -406,7 +404,7 @@ int main(int argc, char** argv) {
     });
     probe.start();
     auto waitIdle = [&] {
-        while (!loader->IsIdle()) {
+        while (!session.IsIdle()) {
             QEventLoop loop;
             QTimer::singleShot(5, &loop, &QEventLoop::quit);
             loop.exec();
@@ -422,8 +420,8 @@ int main(int argc, char** argv) {
         waitIdle();
         lastTick = probeClock.nsecsElapsed();  // the bench's own work is not counted
         const double t0 = NowMs();
-        frame->OnNextPage();
-        view->WaitForPage();
+        session.OnNextPage();
+        frame->WaitForPage();
         const double step = NowMs() - t0;
         lastTick = probeClock.nsecsElapsed();
         maxFolder = std::max(maxFolder, FolderBytes(doc->m_strTempFolder));
@@ -442,8 +440,8 @@ int main(int argc, char** argv) {
     while (frame->CommandAction(ID_PREV_PAGE)->isEnabled()) {
         lastTick = probeClock.nsecsElapsed();
         const double t0 = NowMs();
-        frame->OnPrevPage();
-        view->WaitForPage();
+        session.OnPrevPage();
+        frame->WaitForPage();
         cached.push_back(NowMs() - t0);
         lastTick = probeClock.nsecsElapsed();
     }
@@ -520,13 +518,14 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         COrmaViewView* view = zf->GetActiveView();
         zoomViewSize = view->size();
+        CViewerSession& zs = zf->Session();
         zd->m_bShowEditInfo = 0;
-        view->RefreshPage();
-        view->WaitForPage();
+        zs.RefreshPage();
+        zf->WaitForPage();
         for (ZoomRow& row : zoomRows) {
-            while (zd->GetPageID(zd->m_iCurPagePos) < row.pageId) view->MovePage(3);
-            while (zd->GetPageID(zd->m_iCurPagePos) > row.pageId) view->MovePage(2);
-            view->WaitForPage();  // pages are made on workers
+            while (zd->GetPageID(zd->m_iCurPagePos) < row.pageId) zs.MovePage(kMovePageNext);
+            while (zd->GetPageID(zd->m_iCurPagePos) > row.pageId) zs.MovePage(kMovePagePrev);
+            zf->WaitForPage();  // pages are made on workers
             view->repaint();
             const QRect page = view->PageImageRect();
             const QRect select = row.small
@@ -535,7 +534,7 @@ int main(int argc, char** argv) {
                                              QSize(view->width() / 2, view->height() / 2));
             for (int i = 0; i < runs + 1; ++i) {
                 const double t0 = NowMs(), c0 = CpuMs();
-                view->CreateZoomView(select, page);
+                view->CreateZoomView(select);
                 const double createdCpu = CpuMs() - c0;
                 COrmaZoomView* zoom = view->ZoomView();
                 if (zoom == nullptr)
@@ -575,15 +574,15 @@ int main(int argc, char** argv) {
         if (!zoomShot.empty()) {
             // Page 1 (a scan with annotations), magnified.
             zd->m_bShowEditInfo = 1;
-            while (zd->GetPageID(zd->m_iCurPagePos) > 1) view->MovePage(2);
-            zf->UpdateCommandState();
+            while (zd->GetPageID(zd->m_iCurPagePos) > 1) zs.MovePage(kMovePagePrev);
+            zf->CommandStatesChanged();
+            zf->WaitForPage();
             view->repaint();
             const QRect page = view->PageImageRect();
             // Around the pen stroke, the highlight and the note.
-            view->CreateZoomView(
-                QRect(page.left() + page.width() * 12 / 100, page.top() + page.height() * 31 / 100,
-                      page.width() * 50 / 100, page.height() * 19 / 100),
-                page);
+            view->CreateZoomView(QRect(page.left() + page.width() * 12 / 100,
+                                       page.top() + page.height() * 31 / 100, page.width() * 50 / 100,
+                                       page.height() * 19 / 100));
             COrmaZoomView* zoom = view->ZoomView();
             while (zoom != nullptr && !zoom->IsShown())
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);

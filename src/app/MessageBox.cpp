@@ -13,9 +13,9 @@
 #include <QTranslator>
 
 #include "app/OrmaView.h"
-#include "app/ToQString.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
+#include "qtglue/QtText.h"
 
 namespace {
 

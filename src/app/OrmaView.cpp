@@ -242,7 +242,8 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         if (m_bHagakiMode)
             m_iHagakiManageKey = params.iHagakiManageKey;
         TAVR_Open(9);
-        m_iResult = m_pMainFrame->Load(params.strWorkDeskFolder, params.iDocID, params.iPageID);
+        m_iResult =
+            m_pMainFrame->Load(params.strWorkDeskFolder, params.iDocID, params.iPageID, m_iHagakiManageKey);
     }
     if (m_iResult != 0) {
         // The window goes without the closing steps (nothing is told or saved),

@@ -8,14 +8,12 @@
 #include <QPushButton>
 #include <QValidator>
 
-#include "app/ToQString.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
-#include "document/OrmaViewDoc.h"
 #include "editpane/HagakiText.h"
 #include "editpane/MemoEdit.h"
 #include "ormamsg/StringTable.h"
-#include "postcard/HagakiManage.h"
+#include "qtglue/QtText.h"
 #include "win32/CodePage.h"
 
 namespace {
@@ -163,24 +161,24 @@ void CHagakiEditDialog::SetFieldText(int nID, const std::string& strText) {
     pValidator->m_bSetting = false;
 }
 
-BOOL CHagakiEditDialog::SetDocument(COrmaViewDoc* pDoc) {
-    if (pDoc == nullptr) {
+BOOL CHagakiEditDialog::SetDocument(IHagakiRecordSource* pSource) {
+    if (pSource == nullptr) {
         OV_TRACE("Parameter Error! pDoc is Empty < 1.\n");
         return FALSE;
     }
-    m_pDoc = pDoc;
+    m_pSource = pSource;
     return TRUE;
 }
 
 int CHagakiEditDialog::Load() {
     return OV_GUARDED(
         [&]() -> int {
-            if (m_pDoc == nullptr) {
+            if (m_pSource == nullptr) {
                 OV_TRACE("Parameter Error! pDoc is Empty < 1.\n");
                 return -5;
             }
             CHagakiInfo cInfo;
-            m_pDoc->GetHagakiInfo(cInfo, 0);
+            m_pSource->GetHagakiInfo(cInfo, 0);
             m_strNumberStored = cInfo.m_strNumber;
             std::string strHan;
             if (ZenToHan(m_strNumberStored, strHan))
@@ -189,12 +187,12 @@ int CHagakiEditDialog::Load() {
                 OV_TRACE("ZenToHan Error! [%s]\n", FieldText(IDC_HAGAKI_NUMBER).c_str());
             m_cOrgRecord = cInfo;
             m_bModified = FALSE;
-            if (m_pDoc->m_pHagakiManage == nullptr) {
+            if (!m_pSource->HasHagakiManage()) {
                 OV_TRACE("UnException Occurred! [ErrorCode] %d\n", GetLastError());
                 return -5;
             }
-            const BOOL bReadOnly = m_pDoc->m_pHagakiManage->IsEditable() == 0 ||
-                                   (cInfo.m_strFile1.empty() && cInfo.m_strFile2.empty());
+            const BOOL bReadOnly =
+                m_pSource->IsEditable() == 0 || (cInfo.m_strFile1.empty() && cInfo.m_strFile2.empty());
             SetReadOnly(bReadOnly);
             OnReset();
             return 0;
@@ -224,11 +222,11 @@ void CHagakiEditDialog::OnReset() {
 int CHagakiEditDialog::SaveToDoc() {
     return OV_GUARDED(
         [&]() -> int {
-            if (m_pDoc == nullptr)
+            if (m_pSource == nullptr)
                 return 0;
             UpdateValues(TRUE);
             CHagakiInfo cInfo;
-            m_pDoc->GetHagakiInfo(cInfo, 0);
+            m_pSource->GetHagakiInfo(cInfo, 0);
             cInfo.SetFrom(m_strFrom);
             cInfo.SetFromkana(m_strFromkana);
             cInfo.SetYear(m_strYear);
@@ -247,7 +245,7 @@ int CHagakiEditDialog::SaveToDoc() {
                     cInfo.SetNumber(m_strNumberStored);
                 }
             }
-            m_pDoc->SetHagakiInfo(cInfo);
+            m_pSource->SetHagakiInfo(cInfo);
             return 0;
         },
         ov::GuardCodes{-1, -1, -1});

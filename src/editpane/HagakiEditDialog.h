@@ -4,7 +4,7 @@
 // current postcard, with a reset button. It keeps the values as loaded, tracks
 // whether the user changed any (which enables the reset button), shows the lot
 // number half-width and in red while it is ill-formed, and hands its values to
-// the document's working record when the frame asks. It writes no file.
+// the working record of its record source when the frame asks. It writes no file.
 #pragma once
 
 #include <string>
@@ -13,12 +13,12 @@
 
 #include "base/WinTypes.h"
 #include "postcard/HagakiInfo.h"
+#include "postcard/HagakiRecordSource.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class CMemoEdit;
-class COrmaViewDoc;
 
 // Control IDs of the pane.
 enum : int {
@@ -38,12 +38,12 @@ public:
     explicit CHagakiEditDialog(QWidget* parent = nullptr);
     ~CHagakiEditDialog() override;
 
-    // FALSE for a null document.
-    BOOL SetDocument(COrmaViewDoc* pDoc);
-    // Shows the document's working record: 0, -5 without a postcard manager,
+    // Where the record comes from and goes back to (not owned); FALSE for null.
+    BOOL SetDocument(IHagakiRecordSource* pSource);
+    // Shows the source's working record: 0, -5 without a postcard manager,
     // -1 for an exception.
     int Load();
-    // Hands the shown values to the document's working record: 0 or -1.
+    // Hands the shown values to the source's working record: 0 or -1.
     int SaveToDoc();
     void SetReadOnly(BOOL bReadOnly);
     // Controls to members (TRUE) or members to controls (FALSE).
@@ -63,7 +63,7 @@ public:
     std::string m_strFrom;
     std::string m_strNumber;  // as shown, half-width
     std::string m_strYear;
-    COrmaViewDoc* m_pDoc = nullptr;
+    IHagakiRecordSource* m_pSource = nullptr;
     CHagakiInfo m_cOrgRecord;       // as loaded, lot number half-width
     std::string m_strNumberStored;  // the lot number exactly as the record held it
     BOOL m_bReadOnly = FALSE;

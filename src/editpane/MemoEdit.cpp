@@ -7,8 +7,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
-#include "app/ToQString.h"
 #include "editpane/HagakiText.h"
+#include "qtglue/QtText.h"
 #include "win32/CodePage.h"
 
 CMemoEdit::CMemoEdit(QWidget* parent) : QPlainTextEdit(parent) {

@@ -4,30 +4,34 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHelpEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QSocketNotifier>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
 #include <QWindowStateChangeEvent>
 
-#include "app/OrmaView.h"
-#include "app/ToQString.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "display/OrmaViewView.h"
-#include "document/OrmaViewDoc.h"
 #include "editpane/HagakiEditDialog.h"
+#include "frame/PageWorkers.h"
+#include "image/PageStore.h"
 #include "image/Ravelin.h"
 #include "ipc/WindowManager.h"
+#include "ormacomm/OrmaComm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
-#include "postcard/HagakiManage.h"
-#include "win32/ShellPath.h"
+#include "qtglue/QtText.h"
+#include "qtglue/WaitCursor.h"
+#include "win32/CodePage.h"
 
 // The icons live in the library's resource file; a static library needs its
 // resources registered by hand.
@@ -35,74 +39,177 @@ static void InitFrameResources() {
     Q_INIT_RESOURCE(ormaview);
 }
 
-namespace {
+// Which modes a command belongs to.
+enum : unsigned { kStandardMode = 1, kPostcardMode = 2, kBothModes = 3 };
 
-// One toolbar button: command, label string, icon, disabled icon and the key
-// that runs the command from anywhere in the window (0: none).
-struct ButtonDef {
+// One command of the frame: its toolbar button (label 0: none), tooltip, keys
+// and handler. kWindowKeys run it from anywhere in the window; kViewKeys while
+// the page view has the focus (PageDown in the edit pane stays the field's).
+struct CommandDef {
     UINT nID;
     UINT nLabel;
+    UINT nTip;
     int iIcon;
     int iDisabledIcon;
-    int iKey;
+    bool bCheckable;
+    int aWindowKeys[2];
+    int aViewKeys[3];
+    int (CViewerSession::*pfnSession)();
+    void (CMainFrame::*pfnFrame)();
+    unsigned nModes;
 };
 
-constexpr int kKeyPrev = (Qt::CTRL | Qt::Key_PageUp).toCombined();
-constexpr int kKeyNext = (Qt::CTRL | Qt::Key_PageDown).toCombined();
-constexpr int kKeyClose = (Qt::CTRL | Qt::Key_W).toCombined();
-constexpr int kKeyOmote = (Qt::CTRL | Qt::Key_R).toCombined();
-constexpr int kKeyUra = (Qt::CTRL | Qt::SHIFT | Qt::Key_R).toCombined();
-constexpr int kKeyRotation = (Qt::CTRL | Qt::Key_T).toCombined();
+namespace {
 
-// Toolbar 128 (standard mode).
-constexpr ButtonDef kStandardButtons[] = {
-    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149, kKeyPrev},
-    {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150, kKeyNext},
-    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151, 0},
-    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152, kKeyClose},
+constexpr int Key(QKeyCombination key) {
+    return key.toCombined();
+}
+
+// The one command table, in toolbar order (toolbar 130 in postcard mode, 128
+// without the three turns in standard mode), then the keys without a button.
+const CommandDef kCommands[] = {
+    {ID_PREV_PAGE,
+     IDS_LABEL_PREV,
+     IDS_TIP_PREV_PAGE,
+     145,
+     149,
+     false,
+     {Key(Qt::CTRL | Qt::Key_PageUp)},
+     {Key(Qt::Key_PageUp), Key(Qt::Key_Backspace), Key(Qt::Key_Left)},
+     &CViewerSession::OnPrevPage,
+     nullptr,
+     kBothModes},
+    {ID_NEXT_PAGE,
+     IDS_LABEL_NEXT,
+     IDS_TIP_NEXT_PAGE,
+     144,
+     150,
+     false,
+     {Key(Qt::CTRL | Qt::Key_PageDown)},
+     {Key(Qt::Key_PageDown), Key(Qt::Key_Space), Key(Qt::Key_Right)},
+     &CViewerSession::OnNextPage,
+     nullptr,
+     kBothModes},
+    // A typed in a postcard field stays text: a focused line edit takes the key first.
+    {ID_ANNOTATION,
+     IDS_LABEL_ANNOTATIONS,
+     IDS_TIP_ANNOTATIONS,
+     148,
+     151,
+     true,
+     {Key(Qt::Key_A)},
+     {},
+     &CViewerSession::OnAnnotation,
+     nullptr,
+     kBothModes},
+    {ID_OMOTE_ROTATE,
+     IDS_LABEL_OMOTE,
+     IDS_TIP_OMOTE,
+     153,
+     157,
+     false,
+     {Key(Qt::CTRL | Qt::Key_R)},
+     {},
+     &CViewerSession::OnOmoteRotate,
+     nullptr,
+     kPostcardMode},
+    {ID_URA_ROTATE,
+     IDS_LABEL_URA,
+     IDS_TIP_URA,
+     154,
+     156,
+     false,
+     {Key(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
+     {},
+     &CViewerSession::OnUraRotate,
+     nullptr,
+     kPostcardMode},
+    {ID_HAGAKI_ROTATION,
+     IDS_LABEL_ROTATION,
+     IDS_TIP_ROTATION,
+     155,
+     158,
+     false,
+     {Key(Qt::CTRL | Qt::Key_T)},
+     {},
+     &CViewerSession::OnHagakiRotation,
+     nullptr,
+     kPostcardMode},
+    {ID_VIEW_CLOSE,
+     IDS_LABEL_CLOSE,
+     IDS_TIP_CLOSE,
+     143,
+     152,
+     false,
+     {Key(Qt::CTRL | Qt::Key_W), Key(Qt::CTRL | Qt::Key_Q)},
+     {},
+     nullptr,
+     &CMainFrame::OnClose,
+     kBothModes},
+    // The postcard viewer decides which postcard comes next: these are standard mode's.
+    {ID_FIRST_PAGE,
+     0,
+     0,
+     0,
+     0,
+     false,
+     {Key(Qt::Key_Home)},
+     {},
+     &CViewerSession::OnFirstPage,
+     nullptr,
+     kStandardMode},
+    {ID_LAST_PAGE,
+     0,
+     0,
+     0,
+     0,
+     false,
+     {Key(Qt::Key_End)},
+     {},
+     &CViewerSession::OnLastPage,
+     nullptr,
+     kStandardMode},
+    {ID_GOTO_PAGE,
+     0,
+     0,
+     0,
+     0,
+     false,
+     {Key(Qt::CTRL | Qt::Key_G)},
+     {},
+     nullptr,
+     &CMainFrame::OnGoToPage,
+     kStandardMode},
 };
 
-// Toolbar 130 (postcard mode).
-constexpr ButtonDef kHagakiButtons[] = {
-    {ID_PREV_PAGE, IDS_LABEL_PREV, 145, 149, kKeyPrev},
-    {ID_NEXT_PAGE, IDS_LABEL_NEXT, 144, 150, kKeyNext},
-    {ID_ANNOTATION, IDS_LABEL_ANNOTATIONS, 148, 151, 0},
-    {ID_OMOTE_ROTATE, IDS_LABEL_OMOTE, 153, 157, kKeyOmote},
-    {ID_URA_ROTATE, IDS_LABEL_URA, 154, 156, kKeyUra},
-    {ID_HAGAKI_ROTATION, IDS_LABEL_ROTATION, 155, 158, kKeyRotation},
-    {ID_VIEW_CLOSE, IDS_LABEL_CLOSE, 143, 152, kKeyClose},
-};
+const CommandDef* FindCommand(UINT nID) {
+    for (const CommandDef& def : kCommands) {
+        if (def.nID == nID)
+            return &def;
+    }
+    return nullptr;
+}
+
+QList<QKeySequence> KeysOf(const int* pKeys, std::size_t n) {
+    QList<QKeySequence> keys;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (pKeys[i] != 0)
+            keys << QKeySequence(QKeyCombination::fromCombined(pKeys[i]));
+    }
+    return keys;
+}
+
+QList<QKeySequence> WindowKeys(const CommandDef& def) {
+    return KeysOf(def.aWindowKeys, std::size(def.aWindowKeys));
+}
+
+QList<QKeySequence> ViewKeys(const CommandDef& def) {
+    return KeysOf(def.aViewKeys, std::size(def.aViewKeys));
+}
 
 // The page view keeps at least this width beside the edit pane, whatever window
 // size was saved.
 constexpr int kMinPageViewWidth = 200;
-// Action codes of HagakiPageAction and direction codes of MovePage.
-constexpr int kActionClose = 2;
-constexpr int kActionNext = 3;
-constexpr int kActionPrev = 4;
-constexpr int kMovePrev = 2;
-constexpr int kMoveNext = 3;
-
-UINT ToolTipStringFor(UINT nID) {
-    switch (nID) {
-        case ID_PREV_PAGE:
-            return IDS_TIP_PREV_PAGE;
-        case ID_NEXT_PAGE:
-            return IDS_TIP_NEXT_PAGE;
-        case ID_VIEW_CLOSE:
-            return IDS_TIP_CLOSE;
-        case ID_ANNOTATION:
-            return IDS_TIP_ANNOTATIONS;
-        case ID_OMOTE_ROTATE:
-            return IDS_TIP_OMOTE;
-        case ID_URA_ROTATE:
-            return IDS_TIP_URA;
-        case ID_HAGAKI_ROTATION:
-            return IDS_TIP_ROTATION;
-        default:
-            return 0;
-    }
-}
 
 // Cuts CP932 text to at most maxBytes bytes without splitting a character.
 std::string CutCp932(const std::string& text, std::size_t maxBytes) {
@@ -123,16 +230,6 @@ QIcon ButtonIcon(int iIcon, int iDisabledIcon) {
     return icon;
 }
 
-// The wait cursor around a command's work; restored when the scope ends, before
-// any error box is shown.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
-
 // The template's title (first field of string 128), carried while hidden.
 QString TemplateTitle() {
     const std::string strTemplate = LoadResString(IDS_DOC_TEMPLATE);
@@ -141,13 +238,16 @@ QString TemplateTitle() {
 
 }  // namespace
 
-CMainFrame::CMainFrame(COrmaViewDoc* pDocument) : m_pTemplateDoc(pDocument) {
+CMainFrame::CMainFrame(COrmaViewDoc* pDocument) : m_pDoc(pDocument) {
     InitFrameResources();
     setObjectName(QStringLiteral("CMainFrame"));
 }
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    // The session cancels and joins its page work before its workers go.
+    m_pSession.reset();
+    m_pWorkers.reset();
     delete m_pMessageNotifier;
     m_pMessageNotifier = nullptr;
     if (m_hWnd != 0)
@@ -160,6 +260,14 @@ CMainFrame::~CMainFrame() {
 
 BOOL CMainFrame::Create(BOOL bHagakiMode) {
     m_bHagaki = bHagakiMode == 1 ? TRUE : FALSE;
+    if (m_pDoc == nullptr)
+        return FALSE;
+    m_pWorkers = std::make_unique<CPageWorkers>();
+    m_pSession = std::make_unique<CViewerSession>(*m_pDoc, *this, *m_pWorkers, m_bHagaki);
+    const unsigned long long nStoreBytes = GetPageCacheBytes();
+    if (nStoreBytes > 0)
+        m_pSession->SetPageStore(
+            std::make_shared<ov::image::CPageStore>(ov::image::CPageStore::DefaultFolder(), nStoreBytes));
     if (!PreCreateWindow())
         return FALSE;
     return OnCreate() == -1 ? FALSE : TRUE;
@@ -211,12 +319,11 @@ int CMainFrame::OnCreate() {
 }
 
 BOOL CMainFrame::OnCreateClient() {
+    m_pView = new COrmaViewView();
+    ConnectView();
     if (!m_bHagaki) {
-        m_pView = nullptr;
-        auto* pView = new COrmaViewView(m_pTemplateDoc, this);
-        ConnectView(pView);
-        setCentralWidget(pView);
-        pView->setFocus();
+        setCentralWidget(m_pView);
+        m_pView->setFocus();
         return TRUE;
     }
     // Postcard mode: the edit pane on the left (320 pixels), the page view on
@@ -225,26 +332,52 @@ BOOL CMainFrame::OnCreateClient() {
     m_wndSplitter = new QSplitter(Qt::Horizontal, this);
     m_wndSplitter->setObjectName(QStringLiteral("m_wndSplitter"));
     m_pEditPane = new CHagakiEditDialog(m_wndSplitter);
-    auto* pView = new COrmaViewView(m_pTemplateDoc, m_wndSplitter);
-    ConnectView(pView);
-    pView->setMinimumWidth(kMinPageViewWidth);
+    m_pEditPane->SetDocument(m_pSession.get());
+    m_pView->setMinimumWidth(kMinPageViewWidth);
     m_wndSplitter->addWidget(m_pEditPane);
-    m_wndSplitter->addWidget(pView);
+    m_wndSplitter->addWidget(m_pView);
     m_wndSplitter->setChildrenCollapsible(false);
     m_wndSplitter->setSizes({320, 225});
     m_wndSplitter->setStretchFactor(0, 0);
     m_wndSplitter->setStretchFactor(1, 1);
     setCentralWidget(m_wndSplitter);
-    pView->setFocus();
+    m_pView->setFocus();
     return TRUE;
 }
 
-void CMainFrame::ConnectView(COrmaViewView* pView) {
-    // A page is made after its command has returned: its failure is reported
-    // when it comes, and the commands follow the page shown.
-    connect(pView, &COrmaViewView::pageFailed, this, [this](int rc) {
-        UpdateCommandState();
-        ShowErrorMessage(rc);
+void CMainFrame::ConnectView() {
+    COrmaViewView* pView = m_pView;
+    pView->SetWindowHandle(m_hWnd);
+    pView->SetSelectionEnabled(m_bHagaki);
+    pView->SetZoomFileSource([this](std::string* pstrPath, int* piPage, BOOL* pbTemporary) {
+        return m_pSession->ChooseZoomImageFile(pstrPath, piPage, pbTemporary);
+    });
+    if (const CommandDef* pNext = FindCommand(ID_NEXT_PAGE), *pPrev = FindCommand(ID_PREV_PAGE);
+        pNext != nullptr && pPrev != nullptr)
+        pView->SetStepKeys(ViewKeys(*pNext), ViewKeys(*pPrev));
+    connect(pView, &COrmaViewView::viewSizeChanged, this,
+            [this](QSize size) { m_pSession->SetViewSize(size.width(), size.height()); });
+    const auto trigger = [this](UINT nID) {
+        if (QAction* pAction = CommandAction(nID))
+            pAction->trigger();  // nothing when the command is disabled
+    };
+    connect(pView, &COrmaViewView::nextRequested, this, [=] { trigger(ID_NEXT_PAGE); });
+    connect(pView, &COrmaViewView::prevRequested, this, [=] { trigger(ID_PREV_PAGE); });
+    connect(pView, &COrmaViewView::wheelStepped, this, [this](int iDelta) {
+        // In postcard mode an open zoom view keeps the postcard where it is.
+        if (m_bHagaki && m_pView->ZoomView() != nullptr)
+            return;
+        m_pSession->OnWheel(iDelta);
+    });
+    connect(pView, &COrmaViewView::doubleClicked, this, [this] {
+        if (!m_bHagaki)
+            OnClose();
+    });
+    // The magnifier opens only over a picture of the current page: never over
+    // the previous card's right after a move or a turn.
+    connect(pView, &COrmaViewView::zoomRequested, this, [this](QRect rcSelect) {
+        if (m_pView->ZoomView() == nullptr && m_pSession->IsShownPageCurrent())
+            m_pView->CreateZoomView(rcSelect);
     });
 }
 
@@ -260,56 +393,40 @@ BOOL CMainFrame::CreateToolBar() {
     m_wndToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     addToolBar(Qt::LeftToolBarArea, m_wndToolBar);
 
-    const ButtonDef* pBegin = m_bHagaki ? std::begin(kHagakiButtons) : std::begin(kStandardButtons);
-    const ButtonDef* pEnd = m_bHagaki ? std::end(kHagakiButtons) : std::end(kStandardButtons);
-    for (const ButtonDef* p = pBegin; p != pEnd; ++p) {
-        auto* pAction = new QAction(ButtonIcon(p->iIcon, p->iDisabledIcon),
-                                    ov::ToQString(LoadResString(p->nLabel)), this);
-        pAction->setData(p->nID);
-        pAction->setObjectName(QStringLiteral("ID_%1").arg(p->nID));
-        if (p->nID == ID_ANNOTATION)
-            pAction->setCheckable(true);
-        if (p->iKey != 0)
-            pAction->setShortcut(QKeySequence(QKeyCombination::fromCombined(p->iKey)));
+    const unsigned nMode = m_bHagaki ? kPostcardMode : kStandardMode;
+    for (const CommandDef& def : kCommands) {
+        if ((def.nModes & nMode) == 0)
+            continue;
+        auto* pAction = new QAction(this);
+        pAction->setData(def.nID);
+        pAction->setObjectName(QStringLiteral("ID_%1").arg(def.nID));
+        pAction->setCheckable(def.bCheckable);
+        pAction->setShortcuts(WindowKeys(def));
+        pAction->setShortcutContext(Qt::WindowShortcut);
+        connect(pAction, &QAction::triggered, this, [this, &def] { RunCommand(def); });
+        m_mapActions[def.nID] = pAction;
+        if (def.nLabel == 0) {
+            addAction(pAction);
+            continue;
+        }
+        pAction->setIcon(ButtonIcon(def.iIcon, def.iDisabledIcon));
+        pAction->setText(ov::ToQString(LoadResString(def.nLabel)));
         m_wndToolBar->addAction(pAction);
-        m_mapActions[p->nID] = pAction;
         if (QWidget* pButton = m_wndToolBar->widgetForAction(pAction)) {
-            pButton->setObjectName(QStringLiteral("button_%1").arg(p->nID));
+            pButton->setObjectName(QStringLiteral("button_%1").arg(def.nID));
             pButton->setFocusPolicy(Qt::NoFocus);
         }
-        const UINT nID = p->nID;
-        connect(pAction, &QAction::triggered, this, [this, nID] {
-            switch (nID) {
-                case ID_PREV_PAGE:
-                    OnPrevPage();
-                    break;
-                case ID_NEXT_PAGE:
-                    OnNextPage();
-                    break;
-                case ID_VIEW_CLOSE:
-                    OnViewClose();
-                    break;
-                case ID_ANNOTATION:
-                    OnAnnotation();
-                    break;
-                case ID_OMOTE_ROTATE:
-                    OnOmoteRotate();
-                    break;
-                case ID_URA_ROTATE:
-                    OnUraRotate();
-                    break;
-                case ID_HAGAKI_ROTATION:
-                    OnHagakiRotation();
-                    break;
-                default:
-                    break;
-            }
-        });
     }
     setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(m_bHagaki ? 130 : 128)));
-    CreateNavigation();
-    UpdateCommandState();
+    CreatePageIndicator();
     return TRUE;
+}
+
+void CMainFrame::RunCommand(const CommandDef& def) {
+    if (def.pfnSession != nullptr)
+        (m_pSession.get()->*def.pfnSession)();
+    else if (def.pfnFrame != nullptr)
+        (this->*def.pfnFrame)();
 }
 
 QAction* CMainFrame::CommandAction(UINT nID) const {
@@ -317,366 +434,119 @@ QAction* CMainFrame::CommandAction(UINT nID) const {
     return it == m_mapActions.end() ? nullptr : it->second;
 }
 
-COrmaViewView* CMainFrame::GetActiveView() const {
-    if (m_wndSplitter != nullptr)
-        return qobject_cast<COrmaViewView*>(m_wndSplitter->widget(1));
-    return qobject_cast<COrmaViewView*>(centralWidget());
+int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID, int iManageKey) {
+    const int iResult = m_pSession->Load(std::move(strWorkDeskFolder), iDocID, iPageID, m_hWnd, iManageKey);
+    m_bLoaded = iResult == 0 ? TRUE : FALSE;
+    CommandStatesChanged();
+    return iResult;
 }
 
-COrmaViewDoc* CMainFrame::GetActiveDocument() const {
-    COrmaViewView* pView = GetActiveView();
-    return pView != nullptr ? pView->GetDocument() : nullptr;
+BOOL CMainFrame::WaitForPage(int iTimeoutMs) {
+    // Settled already: nothing to run (the event loop is left alone).
+    if (m_bLoaded && !m_pSession->IsPageBusy() &&
+        (!m_pView->PageImage().isNull() || m_pView->ZoomView() != nullptr))
+        return TRUE;
+    QElapsedTimer timer;
+    timer.start();
+    // Events first: a paint or a resize that asks for the page may be pending.
+    QCoreApplication::processEvents();
+    while (m_pSession->IsPageBusy()) {
+        if (timer.elapsed() > iTimeoutMs)
+            return FALSE;
+        // Sleeps in the event loop until the page comes (or a short while has passed).
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    QCoreApplication::processEvents();
+    return TRUE;
 }
 
-CHagakiEditDialog* CMainFrame::GetHagakiEditDialog() const {
-    if (!m_bHagaki || m_wndSplitter == nullptr)
-        return nullptr;
-    return qobject_cast<CHagakiEditDialog*>(m_wndSplitter->widget(0));
+// --- What the session asks of its window ---
+
+void CMainFrame::ShowPage(int, std::shared_ptr<const CPageBitmap> pBitmap) {
+    m_pView->ShowPage(std::move(pBitmap));
 }
 
-void CMainFrame::SetFrameTitle(const std::string& strTitle) {
+void CMainFrame::ShowPageError(int iResult) {
+    m_pView->ShowPageError(iResult);
+}
+
+void CMainFrame::PageRequested() {
+    const int iNumber = m_pSession->GetDisplayPageNo();
+    m_pView->PageRequested(iNumber >= 1
+                               ? QStringLiteral("Page %1 of %2").arg(iNumber).arg(m_pSession->GetPageTotal())
+                               : QString());
+}
+
+BOOL CMainFrame::RefreshZoomView() {
+    return m_pView->ChangeZoomImage();
+}
+
+void CMainFrame::CloseZoomView() {
+    m_pView->DestroyZoomView(FALSE);
+}
+
+void CMainFrame::SetTitle(const std::string& strTitle) {
     setWindowTitle(ov::ToQString(strTitle));
 }
 
-int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID) {
-    const int iResult = OV_GUARDED([&]() -> int {
-        if (!m_bHagaki) {
-            if (strWorkDeskFolder.empty()) {
-                OV_TRACE("Parameter Error! strWorkDeskFolder.GetLength() == 0.\n");
-                return -705;
-            }
-            if (iDocID < 1) {
-                OV_TRACE("Parameter Error! iDocID < 1.\n");
-                ov::NoteMessageDetail(ov::DetailKind::DocumentID, iDocID);
-                return -705;
-            }
-            if (iPageID < 1) {
-                OV_TRACE("Parameter Error! iPageID < 1.\n");
-                ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
-                return -705;
-            }
-            if (!PathFileExistsA(strWorkDeskFolder.c_str())) {
-                OV_TRACE("File doesn't Exist! [File] %s\n", strWorkDeskFolder.c_str());
-                ov::NoteMessageDetail(ov::DetailKind::Folder, strWorkDeskFolder);
-                return -701;
-            }
-        }
-        if (m_pDoc == nullptr) {
-            m_pDoc = GetActiveDocument();
-            if (m_pDoc == nullptr) {
-                OV_TRACE("GetActiveDocument() Error!\n");
-                return -702;
-            }
-        }
-        m_pView = GetActiveView();
-        if (m_pView == nullptr) {
-            OV_TRACE("GetActiveView() Error!\n");
-            return -702;
-        }
-        if (m_bHagaki) {
-            // The postcard manager names the folder, document and page.
-            const COrmaDeskApp* pApp = OvGetApp();
-            const int rc = m_pDoc->InitHagakiManage(m_hWnd, pApp != nullptr ? pApp->m_iHagakiManageKey : 0);
-            if (rc != 0) {
-                OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
-                ov::NoteMessageDetail(ov::DetailKind::PostcardKey,
-                                      pApp != nullptr ? pApp->m_iHagakiManageKey : 0);
-                return rc;
-            }
-            strWorkDeskFolder = m_pDoc->m_pHagakiManage->GetFolder();
-            iDocID = m_pDoc->m_pHagakiManage->GetDocID();
-            iPageID = m_pDoc->m_pHagakiManage->GetCurPageID();
-        }
-        m_pDoc->m_bDeferPageImage = TRUE;  // made by the view's workers, the window shows at once
-        const int rc = m_pDoc->InitDoc(strWorkDeskFolder, iDocID, iPageID);
-        if (rc != 0) {
-            OV_TRACE("COrmaViewDoc::InitDoc() Error!\n");
-            return rc;
-        }
-        SetFrameTitle(m_pDoc->GetFrameTitle());
-        m_pView->m_pDoc = m_pDoc;
-        if (m_bHagaki) {
-            CHagakiEditDialog* pPane = GetHagakiEditDialog();
-            if (pPane == nullptr) {
-                OV_TRACE("GetHagakiEditDialog() Error!\n");
-                return -702;
-            }
-            pPane->SetDocument(m_pDoc);
-            if (const int rcPane = pPane->Load(); rcPane != 0) {
-                OV_TRACE("CHagakiEditDialog::Load() Error!\n");
-                return rcPane;
-            }
-        }
-        return 0;
-    });
-    UpdateCommandState();
-    return iResult;
-}
-
-// --- Commands ---
-
-void CMainFrame::OnPrevPage() {
-    int rc = 0;
-    {
-        CWaitCursor wait;
-        if (m_bHagaki)
-            rc = HagakiPageAction(4);
-        else if (m_pView != nullptr)
-            rc = m_pView->MovePage(2);
-    }
-    UpdateCommandState();
-    if (rc != 0)
-        ShowErrorMessage(rc);
-}
-
-void CMainFrame::OnNextPage() {
-    int rc = 0;
-    {
-        CWaitCursor wait;
-        if (m_bHagaki)
-            rc = HagakiPageAction(3);
-        else if (m_pView != nullptr)
-            rc = m_pView->MovePage(3);
-    }
-    UpdateCommandState();
-    if (rc != 0)
-        ShowErrorMessage(rc);
-}
-
-void CMainFrame::OnViewClose() {
-    OnClose();
-}
-
-void CMainFrame::OnAnnotation() {
-    if (m_pDoc == nullptr)
+void CMainFrame::CommandStatesChanged() {
+    if (!m_bLoaded)
         return;
-    m_pDoc->m_bShowEditInfo = m_pDoc->m_bShowEditInfo == 0 ? 1 : 0;
-    int rc = 0;
-    {
-        CWaitCursor wait;
-        if (m_pView != nullptr)
-            rc = m_pView->RefreshPage();
-    }
-    UpdateCommandState();
-    if (rc != 0)
-        ShowErrorMessage(rc);
-}
-
-void CMainFrame::OnOmoteRotate() {
-    RunHagakiTurn(1);
-}
-
-void CMainFrame::OnUraRotate() {
-    RunHagakiTurn(0);
-}
-
-void CMainFrame::OnHagakiRotation() {
-    RunHagakiTurn(-1);
-}
-
-void CMainFrame::RunHagakiTurn(int iTurn) {
-    if (m_pDoc == nullptr || m_pView == nullptr)
-        return;
-    int rc = 0;
-    {
-        CWaitCursor wait;
-        rc = iTurn < 0 ? m_pDoc->UpSideDownHagakiPdf() : m_pDoc->RotateHagakiPdf(iTurn);
-        if (rc != 0) {
-            if (iTurn < 0)
-                OV_TRACE("COrmaViewDoc::UpSideDownHagakiPdf() Error!(%d)\n", rc);
-            else
-                OV_TRACE("COrmaViewDoc::RotateHagakiPdf() Error!(%d)\n", rc);
-        } else {
-            // The turned PDF stays turned when its cached page image cannot go.
-            rc = m_pDoc->DeleteThumbFileCurrent();
-            if (rc != 0)
-                OV_TRACE("COrmaViewDoc::DeleteThumbFileCurrent() Error!(%d)\n", rc);
-            else
-                m_pView->RefreshPage();
-        }
-    }
-    UpdateCommandState();
-    if (rc != 0)
-        ShowErrorMessage(rc);
-}
-
-int CMainFrame::HagakiPageAction(int iAction) {
-    if (!m_bHagaki || m_pDoc == nullptr || m_pView == nullptr)
-        return 0;
-    CHagakiManage* pManage = m_pDoc->m_pHagakiManage;
-    const BOOL bManaged = IsHagakiManaged();
-    if (bManaged) {
-        // No postcard in that direction: nothing at all happens, not even a commit.
-        if ((iAction == kActionNext && !pManage->HasNextPage()) ||
-            (iAction == kActionPrev && !pManage->HasPrevPage()))
-            return 0;
-    }
-    const int iResult = OV_GUARDED([&]() -> int {
-        CHagakiEditDialog* pPane = GetHagakiEditDialog();
-        if (pPane != nullptr) {
-            if (const int rc = pPane->SaveToDoc(); rc != 0)
-                return rc;
-        }
-        const int iChange = m_pDoc->m_iHagakiChange;
-        if (iChange != 0) {
-            if (const int rc = m_pDoc->SaveHagakiInfo(); rc != 0)
-                return rc;
-        }
-        if (bManaged) {
-            int iLoad = 0;
-            pManage->SetChange(iChange);
-            if (iChange != 0 || iAction != kActionClose) {
-                const int rcEvent = pManage->FireEvent(iAction);
-                if (pManage->GetResult() == 0 && rcEvent != 0) {
-                    // The event never reached the postcard viewer (it has gone or
-                    // did not answer): the postcard stays, and the user is told.
-                    // Its record is saved already.
-                    m_pView->RedrawPage();
-                    return rcEvent;
-                }
-                if (pManage->GetResult() == 0) {
-                    if (const int rc = m_pDoc->InitDocFromHagakiManage(); rc != 0)
-                        return rc;
-                    SetFrameTitle(m_pDoc->GetFrameTitle());
-                    if (pPane != nullptr) {
-                        iLoad = pPane->Load();
-                        if (!pManage->IsEditable())
-                            pPane->SetReadOnly(TRUE);
-                    }
-                }
-            }
-            m_pView->RedrawPage();
-            return iLoad;
-        }
-        if (pManage == nullptr)
-            return 0;
-        // Document mode: the viewer moves between the document's pages itself.
-        // A page whose image could not be made has still become the current
-        // page: its own record is loaded all the same, so that the pane never
-        // shows (and a later save never writes) the record of the page before.
-        int rcMove = 0;
-        if (iAction == kActionNext || iAction == kActionPrev)
-            rcMove = m_pView->MovePage(iAction == kActionNext ? kMoveNext : kMovePrev);
-        if (const int rc = m_pDoc->LoadHagakiInfo(); rc != 0) {
-            OV_TRACE("COrmaViewDoc::LoadHagakiInfo() Error!(%d)\n", rc);
-            return -3;
-        }
-        if (pPane != nullptr) {
-            if (const int rc = pPane->Load(); rc != 0)
-                return rc;
-            if (!pManage->IsEditable())
-                pPane->SetReadOnly(TRUE);
-        }
-        return rcMove;
-    });
-    UpdateCommandState();
-    return iResult;
-}
-
-BOOL CMainFrame::IsHagakiManaged() const {
-    return m_bHagaki && m_pDoc != nullptr && m_pDoc->m_pHagakiManage != nullptr &&
-                   m_pDoc->m_pHagakiManage->GetMode() == 1
-               ? TRUE
-               : FALSE;
-}
-
-// --- Command state ---
-
-void CMainFrame::UpdateCommandState() {
     for (const auto& [nID, pAction] : m_mapActions) {
-        switch (nID) {
-            case ID_PREV_PAGE:
-                OnUpdatePrevPage(pAction);
-                break;
-            case ID_NEXT_PAGE:
-                OnUpdateNextPage(pAction);
-                break;
-            case ID_ANNOTATION:
-                OnUpdateAnnotation(pAction);
-                break;
-            case ID_OMOTE_ROTATE:
-                OnUpdateOmoteRotate(pAction);
-                break;
-            case ID_URA_ROTATE:
-                OnUpdateUraRotate(pAction);
-                break;
-            case ID_HAGAKI_ROTATION:
-                OnUpdateHagakiRotation(pAction);
-                break;
-            default:
-                break;  // Close is always enabled
-        }
+        const CCommandState state = m_pSession->GetCommandState(nID);
+        pAction->setEnabled(state.bEnabled != 0);
+        if (pAction->isCheckable())
+            pAction->setChecked(state.bChecked != 0);
     }
+    UpdatePageIndicator();
 }
 
-void CMainFrame::OnUpdatePrevPage(QAction* pAction) {
-    if (m_pDoc == nullptr)
-        return;
-    if (IsHagakiManaged())
-        pAction->setEnabled(m_pDoc->m_pHagakiManage->HasPrevPage() != 0);
-    else
-        pAction->setEnabled(m_pDoc->GetPrevPagePos(0) > 0);
+void CMainFrame::ShowError(int iResult) {
+    ShowErrorMessage(iResult);
 }
 
-void CMainFrame::OnUpdateNextPage(QAction* pAction) {
-    if (m_pDoc == nullptr)
-        return;
-    if (IsHagakiManaged())
-        pAction->setEnabled(m_pDoc->m_pHagakiManage->HasNextPage() != 0);
-    else
-        pAction->setEnabled(m_pDoc->GetNextPagePos(0) > 0);
+void CMainFrame::SetWaitCursor(BOOL bWait) {
+    ov::CWaitCursor::Set(bWait != 0);
 }
 
-void CMainFrame::OnUpdateAnnotation(QAction* pAction) {
-    if (m_pDoc == nullptr)
-        return;
-    pAction->setChecked(m_pDoc->m_bShowEditInfo != 0);
+void CMainFrame::SaveWindowPlacement() {
+    SaveWindowRect();
 }
 
-// The turns need a postcard that may be edited and the side (or both sides) they
-// turn.
-void CMainFrame::OnUpdateOmoteRotate(QAction* pAction) {
-    CHagakiInfo cInfo;
-    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
-                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
-                         !cInfo.m_strFile1.empty();
-    pAction->setEnabled(bEnable);
+int CMainFrame::EditPaneLoad() {
+    return m_pEditPane != nullptr ? m_pEditPane->Load() : 0;
 }
 
-void CMainFrame::OnUpdateUraRotate(QAction* pAction) {
-    CHagakiInfo cInfo;
-    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
-                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
-                         !cInfo.m_strFile2.empty();
-    pAction->setEnabled(bEnable);
+int CMainFrame::EditPaneSaveToDoc() {
+    return m_pEditPane != nullptr ? m_pEditPane->SaveToDoc() : 0;
 }
 
-void CMainFrame::OnUpdateHagakiRotation(QAction* pAction) {
-    CHagakiInfo cInfo;
-    const bool bEnable = m_pDoc != nullptr && m_bHagaki && m_pDoc->m_pHagakiManage != nullptr &&
-                         m_pDoc->GetHagakiInfo(cInfo, 0) == 0 && m_pDoc->m_pHagakiManage->IsEditable() &&
-                         !cInfo.m_strFile1.empty() && !cInfo.m_strFile2.empty();
-    pAction->setEnabled(bEnable);
+void CMainFrame::EditPaneSetReadOnly(BOOL bReadOnly) {
+    if (m_pEditPane != nullptr)
+        m_pEditPane->SetReadOnly(bReadOnly);
 }
+
+// --- Tooltips ---
 
 std::string CMainFrame::OnToolTipText(UINT nID, const QPoint& globalPos) const {
     if (!rect().contains(mapFromGlobal(globalPos)))
         return std::string();
-    const UINT nString = ToolTipStringFor(nID);
-    if (nString == 0)
+    const CommandDef* pDef = FindCommand(nID);
+    if (pDef == nullptr || pDef->nTip == 0)
         return std::string();
     // The notification's text buffer holds 80 characters.
-    return CutCp932(LoadResString(nString), 79);
+    return CutCp932(LoadResString(pDef->nTip), 79);
 }
 
-QString CMainFrame::ToolTipWithShortcuts(const QAction* pAction, const QString& strText) {
+QString CMainFrame::ToolTipWithKeys(UINT nID, const QString& strText) {
+    const CommandDef* pDef = FindCommand(nID);
+    if (pDef == nullptr)
+        return strText;
     QStringList keys;
-    if (pAction != nullptr) {
-        for (const QKeySequence& key : pAction->shortcuts()) {
-            if (!key.isEmpty())
-                keys << key.toString(QKeySequence::NativeText);
-        }
-    }
+    for (const QKeySequence& key : WindowKeys(*pDef) + ViewKeys(*pDef))
+        keys << key.toString(QKeySequence::NativeText);
     return keys.isEmpty() ? strText : strText + QStringLiteral(" (") + keys.join(QStringLiteral(", ")) + ')';
 }
 
@@ -703,9 +573,7 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
             if (strText.empty())
                 QToolTip::hideText();
             else
-                QToolTip::showText(pHelp->globalPos(),
-                                   ToolTipWithShortcuts(pButton->defaultAction(), ov::ToQString(strText)),
-                                   pButton);
+                QToolTip::showText(pHelp->globalPos(), ToolTipWithKeys(nID, ov::ToQString(strText)), pButton);
             return true;
         }
     }
@@ -744,10 +612,8 @@ void CMainFrame::moveEvent(QMoveEvent* event) {
 }
 
 LRESULT CMainFrame::OnWindowMessage(UINT msg, WPARAM, LPARAM) {
-    if (msg == WM_CLOSE) {
+    if (msg == WM_CLOSE)
         OnClose();
-        return 0;
-    }
     return 0;
 }
 
@@ -757,29 +623,11 @@ void CMainFrame::OnClose() {
     close();
 }
 
-void CMainFrame::RunClosingSteps() {
-    if (m_pView != nullptr) {
-        m_pView->CancelPageWork();  // a page being drawn is not waited for
-        m_pView->DestroyZoomView(FALSE);
-    }
-    if (m_bHagaki) {
-        const int rc = HagakiPageAction(2);
-        if (rc != 0)
-            ShowErrorMessage(rc);
-    }
-    const HWND hWorkDesk = FindWindowA(kWorkDeskWndClass, nullptr);
-    if (hWorkDesk != 0)
-        SendMessageA(hWorkDesk, WM_VIEWER_CLOSED, 0, 0);
-    SaveWindowRect();
-}
-
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (m_bClosing) {
-        event->accept();
-        return;
+    if (!m_bClosing) {
+        m_bClosing = true;
+        m_pSession->OnClose();
+        emit frameClosed();
     }
-    m_bClosing = true;
-    RunClosingSteps();
     event->accept();
-    emit frameClosed();
 }

@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The viewer's top-level window: the toolbar on the left edge, the page view (or,
-// in postcard mode, the splitter with the edit pane and the page view), the
-// commands with their state rules, closing, and the window placement kept in
-// WorkDesk.dat.
+// in postcard mode, the splitter with the edit pane and the page view), the one
+// command table, closing, and the window placement kept in WorkDesk.dat. The
+// viewer's state and workflow belong to its session (CViewerSession): the frame
+// forwards every command, key and the close to it and carries out what the
+// session asks of its window.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include <QMainWindow>
 #include <QRect>
 
 #include "base/WinTypes.h"
+#include "frame/ViewerSession.h"
 
 class QAction;
 class QLabel;
@@ -21,38 +25,25 @@ class QToolBar;
 class CHagakiEditDialog;
 class COrmaViewDoc;
 class COrmaViewView;
+class CPageWorkers;
+struct CommandDef;
 
-// Command IDs of the toolbar.
-enum : UINT {
-    ID_PREV_PAGE = 32775,
-    ID_NEXT_PAGE = 32777,
-    ID_VIEW_CLOSE = 32778,
-    ID_ANNOTATION = 32779,
-    ID_OMOTE_ROTATE = 32780,
-    ID_URA_ROTATE = 32781,
-    ID_HAGAKI_ROTATION = 32782,
-};
-
-// The frame's window class, by which a second viewer finds the running one.
-inline constexpr const char* kViewerWndClass = "ZantexQuilmLibraryPerOrmaViewWndClass";
-// The work desk's window class, told when the viewer closes.
-inline constexpr const char* kWorkDeskWndClass = "ZantexQuilmLibraryPerWorkDeskWndClass";
-
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public IViewerWindow {
     Q_OBJECT
 
 public:
-    // pDocument is the document the page view is created for (not owned).
+    // pDocument is the document the session works on (not owned).
     explicit CMainFrame(COrmaViewDoc* pDocument);
     ~CMainFrame() override;
 
-    // Creates the window (still hidden): mode, window class, style and
-    // rectangle, then the client area, the image I/O library and the toolbar.
-    // FALSE when the frame could not be created.
+    // Creates the window (still hidden) for the mode: window class, style and
+    // rectangle, then the client area, the image I/O library, the toolbar and the
+    // session. FALSE when the frame could not be created.
     BOOL Create(BOOL bHagakiMode);
 
-    // Opens the folder, document and page; 0 or an error code.
-    int Load(std::string strWorkDeskFolder, int iDocID, int iPageID);
+    // Opens the folder, document and page (postcard mode: those that the
+    // postcard manager of iManageKey names); 0 or an error code.
+    int Load(std::string strWorkDeskFolder, int iDocID, int iPageID, int iManageKey = 0);
 
     // --- Window placement in WorkDesk.dat, section "ThumbViewRect" ---
     void LoadWindowRect(RECT* pRect);
@@ -63,62 +54,56 @@ public:
     void ApplyInitialWindowRect();
     void SaveWindowRect();
 
-    COrmaViewView* GetActiveView() const;
-    COrmaViewDoc* GetActiveDocument() const;
-    // The postcard edit pane (pane 0 of the splitter); null outside postcard mode.
-    CHagakiEditDialog* GetHagakiEditDialog() const;
+    COrmaViewView* GetActiveView() const { return m_pView; }
+    COrmaViewDoc* GetActiveDocument() const { return m_pDoc; }
+    // The postcard edit pane; null outside postcard mode.
+    CHagakiEditDialog* GetHagakiEditDialog() const { return m_pEditPane; }
+    CViewerSession& Session() const { return *m_pSession; }
 
-    // --- Commands ---
-    void OnPrevPage();
-    void OnNextPage();
-    void OnViewClose();
-    void OnAnnotation();
-    void OnOmoteRotate();
-    void OnUraRotate();
-    void OnHagakiRotation();
     // Postcard move or close: 2 close, 3 next, 4 previous. 0 or an error code.
-    int HagakiPageAction(int iAction);
-    BOOL IsHagakiManaged() const;
+    int HagakiPageAction(int iAction) { return m_pSession->HagakiPageAction(iAction); }
 
-    // Brings every command's enabled and checked state up to date with the
-    // document; run after every command, page move and load.
-    void UpdateCommandState();
-    // The tooltip of a command for a cursor at globalPos: empty unless the
+    // The one closing path (close button, Escape, the close command, WM_CLOSE
+    // from another viewer, a signal): the session's closing steps, then the
+    // window closes.
+    void OnClose();
+    // Ctrl+G: asks for a page number and goes there.
+    void OnGoToPage();
+
+    // The tooltip text of a command for a cursor at globalPos: empty unless the
     // cursor lies inside the frame's client area; at most 79 bytes (CP932).
     std::string OnToolTipText(UINT nID, const QPoint& globalPos) const;
-    // The tooltip as shown: the text followed by the command's keys, read from
-    // the action itself, e.g. "Next Page (Ctrl+PgDown)".
-    static QString ToolTipWithShortcuts(const QAction* pAction, const QString& strText);
-
-    // The one closing path (close button, Escape, close command, WM_CLOSE from
-    // another viewer): zoom view closed, work desk told, rectangle saved, then
-    // the window closes.
-    void OnClose();
-    void SetFrameTitle(const std::string& strTitle);
+    // The tooltip as shown: the text followed by every key of the command, e.g.
+    // "Next Page (Ctrl+PgDown, PgDown, Space, Right)".
+    static QString ToolTipWithKeys(UINT nID, const QString& strText);
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     QAction* CommandAction(UINT nID) const;
     QToolBar* ToolBar() const { return m_wndToolBar; }
+    QLabel* PageIndicator() const { return m_pPageIndicator; }
+    // Runs the event loop until no picture of the current page is coming any
+    // more (tests and the bench); FALSE after iTimeoutMs.
+    BOOL WaitForPage(int iTimeoutMs = 20000);
 
     BOOL m_bCenterWindow = FALSE;
     std::string m_strWorkDeskDatPath;
-    COrmaViewView* m_pView = nullptr;
-    COrmaViewDoc* m_pDoc = nullptr;
     BOOL m_bImageIOInit = TRUE;
     BOOL m_bHagaki = FALSE;
 
-    // --- Page keys and the page indicator (FrameNavigation.cpp) ---
-    // Home, End and Ctrl+G (standard mode): the first and last page that the
-    // steps reach, and the page of a number from 1 to the page total (index
-    // sheets not counted). Each runs the steps of a page move.
-    void OnFirstPage();
-    void OnLastPage();
-    void OnGoToPage();
-    // 0, or the error code of the move (no move for a number out of range).
-    int GoToPageNumber(int iNumber);
-    // Shows "number / total" of the current page.
-    void UpdatePageIndicator();
-    QLabel* PageIndicator() const { return m_pPageIndicator; }
+    // --- IViewerWindow ---
+    void ShowPage(int iPagePos, std::shared_ptr<const CPageBitmap> pBitmap) override;
+    void ShowPageError(int iResult) override;
+    void PageRequested() override;
+    BOOL RefreshZoomView() override;
+    void CloseZoomView() override;
+    void SetTitle(const std::string& strTitle) override;
+    void CommandStatesChanged() override;
+    void ShowError(int iResult) override;
+    void SetWaitCursor(BOOL bWait) override;
+    void SaveWindowPlacement() override;
+    int EditPaneLoad() override;
+    int EditPaneSaveToDoc() override;
+    void EditPaneSetReadOnly(BOOL bReadOnly) override;
 
 signals:
     // The frame has run its closing steps and is closed.
@@ -134,28 +119,24 @@ protected:
 private:
     BOOL PreCreateWindow();
     int OnCreate();
-    void ConnectView(COrmaViewView* pView);
     BOOL OnCreateClient();
+    void ConnectView();
     BOOL CreateToolBar();
+    void RunCommand(const CommandDef& def);
     LRESULT OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    void RunClosingSteps();
-    void OnUpdatePrevPage(QAction* pAction);
-    void OnUpdateNextPage(QAction* pAction);
-    void OnUpdateAnnotation(QAction* pAction);
-    void OnUpdateOmoteRotate(QAction* pAction);
-    void OnUpdateUraRotate(QAction* pAction);
-    void OnUpdateHagakiRotation(QAction* pAction);
-    // The turn commands' common part: under the wait cursor, the turn (1 front
-    // side, 0 back side, -1 upside down), the page image's cache file deleted
-    // and the page made again.
-    void RunHagakiTurn(int iTurn);
-    // Adds the page keys and the page indicator; called once by CreateToolBar.
-    void CreateNavigation();
-    int GoToPagePos(int iPagePos);
-    QLabel* m_pPageIndicator = nullptr;
+    // The page indicator under the toolbar's buttons (FrameNavigation.cpp).
+    void CreatePageIndicator();
+    // Shows "number / total" of the current page.
+    void UpdatePageIndicator();
+    void TrackNormalGeometry();
 
-    COrmaViewDoc* m_pTemplateDoc = nullptr;
+    COrmaViewDoc* m_pDoc = nullptr;
+    COrmaViewView* m_pView = nullptr;
+    std::unique_ptr<CPageWorkers> m_pWorkers;
+    std::unique_ptr<CViewerSession> m_pSession;
+    BOOL m_bLoaded = FALSE;
     QToolBar* m_wndToolBar = nullptr;
+    QLabel* m_pPageIndicator = nullptr;
     QSplitter* m_wndSplitter = nullptr;
     CHagakiEditDialog* m_pEditPane = nullptr;
     std::map<UINT, QAction*> m_mapActions;
@@ -164,5 +145,4 @@ private:
     bool m_bClosing = false;
     // The window's rectangle while it was last neither maximised nor minimised.
     QRect m_rcNormal;
-    void TrackNormalGeometry();
 };

@@ -103,17 +103,6 @@ TEST_F(ExplainTest, ShortOptionsWorkLikeTheLongOnesAndTheHelpListsTheKeys) {
     EXPECT_TRUE(version.strOut.startsWith("ormaview "));
 }
 
-TEST_F(ExplainTest, TheSampleToolNamesTheCharacterCp932CannotHold) {
-    const QString umlaut = QString::fromStdString(m_env.Path("")) + QString::fromUtf8("Über-Ablage");
-    const ViewerRun run = RunViewer({umlaut}, "ormaview-sample");
-    EXPECT_EQ(run.iStatus, 1);
-    EXPECT_EQ(run.errLines,
-              QStringList{"the path \"" + umlaut +
-                          QString::fromUtf8("\" holds \"Ü\" (U+00DC), which the work desk's code page "
-                                            "(CP932) cannot hold")});
-    EXPECT_FALSE(ovtest::Exists(umlaut.toStdString()));  // nothing written
-}
-
 using BoxDetailTest = guitest::ViewerFixture;
 
 TEST_F(BoxDetailTest, BoxesNameTheMissingOrDamagedPageFileAndMuPdfsReason) {
@@ -137,7 +126,7 @@ TEST_F(BoxDetailTest, BoxesNameTheMissingOrDamagedPageFileAndMuPdfsReason) {
         else
             ovtest::WriteFile(data2, "%PDF-1.4\n1 0 obj << /Type /Catalog >> garbage\n%%EOF\n");
         ASSERT_TRUE(StartOnPage(1));
-        Frame()->OnNextPage();
+        Frame()->Session().OnNextPage();
         ASSERT_NE(View(), nullptr);  // the page is made on a worker: its box comes when it fails
         const std::string log = m_env.MessageLog();
         const std::string head =

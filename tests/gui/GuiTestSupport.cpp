@@ -103,17 +103,13 @@ bool ViewerFixture::Start(const std::string& strCmdLine) {
     if (!m_pApp->InitInstance(strCmdLine))
         return false;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(Frame()));
-    View()->repaint();
-    EXPECT_TRUE(View()->WaitForPage());
+    EXPECT_TRUE(Frame()->WaitForPage());
     return true;
 }
 
 COrmaViewView* ViewerFixture::View() const {
-    COrmaViewView* pView = Frame()->GetActiveView();
-    if (pView != nullptr) {
-        EXPECT_TRUE(pView->WaitForPage());
-    }
-    return pView;
+    EXPECT_TRUE(Frame()->WaitForPage());
+    return Frame()->GetActiveView();
 }
 
 void ViewerFixture::Stop() {

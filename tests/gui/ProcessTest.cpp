@@ -132,27 +132,6 @@ TEST_F(ProcessTest, PostcardPeerTimeoutClosesTheViewerCleanly) {
 
 // A viewer killed outright leaves its working folder and its window entry; the
 // next start removes both, and keeps what is not a dead viewer's.
-TEST_F(ProcessTest, KilledViewersLeaveNothingThatTheNextStartKeeps) {
-    for (int i = 0; i < 3; ++i) {
-        QProcess viewer;
-        ASSERT_TRUE(StartViewer(viewer));
-        viewer.kill();
-        viewer.waitForFinished(10000);
-    }
-    ovtest::MakeDirs(m_env.Path("tmp/ormaview-123456"));  // not our naming: never touched
-    // Each start has swept the folder of the viewer killed before it.
-    EXPECT_EQ(WorkingFolders().size(), 2u);
-    EXPECT_EQ(RegistryFiles(), 2u);  // the last killed viewer's socket and entry
-    QProcess viewer;
-    ASSERT_TRUE(StartViewer(viewer));
-    EXPECT_EQ(WorkingFolders().size(), 2u);  // the live viewer's and the foreign one
-    EXPECT_EQ(RegistryFiles(), 2u);          // the live viewer's socket and entry
-    ::kill(static_cast<pid_t>(viewer.processId()), SIGTERM);
-    ASSERT_TRUE(viewer.waitForFinished(30000));
-    EXPECT_EQ(WorkingFolders(), std::vector<std::string>{"ormaview-123456"});
-    EXPECT_EQ(RegistryFiles(), 0u);
-}
-
 // Of ten viewers started at once one stays; none of the others ends without a
 // word, and no entry of them is left behind.
 TEST_F(ProcessTest, TenViewersAtOnceNoneEndsWithoutAWord) {

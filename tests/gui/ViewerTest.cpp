@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// The viewer started in-process from a command line: the page shown, the
-// commands and their states, closing, tooltips and the error box.
+// The viewer's widgets in standard mode: the toolbar and its tooltips, every key
+// and the wheel reaching its command, the painted page (fitted, dimmed with a
+// note while another is coming, an error's text where the page would be), the
+// ways of closing and the error box.
+#include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <optional>
 
 #include <QAction>
 #include <QApplication>
 #include <QHelpEvent>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTest>
@@ -18,19 +21,18 @@
 #include <QWheelEvent>
 
 #include "GuiTestSupport.h"
-#include "PdfWriter.h"
 #include "display/OrmaViewView.h"
-#include "display/PageLoader.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
+#include "image/PageBitmap.h"
 #include "ipc/WindowManager.h"
 #include "ormamsg/OrmaMsg.h"
+#include "support/EnvGuard.h"
 
 namespace {
 
 class ViewerTest : public guitest::ViewerFixture {
 protected:
-    bool Enabled(UINT nID) const { return Frame()->CommandAction(nID)->isEnabled(); }
     // The colour in the middle of the page image.
     QColor PageColour() const {
         const QImage& image = View()->PageImage();
@@ -47,106 +49,159 @@ protected:
     }
 };
 
-TEST_F(ViewerTest, FullStartShowsTheFirstPageFittedAndCentred) {
+// Pixels of a grab that differ from the button face (every other pixel).
+int Written(const QImage& shot, const QColor& face) {
+    int n = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2) n += shot.pixelColor(x, y) != face;
+    return n;
+}
+
+TEST_F(ViewerTest, StartShowsTheButtonsAndTheFirstPageFittedAndCentred) {
     EXPECT_EQ(COrmaViewView::PageBitmapRequest(QSize(600, 450)), QSize(580, 435));
-    EXPECT_EQ(COrmaViewView::PageBitmapRequest(QSize(31, 1)), QSize(29, 0));
     ASSERT_TRUE(StartOnPage(1));
-    EXPECT_TRUE(Frame()->isVisible());
     EXPECT_EQ(Frame()->windowTitle(), QStringLiteral("Test doc ( 1/3 )"));
     EXPECT_FALSE(Frame()->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(Frame()->windowIcon().isNull());
     EXPECT_EQ(Frame()->toolBarArea(Frame()->ToolBar()), Qt::LeftToolBarArea);
     QStringList labels;
-    for (const QAction* pAction : Frame()->ToolBar()->actions()) {
-        if (Frame()->ToolBar()->widgetForAction(const_cast<QAction*>(pAction)) ==
-            static_cast<QWidget*>(Frame()->PageIndicator()))
+    for (QAction* pAction : Frame()->ToolBar()->actions()) {
+        if (Frame()->ToolBar()->widgetForAction(pAction) == static_cast<QWidget*>(Frame()->PageIndicator()))
             continue;  // the page indicator, not a button
         labels << pAction->text();
-        // Each button has an icon and a disabled form that differs from it.
         const QImage normal = pAction->icon().pixmap(24, QIcon::Normal).toImage();
         EXPECT_FALSE(normal.isNull());
         EXPECT_NE(normal, pAction->icon().pixmap(24, QIcon::Disabled).toImage());
     }
     EXPECT_EQ(labels, QStringList({"Previous", "Next", "Annotations", "Close"}));
+    EXPECT_EQ(Frame()->CommandAction(ID_OMOTE_ROTATE), nullptr);
+    EXPECT_EQ(Frame()->PageIndicator()->text(), QStringLiteral("1 / 3"));
 
     ExpectPageFitted();
     EXPECT_EQ(PageColour(), QColor(255, 0, 0));
-    // Around the page the button face shows.
     EXPECT_EQ(View()->grab().toImage().pixelColor(1, 1), View()->palette().color(QPalette::Button));
-    // A resize refits the page.
     Frame()->resize(Frame()->width() / 2, Frame()->height() / 2);
     QApplication::processEvents();
-    View()->repaint();
     ExpectPageFitted();
-
-    const std::string trace = m_env.TraceText();
-    EXPECT_NE(trace.find("COrmaDeskApp::COrmaDeskApp()"), std::string::npos);
-    EXPECT_NE(trace.find("[m_lpCmdLine] \"" + m_env.WorkDesk() + "\" 12 1"), std::string::npos);
 }
 
-TEST_F(ViewerTest, ButtonsKeysAndWheelStepOverIndexSheets) {
+// Every key of a command runs it: the window's keys from anywhere, the page
+// keys while the page has the focus; the wheel steps one page a message.
+TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
     ASSERT_TRUE(StartOnPage(1));
-    auto command = [&](UINT nID) { return [this, nID] { Frame()->CommandAction(nID)->trigger(); }; };
-    auto key = [&](Qt::Key k) { return [this, k] { QTest::keyClick(View(), k); }; };
-    auto wheel = [&](int delta) {
-        return [this, delta] {
+    const auto key = [this](QKeyCombination k) {
+        return [this, k] { QTest::keyClick(View(), k.key(), k.keyboardModifiers()); };
+    };
+    const auto wheel = [this](int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return [this, delta, modifiers] {
             QWheelEvent event(QPointF(10, 10), View()->mapToGlobal(QPointF(10, 10)), QPoint(),
-                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                              QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
             QApplication::sendEvent(View(), &event);
         };
     };
     const std::pair<std::function<void()>, int> steps[] = {
-        {[] {}, 1},
-        {command(ID_NEXT_PAGE), 2},
-        {command(ID_NEXT_PAGE), 5},  // both index sheets passed over
-        {command(ID_PREV_PAGE), 2},
-        {key(Qt::Key_PageDown), 5},
+        {key(Qt::CTRL | Qt::Key_PageDown), 2},
+        {key(Qt::CTRL | Qt::Key_PageUp), 1},
+        {key(Qt::Key_PageDown), 2},
+        {key(Qt::Key_Space), 5},  // both index sheets passed over
         {key(Qt::Key_Left), 2},
-        {key(Qt::Key_Space), 5},
-        {key(Qt::Key_Backspace), 2},
         {key(Qt::Key_Right), 5},
-        {key(Qt::Key_PageUp), 2},
-        {wheel(-360), 5},  // one message, one page, however large the delta
-        {wheel(-120), 5},  // the last page: nothing changes, no message
-        {wheel(0), 5},
-        {wheel(120), 2},
+        {key(Qt::Key_Backspace), 2},
+        {key(Qt::Key_PageUp), 1},
+        {key(Qt::Key_End), 5},
+        {key(Qt::Key_Home), 1},
+        {wheel(-360), 2},  // one message, one page, however large the delta
+        {wheel(120), 1},
+        {wheel(0), 1},
+        {wheel(-120, Qt::ControlModifier), 1},  // Ctrl + wheel magnifies, never steps
     };
-    const std::map<int, std::pair<QString, QColor>> shown = {{1, {"Test doc ( 1/3 )", Qt::red}},
-                                                             {2, {"Test doc ( 2/3 )", Qt::green}},
-                                                             {5, {"Test doc ( 3/3 )", Qt::blue}}};
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(i);
         steps[i].first();
-        const int iPos = steps[i].second;
-        EXPECT_EQ(Doc()->m_iCurPagePos, iPos);
-        EXPECT_EQ(Frame()->windowTitle(), shown.at(iPos).first);
-        EXPECT_EQ(PageColour(), shown.at(iPos).second);
-        EXPECT_EQ(Enabled(ID_PREV_PAGE), iPos != 1);
-        EXPECT_EQ(Enabled(ID_NEXT_PAGE), iPos != 5);
-        EXPECT_TRUE(Enabled(ID_VIEW_CLOSE));
+        EXPECT_EQ(Doc()->m_iCurPagePos, steps[i].second);
+        EXPECT_EQ(Frame()->CommandAction(ID_PREV_PAGE)->isEnabled(), steps[i].second != 1);
+        EXPECT_EQ(Frame()->CommandAction(ID_NEXT_PAGE)->isEnabled(), steps[i].second != 5);
     }
+    // A goes through the annotation command, whose button shows its state.
+    const int iShown = Doc()->m_bShowEditInfo;
+    key(QKeyCombination(Qt::Key_A))();
+    EXPECT_NE(Doc()->m_bShowEditInfo, iShown);
+    EXPECT_EQ(Frame()->CommandAction(ID_ANNOTATION)->isChecked(), Doc()->m_bShowEditInfo != 0);
+    // Ctrl+G asks for a number (index sheets not counted).
+    QWidget* pView = View();
+    QTimer::singleShot(0, [] {
+        if (auto* pDialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            EXPECT_EQ(pDialog->intMaximum(), 3);
+            pDialog->setIntValue(3);
+            pDialog->accept();
+        }
+    });
+    QTest::keyClick(pView, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(Doc()->m_iCurPagePos, 5);
+    View();
+    EXPECT_EQ(PageColour(), QColor(0, 0, 255));
     EXPECT_EQ(m_env.MessageLog(), "");
 }
 
-TEST_F(ViewerTest, AnnotationToggleSwitchesTheImageCacheAndComesBack) {
+TEST_F(ViewerTest, TooltipsListEveryKeyOnlyWhileTheCursorIsInsideTheFrame) {
     ASSERT_TRUE(StartOnPage(1));
-    QAction* pAnnotation = Frame()->CommandAction(ID_ANNOTATION);
-    ASSERT_TRUE(pAnnotation->isCheckable());
-    EXPECT_TRUE(pAnnotation->isChecked());
-    const QImage first = View()->PageImage().copy();
+    const QPoint inside = Frame()->mapToGlobal(QPoint(5, 5));
+    const QPoint outside = Frame()->mapToGlobal(QPoint(-20, Frame()->height() + 20));
+    const std::pair<UINT, const char*> tips[] = {
+        {ID_PREV_PAGE, "Previous Page (Ctrl+PgUp, PgUp, Backspace, Left)"},
+        {ID_NEXT_PAGE, "Next Page (Ctrl+PgDown, PgDown, Space, Right)"},
+        {ID_ANNOTATION, "Show/Hide annotations (A)"},
+        {ID_VIEW_CLOSE, "Close (Ctrl+W, Ctrl+Q)"},
+        {ID_OMOTE_ROTATE, "Turn front side right (Ctrl+R)"},
+        {ID_URA_ROTATE, "Turn back side right (Ctrl+Shift+R)"},
+        {ID_HAGAKI_ROTATION, "Turn postcard upside down (Ctrl+T)"},
+    };
+    for (const auto& [nID, tip] : tips) {
+        const QString text = QString::fromStdString(Frame()->OnToolTipText(nID, inside));
+        EXPECT_EQ(CMainFrame::ToolTipWithKeys(nID, text), QString::fromUtf8(tip));
+        EXPECT_EQ(Frame()->OnToolTipText(nID, outside), "");
+    }
+    EXPECT_EQ(Frame()->OnToolTipText(12345, inside), "");
+    // The same rule on the real tooltip event of a button.
+    QWidget* pButton = Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_NEXT_PAGE));
+    QHelpEvent outsideEvent(QEvent::ToolTip, QPoint(1, 1), outside);
+    QApplication::sendEvent(pButton, &outsideEvent);
+    EXPECT_FALSE(QToolTip::isVisible());
+    QHelpEvent insideEvent(QEvent::ToolTip, QPoint(1, 1), pButton->mapToGlobal(QPoint(1, 1)));
+    QApplication::sendEvent(pButton, &insideEvent);
+    EXPECT_EQ(QToolTip::text(), QString::fromUtf8(tips[1].second));
+    QToolTip::hideText();
+}
 
-    pAnnotation->trigger();
-    EXPECT_EQ(Doc()->m_bShowEditInfo, 0);
-    EXPECT_FALSE(pAnnotation->isChecked());
-    EXPECT_TRUE(pAnnotation->isEnabled());
-    EXPECT_FALSE(View()->PageImage().isNull());
-    EXPECT_TRUE(ovtest::Exists(Doc()->m_strEditInfoOffFolder + "/OrmaView1.thm"));
-    EXPECT_NE(View()->PageImage().copy(), first);  // the annotation is gone
+// The view on its own: the picture it is given, dimmed with the frame's note
+// while another is coming, and an error's text in place of the page.
+TEST(PageView, PaintsThePictureTheBusyNoteAndTheErrorText) {
+    guitest::App();
+    COrmaViewView view;
+    view.resize(300, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const QColor face = view.palette().color(QPalette::Button);
+    auto bitmap = std::make_shared<CPageBitmap>();
+    bitmap->Create(100, 50);
+    for (int y = 0; y < 50; ++y) std::fill_n(bitmap->Row(y), 100, 0xFF000000u);
+    view.ShowPage(bitmap);
+    EXPECT_EQ(view.PageImageRect(), QRect(100, 75, 100, 50));
+    QImage shot = view.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(150, 100), QColor(0, 0, 0));
+    EXPECT_EQ(shot.pixelColor(5, 5), face);
 
-    pAnnotation->trigger();
-    EXPECT_EQ(Doc()->m_bShowEditInfo, 1);
-    EXPECT_TRUE(pAnnotation->isChecked());
-    EXPECT_EQ(View()->PageImage().copy(), first);
+    view.PageRequested(QStringLiteral("Page 2 of 3"));
+    EXPECT_TRUE(view.IsPageBusy());
+    EXPECT_EQ(view.grab().toImage().pixelColor(150, 80), QColor(0, 0, 0));  // not dimmed at once
+    QTest::qWait(250);
+    shot = view.grab().toImage();
+    EXPECT_NE(shot.pixelColor(105, 80), QColor(0, 0, 0));     // dimmed
+    EXPECT_GT(Written(shot.copy(0, 90, 300, 20), face), 20);  // the note
+
+    view.ShowPageError(-704);
+    EXPECT_FALSE(view.IsPageBusy());
+    EXPECT_TRUE(view.PageImage().isNull());
+    EXPECT_GT(Written(view.grab().toImage(), face), 50);  // the message's text
 }
 
 // A stand-in for the work desk's window in this process.
@@ -169,6 +224,8 @@ TEST_F(ViewerTest, EveryWayOfClosingTakesTheOneClosingPath) {
         [&] { QTest::mouseDClick(View(), Qt::LeftButton); },
         [&] { Frame()->close(); },
         [&] { Frame()->CommandAction(ID_VIEW_CLOSE)->trigger(); },
+        [&] { QTest::keyClick(View(), Qt::Key_Q, Qt::ControlModifier); },
+        [&] { QTest::keyClick(View(), Qt::Key_W, Qt::ControlModifier); },
     };
     std::optional<WorkDeskWindow> workDesk;
     for (int i = 0; i < static_cast<int>(std::size(closers)); ++i) {
@@ -185,30 +242,6 @@ TEST_F(ViewerTest, EveryWayOfClosingTakesTheOneClosingPath) {
     }
 }
 
-TEST_F(ViewerTest, TooltipsOnlyWhileTheCursorIsInsideTheFrame) {
-    ASSERT_TRUE(StartOnPage(1));
-    const QPoint inside = Frame()->mapToGlobal(QPoint(5, 5));
-    const QPoint outside = Frame()->mapToGlobal(QPoint(-20, Frame()->height() + 20));
-    const std::pair<UINT, std::string> tips[] = {{ID_PREV_PAGE, "Previous Page"},
-                                                 {ID_NEXT_PAGE, "Next Page"},
-                                                 {ID_ANNOTATION, "Show/Hide annotations"},
-                                                 {ID_VIEW_CLOSE, "Close"},
-                                                 {12345, ""}};
-    for (const auto& [nID, text] : tips) {
-        EXPECT_EQ(Frame()->OnToolTipText(nID, inside), text);
-        EXPECT_EQ(Frame()->OnToolTipText(nID, outside), "");
-    }
-    // The same rule on the real tooltip event of a button.
-    QWidget* pButton = Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_NEXT_PAGE));
-    QHelpEvent outsideEvent(QEvent::ToolTip, QPoint(1, 1), outside);
-    QApplication::sendEvent(pButton, &outsideEvent);
-    EXPECT_FALSE(QToolTip::isVisible());
-    QHelpEvent insideEvent(QEvent::ToolTip, QPoint(1, 1), pButton->mapToGlobal(QPoint(1, 1)));
-    QApplication::sendEvent(pButton, &insideEvent);
-    EXPECT_EQ(QToolTip::text(), QStringLiteral("Next Page (Ctrl+PgDown)"));
-    QToolTip::hideText();
-}
-
 TEST_F(ViewerTest, ErrorBoxIsACriticalMessageBox) {
     QStringList seen;
     QTimer::singleShot(0, [&] {
@@ -220,84 +253,16 @@ TEST_F(ViewerTest, ErrorBoxIsACriticalMessageBox) {
                                  QString::number(QMessageBox::Critical)}));
 }
 
-}  // namespace
-
-namespace {
-
-// A page that cannot be drawn is not left blank: its error's message is shown.
-TEST_F(ViewerTest, PageThatCannotBeDrawnShowsItsErrorInsteadOfABlank) {
-    ASSERT_TRUE(StartOnPage(2));  // the green page's image is made
-    const std::string thm = Doc()->GetThumbFilePath(Doc()->m_iCurPagePos);
-    Frame()->OnPrevPage();
-    ASSERT_EQ(PageColour(), QColor(255, 0, 0));
-    // Page 2's image is damaged on disk and its PDF is gone: made again once, then the error.
-    std::string bytes = ovtest::ReadFile(thm);
-    ASSERT_GT(bytes.size(), 100u);
-    bytes[bytes.size() / 2] ^= 0x5A;
-    ovtest::WriteFile(thm, bytes);
-    ASSERT_EQ(std::remove((m_env.WorkDesk() + "/Doc000012/Data/Data2.pdf").c_str()), 0);
-    // Another window size: nothing made ahead at the old size is used.
-    Frame()->resize(Frame()->width() + 20, Frame()->height());
-    ASSERT_EQ(PageColour(), QColor(255, 0, 0));
-    Frame()->OnNextPage();
-    View()->repaint();
-    EXPECT_TRUE(View()->PageImage().isNull());
-    const QImage shot = View()->grab().toImage();
-    const QColor face = View()->palette().color(QPalette::Button);
-    int written = 0;
-    for (int y = 0; y < shot.height(); y += 2)
-        for (int x = 0; x < shot.width(); x += 2) written += shot.pixelColor(x, y) != face;
-    EXPECT_GT(written, 50);  // the message's text
-    const std::string trace = m_env.TraceText();
-    EXPECT_NE(trace.find("WorkDesk_GetThumbnail() Error! [Return] -809 (page image made again)"),
-              std::string::npos);
-}
-
-}  // namespace
-
-namespace {
-
-// Keys faster than the pages: the title follows every key at once, only the page
-// the keys land on is made, and the index sheets are passed over on the way.
-TEST_F(ViewerTest, QuickKeysLandOnTheRightPageAndMakeOnlyThatOne) {
-    ASSERT_TRUE(StartOnPage(1));
-    COrmaViewView* pView = View();  // page 1 shown, page 2 made ahead
-    const int iStarted = pView->PageLoader()->StartedJobs();
-    for (int i = 0; i < 3; ++i) Frame()->OnNextPage();  // red -> green -> (index sheets) -> blue -> none
-    EXPECT_EQ(Doc()->m_iCurPagePos, 5);
-    EXPECT_EQ(Frame()->windowTitle(), QStringLiteral("Test doc ( 3/3 )"));
-    EXPECT_FALSE(Enabled(ID_NEXT_PAGE));
-    EXPECT_TRUE(ViewNow()->IsPageBusy());
-    EXPECT_EQ(PageColour(), QColor(0, 0, 255));
-    // The blue page alone was made: green was there already, its neighbour.
-    EXPECT_EQ(ViewNow()->PageLoader()->StartedJobs() - iStarted, 1);
-    EXPECT_FALSE(ovtest::Exists(Doc()->GetThumbFilePath(3)));
-    Frame()->OnPrevPage();
-    Frame()->OnPrevPage();
-    EXPECT_EQ(Doc()->m_iCurPagePos, 1);
-    EXPECT_EQ(PageColour(), QColor(255, 0, 0));
-}
-
-// Closing while a slow page is drawn: the window goes at once, the render is
-// cancelled and joined, and no page image of it is left, whole or in part.
-TEST_F(ViewerTest, ClosingDuringASlowPageLeavesNothingBehind) {
-    std::string content = "0.3 w\n";
-    for (int i = 0; i < 60000; ++i)
-        content += std::to_string(i % 197) + " " + std::to_string(i % 271) + " m " +
-                   std::to_string((i * 7) % 200) + " 280 " + std::to_string((i * 13) % 200) + " 0 190 " +
-                   std::to_string(i % 280) + " c S\n";
-    ASSERT_TRUE(
-        ovsample::WritePdf(m_env.WorkDesk() + "/Doc000012/Data/Data5.pdf", {{200, 280, 0, content, {}}}));
-    ASSERT_TRUE(Start("\"" + m_env.WorkDesk() + "\" 12 1"));
-    Frame()->OnNextPage();
-    Frame()->OnNextPage();  // the dense blue page, now being drawn
-    const std::string thm = Doc()->GetThumbFilePath(5);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(ViewNow()->IsPageBusy());
-    Frame()->OnClose();
-    EXPECT_FALSE(Frame()->isVisible());
-    Stop();  // joins the workers
-    EXPECT_FALSE(ovtest::Exists(thm));
+TEST(QtTranslations, QtsOwnTextsFollowTheJapaneseLocale) {
+    guitest::App();
+    {
+        ovtest::EnvGuard all("LC_ALL", "ja_JP.UTF-8");
+        ov::InstallQtTranslations();
+        EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    }
+    ovtest::EnvGuard all("LC_ALL", "C");
+    ov::InstallQtTranslations();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 }  // namespace

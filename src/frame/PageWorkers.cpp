@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "frame/PageWorkers.h"
+
+#include <QMetaObject>
+
+namespace {
+// Two workers: the wanted page and one neighbour, or both neighbours, at a time.
+constexpr int kWorkers = 2;
+}  // namespace
+
+CPageWorkers::CPageWorkers(QObject* parent) : QObject(parent) {
+    m_pool.setMaxThreadCount(kWorkers);
+    m_pool.setObjectName(QStringLiteral("OrmaViewPageWorkers"));
+}
+
+CPageWorkers::~CPageWorkers() {
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+void CPageWorkers::Start(std::function<void()> fnWork) {
+    m_pool.start(std::move(fnWork));
+}
+
+void CPageWorkers::Post(std::function<void()> fnDone) {
+    // Queued, also when called on the UI thread: it runs from the event loop.
+    QMetaObject::invokeMethod(this, std::move(fnDone), Qt::QueuedConnection);
+}
+
+void CPageWorkers::Join() {
+    m_pool.waitForDone();
+}
