@@ -25,14 +25,16 @@ namespace {
 class CFieldValidator : public QValidator {
 public:
     CFieldValidator(const FieldRule& rule, QLineEdit* pEdit) : QValidator(pEdit), m_rule(rule) {
-        QObject::connect(pEdit, &QLineEdit::textChanged, pEdit,
-                         [this](const QString& text) { m_strLast = ov::FromQString(text); });
+        QObject::connect(pEdit, &QLineEdit::textChanged, pEdit, [this](const QString& text) {
+            m_strLast = Utf8ToCp932Marked(text.toStdString()).value_or(std::string());
+        });
     }
 
     State validate(QString& input, int& pos) const override {
         if (m_bSetting)
             return Acceptable;
-        const std::optional<std::string> after = ov::Utf8ToCp932(input.toStdString());
+        // A U+FFFD shown for bytes that did not decode passes as one byte.
+        const std::optional<std::string> after = Utf8ToCp932Marked(input.toStdString());
         if (!after)
             return Invalid;
         std::string strResult;
@@ -43,7 +45,7 @@ public:
             case FieldInput::Refused:
                 return Invalid;
             case FieldInput::Cut:
-                input = ov::ToQString(strResult);
+                input = QString::fromStdString(Cp932MarkedToUtf8(strResult));
                 pos = CharsBeforeByte(strResult, iCaret);
                 return Acceptable;
         }
@@ -56,6 +58,10 @@ private:
     FieldRule m_rule;
     std::string m_strLast;
 };
+
+// The controls of the six user fields, in the record's order.
+constexpr int kFieldIDs[kHagakiFieldCount] = {IDC_HAGAKI_FROM, IDC_HAGAKI_FROMKANA, IDC_HAGAKI_NUMBER,
+                                              IDC_HAGAKI_YEAR, IDC_HAGAKI_TYPE,     IDC_HAGAKI_MEMO};
 
 }  // namespace
 
@@ -142,21 +148,19 @@ QLineEdit* CHagakiEditDialog::LineEdit(int nID) const {
 }
 
 std::string CHagakiEditDialog::FieldText(int nID) const {
-    if (nID == IDC_HAGAKI_MEMO) {
-        std::string strMemo;
-        return *m_cMemoEdit->GetFilteredText(&strMemo);
-    }
+    if (nID == IDC_HAGAKI_MEMO)
+        return m_cMemoEdit->MemoTextUtf8();
     const QLineEdit* pEdit = LineEdit(nID);
-    return pEdit != nullptr ? ov::FromQString(pEdit->text()) : std::string();
+    return pEdit != nullptr ? pEdit->text().toStdString() : std::string();
 }
 
-void CHagakiEditDialog::SetFieldText(int nID, const std::string& strText) {
+void CHagakiEditDialog::SetFieldText(int nID, const std::string& strUtf8) {
     QLineEdit* pEdit = LineEdit(nID);
     if (pEdit == nullptr)
         return;
     auto* pValidator = static_cast<CFieldValidator*>(const_cast<QValidator*>(pEdit->validator()));
     pValidator->m_bSetting = true;
-    pEdit->setText(ov::ToQString(strText));
+    pEdit->setText(QString::fromStdString(strUtf8));
     pEdit->setCursorPosition(0);
     pValidator->m_bSetting = false;
 }
@@ -180,11 +184,12 @@ int CHagakiEditDialog::Load() {
             CHagakiInfo cInfo;
             m_pSource->GetHagakiInfo(cInfo, 0);
             m_strNumberStored = cInfo.m_strNumber;
+            // Each field keeps the bytes it was loaded from until the user
+            // changes it; the lot number shows half-width.
+            m_cLoaded = LoadHagakiFields(cInfo);
             std::string strHan;
             if (ZenToHan(m_strNumberStored, strHan))
                 cInfo.m_strNumber = strHan;
-            else
-                OV_TRACE("ZenToHan Error! [%s]\n", FieldText(IDC_HAGAKI_NUMBER).c_str());
             m_cOrgRecord = cInfo;
             m_bModified = FALSE;
             if (!m_pSource->HasHagakiManage()) {
@@ -210,7 +215,7 @@ void CHagakiEditDialog::OnReset() {
         // Putting the loaded values in is no change of the user's.
         const BOOL bReadOnly = m_bReadOnly;
         m_bReadOnly = TRUE;
-        m_cMemoEdit->SetMemoText(m_cOrgRecord.m_strMemo);
+        m_cMemoEdit->SetMemoTextUtf8(m_cLoaded.values[kHagakiMemo].strShownUtf8);
         m_bReadOnly = bReadOnly;
         UpdateValues(FALSE);
         m_pResetButton->setEnabled(false);
@@ -227,24 +232,11 @@ int CHagakiEditDialog::SaveToDoc() {
             UpdateValues(TRUE);
             CHagakiInfo cInfo;
             m_pSource->GetHagakiInfo(cInfo, 0);
-            cInfo.SetFrom(m_strFrom);
-            cInfo.SetFromkana(m_strFromkana);
-            cInfo.SetYear(m_strYear);
-            cInfo.SetType(m_strType);
-            std::string strMemo;
-            cInfo.SetMemo(*m_cMemoEdit->GetFilteredText(&strMemo));
-            // An unchanged lot number goes back byte for byte as it was stored.
-            if (m_strNumber == m_cOrgRecord.m_strNumber) {
-                cInfo.SetNumber(m_strNumberStored);
-            } else {
-                std::string strZen;
-                if (HanToZen(m_strNumber, strZen)) {
-                    cInfo.SetNumber(strZen);
-                } else {
-                    OV_TRACE("HanToZen Error! [%s]\n", m_strNumber.c_str());
-                    cInfo.SetNumber(m_strNumberStored);
-                }
-            }
+            // A field the user did not change goes back byte for byte as it was
+            // stored; a changed one as CP932 (the lot number full-width).
+            HagakiTexts now;
+            for (int i = 0; i < kHagakiFieldCount; ++i) now[i] = FieldText(kFieldIDs[i]);
+            SaveHagakiFields(m_cLoaded, now, &cInfo);
             m_pSource->SetHagakiInfo(cInfo);
             return 0;
         },
@@ -253,21 +245,24 @@ int CHagakiEditDialog::SaveToDoc() {
 
 BOOL CHagakiEditDialog::UpdateValues(BOOL bSave) {
     if (bSave) {
-        m_strType = FieldText(IDC_HAGAKI_TYPE);
-        m_strFromkana = FieldText(IDC_HAGAKI_FROMKANA);
-        m_strFrom = FieldText(IDC_HAGAKI_FROM);
-        m_strNumber = FieldText(IDC_HAGAKI_NUMBER);
-        m_strYear = FieldText(IDC_HAGAKI_YEAR);
+        const auto cp932 = [this](int nID) { return Utf8ToCp932Marked(FieldText(nID)).value_or(std::string()); };
+        m_strType = cp932(IDC_HAGAKI_TYPE);
+        m_strFromkana = cp932(IDC_HAGAKI_FROMKANA);
+        m_strFrom = cp932(IDC_HAGAKI_FROM);
+        m_strNumber = cp932(IDC_HAGAKI_NUMBER);
+        m_strYear = cp932(IDC_HAGAKI_YEAR);
         return TRUE;
     }
-    // The change notifications of loading are not the user's changes.
+    // The change notifications of loading are not the user's changes. The
+    // fields show the loaded text (U+FFFD for bytes that did not decode).
     const BOOL bReadOnly = m_bReadOnly;
     m_bReadOnly = TRUE;
-    SetFieldText(IDC_HAGAKI_TYPE, m_strType);
-    SetFieldText(IDC_HAGAKI_FROMKANA, m_strFromkana);
-    SetFieldText(IDC_HAGAKI_FROM, m_strFrom);
-    SetFieldText(IDC_HAGAKI_NUMBER, m_strNumber);
-    SetFieldText(IDC_HAGAKI_YEAR, m_strYear);
+    const auto shown = [this](int iField) { return m_cLoaded.values[iField].strShownUtf8; };
+    SetFieldText(IDC_HAGAKI_TYPE, shown(kHagakiType));
+    SetFieldText(IDC_HAGAKI_FROMKANA, shown(kHagakiFromkana));
+    SetFieldText(IDC_HAGAKI_FROM, shown(kHagakiFrom));
+    SetFieldText(IDC_HAGAKI_NUMBER, shown(kHagakiNumber));
+    SetFieldText(IDC_HAGAKI_YEAR, shown(kHagakiYear));
     m_bReadOnly = bReadOnly;
     return TRUE;
 }
@@ -298,16 +293,8 @@ void CHagakiEditDialog::OnFieldChanged(int nID) {
 BOOL CHagakiEditDialog::IsModified() {
     const int iModified = OV_GUARDED(
         [&]() -> int {
-            const std::pair<int, const std::string*> fields[] = {
-                {IDC_HAGAKI_FROM, &m_cOrgRecord.m_strFrom},
-                {IDC_HAGAKI_FROMKANA, &m_cOrgRecord.m_strFromkana},
-                {IDC_HAGAKI_YEAR, &m_cOrgRecord.m_strYear},
-                {IDC_HAGAKI_NUMBER, &m_cOrgRecord.m_strNumber},
-                {IDC_HAGAKI_TYPE, &m_cOrgRecord.m_strType},
-                {IDC_HAGAKI_MEMO, &m_cOrgRecord.m_strMemo},
-            };
-            for (const auto& [nID, pOrg] : fields) {
-                if (FieldText(nID) != *pOrg)
+            for (int i = 0; i < kHagakiFieldCount; ++i) {
+                if (FieldText(kFieldIDs[i]) != m_cLoaded.values[i].strShownUtf8)
                     return 1;
             }
             return 0;
@@ -317,7 +304,8 @@ BOOL CHagakiEditDialog::IsModified() {
 }
 
 void CHagakiEditDialog::CheckNumber() {
-    const BOOL bValid = IsValidNumber(FieldText(IDC_HAGAKI_NUMBER));
+    const std::optional<std::string> strNumber = ov::Utf8ToCp932(FieldText(IDC_HAGAKI_NUMBER));
+    const BOOL bValid = strNumber && IsValidNumber(*strNumber);
     if (bValid == m_bNumberValid)
         return;
     m_bNumberValid = bValid;

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "base/WinTypes.h"
+#include "editpane/HagakiText.h"
 #include "postcard/HagakiInfo.h"
 #include "postcard/HagakiRecordSource.h"
 
@@ -66,6 +67,7 @@ public:
     IHagakiRecordSource* m_pSource = nullptr;
     CHagakiInfo m_cOrgRecord;       // as loaded, lot number half-width
     std::string m_strNumberStored;  // the lot number exactly as the record held it
+    CHagakiFields m_cLoaded;        // every field's stored bytes and shown text
     BOOL m_bReadOnly = FALSE;
     BOOL m_bModified = FALSE;
     BOOL m_bNumberValid = TRUE;

@@ -302,6 +302,38 @@ int FieldBytesOnSave(const CFieldValue& loaded, const std::string& strNowUtf8, b
     return 0;
 }
 
+namespace {
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+constexpr char kReplacementMark = '\x7F';
+}  // namespace
+
+std::optional<std::string> Utf8ToCp932Marked(const std::string& strUtf8) {
+    std::string marked;
+    marked.reserve(strUtf8.size());
+    for (std::size_t i = 0; i < strUtf8.size();) {
+        if (strUtf8.compare(i, kReplacementUtf8.size(), kReplacementUtf8) == 0) {
+            marked += kReplacementMark;
+            i += kReplacementUtf8.size();
+        } else {
+            marked += strUtf8[i++];
+        }
+    }
+    return ov::Utf8ToCp932(marked);
+}
+
+std::string Cp932MarkedToUtf8(const std::string& strCp932) {
+    const std::string utf8 = ov::Cp932ToUtf8Shown(strCp932);
+    std::string out;
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        if (c == kReplacementMark)
+            out += kReplacementUtf8;
+        else
+            out += c;
+    }
+    return out;
+}
+
 HagakiTexts CHagakiFields::Shown() const {
     HagakiTexts texts;
     for (int i = 0; i < kHagakiFieldCount; ++i) texts[i] = values[i].strShownUtf8;

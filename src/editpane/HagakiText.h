@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "base/WinTypes.h"
@@ -80,6 +81,13 @@ constexpr int kFieldLostUndecoded = -2;  // a U+FFFD that cannot be matched to t
 // is a negative code above and *pBytes holds the stored bytes. Else 0.
 int FieldBytesOnSave(const CFieldValue& loaded, const std::string& strNowUtf8, bool bUserChanged, int iLimit,
                      std::string* pBytes);
+
+// A field's text as CP932 for the input rules, while it still shows U+FFFD
+// for bytes that did not decode: each U+FFFD stands as the byte 0x7F, which no
+// one types into a field, and comes back as U+FFFD. Empty when the rest of the
+// text has a character CP932 cannot hold.
+std::optional<std::string> Utf8ToCp932Marked(const std::string& strUtf8);
+std::string Cp932MarkedToUtf8(const std::string& strCp932);
 
 // The six user fields of a record, in the pane's order.
 enum HagakiField { kHagakiFrom, kHagakiFromkana, kHagakiNumber, kHagakiYear, kHagakiType, kHagakiMemo };

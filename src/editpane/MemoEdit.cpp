@@ -30,6 +30,20 @@ void CMemoEdit::SetMemoText(const std::string& strText) {
     moveCursor(QTextCursor::End);
 }
 
+void CMemoEdit::SetMemoTextUtf8(const std::string& strUtf8) {
+    const bool bWasFiltering = m_bFiltering;
+    m_bFiltering = true;
+    setPlainText(QString::fromStdString(strUtf8));
+    moveCursor(QTextCursor::End);
+    m_bFiltering = bWasFiltering;
+    m_strLast = Utf8ToCp932Marked(strUtf8).value_or(std::string());
+    m_iLastCaret = static_cast<int>(m_strLast.size());
+}
+
+std::string CMemoEdit::MemoTextUtf8() const {
+    return toPlainText().toStdString();
+}
+
 std::string* CMemoEdit::GetFilteredText(std::string* pOut) const {
     const std::string strText = ov::FromQString(toPlainText());
     *pOut = FilterText(strText.c_str(), m_nLimit + 1, nullptr);
@@ -58,7 +72,7 @@ void CMemoEdit::insertFromMimeData(const QMimeData* source) {
 void CMemoEdit::ReplaceText(const std::string& strText, int iCaret) {
     const bool bWasFiltering = m_bFiltering;
     m_bFiltering = true;
-    setPlainText(ov::ToQString(strText));
+    setPlainText(QString::fromStdString(Cp932MarkedToUtf8(strText)));
     QTextCursor cursor = textCursor();
     cursor.setPosition(CharsBeforeByte(strText, iCaret));
     setTextCursor(cursor);
@@ -70,7 +84,8 @@ void CMemoEdit::RemoveLineBreaks() {
     if (m_bFiltering)
         return;
     const QString text = toPlainText();
-    const std::optional<std::string> cp932 = ov::Utf8ToCp932(text.toStdString());
+    // A U+FFFD shown for bytes that did not decode passes as one byte.
+    const std::optional<std::string> cp932 = Utf8ToCp932Marked(text.toStdString());
     if (!cp932) {
         // A character CP932 cannot hold would be lost when the record is
         // written: the input is refused.

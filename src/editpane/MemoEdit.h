@@ -21,6 +21,12 @@ public:
     void SetMemoText(const std::string& strText);
     // The text without line breaks and within the limit, as CP932.
     std::string* GetFilteredText(std::string* pOut) const;
+    // A loaded memo as the pane shows it (UTF-8, U+FFFD for bytes that did not
+    // decode), whole even when it is over the limit: the limit applies to what
+    // the user inserts, and an unchanged memo goes back as it was stored.
+    void SetMemoTextUtf8(const std::string& strUtf8);
+    // The text shown, UTF-8.
+    std::string MemoTextUtf8() const;
     // Filters the text after a change; the caret keeps its place in the text
     // that remains. Runs after every change of the text.
     void RemoveLineBreaks();
