@@ -245,7 +245,9 @@ int CHagakiEditDialog::SaveToDoc() {
 
 BOOL CHagakiEditDialog::UpdateValues(BOOL bSave) {
     if (bSave) {
-        const auto cp932 = [this](int nID) { return Utf8ToCp932Marked(FieldText(nID)).value_or(std::string()); };
+        const auto cp932 = [this](int nID) {
+            return Utf8ToCp932Marked(FieldText(nID)).value_or(std::string());
+        };
         m_strType = cp932(IDC_HAGAKI_TYPE);
         m_strFromkana = cp932(IDC_HAGAKI_FROMKANA);
         m_strFrom = cp932(IDC_HAGAKI_FROM);
