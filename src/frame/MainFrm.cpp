@@ -211,18 +211,6 @@ QList<QKeySequence> ViewKeys(const CommandDef& def) {
 // size was saved.
 constexpr int kMinPageViewWidth = 200;
 
-// Cuts CP932 text to at most maxBytes bytes without splitting a character.
-std::string CutCp932(const std::string& text, std::size_t maxBytes) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t len = IsDBCSLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-        if (i + len > maxBytes)
-            break;
-        i += len;
-    }
-    return text.substr(0, i);
-}
-
 QIcon ButtonIcon(int iIcon, int iDisabledIcon) {
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/%1.svg").arg(iIcon), QSize(), QIcon::Normal);
@@ -537,7 +525,8 @@ std::string CMainFrame::OnToolTipText(UINT nID, const QPoint& globalPos) const {
     if (pDef == nullptr || pDef->nTip == 0)
         return std::string();
     // The notification's text buffer holds 80 characters.
-    return CutCp932(LoadResString(pDef->nTip), 79);
+    const std::string strTip = LoadResString(pDef->nTip);
+    return strTip.substr(0, ov::Cp932CutLength(strTip, 79));
 }
 
 QString CMainFrame::ToolTipWithKeys(UINT nID, const QString& strText) {
