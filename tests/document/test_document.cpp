@@ -131,7 +131,8 @@ TEST_F(DocumentTest, DocNameAndPageIdListRules) {
     EXPECT_EQ(m_doc.m_strDocName, name.substr(0, 258));
     EXPECT_TRUE(m_trace.Contains("DocName is too long"));
 
-    for (const char* list : {"1,x,3", "1;2", "-4", "99999999999999999999"}) {
+    // A list of a bad form (the forms are the list parser's test): nothing of it is kept.
+    for (const char* list : {"1,x,3", "99999999999999999999"}) {
         ASSERT_EQ(ReadDat(DocDat("2", "0", "", "", "5,6")), 0);
         ASSERT_EQ(m_doc.m_cMapPageInfo.size(), 2u);
         m_trace.Clear();
