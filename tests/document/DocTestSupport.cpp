@@ -2,7 +2,6 @@
 #include "DocTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -90,13 +89,6 @@ void WriteDocument(const std::string& folder, const std::string& flags, bool pdf
     }
     ovtest::WriteFile(folder + "/Doc.dat", DocDat(std::to_string(n - index), std::to_string(index), docName,
                                                   std::to_string(IdOfPos(n)), list));
-}
-
-std::pair<unsigned long long, long long> StampOf(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return {};
-    return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 }
 
 std::vector<std::string> ListFolder(const std::string& path) {

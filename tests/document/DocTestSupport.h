@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Work-desk builders shared by the document and postcard tests: Doc.dat and page
-// data files in CP932, tiny valid PDFs, and file stamps.
+// data files in CP932, tiny valid PDFs, and folder listings.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -26,9 +25,6 @@ inline int IdOfPos(int pos) {
 // file, '0'..'9' a data file with that flag ('2' = index); with pdf, Data%d.pdf too.
 void WriteDocument(const std::string& folder, const std::string& flags, bool pdf,
                    const std::string& docName = "Doc");
-
-// Inode and modification time, to tell whether a file was rewritten.
-std::pair<unsigned long long, long long> StampOf(const std::string& path);
 
 std::vector<std::string> ListFolder(const std::string& path);
 

