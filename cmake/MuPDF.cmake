@@ -27,6 +27,6 @@ endif()
 # The MuPDF calls of the sample writer, the tests and the benchmarks that the
 # image library does not make itself: the shared library must carry them too.
 set(ORMAVIEW_MUPDF_EXPORTS)
-foreach(_sym )
+foreach(_sym fz_register_document_handlers)
   list(APPEND ORMAVIEW_MUPDF_EXPORTS -Wl,--require-defined=${_sym})
 endforeach()
