@@ -78,16 +78,18 @@ QT_QPA_PLATFORM=offscreen ORMAVIEW_WORKDESK="$scratch/desk" ORMAVIEW_TRACE_FILE=
 
 # Under a Japanese locale the usage and the command-line mistakes are Japanese;
 # a key that no postcard viewer published has a box of its own (exit status 1).
-LC_ALL=ja_JP.UTF-8 "$root/ormaview" --help | head -n 1 | grep -q '^使い方: ormaview ' ||
+env LC_ALL=ja_JP.UTF-8 "$root/ormaview" --help | head -n 1 | grep -q '^使い方: ormaview ' ||
   { echo "no Japanese usage" >&2; exit 1; }
-run_viewer() {
-  QT_QPA_PLATFORM=offscreen ORMAVIEW_WORKDESK="$scratch/desk" ORMAVIEW_TRACE_FILE="$scratch/trace.log" \
+run_viewer() {  # LOCALE ARGS...
+  local locale=$1
+  shift
+  env LC_ALL="$locale" QT_QPA_PLATFORM=offscreen ORMAVIEW_WORKDESK="$scratch/desk" ORMAVIEW_TRACE_FILE="$scratch/trace.log" \
     XDG_RUNTIME_DIR="$scratch/runtime" ORMAVIEW_MESSAGE_LOG="$scratch/messages.log" timeout 60 "$root/ormaview" "$@" 2>"$scratch/stderr" >/dev/null
 }
-status=0; LC_ALL=ja_JP.UTF-8 run_viewer /h abc || status=$?
+status=0; run_viewer ja_JP.UTF-8 /h abc || status=$?
 [ $status = 2 ] && grep -q '^ormaview: はがきのキー "abc" は1以上の数値ではありません$' "$scratch/stderr" &&
   grep -q '^使い方: ormaview ' "$scratch/stderr" || { echo "/h abc: status $status" >&2; cat "$scratch/stderr" >&2; exit 1; }
-status=0; LC_ALL=C.UTF-8 run_viewer /h 999 || status=$?
+status=0; run_viewer C.UTF-8 /h 999 || status=$?
 [ $status = 1 ] && grep -q '^ormaview: No postcard viewer has published this postcard key. (Postcard key: 999)$' \
   "$scratch/stderr" && grep -q 'No postcard viewer has published this postcard key' "$scratch/messages.log" ||
   { echo "/h 999: status $status" >&2; cat "$scratch/stderr" >&2; exit 1; }

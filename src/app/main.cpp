@@ -27,7 +27,8 @@ void StartMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
             s_pQtHandler(type, context, strMessage);
         return;
     }
-    std::fprintf(stderr, "ormaview: %s\n", strMessage.section(QLatin1Char('\n'), 0, 0).toLocal8Bit().constData());
+    std::fprintf(stderr, "ormaview: %s\n",
+                 strMessage.section(QLatin1Char('\n'), 0, 0).toLocal8Bit().constData());
     std::fflush(stderr);
     std::_Exit(1);
 }

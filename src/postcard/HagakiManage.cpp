@@ -36,7 +36,7 @@ int CHagakiManage::Initialize(HWND hOwner, int iKey) {
         FreeInfo();
         // Nobody published the key (a mistyped key, or a postcard viewer that has
         // ended): a box of its own rather than an unexpected error.
-        return r == ORMAVIEW_DLL_NO_BLOCK ? ov::kErrNoPostcardRecord : r;
+        return r == ORMAVIEW_DLL_NO_BLOCK ? ov::kErrNoPostcardKey : r;
     }
     TerminateFolder(m_pInfo);
     m_pInfo->iKey = iKey;

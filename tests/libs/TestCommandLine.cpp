@@ -89,8 +89,8 @@ TEST(CommandLine, MistakesAreToldInTheLanguageOfTheBoxes) {
          "はがきのキー \"abc\" は1以上の数値ではありません", true},
         {"/wd", "missing parameters: DOCUMENT-ID PAGE-ID", "パラメータが足りません: 文書ID ページID", true},
         {"-x 1 2", "unknown option \"-x\"", "不明なオプションです: \"-x\"", true},
-        {"/wd 12 0", "the page ID \"0\" is not a number of 1 or more", "ページID \"0\" は1以上の数値ではありません",
-         false},
+        {"/wd 12 0", "the page ID \"0\" is not a number of 1 or more",
+         "ページID \"0\" は1以上の数値ではありません", false},
         {"/h 9", "", "", false}};
     for (auto [line, english, japanese, usage] : cases) {
         for (HINSTANCE module : {HINSTANCE{}, GetResourceHandle(nullptr, 0)}) {
@@ -101,8 +101,9 @@ TEST(CommandLine, MistakesAreToldInTheLanguageOfTheBoxes) {
         }
     }
     const char* argv[] = {"ormaview", "/wd", "\xC3\x9C"};
-    EXPECT_EQ("引数 \"Ü\" に、ワークデスクの文字コード（CP932）で表せない文字 \"Ü\" (U+00DC) が含まれています",
-              ov::DescribeArgvProblem(3, argv).strText);
+    EXPECT_EQ(
+        "引数 \"Ü\" に、ワークデスクの文字コード（CP932）で表せない文字 \"Ü\" (U+00DC) が含まれています",
+        ov::DescribeArgvProblem(3, argv).strText);
     EXPECT_EQ(0u, ov::UsageHintText().find("使い方: ormaview ワークデスクフォルダ 文書ID ページID\n"));
     EXPECT_NE(std::string::npos, ov::UsageText().find("終了ステータス"));
     SetCurrentResourceModule(nullptr);

@@ -29,7 +29,7 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
         {kErrBadParameter, 44}, {kErrNotFound, 17}, {kErrFolderNotMade, 24}, {-103, 24}, {kErrNoView, 41},
         {kErrFolderMissing, 25}, {-101, 25}, {-20, 38}, {kErrNoMemory, 18}, {kErrSilentParameter, 0}, {0, 0},
         {kErrRecordAfterMove, 42}, {kErrFramework, 42}, {kErrException, 42}, {kErrNotReplaced, 42},
-        {kErrMergeFailed, 42}, {kErrTurnFailed, 42}, {kErrRuntimeFolder, 46}, {kErrNoPostcardRecord, 47}, {7, 42}};
+        {kErrMergeFailed, 42}, {kErrTurnFailed, 42}, {kErrRuntimeFolder, 46}, {kErrNoPostcardKey, 47}, {7, 42}};
     // clang-format on
     for (auto [code, number] : table) EXPECT_EQ(number, ov::MessageNumberForCode(code)) << code;
 
@@ -69,8 +69,8 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     EnvGuard all("LC_ALL", nullptr), msg("LC_MESSAGES", "ja_JP.UTF-8"), lang("LANG", "C");
     HINSTANCE ja = GetResourceHandle(nullptr, 0);
     ASSERT_NE(nullptr, ja);
-    std::vector<UINT> ids = {IDS_TITLE_FORMAT,    IDS_POSTCARD_TITLE_FORMAT, IDS_POSTCARD_TITLE_NAME,
-                             IDS_GOTO_LABEL,      IDS_TIP_PAGE_NUMBER,       IDS_PAGE_NUMBER_FORMAT};
+    std::vector<UINT> ids = {IDS_TITLE_FORMAT, IDS_POSTCARD_TITLE_FORMAT, IDS_POSTCARD_TITLE_NAME,
+                             IDS_GOTO_LABEL,   IDS_TIP_PAGE_NUMBER,       IDS_PAGE_NUMBER_FORMAT};
     for (UINT id = IDS_USAGE; id <= IDS_PARAM_PAGE_ID; ++id) ids.push_back(id);
     for (UINT id : ids) {
         SetCurrentResourceModule(ja);

@@ -193,7 +193,7 @@ int MessageNumberForCode(int code) {
             return 18;
         case kErrRuntimeFolder:
             return 46;
-        case kErrNoPostcardRecord:
+        case kErrNoPostcardKey:
             return 47;
         default:
             return 42;
