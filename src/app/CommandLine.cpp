@@ -13,6 +13,7 @@
 #include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
+#include "ormamsg/StringTable.h"
 #include "win32/CodePage.h"
 
 #ifndef ORMAVIEW_VERSION
@@ -188,39 +189,15 @@ int AtoI(const std::string& s) {
 }
 
 std::string ShortUsageText() {
-    return "Usage: ormaview WORKDESK-FOLDER DOCUMENT-ID PAGE-ID\n"
-           "       ormaview /h KEY\n"
-           "       ormaview -h | --help | -v | --version\n";
+    return LoadResText(IDS_USAGE);
 }
 
 std::string UsageText() {
-    return ShortUsageText() +
-           "\n"
-           "Shows one page of a work-desk document: the document \"Doc%06d\" of the\n"
-           "work-desk folder, starting at the page with the given ID. A folder that\n"
-           "holds spaces is given in double quotes.\n"
-           "With /h the viewer runs for the postcard viewer, which published the\n"
-           "postcard to show under the numeric KEY.\n"
-           "\n"
-           "Environment:\n"
-           "  ORMAVIEW_WORKDESK    the work-desk folder (else WorkDeskFolder in section\n"
-           "                       [WorkDesk] of $XDG_CONFIG_HOME/ormaview/ormaview.ini)\n"
-           "  ORMAVIEW_TRACE_FILE  the trace file, \"-\" for standard error (else\n"
-           "                       $XDG_STATE_HOME/ormaview/trace.log)\n"
-           "Without either, the window placement is kept in WorkDesk.dat of the folder\n"
-           "on the command line (or of the postcard's record).\n"
-           "\n"
-           "Keys:\n"
-           "  PageDown, Space, Right     next page (index sheets are passed over)\n"
-           "  PageUp, Backspace, Left    previous page\n"
-           "  Home, End                  first, last page\n"
-           "  Ctrl+G                     go to a page number\n"
-           "  A                          show or hide the annotations\n"
-           "  Escape, Ctrl+W, Ctrl+Q     close\n"
-           "  Mouse wheel steps one page; a double click closes.\n"
-           "\n"
-           "Exit status: 0 after a normal run or --help/--version, 2 for a command-line\n"
-           "mistake, 1 when the viewer could not start (a message box tells why).\n";
+    return ShortUsageText() + LoadResText(IDS_HELP);
+}
+
+std::string UsageHintText() {
+    return ShortUsageText() + LoadResText(IDS_TRY_HELP);
 }
 
 namespace {
@@ -234,6 +211,23 @@ bool IsPositiveNumber(const std::string& s) {
     return AtoI(s) >= 1;
 }
 
+// A text of the string table in the current language, its %s filled in order.
+template <class... Args>
+std::string Text(UINT id, const Args&... args) {
+    const std::string format = LoadResText(id);
+    if constexpr (sizeof...(Args) == 0) {
+        return format;
+    } else {
+        const int n = std::snprintf(nullptr, 0, format.c_str(), args.c_str()...);
+        if (n <= 0)
+            return format;
+        std::string text(static_cast<std::size_t>(n) + 1, '\0');
+        std::snprintf(text.data(), text.size(), format.c_str(), args.c_str()...);
+        text.resize(static_cast<std::size_t>(n));
+        return text;
+    }
+}
+
 }  // namespace
 
 StartProblem DescribeArgvProblem(int argc, const char* const* argv) {
@@ -245,9 +239,8 @@ StartProblem DescribeArgvProblem(int argc, const char* const* argv) {
         char szCode[16] = {};
         if (codePoint != 0)
             std::snprintf(szCode, sizeof szCode, " (U+%04X)", codePoint);
-        const char* what = i == 1 ? "the folder" : "the argument";
-        return {std::string(what) + " \"" + argv[i] + "\" holds \"" + ch + "\"" + szCode +
-                    ", which the work desk's code page (CP932) cannot hold",
+        return {Text(i == 1 ? IDS_CMD_FOLDER_CP932 : IDS_CMD_ARGUMENT_CP932, std::string(argv[i]), ch,
+                     std::string(szCode)),
                 false};
     }
     return {};
@@ -272,33 +265,40 @@ StartProblem DescribeCommandLineProblem(const std::string& cmdLine) {
         paras.push_back(strPara);
     }
     if (!paras.empty() && paras[0].size() > 1 && paras[0][0] == '-')
-        return {"unknown option " + Quoted(paras[0]), true};
+        return {Text(IDS_CMD_UNKNOWN_OPTION, Quoted(paras[0])), true};
     if (bSyntax) {
         if (strLine.size() >= 2 && strLine[0] == '"' && strLine[1] == '"')
-            return {"an empty parameter (\"\") was given", true};
-        return {"a double quote is not closed: " + Cp932ToUtf8Lossy(strLine), true};
+            return {Text(IDS_CMD_EMPTY_QUOTES), true};
+        return {Text(IDS_CMD_OPEN_QUOTE, Cp932ToUtf8Lossy(strLine)), true};
     }
     if (paras.size() == 1 && (paras[0] == "/h" || paras[0] == "/H"))
-        return {"missing parameter: /h needs the postcard key", true};
+        return {Text(IDS_CMD_NO_KEY), true};
     if (IsHagakiCommandLine(cmdLine)) {
         if (paras.size() < 2)
-            return {"missing parameter: /h needs the postcard key", true};
+            return {Text(IDS_CMD_NO_KEY), true};
+        // Key 0 (what atoi makes of a word) is refused before any box, like the
+        // other mistakes of the line itself.
         if (!IsPositiveNumber(paras[1]))
-            return {"the postcard key " + Quoted(paras[1]) + " is not a number of 1 or more", false};
+            return {Text(IDS_CMD_BAD_KEY, Quoted(paras[1])), true};
         return {};
     }
-    static const char* const kNames[] = {"WORKDESK-FOLDER", "DOCUMENT-ID", "PAGE-ID"};
+    static const UINT kNames[] = {IDS_PARAM_FOLDER, IDS_PARAM_DOC_ID, IDS_PARAM_PAGE_ID};
     if (paras.size() < 3) {
         std::string missing;
         for (std::size_t i = paras.size(); i < 3; ++i)
-            missing += std::string(missing.empty() ? "" : " ") + kNames[i];
-        return {"missing parameter" + std::string(3 - paras.size() > 1 ? "s: " : ": ") + missing, true};
+            missing += (missing.empty() ? "" : " ") + LoadResText(kNames[i]);
+        return {Text(3 - paras.size() > 1 ? IDS_CMD_MISSING_MORE : IDS_CMD_MISSING_ONE, missing), true};
     }
+    // A document or page ID below 1 is refused by the frame with its box.
     if (!IsPositiveNumber(paras[1]))
-        return {"the document ID " + Quoted(paras[1]) + " is not a number of 1 or more", false};
+        return {Text(IDS_CMD_BAD_DOC_ID, Quoted(paras[1])), false};
     if (!IsPositiveNumber(paras[2]))
-        return {"the page ID " + Quoted(paras[2]) + " is not a number of 1 or more", false};
+        return {Text(IDS_CMD_BAD_PAGE_ID, Quoted(paras[2])), false};
     return {};
+}
+
+std::string StartFailedText() {
+    return Text(IDS_CMD_FAILED);
 }
 
 std::string VersionText() {

@@ -43,15 +43,21 @@ int ParseStartParams(const std::string& cmdLine, StartParams* params);
 // Values beyond the range of int are clamped.
 int AtoI(const std::string& s);
 
-// The texts printed for --help and --version (ASCII): the usage lists the keys,
-// the environment and the exit statuses.
+// The texts printed for --help and --version (UTF-8, in the language of the
+// current resource module): the usage lists the keys, the environment and the
+// exit statuses.
 std::string UsageText();
 std::string VersionText();
-// The two lines of the usage that follow a usage mistake.
+// The lines of the usage that start the help.
 std::string ShortUsageText();
+// What follows a command-line mistake: those lines and the hint at --help.
+std::string UsageHintText();
+// A failed start that neither a box nor the parameters explain.
+std::string StartFailedText();
 
-// A failed start told in one line on standard error (UTF-8, without the
-// program's name and the newline), and whether the usage follows.
+// A failed start told in one line on standard error (UTF-8, in the language of
+// the current resource module, without the program's name and the newline), and
+// whether the usage follows: a mistake in the parameters themselves.
 struct StartProblem {
     std::string strText;
     bool bUsage = false;
@@ -65,7 +71,9 @@ StartProblem DescribeArgvProblem(int argc, const char* const* argv);
 // Why the command line (CP932) did not start the viewer, as far as its own
 // parameters tell: an option that is not known, missing parameters, an unclosed
 // or empty quoted parameter, a document ID, page ID or postcard key that is not
-// a number of 1 or more. Empty text when the parameters are not the reason.
+// a number of 1 or more. Empty text when the parameters are not the reason. A
+// document or page ID below 1 is told without the usage: the frame refuses it
+// with a box.
 StartProblem DescribeCommandLineProblem(const std::string& cmdLine);
 
 }  // namespace ov

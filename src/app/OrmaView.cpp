@@ -325,7 +325,7 @@ void COrmaDeskApp::UseStartFolderAsWorkDesk(const std::string& strCmdLineFolder)
     m_pMainFrame->ApplyInitialWindowRect();
 }
 
-void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
+int COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
     ov::StartProblem problem;
     if (!m_strStartFailure.empty())
         problem.strText = m_strStartFailure;
@@ -333,7 +333,9 @@ void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
         problem = ov::DescribeCommandLineProblem(strCmdLine);
     if (problem.strText.empty()) {
         // The box's message and what it was about, in one line.
-        std::string strText = ov::Cp932ToUtf8Lossy(ov::MessageText(ov::MessageNumberForCode(m_iResult)));
+        const int iNumber = ov::MessageNumberForCode(m_iResult);
+        std::string strText =
+            iNumber != 0 ? ov::Cp932ToUtf8Lossy(ov::MessageText(iNumber)) : ov::StartFailedText();
         strText = strText.substr(0, strText.find('\n'));
         std::string strDetail = ov::Cp932ToUtf8Lossy(ov::LastMessageDetail());
         for (std::size_t i = strDetail.find('\n'); i != std::string::npos; i = strDetail.find('\n', i))
@@ -342,18 +344,18 @@ void COrmaDeskApp::ReportFailedStart(const std::string& strCmdLine) const {
     }
     std::fprintf(stderr, "ormaview: %s\n", problem.strText.c_str());
     if (problem.bUsage)
-        std::fprintf(stderr, "%sTry 'ormaview --help' for more information.\n", ov::ShortUsageText().c_str());
+        std::fputs(ov::UsageHintText().c_str(), stderr);
     std::fflush(stderr);
+    return problem.bUsage ? 2 : 1;
 }
 
 int COrmaDeskApp::Run(const std::string& strCmdLine) {
     qApp->setQuitOnLastWindowClosed(false);
     WatchCloseSignals();
     if (!InitInstance(strCmdLine)) {
-        ReportFailedStart(strCmdLine);
-        const int iResult = m_iResult;
+        const int iStatus = ReportFailedStart(strCmdLine);
         ExitInstance();
-        return iResult == -2 ? 2 : 1;
+        return iStatus;
     }
     CMainFrame* pFrame = m_pMainFrame;
     QObject::connect(pFrame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);

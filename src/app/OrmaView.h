@@ -35,8 +35,8 @@ public:
     // module. Safe to call more than once.
     int ExitInstance();
     // InitInstance, the event loop, ExitInstance. Returns the exit status: 0
-    // after a normal run, 2 for a command-line error, 1 for any other failed
-    // start.
+    // after a normal run, 2 for a mistake in the parameters (the usage follows
+    // it), 1 for any other failed start.
     int Run(const std::string& strCmdLine);
 
     CMainFrame* GetMainFrame() const { return m_pMainFrame; }
@@ -59,8 +59,8 @@ private:
     void WatchCloseSignals();
     BOOL m_bCloseRequested = FALSE;
     // Tells on standard error, in one line, why the start failed (and the usage
-    // after a usage mistake).
-    void ReportFailedStart(const std::string& strCmdLine) const;
+    // after a usage mistake); returns the exit status, 2 after a usage mistake.
+    int ReportFailedStart(const std::string& strCmdLine) const;
     // When neither $ORMAVIEW_WORKDESK nor ormaview.ini names the work desk, the
     // folder of the command line (standard mode) or of the postcard's record
     // becomes it, so the placement is read from and saved to its WorkDesk.dat.

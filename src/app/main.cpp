@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The viewer: ormaview FOLDER DOCID PAGEID, or ormaview /h KEY for postcards.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <QApplication>
@@ -8,14 +9,34 @@
 #include "app/CommandLine.h"
 #include "app/OrmaView.h"
 #include "base/Trace.h"
+#include "ormamsg/StringTable.h"
 
 namespace {
 bool IsOption(const char* arg, const char* shortForm, const char* longForm) {
     return std::strcmp(arg, shortForm) == 0 || std::strcmp(arg, longForm) == 0;
 }
+
+// Until the application runs, a fatal message of Qt (no display, no platform
+// plug-in) is a failed start like any other: one line and exit status 1
+// instead of an abort.
+QtMessageHandler s_pQtHandler = nullptr;
+
+void StartMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& strMessage) {
+    if (type != QtFatalMsg) {
+        if (s_pQtHandler != nullptr)
+            s_pQtHandler(type, context, strMessage);
+        return;
+    }
+    std::fprintf(stderr, "ormaview: %s\n",
+                 strMessage.section(QLatin1Char('\n'), 0, 0).toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The usage and the command-line mistakes speak the language of the boxes.
+    SetCurrentResourceModule(GetResourceHandle(nullptr, 0));
     if (argc == 2 && IsOption(argv[1], "-h", "--help")) {
         std::fputs(ov::UsageText().c_str(), stdout);
         return 0;
@@ -32,7 +53,9 @@ int main(int argc, char** argv) {
     // the installed desktop file.
     QCoreApplication::setApplicationName(QStringLiteral("ormaview"));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ormaview.OrmaView"));
+    s_pQtHandler = qInstallMessageHandler(StartMessageHandler);
     QApplication qapp(argc, argv);
+    qInstallMessageHandler(s_pQtHandler);
     ov::InstallMessageBoxPresenter();
     ov::InstallQtTranslations();
 

@@ -34,7 +34,9 @@ int CHagakiManage::Initialize(HWND hOwner, int iKey) {
     if (int r = OrmaViewGetHagakiManage(iKey, m_pInfo); r != 0) {
         OV_TRACE("OrmaViewGetHagakiManage error! [ErrorCode] %d\n", GetLastError());
         FreeInfo();
-        return r;
+        // Nobody published the key (a mistyped key, or a postcard viewer that has
+        // ended): a box of its own rather than an unexpected error.
+        return r == ORMAVIEW_DLL_NO_BLOCK ? ov::kErrNoPostcardKey : r;
     }
     TerminateFolder(m_pInfo);
     m_pInfo->iKey = iKey;

@@ -29,7 +29,7 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     using namespace ov;
     const std::pair<int, int> table[] = {
         {kErrNotFound, 17},      {-103, 24}, {-101, 25}, {-20, 38}, {kErrSilentParameter, 0}, {0, 0},
-        {kErrRuntimeFolder, 46}, {7, 42}};
+        {kErrRuntimeFolder, 46}, {kErrNoPostcardKey, 47}, {7, 42}};
     for (auto [code, number] : table) EXPECT_EQ(number, ov::MessageNumberForCode(code)) << code;
 
     SetCurrentResourceModule(nullptr);
@@ -53,16 +53,20 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
         (std::vector<std::string>{ov::MessageText(38) + "|File: a.pdf\ndamaged", ov::MessageText(18) + "|"}),
         shown);
 
-    // The Japanese formats take the arguments of the English ones.
+    // The Japanese formats take the arguments of the English ones; the command
+    // line's texts (whole, UTF-8) are all translated.
     EnvGuard all("LC_ALL", nullptr), msg("LC_MESSAGES", "ja_JP.UTF-8"), lang("LANG", "C");
     HINSTANCE ja = GetResourceHandle(nullptr, 0);
     ASSERT_NE(nullptr, ja);
-    for (UINT id : {IDS_TITLE_FORMAT, IDS_POSTCARD_TITLE_FORMAT, IDS_POSTCARD_TITLE_NAME, IDS_GOTO_LABEL,
-                    IDS_TIP_PAGE_NUMBER, IDS_PAGE_NUMBER_FORMAT}) {
+    std::vector<UINT> ids = {IDS_TITLE_FORMAT, IDS_POSTCARD_TITLE_FORMAT, IDS_POSTCARD_TITLE_NAME,
+                             IDS_GOTO_LABEL,   IDS_TIP_PAGE_NUMBER,       IDS_PAGE_NUMBER_FORMAT};
+    for (UINT id = IDS_USAGE; id <= IDS_PARAM_PAGE_ID; ++id) ids.push_back(id);
+    for (UINT id : ids) {
         SetCurrentResourceModule(ja);
-        const std::string jaText = LoadResString(id);
+        const std::string jaText = LoadResText(id);
         SetCurrentResourceModule(nullptr);
-        EXPECT_EQ(Directives(LoadResString(id)), Directives(jaText)) << id;
+        EXPECT_EQ(Directives(LoadResText(id)), Directives(jaText)) << id;
+        EXPECT_TRUE(id < IDS_USAGE || (!jaText.empty() && jaText != LoadResText(id))) << id;
     }
     FreeLibrary(ja);
     EXPECT_EQ(nullptr, GetCurrentResourceModule());

@@ -40,7 +40,8 @@ TEST_F(ManageTest, BadParametersAndBadBlocksGiveNoManager) {
     EXPECT_TRUE(m_trace.Contains("Parameter Error! pDoc is Empty < 1."));
     EXPECT_TRUE(m_trace.Contains("CHagakiManage::Initialize() Error!(-2)"));
     EXPECT_EQ(ov::kErrSilentParameter, doc.InitHagakiManage(0x7fff1234, 5));
-    EXPECT_EQ(ORMAVIEW_DLL_NO_BLOCK, doc.InitHagakiManage(m_owner, 6));  // a key without a block
+    EXPECT_EQ(ov::kErrNoPostcardKey, doc.InitHagakiManage(m_owner, 6));  // a key without a block
+    EXPECT_TRUE(m_trace.Contains("CHagakiManage::Initialize() Error!(-721)"));
     EXPECT_TRUE(m_trace.Contains("OrmaViewGetHagakiManage error! [ErrorCode]"));
     EXPECT_EQ(nullptr, doc.m_pHagakiManage);
     const struct {

@@ -18,6 +18,7 @@ inline constexpr int kErrNotFound = -704;       // the page list, a page, a page
 inline constexpr int kErrBadParameter = -705;   // a bad parameter (empty folder, ID below 1, bad name)
 inline constexpr int kErrNotReplaced = -707;    // a rewritten file could not replace its target
 inline constexpr int kErrRuntimeFolder = -720;  // the private runtime folder cannot be used
+inline constexpr int kErrNoPostcardKey = -721;  // no postcard viewer published a record under the key
 inline constexpr int kErrMergeFailed = -204;    // the image library could not merge the two sides
 inline constexpr int kErrTurnFailed = -543;     // the image library could not turn a page
 

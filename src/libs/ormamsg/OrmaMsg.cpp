@@ -70,6 +70,11 @@ constexpr MessageEntry kMessages[] = {
      "ビューアの専用実行時フォルダを使用できないため、ほかのビューアやワークデスクと連携できません。\n\n"
      "このフォルダは自分だけが開ける（モード 0700）自分のフォルダ（リンクではないもの）である必要があります。"
      "削除または修復してから、ビューアを起動し直してください。フォルダと問題点："},
+    {47,
+     "No postcard viewer has published this postcard key.\n\nThe postcard viewer may have ended, or the "
+     "key is not the one it published. Open the postcard again from the postcard viewer.",
+     "このはがきのキーを公開しているはがきビューアがありません。\n\nはがきビューアが終了したか、キーがはがき"
+     "ビューアの公開したものと異なります。はがきビューアからはがきを開き直してください。"},
     {44,
      "The viewer was started with a wrong parameter: the folder is empty or a document or page ID is "
      "missing or not a number.\n\nStart the viewer again from the work desk, or see \"ormaview --help\" for "
@@ -188,6 +193,8 @@ int MessageNumberForCode(int code) {
             return 18;
         case kErrRuntimeFolder:
             return 46;
+        case kErrNoPostcardKey:
+            return 47;
         default:
             return 42;
     }

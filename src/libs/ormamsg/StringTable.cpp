@@ -56,6 +56,55 @@ constexpr StringEntry kEnglish[] = {
      "Page %d of %d (index sheets not counted). Home: first page, End: last page, "
      "Ctrl+G: go to a page"},
     {IDS_PAGE_NUMBER_FORMAT, "%d / %d"},
+    {IDS_USAGE,
+     "Usage: ormaview WORKDESK-FOLDER DOCUMENT-ID PAGE-ID\n"
+     "       ormaview /h KEY\n"
+     "       ormaview -h | --help | -v | --version\n"},
+    {IDS_HELP,
+     "\n"
+     "Shows one page of a work-desk document: the document \"Doc%06d\" of the\n"
+     "work-desk folder, starting at the page with the given ID. A folder that\n"
+     "holds spaces is given in double quotes.\n"
+     "With /h the viewer runs for the postcard viewer, which published the\n"
+     "postcard to show under the numeric KEY.\n"
+     "\n"
+     "Environment:\n"
+     "  ORMAVIEW_WORKDESK    the work-desk folder (else WorkDeskFolder in section\n"
+     "                       [WorkDesk] of $XDG_CONFIG_HOME/ormaview/ormaview.ini)\n"
+     "  ORMAVIEW_TRACE_FILE  the trace file, \"-\" for standard error (else\n"
+     "                       $XDG_STATE_HOME/ormaview/trace.log)\n"
+     "Without either, the window placement is kept in WorkDesk.dat of the folder\n"
+     "on the command line (or of the postcard's record).\n"
+     "\n"
+     "Keys:\n"
+     "  PageDown, Space, Right     next page (index sheets are passed over)\n"
+     "  PageUp, Backspace, Left    previous page\n"
+     "  Home, End                  first, last page\n"
+     "  Ctrl+G                     go to a page number\n"
+     "  A                          show or hide the annotations\n"
+     "  Escape, Ctrl+W, Ctrl+Q     close\n"
+     "  Mouse wheel steps one page; a double click closes.\n"
+     "\n"
+     "Exit status: 0 after a normal run or --help/--version, 2 for a command-line\n"
+     "mistake, 1 when the viewer could not start (a message box tells why).\n"},
+    {IDS_TRY_HELP, "Try 'ormaview --help' for more information.\n"},
+    {IDS_CMD_UNKNOWN_OPTION, "unknown option %s"},
+    {IDS_CMD_EMPTY_QUOTES, "an empty parameter (\"\") was given"},
+    {IDS_CMD_OPEN_QUOTE, "a double quote is not closed: %s"},
+    {IDS_CMD_NO_KEY, "missing parameter: /h needs the postcard key"},
+    {IDS_CMD_MISSING_ONE, "missing parameter: %s"},
+    {IDS_CMD_MISSING_MORE, "missing parameters: %s"},
+    {IDS_CMD_BAD_KEY, "the postcard key %s is not a number of 1 or more"},
+    {IDS_CMD_BAD_DOC_ID, "the document ID %s is not a number of 1 or more"},
+    {IDS_CMD_BAD_PAGE_ID, "the page ID %s is not a number of 1 or more"},
+    {IDS_CMD_FOLDER_CP932,
+     "the folder \"%s\" holds \"%s\"%s, which the work desk's code page (CP932) cannot hold"},
+    {IDS_CMD_ARGUMENT_CP932,
+     "the argument \"%s\" holds \"%s\"%s, which the work desk's code page (CP932) cannot hold"},
+    {IDS_CMD_FAILED, "the viewer could not start; the trace log tells why"},
+    {IDS_PARAM_FOLDER, "WORKDESK-FOLDER"},
+    {IDS_PARAM_DOC_ID, "DOCUMENT-ID"},
+    {IDS_PARAM_PAGE_ID, "PAGE-ID"},
 };
 
 // Same IDs, same format directives in the same order.
@@ -93,6 +142,57 @@ constexpr StringEntry kJapanese[] = {
      "%d / %d ページ（インデックスシートを除く）。Home: 最初のページ、End: 最後のページ、"
      "Ctrl+G: ページへ移動"},
     {IDS_PAGE_NUMBER_FORMAT, "%d / %d"},
+    {IDS_USAGE,
+     "使い方: ormaview ワークデスクフォルダ 文書ID ページID\n"
+     "        ormaview /h キー\n"
+     "        ormaview -h | --help | -v | --version\n"},
+    {IDS_HELP,
+     "\n"
+     "ワークデスクの文書を1ページずつ表示します。ワークデスクフォルダの文書\n"
+     "\"Doc%06d\" を、指定されたIDのページから開きます。空白を含むフォルダは\n"
+     "二重引用符で囲んでください。\n"
+     "/h を付けると、はがきビューアのために動作します。表示するはがきは、\n"
+     "はがきビューアが数値のキーで公開しています。\n"
+     "\n"
+     "環境変数:\n"
+     "  ORMAVIEW_WORKDESK    ワークデスクフォルダ（ない場合は\n"
+     "                       $XDG_CONFIG_HOME/ormaview/ormaview.ini の\n"
+     "                       [WorkDesk] セクションの WorkDeskFolder）\n"
+     "  ORMAVIEW_TRACE_FILE  トレースファイル。\"-\" で標準エラー出力（ない場合は\n"
+     "                       $XDG_STATE_HOME/ormaview/trace.log）\n"
+     "どちらもない場合、ウィンドウの位置はコマンドラインのフォルダ（または\n"
+     "はがきの記録のフォルダ）の WorkDesk.dat に保存されます。\n"
+     "\n"
+     "キー:\n"
+     "  PageDown, Space, Right     次のページ（インデックスシートは飛ばします）\n"
+     "  PageUp, Backspace, Left    前のページ\n"
+     "  Home, End                  最初のページ、最後のページ\n"
+     "  Ctrl+G                     ページ番号を指定して移動\n"
+     "  A                          注釈の表示/非表示\n"
+     "  Escape, Ctrl+W, Ctrl+Q     閉じる\n"
+     "  マウスホイールで1ページずつ移動し、ダブルクリックで閉じます。\n"
+     "\n"
+     "終了ステータス: 通常の終了と --help/--version では 0、コマンドラインの\n"
+     "誤りでは 2、ビューアを起動できなかったときは 1（理由はメッセージボックス\n"
+     "に表示されます）。\n"},
+    {IDS_TRY_HELP, "詳しくは 'ormaview --help' を実行してください。\n"},
+    {IDS_CMD_UNKNOWN_OPTION, "不明なオプションです: %s"},
+    {IDS_CMD_EMPTY_QUOTES, "空のパラメータ (\"\") が指定されました"},
+    {IDS_CMD_OPEN_QUOTE, "二重引用符が閉じていません: %s"},
+    {IDS_CMD_NO_KEY, "パラメータが足りません: /h にははがきのキーが必要です"},
+    {IDS_CMD_MISSING_ONE, "パラメータが足りません: %s"},
+    {IDS_CMD_MISSING_MORE, "パラメータが足りません: %s"},
+    {IDS_CMD_BAD_KEY, "はがきのキー %s は1以上の数値ではありません"},
+    {IDS_CMD_BAD_DOC_ID, "文書ID %s は1以上の数値ではありません"},
+    {IDS_CMD_BAD_PAGE_ID, "ページID %s は1以上の数値ではありません"},
+    {IDS_CMD_FOLDER_CP932,
+     "フォルダ \"%s\" に、ワークデスクの文字コード（CP932）で表せない文字 \"%s\"%s が含まれています"},
+    {IDS_CMD_ARGUMENT_CP932,
+     "引数 \"%s\" に、ワークデスクの文字コード（CP932）で表せない文字 \"%s\"%s が含まれています"},
+    {IDS_CMD_FAILED, "ビューアを起動できませんでした。理由はトレースログに記録されています"},
+    {IDS_PARAM_FOLDER, "ワークデスクフォルダ"},
+    {IDS_PARAM_DOC_ID, "文書ID"},
+    {IDS_PARAM_PAGE_ID, "ページID"},
 };
 
 constexpr LanguageModule kEnglishModule{"en", kEnglish, sizeof(kEnglish) / sizeof(kEnglish[0])};
@@ -148,13 +248,15 @@ const char* LanguageOf(HINSTANCE module) {
     return module != nullptr ? module->name : kEnglishModule.name;
 }
 
-std::string LoadResString(UINT id) {
+std::string LoadResText(UINT id) {
     const char* utf8 = g_current != nullptr ? Find(*g_current, id) : nullptr;
     if (utf8 == nullptr)
         utf8 = Find(kEnglishModule, id);
-    if (utf8 == nullptr)
-        return std::string();
-    std::string text = ov::Utf8ToCp932(utf8).value_or(std::string());
+    return utf8 != nullptr ? utf8 : std::string();
+}
+
+std::string LoadResString(UINT id) {
+    std::string text = ov::Utf8ToCp932(LoadResText(id)).value_or(std::string());
     // A 260-byte buffer: at most 259 bytes, never half a character.
     text.resize(ov::Cp932CutLength(text, MAX_PATH - 1));
     return text;

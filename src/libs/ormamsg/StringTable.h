@@ -41,6 +41,26 @@ enum : UINT {
     IDS_GOTO_LABEL = 57381,          // "Page number (1 to %d):"
     IDS_TIP_PAGE_NUMBER = 57382,     // "Page %d of %d ..."
     IDS_PAGE_NUMBER_FORMAT = 57383,  // "%d / %d"
+    // The command line: usage, help and the one-line reasons of a failed start
+    // (printed on a terminal, so whole and in UTF-8: see LoadResText).
+    IDS_USAGE = 57400,               // "Usage: ormaview WORKDESK-FOLDER ..."
+    IDS_HELP = 57401,                // the rest of --help: modes, environment, keys, exit status
+    IDS_TRY_HELP = 57402,            // "Try 'ormaview --help' for more information."
+    IDS_CMD_UNKNOWN_OPTION = 57403,  // "unknown option %s"
+    IDS_CMD_EMPTY_QUOTES = 57404,    // "an empty parameter (\"\") was given"
+    IDS_CMD_OPEN_QUOTE = 57405,      // "a double quote is not closed: %s"
+    IDS_CMD_NO_KEY = 57406,          // "missing parameter: /h needs the postcard key"
+    IDS_CMD_MISSING_ONE = 57407,     // "missing parameter: %s"
+    IDS_CMD_MISSING_MORE = 57408,    // "missing parameters: %s"
+    IDS_CMD_BAD_KEY = 57409,         // "the postcard key %s is not a number of 1 or more"
+    IDS_CMD_BAD_DOC_ID = 57410,      // "the document ID %s is not ..."
+    IDS_CMD_BAD_PAGE_ID = 57411,     // "the page ID %s is not ..."
+    IDS_CMD_FOLDER_CP932 = 57412,    // "the folder \"%s\" holds \"%s\"%s, which ... (CP932) cannot hold"
+    IDS_CMD_ARGUMENT_CP932 = 57413,  // "the argument \"%s\" holds ..."
+    IDS_CMD_FAILED = 57414,          // a failed start that no box and no parameter explains
+    IDS_PARAM_FOLDER = 57415,        // "WORKDESK-FOLDER"
+    IDS_PARAM_DOC_ID = 57416,        // "DOCUMENT-ID"
+    IDS_PARAM_PAGE_ID = 57417,       // "PAGE-ID"
 };
 
 // A handle of a language module (a string catalogue); nullptr is the program's
@@ -61,3 +81,5 @@ const char* LanguageOf(HINSTANCE module);
 // The entry of the current module (falling back to the program's own table), as
 // CP932, cut to 259 bytes; empty when the ID is missing.
 std::string LoadResString(UINT id);
+// The same entry whole and in UTF-8, for text printed on a terminal.
+std::string LoadResText(UINT id);
