@@ -5,13 +5,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "PdfWriter.h"
 #include "display/OrmaViewView.h"
 #include "display/OrmaZoomView.h"
+#include "ipc/OrmaViewDll.h"
 #include "ormamsg/OrmaMsg.h"
 #include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
@@ -92,9 +96,50 @@ std::string MessageTextUtf8(int number) {
     return ov::Cp932ToUtf8Lossy(ov::MessageText(number));
 }
 
+void SendMouse(QWidget* pWidget, QEvent::Type type, QPoint pt, Qt::MouseButton button,
+               Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    QMouseEvent event(type, QPointF(pt), pWidget->mapToGlobal(QPointF(pt)), button, buttons, modifiers);
+    QApplication::sendEvent(pWidget, &event);
+}
+
+void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(pt), pWidget->mapToGlobal(QPointF(pt)), QPoint(), delta, Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(pWidget, &event);
+}
+
+void Drag(QWidget* pWidget, QPoint a, QPoint b) {
+    SendMouse(pWidget, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+    SendMouse(pWidget, QEvent::MouseMove, (a + b) / 2, Qt::NoButton, Qt::LeftButton);
+    SendMouse(pWidget, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+    SendMouse(pWidget, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+}
+
+constexpr int kPostcardKey = 4711;
+
 void ViewerFixture::SetUp() {
     WriteIndexedDocument(m_env.WorkDesk());
     ov::InstallMessageBoxPresenter();
+    COrmaZoomView::SetAnimationInterval(0);
+}
+
+void ViewerFixture::TearDown() {
+    Stop();
+    OrmaViewRemoveHagakiManage(kPostcardKey);
+    COrmaZoomView::SetAnimationInterval(50);
+}
+
+bool ViewerFixture::StartPostcard(int iPageID, int iEditable) {
+    HAGAKI_MANAGE_INFO info;
+    std::memset(&info, 0, sizeof info);
+    std::strncpy(info.szWorkDeskFolder, m_env.WorkDesk().c_str(), sizeof info.szWorkDeskFolder - 1);
+    info.iDocID = 12;
+    info.iPageID = iPageID;
+    info.bEditable = iEditable;
+    if (OrmaViewSetHagakiManage(kPostcardKey, &info) != 0 || !Start("/h " + std::to_string(kPostcardKey)))
+        return false;
+    Frame()->activateWindow();
+    return QTest::qWaitForWindowActive(Frame());
 }
 
 bool ViewerFixture::Start(const std::string& strCmdLine) {
@@ -116,16 +161,6 @@ void ViewerFixture::Stop() {
     if (m_pApp)
         m_pApp->ExitInstance();
     m_pApp.reset();
-}
-
-void ZoomFixture::SetUp() {
-    ViewerFixture::SetUp();
-    COrmaZoomView::SetAnimationInterval(0);
-}
-
-void ZoomFixture::TearDown() {
-    ViewerFixture::TearDown();
-    COrmaZoomView::SetAnimationInterval(50);
 }
 
 }  // namespace guitest

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Shared pieces of the viewer tests: the QApplication, an isolated environment
-// per test, work desks written by the tests themselves and a fixture that starts
-// the viewer in-process.
+// Shared pieces of the viewer tests: the QApplication, an isolated environment,
+// the work desk they write, mouse events and the viewer started in-process.
 #pragma once
 
 #include <memory>
@@ -10,11 +9,14 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <QEvent>
+#include <QPoint>
 
 #include "app/OrmaView.h"
 #include "support/TestSupport.h"
 
 class QApplication;
+class QWidget;
 class COrmaViewView;
 
 namespace guitest {
@@ -55,37 +57,39 @@ void WritePlacement(const std::string& workDeskDat, int left, int top, int width
 // The text of a message number as UTF-8.
 std::string MessageTextUtf8(int number);
 
-// The viewer started in-process on the indexed document of a private work desk.
+void SendMouse(QWidget* pWidget, QEvent::Type type, QPoint pt, Qt::MouseButton button,
+               Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+// A left-button drag from a to b over one move half-way.
+void Drag(QWidget* pWidget, QPoint a, QPoint b);
+
+// The viewer started in-process on the indexed document of a private work desk;
+// the magnifier opens at once, without animation frames.
 class ViewerFixture : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override { Stop(); }
+    void TearDown() override;
 
     // Starts on the command line; when started, the frame is shown and painted.
     bool Start(const std::string& strCmdLine);
     bool StartOnPage(int iPageID) {
         return Start("\"" + m_env.WorkDesk() + "\" 12 " + std::to_string(iPageID));
     }
+    // Postcard mode: the postcard viewer's block (document mode, document 12)
+    // published for a key, the frame active.
+    bool StartPostcard(int iPageID, int iEditable = 1);
     void Stop();
     int Value(const char* key) const { return PlacementValue(m_env.WorkDeskDat(), key); }
 
     CMainFrame* Frame() const { return m_pApp->GetMainFrame(); }
-    // The page view, once the page it was asked for is shown (or has failed):
-    // pages are made on workers, and the tests look at what the user would see.
+    // The page view once the page asked for is shown (or has failed): pages are
+    // made on workers, and the tests look at what the user would see.
     COrmaViewView* View() const;
-    // The page view as it is, without waiting.
-    COrmaViewView* ViewNow() const { return Frame()->GetActiveView(); }
+    COrmaViewView* ViewNow() const { return Frame()->GetActiveView(); }  // without waiting
     COrmaViewDoc* Doc() const { return m_pApp->GetDocument(); }
 
     ViewerEnv m_env;
     std::unique_ptr<COrmaDeskApp> m_pApp;
-};
-
-// The viewer fixture with the magnifier opened at once, without animation frames.
-class ZoomFixture : public ViewerFixture {
-protected:
-    void SetUp() override;
-    void TearDown() override;
 };
 
 }  // namespace guitest

