@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "frame/ViewerSession.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -370,12 +371,12 @@ CCommandState CViewerSession::GetCommandState(UINT nID) {
     };
     switch (nID) {
         case ID_PREV_PAGE:
-            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasPrevPage() != 0)
-                                               : (m_doc.GetPrevPagePos(0) > 0);
+            state.bEnabled =
+                IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasPrevPage() != 0) : (KnownPageStep(FALSE) != 0);
             break;
         case ID_NEXT_PAGE:
-            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasNextPage() != 0)
-                                               : (m_doc.GetNextPagePos(0) > 0);
+            state.bEnabled =
+                IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasNextPage() != 0) : (KnownPageStep(TRUE) != 0);
             break;
         case ID_ANNOTATION:
             state.bChecked = m_doc.m_bShowEditInfo != 0;
@@ -451,7 +452,91 @@ void CViewerSession::CancelJobs() {
 
 void CViewerSession::CancelPageWork() {
     CancelJobs();
+    // A search of the steps stops at its next flag; a later ask starts anew.
+    if (m_search.pCancel)
+        m_search.pCancel->store(true);
+    m_search = StepSearch();
     m_executor.Join();
+}
+
+// --- The previous/next steps ---
+
+std::vector<CPageJob> CViewerSession::NeighbourJobs(int iWidth, int iHeight) {
+    std::vector<CPageJob> aNeighbours;
+    for (const int iPos : {KnownPageStep(TRUE), KnownPageStep(FALSE)}) {
+        CPageJob near;
+        if (iPos > 0 && m_doc.GetPageJob(iPos, iWidth, iHeight, &near) == 0)
+            aNeighbours.push_back(std::move(near));
+    }
+    return aNeighbours;
+}
+
+int CViewerSession::KnownPageStep(BOOL bNext) {
+    // Once a search from here has read its flags, the step reads no file left
+    // unread (only a negative flag is read again, as every step does).
+    const BOOL bSearched = m_search.bDone && m_search.iPos == m_doc.m_iCurPagePos &&
+                           m_search.uListGen == m_doc.GetPageListGeneration();
+    int iPos = 0;
+    if (bSearched)
+        iPos = bNext ? m_doc.GetNextPagePos(0) : m_doc.GetPrevPagePos(0);
+    else
+        iPos = bNext ? m_doc.PeekNextPagePos(kStepFlagReads) : m_doc.PeekPrevPagePos(kStepFlagReads);
+    if (iPos < 0)
+        SearchPageSteps();
+    return iPos;
+}
+
+void CViewerSession::SearchPageSteps() {
+    const int iPos = m_doc.m_iCurPagePos;
+    const unsigned uListGen = m_doc.GetPageListGeneration();
+    if (m_search.pCancel && m_search.iPos == iPos && m_search.uListGen == uListGen)
+        return;  // on its way
+    // A search from another page stops; the flags it has read are still kept.
+    if (m_search.pCancel)
+        m_search.pCancel->store(true);
+    m_search = StepSearch();
+    m_search.iPos = iPos;
+    m_search.uListGen = uListGen;
+    m_search.pCancel = std::make_shared<std::atomic<bool>>(false);
+    // The worker gets a copy of the page list, never the document.
+    auto pQuery = std::make_shared<CPageStepQuery>(m_doc.GetPageStepQuery());
+    IPageExecutor* pExecutor = &m_executor;
+    m_executor.Start(
+        [this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), pQuery, pCancel = m_search.pCancel] {
+            ReadPageStepFlags(*pQuery, pCancel.get());
+            pExecutor->Post([this, pAlive, pQuery, pCancel] {
+                if (pAlive.lock())
+                    OV_GUARDED([&] {
+                        PageStepsFound(*pQuery, pCancel);
+                        return 0;
+                    });
+            });
+        });
+}
+
+void CViewerSession::PageStepsFound(const CPageStepQuery& q,
+                                    const std::shared_ptr<std::atomic<bool>>& pCancel) {
+    m_doc.TakePageStepFlags(q);
+    if (pCancel != m_search.pCancel)
+        return;  // stopped for another page or by cancelled page work
+    m_search.pCancel.reset();
+    if (!q.bComplete)
+        return;
+    m_search.bDone = TRUE;
+    m_window.CommandStatesChanged();
+    // The neighbours that were not known when the page was asked for are made
+    // ahead now, after the page itself.
+    if (m_bHagaki || m_doc.IsUndoFolderMode() || m_strWantedKey.empty() ||
+        m_wanted.iPagePos != m_doc.m_iCurPagePos)
+        return;
+    for (CPageJob& near : NeighbourJobs(m_wanted.iWidth, m_wanted.iHeight)) {
+        const std::string strKey = KeyOf(near);
+        if (std::none_of(m_aNeighbours.begin(), m_aNeighbours.end(),
+                         [&](const CPageJob& job) { return KeyOf(job) == strKey; }))
+            m_aNeighbours.push_back(std::move(near));
+    }
+    if (!m_bWantedPending)
+        StartNeighbours();
 }
 
 int CViewerSession::RequestPage(BOOL bReport) {
@@ -475,15 +560,10 @@ int CViewerSession::RequestPage(BOOL bReport) {
         // the page itself so that the next step finds its bitmap ready. Postcard
         // pages change under the same names: made each time, nothing ahead.
         std::vector<CPageJob> aNeighbours;
-        if (!m_bHagaki && !m_doc.IsUndoFolderMode()) {
-            for (const int iPos : {m_doc.GetNextPagePos(0), m_doc.GetPrevPagePos(0)}) {
-                CPageJob near;
-                if (iPos > 0 && m_doc.GetPageJob(iPos, iWidth, iHeight, &near) == 0)
-                    aNeighbours.push_back(std::move(near));
-            }
-        } else {
+        if (!m_bHagaki && !m_doc.IsUndoFolderMode())
+            aNeighbours = NeighbourJobs(iWidth, iHeight);
+        else
             CancelJobs();
-        }
         // The first page's failure is reported as a command's would be.
         m_bReportFailure = bReport || m_bFirstRequest;
         m_bFirstRequest = FALSE;
