@@ -472,15 +472,18 @@ std::vector<CPageJob> CViewerSession::NeighbourJobs(int iWidth, int iHeight) {
 }
 
 int CViewerSession::KnownPageStep(BOOL bNext) {
-    // Once a search from here has read its flags, the step reads no file left
-    // unread (only a negative flag is read again, as every step does).
-    const BOOL bSearched = m_search.bDone && m_search.iPos == m_doc.m_iCurPagePos &&
-                           m_search.uListGen == m_doc.GetPageListGeneration();
+    const BOOL bHere =
+        m_search.iPos == m_doc.m_iCurPagePos && m_search.uListGen == m_doc.GetPageListGeneration();
     int iPos = 0;
-    if (bSearched)
+    if (bHere && m_search.iState == kSearchDone) {
+        // The search's flags are in: the step reads no file left unread (only
+        // a negative flag is read again, as every step does).
         iPos = bNext ? m_doc.GetNextPagePos(0) : m_doc.GetPrevPagePos(0);
-    else
-        iPos = bNext ? m_doc.PeekNextPagePos(kStepFlagReads) : m_doc.PeekPrevPagePos(kStepFlagReads);
+    } else {
+        // Once a worker is to read the flags, this thread reads none itself.
+        const int iReads = bHere && m_search.iState != kSearchNone ? 0 : kStepFlagReads;
+        iPos = bNext ? m_doc.PeekNextPagePos(iReads) : m_doc.PeekPrevPagePos(iReads);
+    }
     if (iPos < 0)
         SearchPageSteps();
     return iPos;
@@ -489,40 +492,62 @@ int CViewerSession::KnownPageStep(BOOL bNext) {
 void CViewerSession::SearchPageSteps() {
     const int iPos = m_doc.m_iCurPagePos;
     const unsigned uListGen = m_doc.GetPageListGeneration();
-    if (m_search.pCancel && m_search.iPos == iPos && m_search.uListGen == uListGen)
-        return;  // on its way
+    if (m_search.iPos == iPos && m_search.uListGen == uListGen && m_search.iState != kSearchNone) {
+        // A waiting search whose page is no longer being made starts now.
+        if (m_search.iState == kSearchWaiting && !m_bWantedPending)
+            StartSearch();
+        return;
+    }
     // A search from another page stops; the flags it has read are still kept.
     if (m_search.pCancel)
         m_search.pCancel->store(true);
     m_search = StepSearch();
+    m_search.iSerial = ++m_iSearchSerial;
     m_search.iPos = iPos;
     m_search.uListGen = uListGen;
+    m_search.iState = kSearchPosted;
+    // Decided from the event loop, once the page of this command is asked for.
+    m_executor.Post([this, pAlive = std::weak_ptr<int>(m_pAlive), iSerial = m_search.iSerial] {
+        if (pAlive.lock())
+            OV_GUARDED([&] {
+                if (m_search.iSerial == iSerial && m_search.iState == kSearchPosted) {
+                    if (m_bWantedPending)
+                        m_search.iState = kSearchWaiting;  // started with the neighbours
+                    else
+                        StartSearch();
+                }
+                return 0;
+            });
+    });
+}
+
+void CViewerSession::StartSearch() {
+    m_search.iState = kSearchRunning;
     m_search.pCancel = std::make_shared<std::atomic<bool>>(false);
     // The worker gets a copy of the page list, never the document.
     auto pQuery = std::make_shared<CPageStepQuery>(m_doc.GetPageStepQuery());
     IPageExecutor* pExecutor = &m_executor;
-    m_executor.Start(
-        [this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), pQuery, pCancel = m_search.pCancel] {
-            ReadPageStepFlags(*pQuery, pCancel.get());
-            pExecutor->Post([this, pAlive, pQuery, pCancel] {
-                if (pAlive.lock())
-                    OV_GUARDED([&] {
-                        PageStepsFound(*pQuery, pCancel);
-                        return 0;
-                    });
-            });
+    m_executor.Start([this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), pQuery,
+                      pCancel = m_search.pCancel, iSerial = m_search.iSerial] {
+        ReadPageStepFlags(*pQuery, pCancel.get());
+        pExecutor->Post([this, pAlive, pQuery, iSerial] {
+            if (pAlive.lock())
+                OV_GUARDED([&] {
+                    PageStepsFound(*pQuery, iSerial);
+                    return 0;
+                });
         });
+    });
 }
 
-void CViewerSession::PageStepsFound(const CPageStepQuery& q,
-                                    const std::shared_ptr<std::atomic<bool>>& pCancel) {
+void CViewerSession::PageStepsFound(const CPageStepQuery& q, int iSerial) {
     m_doc.TakePageStepFlags(q);
-    if (pCancel != m_search.pCancel)
+    if (iSerial != m_search.iSerial || m_search.iState != kSearchRunning)
         return;  // stopped for another page or by cancelled page work
     m_search.pCancel.reset();
+    m_search.iState = q.bComplete ? kSearchDone : kSearchNone;
     if (!q.bComplete)
         return;
-    m_search.bDone = TRUE;
     m_window.CommandStatesChanged();
     // The neighbours that were not known when the page was asked for are made
     // ahead now, after the page itself.
@@ -689,6 +714,8 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
 }
 
 void CViewerSession::StartNeighbours() {
+    if (m_search.iState == kSearchWaiting)
+        StartSearch();  // the steps' flags after the page itself
     for (const CPageJob& job : m_aNeighbours) {
         const std::string strKey = KeyOf(job);
         if (m_mapReady.count(strKey) == 0 && m_mapRunning.count(strKey) == 0)

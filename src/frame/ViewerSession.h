@@ -245,8 +245,11 @@ private:
     // The next (bNext) or previous page from the current one, 0 when there is
     // none, -1 while a worker still reads the flags to find out.
     int KnownPageStep(BOOL bNext);
+    // Starts a search of the steps from the current page after the page asked
+    // for is made, so that the page never waits for it.
     void SearchPageSteps();
-    void PageStepsFound(const CPageStepQuery& q, const std::shared_ptr<std::atomic<bool>>& pCancel);
+    void StartSearch();
+    void PageStepsFound(const CPageStepQuery& q, int iSerial);
     // The flags that a step may read at once on this thread before a worker
     // takes over: ordinary runs of index sheets are shorter.
     static constexpr int kStepFlagReads = 128;
@@ -283,11 +286,14 @@ private:
     int m_iStarted = 0;
 
     // The flags of the steps from one position read on a worker.
+    enum SearchState { kSearchNone, kSearchPosted, kSearchWaiting, kSearchRunning, kSearchDone };
     struct StepSearch {
+        int iSerial = 0;
         int iPos = 0;
         unsigned uListGen = 0;
-        std::shared_ptr<std::atomic<bool>> pCancel;  // set while it runs
-        BOOL bDone = FALSE;                          // its flags are in the document
+        SearchState iState = kSearchNone;
+        std::shared_ptr<std::atomic<bool>> pCancel;  // of a running one
     };
     StepSearch m_search;
+    int m_iSearchSerial = 0;
 };
