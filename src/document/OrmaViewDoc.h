@@ -4,6 +4,7 @@
 // PDF operations and the postcard manager. Strings are CP932 bytes.
 #pragma once
 
+#include <atomic>
 #include <climits>
 #include <map>
 #include <string>
@@ -16,6 +17,24 @@
 class CHagakiManage;
 class CPageBitmap;
 struct CPageJob;
+
+// The previous/next steps from one position worked out away from the document
+// (on a worker): a copy of the page IDs and of the flags read so far, and the
+// data folder. ReadPageStepFlags reads the flags the two steps need into the
+// copy; COrmaViewDoc::TakePageStepFlags keeps them in the document.
+struct CPageStepQuery {
+    int iPos = 0;           // the current position the steps start from
+    unsigned uListGen = 0;  // the page list the copy was taken from
+    long long llTotal = 0;  // the number of positions
+    std::string strDataFolder;
+    std::vector<CPageInfo> aPages;  // positions 1..n
+    bool bComplete = false;         // every flag the steps need was read
+};
+
+// Reads, from the data files, the flags that the previous and the next step
+// from q.iPos need and are not in the copy yet; stops early (bComplete false)
+// once *pbCancel is set. Touches nothing but q: safe on any thread.
+void ReadPageStepFlags(CPageStepQuery& q, const std::atomic<bool>* pbCancel);
 
 class COrmaViewDoc {
 public:
@@ -39,6 +58,18 @@ public:
     int GetPrevPagePos(int bMove);
     int GetNextPagePos(int bMove);
     int GetDisplayPageNo(int iPagePos);
+    // The answers of GetPrevPagePos(0) / GetNextPagePos(0), or -1 when finding
+    // them would read more than iMaxReads flags from the data files (the flags
+    // read stay read). Never moves.
+    int PeekPrevPagePos(int iMaxReads);
+    int PeekNextPagePos(int iMaxReads);
+    // A copy of the page list for ReadPageStepFlags, from the current position.
+    CPageStepQuery GetPageStepQuery() const;
+    // Keeps the flags that q read for the positions still unread, when q was
+    // taken from this same page list.
+    void TakePageStepFlags(const CPageStepQuery& q);
+    // Changes whenever the page list is read again.
+    unsigned GetPageListGeneration() const { return m_uListGen; }
     // Forgets the remembered previous/next answers; called whenever the page list
     // is read again.
     void InvalidatePageSteps();
@@ -140,7 +171,11 @@ private:
     };
     bool CachedPageSteps(int* piPrev, int* piNext) const;
     void KeepPageStep(int iPos, int* piSlot, int iValue);
+    // A step from the current position reading at most iMaxReads flags from the
+    // files: the position, 0 when there is none, -1 over the budget.
+    int StepPagePos(bool bNext, int bMove, int iMaxReads);
     CPageSteps m_cSteps;
+    unsigned m_uListGen = 0;
 
     struct ThumbUse {
         std::string strPath;

@@ -5,6 +5,9 @@
 // Trace lines name the file of the class this part belongs to.
 #define OV_TRACE_SOURCE "OrmaViewDoc.cpp"
 
+#include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +22,15 @@
 namespace {
 
 constexpr int kIndexPageFlag = 2;
+
+// The flag of a page from its data file "Data%d.dat" in the data folder: 0 when
+// the file or the key is missing.
+int ReadPageFlagFile(const std::string& strDataFolder, int iPageID) {
+    char szName[32];
+    std::snprintf(szName, sizeof(szName), "Data%d.dat", iPageID);
+    const std::string strPath = ov::JoinPath(strDataFolder, szName);
+    return static_cast<int>(GetPrivateProfileIntA("PageInfo", "Page1Flag", 0, strPath.c_str()));
+}
 
 // The number of page positions, without overflow for any totals read.
 long long PagePosCount(const COrmaViewDoc& doc) {
@@ -112,12 +124,7 @@ int COrmaViewDoc::GetPageFlag(int iPagePos) {
             if (it->second.m_iPageFlag >= 0)
                 return it->second.m_iPageFlag;
 
-            char szName[32];
-            std::snprintf(szName, sizeof(szName), "Data%d.dat", it->second.m_iPageID);
-            const std::string strPath = ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), szName);
-            const int iFlag =
-                static_cast<int>(GetPrivateProfileIntA("PageInfo", "Page1Flag", 0, strPath.c_str()));
-
+            const int iFlag = ReadPageFlagFile(ov::JoinPath(m_strDocFolder, "Data"), it->second.m_iPageID);
             CPageInfo cPageInfo;
             cPageInfo.m_iPageID = it->second.m_iPageID;
             cPageInfo.m_iPageFlag = iFlag;
@@ -140,17 +147,19 @@ namespace {
 // The index-sheet sides of positions met one after another while stepping: the
 // run length below a position is counted once and then carried from position to
 // position, so that crossing a run of index sheets costs one pass over it, not
-// one pass per sheet. Gives what GetIndexSheetSide gives.
+// one pass per sheet. Gives what GetIndexSheetSide gives. Flags come from
+// flags(p): the document's own, or a copy of the page list on a worker.
+template <class Flags>
 class CSideWalker {
 public:
-    explicit CSideWalker(COrmaViewDoc& doc) : m_doc(doc) {}
+    explicit CSideWalker(Flags& flags) : m_flags(flags) {}
 
     int Side(int p) {
         const int r = Run(p);
         return r == 0 ? -1 : (r % 2 == 1 ? 1 : 0);
     }
     int Flag(int p) {
-        const int f = m_doc.GetPageFlag(p);
+        const int f = m_flags(p);
         if (f < 0)
             m_bStable = false;  // read again on every call: the answer may change
         return f;
@@ -177,16 +186,152 @@ private:
         return r;
     }
 
-    COrmaViewDoc& m_doc;
+    Flags& m_flags;
     int m_iLastPos = 0;
     int m_iLastRun = 0;
     bool m_bStable = true;
 };
 
+// The previous page from position c: its position, or 0 when there is none.
+template <class Flags>
+int WalkPrev(CSideWalker<Flags>& walker, int c) {
+    if (c < 2)
+        return 0;
+    int p = c - 1;
+    for (;;) {
+        const int s = walker.Side(p);
+        if (s == -1)
+            return p;
+        // A back side passes over its front too; a front side is one step.
+        p -= (s == 0) ? 2 : 1;
+        if (p < 1)
+            return 0;
+    }
+}
+
+// The next page from position c of t: its position, or 0 when there is none.
+template <class Flags>
+int WalkNext(CSideWalker<Flags>& walker, int c, long long t) {
+    if (c >= t)
+        return 0;
+    int p = c + 1;
+    for (;;) {
+        const int s = walker.Side(p);
+        if (s == -1)
+            return p;
+        // A front side passes over its back too. A front that ends a run of odd
+        // length has no back: then only that one position is passed over, so that
+        // the normal page after the run is not skipped.
+        if (s == 1 && walker.Flag(p + 1) == kIndexPageFlag)
+            p += 2;
+        else
+            p += 1;
+        if (p > t)
+            return 0;
+    }
+}
+
+// The document's flags, with at most iMaxReads of them read from the files:
+// past that the walk is stopped (every flag then reads as 0).
+class CDocFlags {
+public:
+    CDocFlags(COrmaViewDoc& doc, int iMaxReads) : m_doc(doc), m_iMaxReads(iMaxReads) {}
+    int operator()(int p) {
+        if (m_bStopped)
+            return 0;
+        if (m_iMaxReads != INT_MAX) {
+            const auto it = m_doc.m_cMapPageInfo.find(p);
+            if (IsValidPos(m_doc, p) && it != m_doc.m_cMapPageInfo.end() && it->second.m_iPageID >= 1 &&
+                it->second.m_iPageFlag < 0 && m_iReads++ >= m_iMaxReads) {
+                m_bStopped = true;
+                return 0;
+            }
+        }
+        return m_doc.GetPageFlag(p);
+    }
+    bool Stopped() const { return m_bStopped; }
+
+private:
+    COrmaViewDoc& m_doc;
+    const int m_iMaxReads;
+    int m_iReads = 0;
+    bool m_bStopped = false;
+};
+
+// The flags of a copied page list, read into the copy as GetPageFlag reads
+// them into the document; stopped when cancelled.
+class CCopyFlags {
+public:
+    CCopyFlags(CPageStepQuery& q, const std::atomic<bool>* pbCancel) : m_q(q), m_pbCancel(pbCancel) {}
+    int operator()(int p) {
+        if (m_bStopped || p < 1 || p > m_q.llTotal || p > static_cast<long long>(m_q.aPages.size()))
+            return 0;
+        CPageInfo& info = m_q.aPages[static_cast<std::size_t>(p) - 1];
+        if (info.m_iPageID < 1)
+            return 0;
+        if (info.m_iPageFlag >= 0)
+            return info.m_iPageFlag;
+        if (m_pbCancel != nullptr && m_pbCancel->load(std::memory_order_relaxed)) {
+            m_bStopped = true;
+            return 0;
+        }
+        info.m_iPageFlag = ReadPageFlagFile(m_q.strDataFolder, info.m_iPageID);
+        return info.m_iPageFlag;
+    }
+    bool Stopped() const { return m_bStopped; }
+
+private:
+    CPageStepQuery& m_q;
+    const std::atomic<bool>* m_pbCancel;
+    bool m_bStopped = false;
+};
+
 }  // namespace
+
+void ReadPageStepFlags(CPageStepQuery& q, const std::atomic<bool>* pbCancel) {
+    const int rc = OV_GUARDED([&]() -> int {
+        CCopyFlags flags(q, pbCancel);
+        CSideWalker<CCopyFlags> prev(flags);
+        WalkPrev(prev, q.iPos);
+        CSideWalker<CCopyFlags> next(flags);
+        WalkNext(next, q.iPos, q.llTotal);
+        return flags.Stopped() ? 1 : 0;
+    });
+    q.bComplete = rc == 0;
+}
+
+CPageStepQuery COrmaViewDoc::GetPageStepQuery() const {
+    CPageStepQuery q;
+    q.iPos = m_iCurPagePos;
+    q.uListGen = m_uListGen;
+    q.llTotal = PagePosCount(*this);
+    q.strDataFolder = ov::JoinPath(m_strDocFolder, "Data");
+    // Positions without an entry read as normal pages, in the copy as here.
+    const long long llLast =
+        m_cMapPageInfo.empty() ? 0 : std::min<long long>(q.llTotal, m_cMapPageInfo.rbegin()->first);
+    if (llLast < 1)
+        return q;
+    q.aPages.resize(static_cast<std::size_t>(llLast));
+    for (auto it = m_cMapPageInfo.lower_bound(1); it != m_cMapPageInfo.end() && it->first <= llLast; ++it)
+        q.aPages[static_cast<std::size_t>(it->first) - 1] = it->second;
+    return q;
+}
+
+void COrmaViewDoc::TakePageStepFlags(const CPageStepQuery& q) {
+    if (q.uListGen != m_uListGen || q.llTotal != PagePosCount(*this))
+        return;
+    const long long llLast = static_cast<long long>(q.aPages.size());
+    for (auto it = m_cMapPageInfo.lower_bound(1); it != m_cMapPageInfo.end() && it->first <= llLast; ++it) {
+        const CPageInfo& read = q.aPages[static_cast<std::size_t>(it->first) - 1];
+        // A flag read here meanwhile stays: each position's flag is read once.
+        if (it->second.m_iPageFlag < 0 && read.m_iPageFlag >= 0 && read.m_iPageID == it->second.m_iPageID)
+            it->second.m_iPageFlag = read.m_iPageFlag;
+    }
+}
 
 void COrmaViewDoc::InvalidatePageSteps() {
     m_cSteps = CPageSteps();
+    ++m_uListGen;
 }
 
 bool COrmaViewDoc::CachedPageSteps(int* piPrev, int* piNext) const {
@@ -217,27 +362,19 @@ void COrmaViewDoc::KeepPageStep(int c, int* piSlot, int iValue) {
     *piSlot = iValue;
 }
 
-int COrmaViewDoc::GetPrevPagePos(int bMove) {
+int COrmaViewDoc::StepPagePos(bool bNext, int bMove, int iMaxReads) {
     const int c = m_iCurPagePos;
-    if (c < 2)
+    if (bNext ? c >= PagePosCount(*this) : c < 2)
         return 0;
     int p = 0;
-    if (!CachedPageSteps(&p, nullptr)) {
-        CSideWalker walker(*this);
-        p = c - 1;
-        for (;;) {
-            const int s = walker.Side(p);
-            if (s == -1)
-                break;
-            // A back side passes over its front too; a front side is one step.
-            p -= (s == 0) ? 2 : 1;
-            if (p < 1) {
-                p = 0;
-                break;
-            }
-        }
+    if (!CachedPageSteps(bNext ? nullptr : &p, bNext ? &p : nullptr)) {
+        CDocFlags flags(*this, iMaxReads);
+        CSideWalker<CDocFlags> walker(flags);
+        p = bNext ? WalkNext(walker, c, PagePosCount(*this)) : WalkPrev(walker, c);
+        if (flags.Stopped())
+            return -1;
         if (walker.Stable())
-            KeepPageStep(c, &m_cSteps.iPrev, p);
+            KeepPageStep(c, bNext ? &m_cSteps.iNext : &m_cSteps.iPrev, p);
     }
     if (p == 0)
         return 0;
@@ -246,39 +383,20 @@ int COrmaViewDoc::GetPrevPagePos(int bMove) {
     return p;
 }
 
+int COrmaViewDoc::GetPrevPagePos(int bMove) {
+    return StepPagePos(false, bMove, INT_MAX);
+}
+
 int COrmaViewDoc::GetNextPagePos(int bMove) {
-    const long long t = PagePosCount(*this);
-    const int c = m_iCurPagePos;
-    if (c >= t)
-        return 0;
-    int p = 0;
-    if (!CachedPageSteps(nullptr, &p)) {
-        CSideWalker walker(*this);
-        p = c + 1;
-        for (;;) {
-            const int s = walker.Side(p);
-            if (s == -1)
-                break;
-            // A front side passes over its back too. A front that ends a run of odd
-            // length has no back: then only that one position is passed over, so that
-            // the normal page after the run is not skipped.
-            if (s == 1 && walker.Flag(p + 1) == kIndexPageFlag)
-                p += 2;
-            else
-                p += 1;
-            if (p > t) {
-                p = 0;
-                break;
-            }
-        }
-        if (walker.Stable())
-            KeepPageStep(c, &m_cSteps.iNext, p);
-    }
-    if (p == 0)
-        return 0;
-    if (bMove)
-        m_iCurPagePos = p;
-    return p;
+    return StepPagePos(true, bMove, INT_MAX);
+}
+
+int COrmaViewDoc::PeekPrevPagePos(int iMaxReads) {
+    return StepPagePos(false, 0, iMaxReads);
+}
+
+int COrmaViewDoc::PeekNextPagePos(int iMaxReads) {
+    return StepPagePos(true, 0, iMaxReads);
 }
 
 int COrmaViewDoc::GetDisplayPageNo(int iPagePos) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "frame/ViewerSession.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -370,12 +371,12 @@ CCommandState CViewerSession::GetCommandState(UINT nID) {
     };
     switch (nID) {
         case ID_PREV_PAGE:
-            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasPrevPage() != 0)
-                                               : (m_doc.GetPrevPagePos(0) > 0);
+            state.bEnabled =
+                IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasPrevPage() != 0) : (KnownPageStep(FALSE) != 0);
             break;
         case ID_NEXT_PAGE:
-            state.bEnabled = IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasNextPage() != 0)
-                                               : (m_doc.GetNextPagePos(0) > 0);
+            state.bEnabled =
+                IsHagakiManaged() ? (m_doc.m_pHagakiManage->HasNextPage() != 0) : (KnownPageStep(TRUE) != 0);
             break;
         case ID_ANNOTATION:
             state.bChecked = m_doc.m_bShowEditInfo != 0;
@@ -451,7 +452,116 @@ void CViewerSession::CancelJobs() {
 
 void CViewerSession::CancelPageWork() {
     CancelJobs();
+    // A search of the steps stops at its next flag; a later ask starts anew.
+    if (m_search.pCancel)
+        m_search.pCancel->store(true);
+    m_search = StepSearch();
     m_executor.Join();
+}
+
+// --- The previous/next steps ---
+
+std::vector<CPageJob> CViewerSession::NeighbourJobs(int iWidth, int iHeight) {
+    std::vector<CPageJob> aNeighbours;
+    for (const int iPos : {KnownPageStep(TRUE), KnownPageStep(FALSE)}) {
+        CPageJob near;
+        if (iPos > 0 && m_doc.GetPageJob(iPos, iWidth, iHeight, &near) == 0)
+            aNeighbours.push_back(std::move(near));
+    }
+    return aNeighbours;
+}
+
+int CViewerSession::KnownPageStep(BOOL bNext) {
+    const BOOL bHere =
+        m_search.iPos == m_doc.m_iCurPagePos && m_search.uListGen == m_doc.GetPageListGeneration();
+    int iPos = 0;
+    if (bHere && m_search.iState == kSearchDone) {
+        // The search's flags are in: the step reads no file left unread (only
+        // a negative flag is read again, as every step does).
+        iPos = bNext ? m_doc.GetNextPagePos(0) : m_doc.GetPrevPagePos(0);
+    } else {
+        // Once a worker is to read the flags, this thread reads none itself.
+        const int iReads = bHere && m_search.iState != kSearchNone ? 0 : kStepFlagReads;
+        iPos = bNext ? m_doc.PeekNextPagePos(iReads) : m_doc.PeekPrevPagePos(iReads);
+    }
+    if (iPos < 0)
+        SearchPageSteps();
+    return iPos;
+}
+
+void CViewerSession::SearchPageSteps() {
+    const int iPos = m_doc.m_iCurPagePos;
+    const unsigned uListGen = m_doc.GetPageListGeneration();
+    if (m_search.iPos == iPos && m_search.uListGen == uListGen && m_search.iState != kSearchNone) {
+        // A waiting search whose page is no longer being made starts now.
+        if (m_search.iState == kSearchWaiting && !m_bWantedPending)
+            StartSearch();
+        return;
+    }
+    // A search from another page stops; the flags it has read are still kept.
+    if (m_search.pCancel)
+        m_search.pCancel->store(true);
+    m_search = StepSearch();
+    m_search.iSerial = ++m_iSearchSerial;
+    m_search.iPos = iPos;
+    m_search.uListGen = uListGen;
+    m_search.iState = kSearchPosted;
+    // Decided from the event loop, once the page of this command is asked for.
+    m_executor.Post([this, pAlive = std::weak_ptr<int>(m_pAlive), iSerial = m_search.iSerial] {
+        if (pAlive.lock())
+            OV_GUARDED([&] {
+                if (m_search.iSerial == iSerial && m_search.iState == kSearchPosted) {
+                    if (m_bWantedPending)
+                        m_search.iState = kSearchWaiting;  // started with the neighbours
+                    else
+                        StartSearch();
+                }
+                return 0;
+            });
+    });
+}
+
+void CViewerSession::StartSearch() {
+    m_search.iState = kSearchRunning;
+    m_search.pCancel = std::make_shared<std::atomic<bool>>(false);
+    // The worker gets a copy of the page list, never the document.
+    auto pQuery = std::make_shared<CPageStepQuery>(m_doc.GetPageStepQuery());
+    IPageExecutor* pExecutor = &m_executor;
+    m_executor.Start([this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), pQuery,
+                      pCancel = m_search.pCancel, iSerial = m_search.iSerial] {
+        ReadPageStepFlags(*pQuery, pCancel.get());
+        pExecutor->Post([this, pAlive, pQuery, iSerial] {
+            if (pAlive.lock())
+                OV_GUARDED([&] {
+                    PageStepsFound(*pQuery, iSerial);
+                    return 0;
+                });
+        });
+    });
+}
+
+void CViewerSession::PageStepsFound(const CPageStepQuery& q, int iSerial) {
+    m_doc.TakePageStepFlags(q);
+    if (iSerial != m_search.iSerial || m_search.iState != kSearchRunning)
+        return;  // stopped for another page or by cancelled page work
+    m_search.pCancel.reset();
+    m_search.iState = q.bComplete ? kSearchDone : kSearchNone;
+    if (!q.bComplete)
+        return;
+    m_window.CommandStatesChanged();
+    // The neighbours that were not known when the page was asked for are made
+    // ahead now, after the page itself.
+    if (m_bHagaki || m_doc.IsUndoFolderMode() || m_strWantedKey.empty() ||
+        m_wanted.iPagePos != m_doc.m_iCurPagePos)
+        return;
+    for (CPageJob& near : NeighbourJobs(m_wanted.iWidth, m_wanted.iHeight)) {
+        const std::string strKey = KeyOf(near);
+        if (std::none_of(m_aNeighbours.begin(), m_aNeighbours.end(),
+                         [&](const CPageJob& job) { return KeyOf(job) == strKey; }))
+            m_aNeighbours.push_back(std::move(near));
+    }
+    if (!m_bWantedPending)
+        StartNeighbours();
 }
 
 int CViewerSession::RequestPage(BOOL bReport) {
@@ -475,15 +585,10 @@ int CViewerSession::RequestPage(BOOL bReport) {
         // the page itself so that the next step finds its bitmap ready. Postcard
         // pages change under the same names: made each time, nothing ahead.
         std::vector<CPageJob> aNeighbours;
-        if (!m_bHagaki && !m_doc.IsUndoFolderMode()) {
-            for (const int iPos : {m_doc.GetNextPagePos(0), m_doc.GetPrevPagePos(0)}) {
-                CPageJob near;
-                if (iPos > 0 && m_doc.GetPageJob(iPos, iWidth, iHeight, &near) == 0)
-                    aNeighbours.push_back(std::move(near));
-            }
-        } else {
+        if (!m_bHagaki && !m_doc.IsUndoFolderMode())
+            aNeighbours = NeighbourJobs(iWidth, iHeight);
+        else
             CancelJobs();
-        }
         // The first page's failure is reported as a command's would be.
         m_bReportFailure = bReport || m_bFirstRequest;
         m_bFirstRequest = FALSE;
@@ -609,6 +714,8 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
 }
 
 void CViewerSession::StartNeighbours() {
+    if (m_search.iState == kSearchWaiting)
+        StartSearch();  // the steps' flags after the page itself
     for (const CPageJob& job : m_aNeighbours) {
         const std::string strKey = KeyOf(job);
         if (m_mapReady.count(strKey) == 0 && m_mapRunning.count(strKey) == 0)

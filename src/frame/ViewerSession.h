@@ -12,6 +12,7 @@
 // re-open, InitDoc, closing) first cancels and joins the page jobs.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "postcard/HagakiRecordSource.h"
 
 class COrmaViewDoc;
+struct CPageStepQuery;
 class CPageBitmap;
 class CHagakiInfo;
 namespace ov::image {
@@ -169,6 +171,10 @@ public:
     void RedrawPage();
 
     // --- Command states, title, page number ---
+    // Previous and next are enabled when there is a page that way. Crossing a
+    // long run of index sheets to know it is done on a worker: until its answer
+    // is in, that command stays enabled (pressing it does the real step), and
+    // CommandStatesChanged tells the window when the answer arrives.
     CCommandState GetCommandState(UINT nID);
     std::string GetFrameTitle();
     // The current page's number (0 on an index sheet) and the page total.
@@ -234,6 +240,19 @@ private:
     void JobFinished(const std::string& strKey, const CPageJob& job, int iId, int iGeneration, int iResult,
                      std::shared_ptr<CPageBitmap> pBitmap, std::string strReason);
     void StartNeighbours();
+    // The neighbours of the current page known so far, as page jobs.
+    std::vector<CPageJob> NeighbourJobs(int iWidth, int iHeight);
+    // The next (bNext) or previous page from the current one, 0 when there is
+    // none, -1 while a worker still reads the flags to find out.
+    int KnownPageStep(BOOL bNext);
+    // Starts a search of the steps from the current page after the page asked
+    // for is made, so that the page never waits for it.
+    void SearchPageSteps();
+    void StartSearch();
+    void PageStepsFound(const CPageStepQuery& q, int iSerial);
+    // The flags that a step may read at once on this thread before a worker
+    // takes over: ordinary runs of index sheets are shorter.
+    static constexpr int kStepFlagReads = 128;
 
     COrmaViewDoc& m_doc;
     IViewerWindow& m_window;
@@ -265,4 +284,16 @@ private:
     std::map<std::string, Running> m_mapRunning;
     std::map<std::string, Ready> m_mapReady;
     int m_iStarted = 0;
+
+    // The flags of the steps from one position read on a worker.
+    enum SearchState { kSearchNone, kSearchPosted, kSearchWaiting, kSearchRunning, kSearchDone };
+    struct StepSearch {
+        int iSerial = 0;
+        int iPos = 0;
+        unsigned uListGen = 0;
+        SearchState iState = kSearchNone;
+        std::shared_ptr<std::atomic<bool>> pCancel;  // of a running one
+    };
+    StepSearch m_search;
+    int m_iSearchSerial = 0;
 };

@@ -267,7 +267,17 @@ TEST_F(DocumentTest, StepsGiveTheRulesAnswersOnAnyMixOfSheets) {
         for (int cur = 1; cur <= n; ++cur) {
             SCOPED_TRACE(flags + " from " + std::to_string(cur));
             m_doc.m_iCurPagePos = cur;
+            // Flags read on a copy of the list: the steps then read no file at all.
+            for (auto& entry : m_doc.m_cMapPageInfo) entry.second.m_iPageFlag = -1;
+            m_doc.InvalidatePageSteps();
+            CPageStepQuery q = m_doc.GetPageStepQuery();
+            ReadPageStepFlags(q, nullptr);
+            m_doc.TakePageStepFlags(q);
+            const int peekPrev = m_doc.PeekPrevPagePos(0), peekNext = m_doc.PeekNextPagePos(0);
             const int prev = ReferencePrev(m_doc), nextPos = ReferenceNext(m_doc);
+            EXPECT_TRUE(q.bComplete);
+            EXPECT_EQ(peekPrev, prev);
+            EXPECT_EQ(peekNext, nextPos);
             for (int ask = 0; ask < 2; ++ask) {  // asked again: the kept answer
                 EXPECT_EQ(m_doc.GetPrevPagePos(0), prev);
                 EXPECT_EQ(m_doc.GetNextPagePos(0), nextPos);
@@ -284,6 +294,7 @@ TEST_F(DocumentTest, StepsGiveTheRulesAnswersOnAnyMixOfSheets) {
 TEST_F(DocumentTest, AskingAgainDoesNotWalkTheSheetsAndUnreadFlagsAreNotKept) {
     Load("N" + std::string(1000, '2') + "N");
     m_doc.m_iCurPagePos = 1;
+    EXPECT_EQ(m_doc.PeekNextPagePos(100), -1);  // more flags than that to read
     ASSERT_EQ(m_doc.GetNextPagePos(0), 1002);
     // A change inside the run is not seen: the answer was kept, not walked again.
     m_doc.m_cMapPageInfo[500].m_iPageFlag = 0;

@@ -64,7 +64,7 @@ public:
     BOOL RefreshZoomView() override { return TRUE; }
     void CloseZoomView() override { m_log.push_back("zoom closed"); }
     void SetTitle(const std::string& strTitle) override { title = strTitle; }
-    void CommandStatesChanged() override {}
+    void CommandStatesChanged() override { ++statesChanged; }
     void ShowError(int iResult) override { m_log.push_back("box " + std::to_string(iResult)); }
     void SetWaitCursor(BOOL bWait) override { waitDepth += bWait ? 1 : -1; }
     void SaveWindowPlacement() override { m_log.push_back("placement"); }
@@ -94,6 +94,7 @@ public:
     CViewerSession* session = nullptr;
     std::vector<std::shared_ptr<const CPageBitmap>> shown;
     int shownPos = 0;
+    int statesChanged = 0;
     std::vector<int> pageErrors;
     int waitDepth = 0;
     std::string title;

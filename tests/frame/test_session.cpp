@@ -196,6 +196,42 @@ TEST_F(SessionTest, StandardModeStepsOverIndexSheetsWithTitleStatesAndPicture) {
     EXPECT_EQ(Take(), Log(4, "zoom closed"));  // Home, End and the two go-to moves
 }
 
+TEST_F(SessionTest, LongRunOfIndexSheetsIsCrossedOnAWorkerAndTheStatesFollow) {
+    const int n = 600;  // more flags than a command state reads at once
+    ovtest::MakeDirs(DocDir() + "/Data");
+    for (int id = 2; id <= n + 1; ++id) ovtest::WriteFile(DataDat(id), "[PageInfo]\r\nPage1Flag=2\r\n");
+    for (int id : {1, n + 2})
+        ASSERT_TRUE(ovsample::WritePdf(DocDir() + "/Data/Data" + std::to_string(id) + ".pdf", {Side(true)}));
+    for (const bool bPageAfter : {true, false}) {
+        SCOPED_TRACE(bPageAfter);
+        // Page 1, the run of index sheets, and a last page or none.
+        std::string list = "1";
+        for (int id = 2; id <= n + (bPageAfter ? 2 : 1); ++id) list += "," + std::to_string(id);
+        ovtest::WriteFile(DocDir() + "/Doc.dat",
+                          "[DocInfo]\r\nPageTotal=" + std::to_string(bPageAfter ? 2 : 1) + "\r\nIndexTotal=" +
+                              std::to_string(n) + "\r\nDocName=Run\r\nPageIDList=" + list + "\r\n");
+        ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+        const int iStarted = m_s->StartedJobs();
+        // The first page is asked for and the states are given without crossing the run.
+        EXPECT_FALSE(Enabled(ID_PREV_PAGE));
+        EXPECT_TRUE(Enabled(ID_NEXT_PAGE));  // not known yet: pressing it does the real step
+        const auto& pages = m_doc.m_cMapPageInfo;
+        EXPECT_LT(
+            std::count_if(pages.begin(), pages.end(), [](auto& e) { return e.second.m_iPageFlag >= 0; }), n);
+        const int iChanged = m_win.statesChanged;
+        m_exec.Settle();
+        EXPECT_GT(m_win.statesChanged, iChanged);  // the window reads the states again
+        EXPECT_EQ(Enabled(ID_NEXT_PAGE), bPageAfter);
+        EXPECT_EQ(m_win.shownPos, 1);
+        // The page after the run is made ahead once it is known.
+        EXPECT_EQ(m_s->StartedJobs() - iStarted, bPageAfter ? 2 : 1);
+        EXPECT_EQ(m_s->OnNextPage(), 0);
+        m_exec.Settle();
+        EXPECT_EQ(m_doc.m_iCurPagePos, bPageAfter ? n + 2 : 1);
+        EXPECT_TRUE(Enabled(ID_PREV_PAGE) == bPageAfter && !Enabled(ID_NEXT_PAGE));
+    }
+}
+
 TEST_F(SessionTest, AnnotationToggledTwiceBringsTheFirstPictureBack) {
     WriteIndexedDocument();
     ASSERT_EQ(Open(Desk(1), 12, 1), 0);
