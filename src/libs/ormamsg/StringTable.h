@@ -41,6 +41,15 @@ enum : UINT {
     IDS_GOTO_LABEL = 57381,          // "Page number (1 to %d):"
     IDS_TIP_PAGE_NUMBER = 57382,     // "Page %d of %d ..."
     IDS_PAGE_NUMBER_FORMAT = 57383,  // "%d / %d"
+    // Reading aids: the magnifier's steps, the turned view, the lot number's form.
+    IDS_LABEL_ZOOM = 57384,          // "Zoom"
+    IDS_TIP_ZOOM = 57385,            // "Zoom in ..."
+    IDS_LABEL_TURN_VIEW = 57386,     // "Turn view"
+    IDS_TIP_TURN_VIEW = 57387,       // "Turn the view 90 degrees clockwise ..."
+    IDS_HAGAKI_NUMBER_HINT = 57388,  // "13 bytes: ..."
+    IDS_VIEW_NAME = 57389,           // "Page"
+    IDS_VIEW_DESCRIPTION = 57390,    // "The current page ..."
+    IDS_ZOOM_LEVEL_FORMAT = 57391,   // "%s x"
 };
 
 // A handle of a language module (a string catalogue); nullptr is the program's
