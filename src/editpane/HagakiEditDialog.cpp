@@ -106,6 +106,7 @@ CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
         const int nID = pEdit->property("controlID").toInt();
         addLabel(nID, pEdit, iRow);
         pEdit->setAccessibleName(AccessibleLabel(static_cast<UINT>(nID)));
+        pEdit->setAccessibleDescription(pEdit->accessibleName());
         pLayout->addWidget(pEdit, iRow++, 1);
         if (pEdit == m_pEditNumber)
             pLayout->addWidget(m_pNumberHint, iRow++, 1);
@@ -118,6 +119,7 @@ CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
     m_cMemoEdit->SetTextLimit(200);
     addLabel(IDC_HAGAKI_MEMO, m_cMemoEdit, iRow);
     m_cMemoEdit->setAccessibleName(AccessibleLabel(IDC_HAGAKI_MEMO));
+    m_cMemoEdit->setAccessibleDescription(m_cMemoEdit->accessibleName());
     pLayout->addWidget(m_cMemoEdit, ++iRow, 0, 1, 2);
     // About eight lines of memo; the room below the form stays empty.
     m_cMemoEdit->setFixedHeight(m_cMemoEdit->fontMetrics().lineSpacing() * 8 + 12);
@@ -132,6 +134,7 @@ CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
     pLayout->setRowStretch(iRow + 1, 1);
     connect(m_pResetButton, &QPushButton::clicked, this, [this] { OnReset(); });
     m_pResetButton->setAccessibleName(AccessibleLabel(IDC_HAGAKI_RESET));
+    m_pResetButton->setAccessibleDescription(m_pResetButton->accessibleName());
 
     // Tab follows the fields from top to bottom, then the reset button.
     QWidget* pPrev = m_pEditFrom;
