@@ -464,7 +464,7 @@ void COrmaViewView::wheelEvent(QWheelEvent* event) {
         return;
     }
     event->accept();
-    // Each full notch is one step, however many messages bring it.
+    // A step needs a full notch, however many messages bring it.
     if (event->modifiers() & Qt::ControlModifier) {
         // Ctrl + wheel forwards magnifies around the cursor, a notch a step.
         int iSteps = m_wheelZoom.Add(event->angleDelta(), event->pixelDelta());
@@ -472,9 +472,11 @@ void COrmaViewView::wheelEvent(QWheelEvent* event) {
         for (; iSteps < 0; ++iSteps) ZoomOut();
         return;
     }
-    int iSteps = m_wheelPage.Add(event->angleDelta(), event->pixelDelta());
-    for (; iSteps > 0; --iSteps) emit wheelStepped(kNotch);
-    for (; iSteps < 0; ++iSteps) emit wheelStepped(-kNotch);
+    // One message moves one page at most, however large its delta: a flung
+    // trackpad never flies through the document.
+    const int iSteps = m_wheelPage.Add(event->angleDelta(), event->pixelDelta());
+    if (iSteps != 0)
+        emit wheelStepped(iSteps > 0 ? kNotch : -kNotch);
 }
 
 void COrmaViewView::keyPressEvent(QKeyEvent* event) {
