@@ -9,6 +9,7 @@
 #include <QResizeEvent>
 #include <QRubberBand>
 #include <QTimer>
+#include <QTransform>
 #include <QWheelEvent>
 
 #include "base/Trace.h"
@@ -31,13 +32,36 @@ QRect SpannedRect(const QPoint& a, const QPoint& b) {
     const int l = std::min(a.x(), b.x()), t = std::min(a.y(), b.y());
     return QRect(l, t, std::max(a.x(), b.x()) - l, std::max(a.y(), b.y()) - t);
 }
+// The device size turned by quarter turns.
+QSize Turned(const QSize& size, int iTurns) {
+    return iTurns % 2 != 0 ? size.transposed() : size;
+}
+
+// One notch of the wheel.
+constexpr int kNotch = 120;
 }  // namespace
+
+const double COrmaViewView::kZoomLevels[4] = {2, 3, 4, 6};
+
+int CWheelSum::Add(QPoint angle, QPoint pixel) {
+    int iDelta = angle.y() != 0 ? angle.y() : angle.x();
+    if (iDelta == 0)
+        iDelta = pixel.y() != 0 ? pixel.y() : pixel.x();
+    if ((iDelta > 0 && m_iSum < 0) || (iDelta < 0 && m_iSum > 0))
+        m_iSum = 0;
+    m_iSum += iDelta;
+    const int iSteps = m_iSum / kNotch;
+    m_iSum -= iSteps * kNotch;
+    return iSteps;
+}
 
 COrmaViewView::COrmaViewView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("COrmaViewView"));
     setFocusPolicy(Qt::StrongFocus);
     // The whole area is painted on every paint: no background erase needed.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(ov::ToQString(LoadResString(IDS_VIEW_NAME)));
+    setAccessibleDescription(ov::ToQString(LoadResString(IDS_VIEW_DESCRIPTION)));
     // The busy note shows only when a picture takes noticeably long.
     m_pBusyTimer = new QTimer(this);
     m_pBusyTimer->setSingleShot(true);
@@ -94,15 +118,42 @@ void COrmaViewView::ShowPage(std::shared_ptr<const CPageBitmap> pBitmap) {
     m_iPageError = 0;
     const QSize device = DeviceSize();
     m_pBitmap = std::move(pBitmap);
-    // The pixels stay the bitmap's: QImage only reads them.
-    m_image = QImage(m_pBitmap->Bits(), m_pBitmap->Width(), m_pBitmap->Height(), m_pBitmap->Stride(),
-                     QImage::Format_RGB32);
-    m_image.setDevicePixelRatio(devicePixelRatioF());
-    m_iImageX = (device.width() - m_pBitmap->Width()) / 2;
-    m_iImageY = (device.height() - m_pBitmap->Height()) / 2;
+    MakeTurnedImage();
+    m_iImageX = (device.width() - m_image.width()) / 2;
+    m_iImageY = (device.height() - m_image.height()) / 2;
     update();
 }
 
+void COrmaViewView::MakeTurnedImage() {
+    if (!m_pBitmap || m_pBitmap->IsNull()) {
+        m_image = QImage();
+        return;
+    }
+    // The pixels stay the bitmap's: QImage only reads them.
+    m_image = QImage(m_pBitmap->Bits(), m_pBitmap->Width(), m_pBitmap->Height(), m_pBitmap->Stride(),
+                     QImage::Format_RGB32);
+    // A turned view was asked for at the turned size: a quarter turn of the
+    // pixels (no resampling) keeps it sharp.
+    if (m_iTurns != 0)
+        m_image = m_image.transformed(QTransform().rotate(90.0 * m_iTurns));
+    m_image.setDevicePixelRatio(devicePixelRatioF());
+}
+
+void COrmaViewView::SetQuarterTurns(int iTurns, BOOL bReport) {
+    iTurns = ((iTurns % 4) + 4) % 4;
+    if (iTurns == m_iTurns)
+        return;
+    DestroyZoomView(FALSE);
+    m_iTurns = iTurns;
+    // The picture shown turns at once; the one for the turned size follows.
+    MakeTurnedImage();
+    const QSize device = DeviceSize();
+    m_iImageX = (device.width() - m_image.width()) / 2;
+    m_iImageY = (device.height() - m_image.height()) / 2;
+    if (bReport)
+        ReportSize();
+    update();
+}
 void COrmaViewView::ShowPageError(int iResult) {
     m_pBusyTimer->stop();
     m_bBusy = FALSE;
@@ -123,7 +174,8 @@ void COrmaViewView::PageRequested(const QString& strNote) {
 }
 
 void COrmaViewView::ReportSize() {
-    const QSize device = DeviceSize();
+    // A turned view asks for the page at the turned size.
+    const QSize device = Turned(DeviceSize(), m_iTurns);
     const qreal dpr = devicePixelRatioF();
     if (device == m_szReported && qFuzzyCompare(dpr, m_dprReported))
         return;
@@ -211,6 +263,8 @@ void COrmaViewView::OnZoomClosed() {
     if (m_pZoomView == nullptr)
         return;
     m_pZoomView = nullptr;
+    m_dZoomBase = 0;
+    emit zoomLevelChanged(0);
     // The area that the zoom view uncovers is painted as usual; the keys come
     // back to the page.
     update();
@@ -230,6 +284,12 @@ BOOL COrmaViewView::CreateZoomView(QRect rcSelect) {
     m_pZoomView = new COrmaZoomView(this);
     m_pZoomView->setGeometry(rcClient);
     connect(m_pZoomView, &COrmaZoomView::zoomClosed, this, &COrmaViewView::OnZoomClosed);
+    m_pZoomView->SetLevel(m_dOpenLevel);
+    m_pZoomView->SetQuarterTurns(m_iTurns);
+    connect(m_pZoomView, &COrmaZoomView::stepRequested, this, [this](int iSteps) {
+        for (; iSteps > 0 && m_pZoomView != nullptr; --iSteps) ZoomIn();
+        for (; iSteps < 0 && m_pZoomView != nullptr; ++iSteps) ZoomOut();
+    });
     if (!m_pZoomView->InitImageIO(m_hWnd, LoadResString(IDS_APP_TITLE).c_str(), 0)) {
         DestroyZoomView(FALSE);
         return FALSE;
@@ -241,7 +301,99 @@ BOOL COrmaViewView::CreateZoomView(QRect rcSelect) {
         DestroyZoomView(FALSE);
         return FALSE;
     }
+    m_dZoomBase = m_pZoomView->Level();
+    emit zoomLevelChanged(m_dZoomBase);
     return TRUE;
+}
+
+double COrmaViewView::ZoomLevel() const {
+    return m_pZoomView != nullptr ? m_pZoomView->Level() : 0;
+}
+
+void COrmaViewView::OpenAtLevel(double dLevel, QRect rcBox) {
+    // The frame decides whether the magnifier may open now.
+    m_dOpenLevel = dLevel;
+    emit zoomRequested(rcBox);
+    m_dOpenLevel = 0;
+}
+
+BOOL COrmaViewView::SetZoomLevel(double dLevel) {
+    if (m_pZoomView == nullptr)
+        return FALSE;
+    // The file is chosen again: a temporary one is gone after each load.
+    std::string strPath;
+    int iPage = 1;
+    BOOL bTemporary = FALSE;
+    BOOL bLoaded = FALSE;
+    if (m_fnZoomFile && m_fnZoomFile(&strPath, &iPage, &bTemporary)) {
+        ov::CWaitCursor wait;
+        m_pZoomView->ChangeImageFile(strPath.c_str(), iPage);
+        bLoaded = m_pZoomView->LoadLevel(dLevel);
+        if (bTemporary)
+            DeleteFileA(strPath.c_str());
+    }
+    if (!bLoaded) {
+        OV_TRACE("COrmaViewView::SetZoomLevel - Change zoom level failed.\n");
+        DestroyZoomView(TRUE);
+        return FALSE;
+    }
+    emit zoomLevelChanged(m_pZoomView->Level());
+    return TRUE;
+}
+
+void COrmaViewView::ZoomIn(QPoint ptAnchor) {
+    if (m_pZoomView == nullptr) {
+        OpenAtLevel(kZoomLevels[0], ZoomBoxAt(ptAnchor));
+        return;
+    }
+    // The next level clearly above the one shown; at the last, nothing.
+    const double dLevel = m_pZoomView->Level();
+    for (double dNext : kZoomLevels) {
+        if (dNext > dLevel * 1.15) {
+            SetZoomLevel(dNext);
+            return;
+        }
+    }
+}
+
+void COrmaViewView::ZoomIn() {
+    ZoomIn(rect().center());
+}
+
+void COrmaViewView::ZoomOut() {
+    if (m_pZoomView == nullptr)
+        return;
+    // Back down the steps to the level it opened at; below that it closes.
+    const double dLevel = m_pZoomView->Level();
+    double dPrev = 0;
+    for (double dStep : kZoomLevels) {
+        if (dStep < dLevel / 1.15 && dStep > m_dZoomBase * 1.15)
+            dPrev = dStep;
+    }
+    if (dPrev == 0 && m_dZoomBase < dLevel / 1.15)
+        dPrev = m_dZoomBase;
+    if (dPrev == 0)
+        DestroyZoomView(TRUE);
+    else
+        SetZoomLevel(dPrev);
+}
+
+void COrmaViewView::ZoomFitWidth() {
+    if (m_image.isNull())
+        return;
+    const double dLevel = static_cast<double>(DeviceSize().width()) / m_image.width();
+    // The fitted page is already as wide as the view: the magnifier has nothing to add.
+    if (dLevel < 1.05) {
+        DestroyZoomView(TRUE);
+        return;
+    }
+    if (m_pZoomView != nullptr) {
+        SetZoomLevel(dLevel);
+        return;
+    }
+    // From the page's top.
+    const QRect rcImage = PageImageRect();
+    OpenAtLevel(dLevel, ZoomBoxAt(QPoint(rcImage.center().x(), rcImage.top())));
 }
 
 BOOL COrmaViewView::MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient) {
@@ -307,21 +459,24 @@ void COrmaViewView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void COrmaViewView::wheelEvent(QWheelEvent* event) {
-    // One wheel message is one step, whatever the size of its delta.
-    const QPoint angle = event->angleDelta();
-    const int iDelta = angle.y() != 0 ? angle.y() : angle.x();
-    if (iDelta == 0) {
+    if (event->angleDelta().isNull() && event->pixelDelta().isNull()) {
         event->ignore();
         return;
     }
     event->accept();
-    // Ctrl + wheel forwards magnifies around the cursor.
+    // A step needs a full notch, however many messages bring it.
     if (event->modifiers() & Qt::ControlModifier) {
-        if (iDelta > 0 && m_pZoomView == nullptr)
-            emit zoomRequested(ZoomBoxAt(event->position().toPoint()));
+        // Ctrl + wheel forwards magnifies around the cursor, a notch a step.
+        int iSteps = m_wheelZoom.Add(event->angleDelta(), event->pixelDelta());
+        for (; iSteps > 0; --iSteps) ZoomIn(event->position().toPoint());
+        for (; iSteps < 0; ++iSteps) ZoomOut();
         return;
     }
-    emit wheelStepped(iDelta);
+    // One message moves one page at most, however large its delta: a flung
+    // trackpad never flies through the document.
+    const int iSteps = m_wheelPage.Add(event->angleDelta(), event->pixelDelta());
+    if (iSteps != 0)
+        emit wheelStepped(iSteps > 0 ? kNotch : -kNotch);
 }
 
 void COrmaViewView::keyPressEvent(QKeyEvent* event) {
@@ -329,9 +484,11 @@ void COrmaViewView::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    if (event->key() == Qt::Key_Plus) {
-        if (m_pZoomView == nullptr)
-            emit zoomRequested(ZoomBoxAt(rect().center()));
+    if (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Minus) {
+        if (event->key() == Qt::Key_Plus)
+            ZoomIn();
+        else
+            ZoomOut();
         event->accept();
         return;
     }

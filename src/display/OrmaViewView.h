@@ -24,6 +24,20 @@ class QPainter;
 class QRubberBand;
 class QTimer;
 
+// Sums a wheel's deltas (angle, or a trackpad's pixels when it gives no angle)
+// into whole notches of 120 units, so that a high-resolution wheel or a
+// trackpad steps once per notch's worth and never once per message. Turning
+// the other way starts the sum afresh.
+class CWheelSum {
+public:
+    // The whole notches now complete: > 0 up (backwards), < 0 down (forwards).
+    int Add(QPoint angle, QPoint pixel);
+    void Reset() { m_iSum = 0; }
+
+private:
+    int m_iSum = 0;
+};
+
 class COrmaViewView : public QWidget {
     Q_OBJECT
 
@@ -51,6 +65,12 @@ public:
     // The selection drag that asks for the magnifier (postcard mode).
     void SetSelectionEnabled(BOOL bEnabled) { m_bSelectionEnabled = bEnabled; }
     void SetZoomFileSource(ZoomFileSource fnSource) { m_fnZoomFile = std::move(fnSource); }
+    // The view turned by quarter turns clockwise (0 to 3): the page is asked
+    // for at the turned size (viewSizeChanged) and painted turned, and the
+    // magnifier shows it turned. bReport tells the turned size at once (else
+    // at the next painting).
+    void SetQuarterTurns(int iTurns, BOOL bReport);
+    int QuarterTurns() const { return m_iTurns; }
     // The window handle given to the zoom view's image library.
     void SetWindowHandle(HWND hWnd) { m_hWnd = hWnd; }
 
@@ -76,6 +96,17 @@ public:
     // FALSE when no zoom view was open.
     BOOL DestroyZoomView(BOOL bRepaint);
     COrmaZoomView* ZoomView() const { return m_pZoomView; }
+    // The magnifier's steps: each opens or enlarges further (2x, 3x, 4x, 6x of
+    // the fitted page); ZoomOut steps back to the level it opened at and then
+    // closes; ZoomFitWidth shows the page as wide as the view. Opening goes
+    // through zoomRequested, as every way of opening does.
+    static const double kZoomLevels[4];
+    void ZoomIn(QPoint ptAnchor);
+    void ZoomIn();
+    void ZoomOut();
+    void ZoomFitWidth();
+    // The open magnifier's level (times the fitted page), 0 when closed.
+    double ZoomLevel() const;
     // The selection a drag shows (empty when none).
     QRect SelectionRect() const;
 
@@ -91,6 +122,8 @@ signals:
     // The magnifier over rcSelect (widget coordinates): the selection drag, the
     // + key and Ctrl + wheel forwards.
     void zoomRequested(QRect rcSelect);
+    // The magnifier's level changed (0: closed).
+    void zoomLevelChanged(double dLevel);
     // The page was drawn (after every paint that showed the page).
     void pagePainted();
     // The view was painted, with or without its page.
@@ -115,9 +148,15 @@ private:
     // The box half the view's size centred on pt.
     QRect ZoomBoxAt(QPoint pt) const;
     void OnZoomClosed();
+    // Makes m_image: the bitmap's pixels, turned by m_iTurns.
+    void MakeTurnedImage();
+    // Loads the open magnifier at dLevel; closes it when that fails.
+    BOOL SetZoomLevel(double dLevel);
+    void OpenAtLevel(double dLevel, QRect rcBox);
 
     std::shared_ptr<const CPageBitmap> m_pBitmap;
-    QImage m_image;     // wraps m_pBitmap's pixels, no copy
+    QImage m_image;     // wraps m_pBitmap's pixels (no copy), or their turned copy
+    int m_iTurns = 0;   // quarter turns clockwise of the view
     int m_iImageX = 0;  // device pixels
     int m_iImageY = 0;
     // The code of the page's failure (0: none): its message shows instead.
@@ -138,4 +177,10 @@ private:
     HWND m_hWnd = 0;
     // The open zoom view, or null; it frees itself when it closes.
     COrmaZoomView* m_pZoomView = nullptr;
+    // The level the next opening loads at (0: the selection fits the window),
+    // and the level the open magnifier opened at (ZoomOut closes below it).
+    double m_dOpenLevel = 0;
+    double m_dZoomBase = 0;
+    CWheelSum m_wheelPage;
+    CWheelSum m_wheelZoom;
 };

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTransform>
 #include <QWheelEvent>
 
 #include "base/Trace.h"
@@ -32,6 +33,9 @@ COrmaZoomView::COrmaZoomView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("COrmaZoomView"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(QStringLiteral("Zoom"));
+    setAccessibleDescription(
+        QStringLiteral("The magnified page. Arrows, wheel or drag: scroll; +/-: zoom; Escape: close"));
     m_timerAnimation.setSingleShot(true);
     connect(&m_timerAnimation, &QTimer::timeout, this, [this] { OnAnimationTimer(); });
     // Escape is taken before the frame's own handling (which would close the
@@ -99,6 +103,12 @@ void COrmaZoomView::ConvertImage() {
         for (int x = 0; x < m_iDibWidth; ++x, s += 3)
             d[x] = 0xFF000000u | (std::uint32_t{s[2]} << 16) | (std::uint32_t{s[1]} << 8) | s[0];
     }
+    // A turned view: a quarter turn of the pixels, nothing resampled.
+    if (m_iTurns % 4 != 0) {
+        image = image.transformed(QTransform().rotate(90.0 * (m_iTurns % 4)));
+        m_iDibWidth = image.width();
+        m_iDibHeight = image.height();
+    }
     m_image = std::move(image);
     // The library's block is no longer drawn from: half the memory goes.
     m_dibView = QImage();
@@ -140,7 +150,11 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
     if (ImageIO_GetImageInfo(&request) == 0)
         return FALSE;
 
-    const double fullW = request.iWidth, fullH = request.iHeight;
+    // A turned page: the image turns after loading, so its width comes from the
+    // page's height.
+    const bool bTurned = m_iTurns % 2 != 0;
+    const double fullW = bTurned ? request.iHeight : request.iWidth;
+    const double fullH = bTurned ? request.iWidth : request.iHeight;
     const int imageW = m_rcImage.width(), imageH = m_rcImage.height();
     const int wndW = m_rcWnd.width(), wndH = m_rcWnd.height();
     // No page bitmap or no window to fit into: nothing sensible to load.
@@ -156,6 +170,12 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
                                  ? static_cast<double>(wndW) / regionW
                                  : static_cast<double>(wndH) / regionH;
         iZoom = Nearest(ratio * 25600);
+    }
+    // A level: the page that many times the page-bitmap's size, rendered at that
+    // scale (sharp), shown at once without the animation.
+    if (m_dLevel > 0) {
+        iZoom = Nearest(m_dLevel * imageW / fullW * 25600);
+        m_bShown = TRUE;
     }
     // A selection far larger than the window must still ask for some image.
     iZoom = std::max(iZoom, 1);
@@ -197,8 +217,39 @@ BOOL COrmaZoomView::LoadImage(BOOL bKeep) {
     else if (m_iFrame > 0)  // a page change in the middle of the animation
         QTimer::singleShot(0, this, [this] { ConvertImage(); });
     SetScrollRanges(bKeep);
+    if (m_dLevel > 0 && !bKeep) {
+        // The selection's centre comes to the window's centre (as near as the edges allow).
+        const QSize client = ClientSize();
+        const double fx = (m_rcSelect.center().x() - m_rcImage.left()) / static_cast<double>(imageW);
+        const double fy = (m_rcSelect.center().y() - m_rcImage.top()) / static_cast<double>(imageH);
+        ScrollTo(qRound(fx * m_iDibWidth - client.width() / 2.0),
+                 qRound(fy * m_iDibHeight - client.height() / 2.0));
+    }
     UpdateCursor();
     update();
+    return TRUE;
+}
+
+double COrmaZoomView::Level() const {
+    return m_rcImage.width() > 0 ? static_cast<double>(m_iDibWidth) / m_rcImage.width() : 0;
+}
+
+BOOL COrmaZoomView::LoadLevel(double dLevel) {
+    // The point at the window's centre, as a fraction of the image.
+    const QSize client = ClientSize();
+    double fx = 0.5, fy = 0.5;
+    if (m_iDibWidth > client.width())
+        fx = (m_ptScroll.x() + client.width() / 2.0) / m_iDibWidth;
+    if (m_iDibHeight > client.height())
+        fy = (m_ptScroll.y() + client.height() / 2.0) / m_iDibHeight;
+    m_dLevel = dLevel;
+    m_bShown = TRUE;
+    m_timerAnimation.stop();
+    m_iFrame = 0;
+    if (!LoadImage(TRUE))
+        return FALSE;
+    ScrollTo(qRound(fx * m_iDibWidth - client.width() / 2.0),
+             qRound(fy * m_iDibHeight - client.height() / 2.0));
     return TRUE;
 }
 
@@ -466,9 +517,15 @@ void COrmaZoomView::wheelEvent(QWheelEvent* event) {
     event->accept();
     const QPoint delta = event->angleDelta();
     if (event->modifiers() & Qt::ControlModifier) {
-        // Ctrl + wheel backwards zooms out: the magnifier closes.
-        if (delta.y() < 0)
-            DestroyWindow();
+        // Ctrl + wheel steps the level, one full notch a step.
+        const int iDelta = delta.y() != 0 ? delta.y() : event->pixelDelta().y();
+        if ((iDelta > 0 && m_iWheelZoom < 0) || (iDelta < 0 && m_iWheelZoom > 0))
+            m_iWheelZoom = 0;
+        m_iWheelZoom += iDelta;
+        const int iSteps = m_iWheelZoom / kStep;
+        m_iWheelZoom -= iSteps * kStep;
+        if (iSteps != 0)
+            emit stepRequested(iSteps);
         return;
     }
     if (!m_bShown)
@@ -481,12 +538,15 @@ void COrmaZoomView::keyPressEvent(QKeyEvent* event) {
     const int iStep = qRound(kStep * devicePixelRatioF());
     switch (event->key()) {
         case Qt::Key_Escape:
-        case Qt::Key_Minus:
             DestroyWindow();
+            break;
+        case Qt::Key_Minus:
+            emit stepRequested(-1);
             break;
         case Qt::Key_Plus:
         case Qt::Key_Equal:
-            break;  // already magnified
+            emit stepRequested(1);
+            break;
         case Qt::Key_Up:
         case Qt::Key_Down:
         case Qt::Key_Left:

@@ -39,6 +39,17 @@ public:
     // Loads the image at the scale rule; bKeep keeps the relative scroll
     // position (a page change). FALSE when the library failed.
     BOOL LoadImage(BOOL bKeep);
+    // A fixed level (times the page-bitmap rectangle's size) instead of the
+    // selection rule; 0: the selection fits the window. A level loads without
+    // the opening animation, centred on the selection.
+    void SetLevel(double dLevel) { m_dLevel = dLevel; }
+    // The page turned by quarter turns clockwise, as the page view shows it.
+    void SetQuarterTurns(int iTurns) { m_iTurns = iTurns; }
+    // Loads the image file again at dLevel, keeping the point at the window's
+    // centre where it is. FALSE when the library failed.
+    BOOL LoadLevel(double dLevel);
+    // The level shown: the loaded image's width over the page-bitmap rectangle's.
+    double Level() const;
     // The loaded image is wider or taller than the window (the hand applies).
     BOOL IsImageLargerThanWindow() const;
     // Closes: tells the page view (zoomClosed), hides, and frees itself once
@@ -63,6 +74,9 @@ public:
 signals:
     // The magnifier closed (always sent once, before it goes away).
     void zoomClosed();
+    // The + or - key, or Ctrl + wheel (one notch a step): > 0 enlarge further,
+    // < 0 step back.
+    void stepRequested(int iSteps);
     // The first picture of the magnifier (first animation frame) was painted.
     void firstFramePainted();
 
@@ -122,4 +136,7 @@ private:
     int m_iFrame = 0;  // animation frame being shown, 0 when not animating
     QTimer m_timerAnimation;
     bool m_bClosed = false;
+    double m_dLevel = 0;
+    int m_iTurns = 0;
+    int m_iWheelZoom = 0;  // Ctrl + wheel's sum short of a notch
 };

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QValidator>
 
 #include "base/ErrorGuard.h"
@@ -63,6 +64,14 @@ private:
 constexpr int kFieldIDs[kHagakiFieldCount] = {IDC_HAGAKI_FROM, IDC_HAGAKI_FROMKANA, IDC_HAGAKI_NUMBER,
                                               IDC_HAGAKI_YEAR, IDC_HAGAKI_TYPE,     IDC_HAGAKI_MEMO};
 
+// A label's text as a field's accessible name: without its mnemonic and colon.
+QString AccessibleLabel(UINT nID) {
+    QString text = ov::ToQString(LoadResString(nID));
+    text.remove(QRegularExpression(QStringLiteral("\\(&.\\)|&")));
+    while (text.endsWith(QChar(0xFF1A)) || text.endsWith(QLatin1Char(':'))) text.chop(1);
+    return text.trimmed();
+}
+
 }  // namespace
 
 CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
@@ -83,17 +92,34 @@ CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
     m_pEditNumber = AddField(IDC_HAGAKI_NUMBER, 22, false);
     m_pEditYear = AddField(IDC_HAGAKI_YEAR, 4, true);
     m_pEditType = AddField(IDC_HAGAKI_TYPE, 40, false);
+    // The lot number's expected form: its tooltip, and a line under it while
+    // it is ill-formed.
+    const QString strNumberHint = ov::ToQString(LoadResString(IDS_HAGAKI_NUMBER_HINT));
+    m_pEditNumber->setToolTip(strNumberHint);
+    m_pNumberHint = new QLabel(strNumberHint, this);
+    m_pNumberHint->setObjectName(QStringLiteral("numberHint"));
+    m_pNumberHint->setWordWrap(true);
+    m_pNumberHint->setStyleSheet(QStringLiteral("color: #c00000;"));
+    m_pNumberHint->setVisible(false);
     int iRow = 0;
     for (QLineEdit* pEdit : {m_pEditFrom, m_pEditFromkana, m_pEditNumber, m_pEditYear, m_pEditType}) {
-        addLabel(pEdit->property("controlID").toInt(), pEdit, iRow);
+        const int nID = pEdit->property("controlID").toInt();
+        addLabel(nID, pEdit, iRow);
+        pEdit->setAccessibleName(AccessibleLabel(static_cast<UINT>(nID)));
+        pEdit->setAccessibleDescription(pEdit->accessibleName());
         pLayout->addWidget(pEdit, iRow++, 1);
+        if (pEdit == m_pEditNumber)
+            pLayout->addWidget(m_pNumberHint, iRow++, 1);
     }
+    m_pEditNumber->setAccessibleDescription(strNumberHint);
     m_pEditYear->setMaximumWidth(m_pEditYear->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
 
     m_cMemoEdit = new CMemoEdit(this);
     m_cMemoEdit->setObjectName(QStringLiteral("edit%1").arg(IDC_HAGAKI_MEMO));
     m_cMemoEdit->SetTextLimit(200);
     addLabel(IDC_HAGAKI_MEMO, m_cMemoEdit, iRow);
+    m_cMemoEdit->setAccessibleName(AccessibleLabel(IDC_HAGAKI_MEMO));
+    m_cMemoEdit->setAccessibleDescription(m_cMemoEdit->accessibleName());
     pLayout->addWidget(m_cMemoEdit, ++iRow, 0, 1, 2);
     // About eight lines of memo; the room below the form stays empty.
     m_cMemoEdit->setFixedHeight(m_cMemoEdit->fontMetrics().lineSpacing() * 8 + 12);
@@ -107,6 +133,16 @@ CHagakiEditDialog::CHagakiEditDialog(QWidget* parent) : QWidget(parent) {
     pLayout->addWidget(m_pResetButton, iRow, 0, 1, 2, Qt::AlignRight);
     pLayout->setRowStretch(iRow + 1, 1);
     connect(m_pResetButton, &QPushButton::clicked, this, [this] { OnReset(); });
+    m_pResetButton->setAccessibleName(AccessibleLabel(IDC_HAGAKI_RESET));
+    m_pResetButton->setAccessibleDescription(m_pResetButton->accessibleName());
+
+    // Tab follows the fields from top to bottom, then the reset button.
+    QWidget* pPrev = m_pEditFrom;
+    for (QWidget* pNext : std::initializer_list<QWidget*>{m_pEditFromkana, m_pEditNumber, m_pEditYear,
+                                                          m_pEditType, m_cMemoEdit, m_pResetButton}) {
+        setTabOrder(pPrev, pNext);
+        pPrev = pNext;
+    }
 
     setMinimumWidth(minimumSizeHint().width());
 }
@@ -317,4 +353,5 @@ void CHagakiEditDialog::CheckNumber() {
                      bValid ? QApplication::palette(m_pEditNumber).color(QPalette::Text) : QColor(255, 0, 0));
     m_pEditNumber->setPalette(palette);
     m_pEditNumber->update();
+    m_pNumberHint->setVisible(!bValid);
 }

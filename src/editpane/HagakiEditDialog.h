@@ -58,6 +58,7 @@ public:
     // The control of an ID (the six fields and the reset button); null for others.
     QWidget* Control(int nID) const;
     CMemoEdit* MemoEdit() const { return m_cMemoEdit; }
+    QLabel* NumberHint() const { return m_pNumberHint; }
 
     std::string m_strType;
     std::string m_strFromkana;
@@ -87,4 +88,5 @@ private:
     QLineEdit* m_pEditType = nullptr;
     CMemoEdit* m_cMemoEdit = nullptr;
     QPushButton* m_pResetButton = nullptr;
+    QLabel* m_pNumberHint = nullptr;  // the lot number's form, shown while it is red
 };

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The page indicator under the toolbar's buttons and the go-to-page dialog
-// (Ctrl+G, standard mode).
+// (Ctrl+G, standard mode), the magnifier's steps and the turned view.
 
 #include <cstdio>
 
@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QToolBar>
 
+#include "display/OrmaViewView.h"
+#include "document/OrmaViewDoc.h"
 #include "frame/MainFrm.h"
 #include "ormamsg/OrmaMsg.h"
 #include "ormamsg/StringTable.h"
@@ -33,6 +35,7 @@ void CMainFrame::CreatePageIndicator() {
     m_pPageIndicator->setAlignment(Qt::AlignCenter);
     m_pPageIndicator->setContentsMargins(0, 6, 0, 0);
     m_pPageIndicator->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_pPageIndicator->setAccessibleName(ov::ToQString(LoadResString(IDS_GOTO_TITLE)));
     m_pPageIndicator->setMaximumWidth(m_wndToolBar->sizeHint().width());
     m_wndToolBar->addWidget(m_pPageIndicator);
 }
@@ -51,6 +54,13 @@ void CMainFrame::UpdatePageIndicator() {
     QString strText = FormatNumbers(IDS_PAGE_NUMBER_FORMAT, iNumber, iTotal);
     if (iNumber == 0)
         strText.replace(0, strText.indexOf(QLatin1Char(' ')), QStringLiteral("-"));
+    // The magnifier's level under the page number while it is open.
+    if (m_dZoomLevel > 0) {
+        char szText[MAX_PATH] = {};
+        std::snprintf(szText, sizeof szText, LoadResString(IDS_ZOOM_LEVEL_FORMAT).c_str(),
+                      QString::number(m_dZoomLevel, 'g', 2).toLatin1().constData());
+        strText += QLatin1Char('\n') + ov::ToQString(szText);
+    }
     m_pPageIndicator->setText(strText);
     m_pPageIndicator->setToolTip(FormatNumbers(IDS_TIP_PAGE_NUMBER, iNumber, iTotal));
 }
@@ -68,4 +78,40 @@ void CMainFrame::OnGoToPage() {
                              iCurrent < 1 ? 1 : iCurrent, 1, iTotal, 1, &bOk);
     if (bOk)
         m_pSession->GoToPageNumber(iNumber);
+}
+
+void CMainFrame::OnZoomIn() {
+    // Opening goes through the view's zoomRequested, which checks that the
+    // picture shown is the current page's.
+    m_pView->ZoomIn();
+}
+
+void CMainFrame::OnZoomOut() {
+    m_pView->ZoomOut();
+}
+
+void CMainFrame::OnZoomFitWidth() {
+    m_pView->ZoomFitWidth();
+}
+
+int CMainFrame::ViewTurnsOf(int iPagePos) const {
+    const auto it = m_mapViewTurns.find(iPagePos);
+    return it == m_mapViewTurns.end() ? 0 : it->second;
+}
+
+void CMainFrame::TurnView(int iQuarter) {
+    const int iPagePos = m_pDoc->m_iCurPagePos;
+    if (m_bHagaki || iPagePos < 1)
+        return;
+    const int iTurns = (ViewTurnsOf(iPagePos) + iQuarter + 4) % 4;
+    m_mapViewTurns[iPagePos] = iTurns;
+    m_pView->SetQuarterTurns(iTurns, TRUE);
+}
+
+void CMainFrame::OnTurnViewRight() {
+    TurnView(1);
+}
+
+void CMainFrame::OnTurnViewLeft() {
+    TurnView(-1);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "frame/MainFrm.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -66,7 +68,8 @@ constexpr int Key(QKeyCombination key) {
 }
 
 // The one command table, in toolbar order (toolbar 130 in postcard mode, 128
-// without the three turns in standard mode), then the keys without a button.
+// without the three turns in standard mode; the magnifier and the turned view
+// in a bar of their own), then the keys without a button.
 const CommandDef kCommands[] = {
     {ID_PREV_PAGE,
      IDS_LABEL_PREV,
@@ -135,6 +138,30 @@ const CommandDef kCommands[] = {
      &CViewerSession::OnHagakiRotation,
      nullptr,
      kPostcardMode},
+    // The magnifier: + and = (Ctrl + wheel too) enlarge step by step.
+    {ID_ZOOM_IN,
+     IDS_LABEL_ZOOM,
+     IDS_TIP_ZOOM,
+     170,
+     171,
+     false,
+     {Key(Qt::Key_Plus), Key(Qt::Key_Equal)},
+     {},
+     nullptr,
+     &CMainFrame::OnZoomIn,
+     kBothModes},
+    // Turns the view only; postcard mode's Ctrl+R turns the file instead.
+    {ID_TURN_VIEW_RIGHT,
+     IDS_LABEL_TURN_VIEW,
+     IDS_TIP_TURN_VIEW,
+     172,
+     173,
+     false,
+     {Key(Qt::Key_R)},
+     {},
+     nullptr,
+     &CMainFrame::OnTurnViewRight,
+     kStandardMode},
     {ID_VIEW_CLOSE,
      IDS_LABEL_CLOSE,
      IDS_TIP_CLOSE,
@@ -180,6 +207,29 @@ const CommandDef kCommands[] = {
      nullptr,
      &CMainFrame::OnGoToPage,
      kStandardMode},
+    {ID_ZOOM_OUT, 0, 0, 0, 0, false, {Key(Qt::Key_Minus)}, {}, nullptr, &CMainFrame::OnZoomOut, kBothModes},
+    {ID_ZOOM_FIT_WIDTH,
+     0,
+     0,
+     0,
+     0,
+     false,
+     {Key(Qt::Key_W)},
+     {},
+     nullptr,
+     &CMainFrame::OnZoomFitWidth,
+     kBothModes},
+    {ID_TURN_VIEW_LEFT,
+     0,
+     0,
+     0,
+     0,
+     false,
+     {Key(Qt::SHIFT | Qt::Key_R)},
+     {},
+     nullptr,
+     &CMainFrame::OnTurnViewLeft,
+     kStandardMode},
 };
 
 const CommandDef* FindCommand(UINT nID) {
@@ -208,8 +258,10 @@ QList<QKeySequence> ViewKeys(const CommandDef& def) {
 }
 
 // The page view keeps at least this width beside the edit pane, whatever window
-// size was saved.
-constexpr int kMinPageViewWidth = 200;
+// size was saved: as the window narrows the edit pane gives way first (down to
+// kMinEditPaneWidth, its fields squeezed), so that the card stays readable.
+constexpr int kMinPageViewWidth = 320;
+constexpr int kMinEditPaneWidth = 160;
 
 QIcon ButtonIcon(int iIcon, int iDisabledIcon) {
     QIcon icon;
@@ -322,6 +374,7 @@ BOOL CMainFrame::OnCreateClient() {
     m_pEditPane = new CHagakiEditDialog(m_wndSplitter);
     m_pEditPane->SetDocument(m_pSession.get());
     m_pView->setMinimumWidth(kMinPageViewWidth);
+    m_pEditPane->setMinimumWidth(std::min(m_pEditPane->minimumWidth(), kMinEditPaneWidth));
     m_wndSplitter->addWidget(m_pEditPane);
     m_wndSplitter->addWidget(m_pView);
     m_wndSplitter->setChildrenCollapsible(false);
@@ -357,6 +410,10 @@ void CMainFrame::ConnectView() {
             return;
         m_pSession->OnWheel(iDelta);
     });
+    connect(pView, &COrmaViewView::zoomLevelChanged, this, [this](double dLevel) {
+        m_dZoomLevel = dLevel;
+        UpdatePageIndicator();
+    });
     connect(pView, &COrmaViewView::doubleClicked, this, [this] {
         if (!m_bHagaki)
             OnClose();
@@ -381,6 +438,19 @@ BOOL CMainFrame::CreateToolBar() {
     m_wndToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     addToolBar(Qt::LeftToolBarArea, m_wndToolBar);
 
+    // The reading aids' buttons (magnifier, turned view) sit in a second bar
+    // under the first, below the page indicator.
+    m_wndViewBar = new QToolBar(this);
+    m_wndViewBar->setObjectName(QStringLiteral("m_wndViewBar"));
+    m_wndViewBar->setMovable(false);
+    m_wndViewBar->setFloatable(false);
+    m_wndViewBar->setAllowedAreas(Qt::LeftToolBarArea);
+    m_wndViewBar->setOrientation(Qt::Vertical);
+    m_wndViewBar->setIconSize(QSize(24, 24));
+    m_wndViewBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_wndViewBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::LeftToolBarArea, m_wndViewBar);
+
     const unsigned nMode = m_bHagaki ? kPostcardMode : kStandardMode;
     for (const CommandDef& def : kCommands) {
         if ((def.nModes & nMode) == 0)
@@ -399,10 +469,15 @@ BOOL CMainFrame::CreateToolBar() {
         }
         pAction->setIcon(ButtonIcon(def.iIcon, def.iDisabledIcon));
         pAction->setText(ov::ToQString(LoadResString(def.nLabel)));
-        m_wndToolBar->addAction(pAction);
-        if (QWidget* pButton = m_wndToolBar->widgetForAction(pAction)) {
+        QToolBar* pBar = def.nID == ID_ZOOM_IN || def.nID == ID_TURN_VIEW_RIGHT ? m_wndViewBar : m_wndToolBar;
+        pBar->addAction(pAction);
+        if (QWidget* pButton = pBar->widgetForAction(pAction)) {
             pButton->setObjectName(QStringLiteral("button_%1").arg(def.nID));
             pButton->setFocusPolicy(Qt::NoFocus);
+            // Read out by screen readers: the label, then what it does and its keys.
+            pButton->setAccessibleName(pAction->text());
+            pButton->setAccessibleDescription(
+                ToolTipWithKeys(def.nID, ov::ToQString(LoadResString(def.nTip))));
         }
     }
     setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(m_bHagaki ? 130 : 128)));
@@ -452,7 +527,11 @@ BOOL CMainFrame::WaitForPage(int iTimeoutMs) {
 
 // --- What the session asks of its window ---
 
-void CMainFrame::ShowPage(int, std::shared_ptr<const CPageBitmap> pBitmap) {
+void CMainFrame::ShowPage(int iPagePos, std::shared_ptr<const CPageBitmap> pBitmap) {
+    // The page's own turn of the view; a picture made for the other shape is
+    // asked for again at the next painting.
+    if (!m_bHagaki)
+        m_pView->SetQuarterTurns(ViewTurnsOf(iPagePos), FALSE);
     m_pView->ShowPage(std::move(pBitmap));
 }
 
@@ -554,7 +633,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         }
     } else if (event->type() == QEvent::ToolTip) {
         auto* pButton = qobject_cast<QToolButton*>(watched);
-        if (pButton != nullptr && pButton->parentWidget() == m_wndToolBar &&
+        if (pButton != nullptr &&
+            (pButton->parentWidget() == m_wndToolBar || pButton->parentWidget() == m_wndViewBar) &&
             pButton->defaultAction() != nullptr) {
             auto* pHelp = static_cast<QHelpEvent*>(event);
             const UINT nID = pButton->defaultAction()->data().toUInt();

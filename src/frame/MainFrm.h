@@ -28,6 +28,16 @@ class COrmaViewView;
 class CPageWorkers;
 struct CommandDef;
 
+// The frame's own commands on the view: the magnifier's steps and the turned
+// view. They change no file and no state of the session.
+enum : UINT {
+    ID_ZOOM_IN = 32800,
+    ID_ZOOM_OUT = 32801,
+    ID_ZOOM_FIT_WIDTH = 32802,
+    ID_TURN_VIEW_RIGHT = 32803,
+    ID_TURN_VIEW_LEFT = 32804,
+};
+
 class CMainFrame : public QMainWindow, public IViewerWindow {
     Q_OBJECT
 
@@ -69,6 +79,17 @@ public:
     void OnClose();
     // Ctrl+G: asks for a page number and goes there.
     void OnGoToPage();
+    // The magnifier's steps (+, -, W): opening only over a picture of the
+    // current page.
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnZoomFitWidth();
+    // R and Shift+R (standard mode): the current page's view turned a quarter
+    // right or left, for this run; the file is not touched.
+    void OnTurnViewRight();
+    void OnTurnViewLeft();
+    // Quarter turns clockwise of the view of a page position.
+    int ViewTurnsOf(int iPagePos) const;
 
     // The tooltip text of a command for a cursor at globalPos: empty unless the
     // cursor lies inside the frame's client area; at most 79 bytes (CP932).
@@ -80,6 +101,8 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     QAction* CommandAction(UINT nID) const;
     QToolBar* ToolBar() const { return m_wndToolBar; }
+    // The reading aids' buttons: the magnifier and the turned view.
+    QToolBar* ViewBar() const { return m_wndViewBar; }
     QLabel* PageIndicator() const { return m_pPageIndicator; }
     // Runs the event loop until no picture of the current page is coming any
     // more (tests and the bench); FALSE after iTimeoutMs.
@@ -136,6 +159,7 @@ private:
     std::unique_ptr<CViewerSession> m_pSession;
     BOOL m_bLoaded = FALSE;
     QToolBar* m_wndToolBar = nullptr;
+    QToolBar* m_wndViewBar = nullptr;
     QLabel* m_pPageIndicator = nullptr;
     QSplitter* m_wndSplitter = nullptr;
     CHagakiEditDialog* m_pEditPane = nullptr;
@@ -143,6 +167,11 @@ private:
     HWND m_hWnd = 0;
     QSocketNotifier* m_pMessageNotifier = nullptr;
     bool m_bClosing = false;
+    void TurnView(int iQuarter);
+    // Quarter turns of the view by page position, for this run.
+    std::map<int, int> m_mapViewTurns;
+    // The open magnifier's level for the indicator (0: closed).
+    double m_dZoomLevel = 0;
     // The window's rectangle while it was last neither maximised nor minimised.
     QRect m_rcNormal;
 };

@@ -105,6 +105,14 @@ constexpr StringEntry kEnglish[] = {
     {IDS_PARAM_FOLDER, "WORKDESK-FOLDER"},
     {IDS_PARAM_DOC_ID, "DOCUMENT-ID"},
     {IDS_PARAM_PAGE_ID, "PAGE-ID"},
+    {IDS_LABEL_ZOOM, "Zoom"},
+    {IDS_TIP_ZOOM, "Zoom in step by step (Ctrl+wheel too); - zooms out, W fits the width"},
+    {IDS_LABEL_TURN_VIEW, "Turn view"},
+    {IDS_TIP_TURN_VIEW, "Turn the view right (Shift+R: left); the file is not changed"},
+    {IDS_HAGAKI_NUMBER_HINT, "13 bytes: eleven ASCII letters or digits and 組 once, e.g. 2024組0001234"},
+    {IDS_VIEW_NAME, "Page"},
+    {IDS_VIEW_DESCRIPTION, "The current page. Wheel or PgDown/PgUp: next or previous page; +: zoom in"},
+    {IDS_ZOOM_LEVEL_FORMAT, "%sx"},
 };
 
 // Same IDs, same format directives in the same order.
@@ -193,6 +201,14 @@ constexpr StringEntry kJapanese[] = {
     {IDS_PARAM_FOLDER, "ワークデスクフォルダ"},
     {IDS_PARAM_DOC_ID, "文書ID"},
     {IDS_PARAM_PAGE_ID, "ページID"},
+    {IDS_LABEL_ZOOM, "拡大"},
+    {IDS_TIP_ZOOM, "段階的に拡大（Ctrl+ホイールでも）。-: 縮小、W: ページの幅に合わせる"},
+    {IDS_LABEL_TURN_VIEW, "表示回転"},
+    {IDS_TIP_TURN_VIEW, "表示を右に90度回転（Shift+R: 左に回転）。ファイルは変更しません"},
+    {IDS_HAGAKI_NUMBER_HINT, "13バイト: 半角英数字11文字と「組」1文字（例: 2024組0001234）"},
+    {IDS_VIEW_NAME, "ページ"},
+    {IDS_VIEW_DESCRIPTION, "現在のページ。ホイール、PgDown/PgUp: 次/前のページ、+: 拡大"},
+    {IDS_ZOOM_LEVEL_FORMAT, "%s倍"},
 };
 
 constexpr LanguageModule kEnglishModule{"en", kEnglish, sizeof(kEnglish) / sizeof(kEnglish[0])};

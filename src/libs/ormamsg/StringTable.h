@@ -61,6 +61,15 @@ enum : UINT {
     IDS_PARAM_FOLDER = 57415,        // "WORKDESK-FOLDER"
     IDS_PARAM_DOC_ID = 57416,        // "DOCUMENT-ID"
     IDS_PARAM_PAGE_ID = 57417,       // "PAGE-ID"
+    // Reading aids: the magnifier's steps, the turned view, the lot number's form.
+    IDS_LABEL_ZOOM = 57384,          // "Zoom"
+    IDS_TIP_ZOOM = 57385,            // "Zoom in ..."
+    IDS_LABEL_TURN_VIEW = 57386,     // "Turn view"
+    IDS_TIP_TURN_VIEW = 57387,       // "Turn the view 90 degrees clockwise ..."
+    IDS_HAGAKI_NUMBER_HINT = 57388,  // "13 bytes: ..."
+    IDS_VIEW_NAME = 57389,           // "Page"
+    IDS_VIEW_DESCRIPTION = 57390,    // "The current page ..."
+    IDS_ZOOM_LEVEL_FORMAT = 57391,   // "%s x"
 };
 
 // A handle of a language module (a string catalogue); nullptr is the program's
