@@ -40,7 +40,8 @@ int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPat
 
 int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX,
                                       int scaleY, int drawEditInfo, const char* editInfoIni,
-                                      const std::function<int(const std::string& fsTemp)>& beforePlace) {
+                                      const std::function<int(const std::string& fsTemp)>& beforePlace,
+                                      const OnDrawn& onDrawn) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
         int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
@@ -63,6 +64,8 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
                        [&img](int w, int h) { return img.Allocate(w, h) ? img.Pixels() : nullptr; });
         if (r != kOk)
+            return r;
+        if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
         return WriteThm(thm, std::move(img), beforePlace);
     });
