@@ -573,10 +573,9 @@ void CViewerSession::StartJob(const CPageJob& job) {
                         });
                 });
             };
-            const int r = run.pCancel->IsCancelled()
-                              ? ov::image::kErrCancelled
-                              : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(), pBitmap.get(),
-                                                  &strReason, onDrawn);
+            const int r = run.pCancel->IsCancelled() ? ov::image::kErrCancelled
+                                                     : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(),
+                                                                         pBitmap.get(), &strReason, onDrawn);
             if (bDrawn)
                 pBitmap.reset();  // handed out already
             // Handed back to the session's thread; dropped there once the session is gone.

@@ -467,7 +467,6 @@ struct Scratch {
 };
 thread_local Scratch t_scratch;
 
-
 }  // namespace
 
 std::uint64_t Hash64(const void* data, std::size_t size) {
