@@ -57,17 +57,24 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
             return r;
         // MuPDF draws straight into the page image's memory, which is written
         // as it is and then kept for the first draw of the file.
+        // One pass over the pixels: each band of rows is drawn (page and edit
+        // information), then encoded and hashed while it is in the cache.
         MakeRoomForThm();
         ThmImage img;
+        ThmWriter writer;
         const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
         const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
-        r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
-                       [&img](int w, int h) { return img.Allocate(w, h) ? img.Pixels() : nullptr; });
+        r = RenderPage(
+            src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
+            [&](int w, int h) {
+                return img.Allocate(w, h) && writer.Begin(img) == kOk ? img.Pixels() : nullptr;
+            },
+            [&writer](int yEnd) { writer.Rows(yEnd); });
         if (r != kOk)
             return r;
         if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
-        return WriteThm(thm, std::move(img), beforePlace);
+        return writer.Write(thm, std::move(img), beforePlace);
     });
 }
 

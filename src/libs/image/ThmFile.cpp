@@ -350,16 +350,18 @@ void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
         out->Literal(row + 3 * lit, w - lit);
 }
 
-// Encodes the image as pieces (scratch has room for MaxEncodedBytes) and hashes
-// them in the same pass, each row's records right after the row.
-void EncodeImage(const std::uint8_t* px, int w, int h, Pieces* out, Hasher* hasher) {
+// Encodes rows [y, yEnd) of the image as pieces (scratch has room for
+// MaxEncodedBytes) and hashes them in the same pass, each row's records right
+// after the row. A run of copied rows ends at yEnd (the rows below may not be
+// drawn yet). Returns yEnd.
+int EncodeRows(const std::uint8_t* px, int w, int y, int yEnd, Pieces* out, Hasher* hasher,
+               Pattern* pattern) {
     const std::size_t stride = static_cast<std::size_t>(w) * 3;
-    Pattern pattern;
-    for (int y = 0; y < h;) {
+    while (y < yEnd) {
         const std::uint8_t* row = px + stride * y;
         if (y > 0) {
             int same = 0;
-            while (y + same < h && same < 65535 &&
+            while (y + same < yEnd && same < 65535 &&
                    std::memcmp(row + stride * same, row - stride, stride) == 0)
                 ++same;
             if (same > 0) {
@@ -369,10 +371,11 @@ void EncodeImage(const std::uint8_t* px, int w, int h, Pieces* out, Hasher* hash
                 continue;
             }
         }
-        EncodeRow(row, w, out, &pattern);
+        EncodeRow(row, w, out, pattern);
         out->HashNew(hasher);
         ++y;
     }
+    return y;
 }
 
 // Sets the row table of img from len encoded bytes at in (which must outlive
@@ -632,7 +635,20 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
 
 }  // namespace
 
-int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+struct ThmWriter::State {
+    State(std::uint8_t* header, std::vector<iovec>* parts) : pieces(header, parts) {}
+    Pieces pieces;
+    Hasher hasher;
+    Pattern pattern;
+    const std::uint8_t* pixels = nullptr;
+    int width = 0, height = 0, done = 0;
+};
+
+ThmWriter::ThmWriter() = default;
+ThmWriter::~ThmWriter() = default;
+
+int ThmWriter::Begin(const ThmImage& image) {
+    m_state.reset();
     if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
         !image.buffer || image.stride != image.width * 3 ||
         image.capacity < kThmHeaderSize + image.PixelBytes()) {
@@ -646,14 +662,32 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrMemory;
     }
-    // One pass over the pixels: each row is encoded and its records hashed while
-    // it is in the cache (the header's own bytes are not hashed).
-    Pieces pieces(header, &t_scratch.parts);
-    pieces.Put(kThmHeaderSize);
-    pieces.SkipHash();
-    Hasher hasher;
-    EncodeImage(image.Pixels(), image.width, image.height, &pieces, &hasher);
+    m_state = std::make_unique<State>(header, &t_scratch.parts);
+    m_state->pieces.Put(kThmHeaderSize);
+    m_state->pieces.SkipHash();  // the header's own bytes are not hashed
+    m_state->pixels = image.Pixels();
+    m_state->width = image.width;
+    m_state->height = image.height;
+    return kOk;
+}
+
+void ThmWriter::Rows(int yEnd) {
+    State* st = m_state.get();
+    if (st != nullptr && yEnd > st->done)
+        st->done = EncodeRows(st->pixels, st->width, st->done, std::min(yEnd, st->height), &st->pieces,
+                              &st->hasher, &st->pattern);
+}
+
+int ThmWriter::Write(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+    if (!m_state || m_state->pixels != image.Pixels() || m_state->width != image.width ||
+        m_state->height != image.height) {
+        const int r = Begin(image);
+        if (r != kOk)
+            return r;
+    }
+    Rows(image.height);
     std::vector<iovec>& parts = t_scratch.parts;
+    std::uint8_t* header = static_cast<std::uint8_t*>(parts[0].iov_base);
     std::size_t bytes = 0;
     for (const iovec& v : parts) bytes += v.iov_len;
     bytes -= kThmHeaderSize;
@@ -666,9 +700,10 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
     Put32(header + 24, static_cast<std::uint32_t>(image.stride));
     Put32(header + 28, kFormatRgb24);
     Put64(header + 32, bytes);
-    Put64(header + 40, hasher.Digest());
+    Put64(header + 40, m_state->hasher.Digest());
     Put32(header + 48, kEncodingRows);
     Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
+    m_state.reset();
 
     TempFile tmp;
     int r = tmp.Create(fsPath, true);
@@ -715,6 +750,11 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
         now.mtime.tv_nsec == before.mtime.tv_nsec)
         Keep(fsPath, now, std::move(image));
     return kOk;
+}
+
+int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+    ThmWriter writer;
+    return writer.Write(fsPath, std::move(image), beforePlace);
 }
 
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {
