@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,...]]: medians of the image
-// operations on the sample work desk, as a table and as JSON lines. --loads times
-// only the scaled loads of the scanned pages against their full-size load.
+// ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,...]] [--thumbs]: medians of
+// the image operations on the sample work desk, as a table and as JSON lines. --loads times
+// only the scaled loads of the scanned pages against their full-size load; --thumbs only
+// WorkDesk_CreateThumbFile of the five pages against the bare render.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
     std::string sample;
     int runs = 15;
     bool loadsOnly = false;
+    bool thumbsOnly = false;
     std::vector<int> scales = {1000, 990, 950, 880, 750, 600, 500, 333, 250};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sample") == 0 && i + 1 < argc)
@@ -154,6 +156,8 @@ int main(int argc, char** argv) {
             runs = std::max(3, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--loads") == 0)
             loadsOnly = true;
+        else if (std::strcmp(argv[i], "--thumbs") == 0)
+            thumbsOnly = true;
         else if (std::strcmp(argv[i], "--scales") == 0 && i + 1 < argc) {
             // The scales of --loads, comma-separated; the full size is always the first.
             scales = {1000};
@@ -165,7 +169,8 @@ int main(int argc, char** argv) {
             }
         } else {
             std::fprintf(stderr,
-                         "usage: ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,S,...]]\n");
+                         "usage: ormaview-bench [--sample DIR] [--runs N] [--loads [--scales S,S,...]] "
+                         "[--thumbs]\n");
             return 2;
         }
     }
@@ -264,6 +269,15 @@ int main(int argc, char** argv) {
             });
         }
         rows.push_back(MakeRow("WorkDesk_CreateThumbFile", p.name, lib, &bare, 1.15, true));
+    }
+    if (thumbsOnly) {
+        fz_drop_context(ctx);
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        Print(rows, ru.ru_maxrss);
+        std::error_code ec;
+        fs::remove_all(work, ec);
+        return 0;
     }
 
     // A page drawn for a 1920 x 1080 window: right after its page image was

@@ -134,12 +134,22 @@ bool SourceChanged(const ov::image::PageStoreKey& key) {
            !(now.editInfoStamp == key.editInfoStamp);
 }
 
+// A page job's bitmap, handed out as soon as MuPDF has drawn the page.
+struct EarlyBitmap {
+    CPageBitmap* pBitmap = nullptr;
+    const std::function<void()>* pOnDrawn = nullptr;
+    bool bDelivered = false;
+};
+
 // Makes the job's page-image file from the source as it is: its identities are
 // taken first and read again once the image is written; the image is stored
 // (under the identities taken first) and put in place only when they are
-// unchanged and the job is still wanted. 0, -811 when cancelled, -812 when the
-// source changed, or the error code; neither -811 nor -812 leaves a file.
-int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel) {
+// unchanged and the job is still wanted. With early, the bitmap is made from the
+// drawn pixels and handed out before the encoding, once the identities have been
+// read again. 0, -811 when cancelled, -812 when the source changed, or the error
+// code; neither -811 nor -812 leaves a file.
+int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
+                 EarlyBitmap* early = nullptr) {
     if (!PathFileExistsA(job.strSource.c_str()))
         return -704;
     ov::image::PageStoreKey key = StoreKey(job);
@@ -157,12 +167,29 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
             store->Store(key, fsTemp);
         return 0;
     };
+    // The pixels as drawn: shown at once when the source is still the one taken.
+    auto onDrawn = [&](const ov::image::ThmImage& image) -> int {
+        CallTestHook(job, PageJobStep::Drawn);
+        if (early == nullptr)
+            return 0;
+        if (cancel != nullptr && cancel->IsCancelled())
+            return ov::image::kErrCancelled;
+        if (SourceChanged(key))
+            return ov::image::kErrSourceChanged;
+        const int rb = ov::image::BitmapOfThm(image, job.iWidth, job.iHeight, early->pBitmap);
+        if (rb != 0)
+            return rb;
+        early->bDelivered = true;
+        (*early->pOnDrawn)();
+        return 0;
+    };
     int r = 0;
     ov::image::ClearLastErrorReason();
     {
         ov::image::ScopedRenderCancel scope(cancel);
         r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,
-                                              1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace);
+                                              1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace,
+                                              onDrawn);
     }
     if (r == ov::image::kErrCancelled)
         return r;
@@ -192,14 +219,17 @@ bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CP
 // page jobs alike): this run's page image, else the store's entry, else
 // makeThumb(store) makes the page image. A page image that failed its check or
 // was dropped from this run's folder meanwhile is made again once (makeThumb
-// with no store); a second failure is the page's error.
+// with no store); a second failure is the page's error. When makeThumb handed
+// out the bitmap early (early set), its result is the job's.
 int JobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
-              CPageBitmap* pBitmap, const std::function<int(const ov::image::CPageStore*)>& makeThumb) {
+              CPageBitmap* pBitmap, const std::function<int(const ov::image::CPageStore*)>& makeThumb,
+              const EarlyBitmap* early = nullptr) {
+    const auto delivered = [early] { return early != nullptr && early->bDelivered; };
     if (!PathFileExistsA(job.strThumb.c_str())) {
         if (BitmapFromStore(job, store, pBitmap))
             return 0;
         const int r = makeThumb(store);
-        if (r < 0)
+        if (r < 0 || delivered())
             return r;
     }
     if (cancel != nullptr && cancel->IsCancelled())
@@ -210,7 +240,7 @@ int JobBitmap(const CPageJob& job, const ov::image::CPageStore* store, ov::image
             OV_TRACE("WorkDesk_GetThumbnail() Error! [Return] %d (page image made again)\n", r);
         DeleteFileA(job.strThumb.c_str());
         r = makeThumb(nullptr);
-        if (r < 0)
+        if (r < 0 || delivered())
             return r;
         r = WorkDesk_GetThumbnail(nullptr, job.strThumb.c_str(), job.iWidth, job.iHeight, pBitmap);
     }
@@ -371,21 +401,28 @@ void COrmaViewDoc::NotePageImageMade(const std::string& strThumb) {
 namespace {
 
 int MakePageJobBitmapGuarded(const CPageJob& job, const ov::image::CPageStore* store,
-                             ov::image::RenderCancel* cancel, CPageBitmap* pBitmap) {
+                             ov::image::RenderCancel* cancel, CPageBitmap* pBitmap,
+                             const std::function<void()>& onDrawn) {
     return OV_GUARDED([&]() -> int {
         if (pBitmap == nullptr || job.strThumb.empty())
             return -705;
-        return JobBitmap(job, store, cancel, pBitmap, [&](const ov::image::CPageStore* pStore) {
-            return MakeJobThumb(job, pStore, cancel);
-        });
+        EarlyBitmap early;
+        early.pBitmap = pBitmap;
+        early.pOnDrawn = &onDrawn;
+        EarlyBitmap* pEarly = onDrawn ? &early : nullptr;
+        return JobBitmap(
+            job, store, cancel, pBitmap,
+            [&](const ov::image::CPageStore* pStore) { return MakeJobThumb(job, pStore, cancel, pEarly); },
+            pEarly);
     });
 }
 
 }  // namespace
 
 int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
-                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap, std::string* pstrReason) {
-    const int iResult = MakePageJobBitmapGuarded(job, store, cancel, pBitmap);
+                      ov::image::RenderCancel* cancel, CPageBitmap* pBitmap, std::string* pstrReason,
+                      const std::function<void()>& onDrawn) {
+    const int iResult = MakePageJobBitmapGuarded(job, store, cancel, pBitmap, onDrawn);
     if (pstrReason != nullptr)
         *pstrReason = iResult != 0 ? ov::image::LastErrorReason() : std::string();
     return iResult;

@@ -38,13 +38,21 @@ struct CPageJob {
 // trace lines. pstrReason (may be null): the image library's own
 // reason of a failure (UTF-8), which the UI thread puts into the error box
 // (COrmaViewDoc::NotePageFailure).
+//
+// onDrawn (may be empty): when the page is rendered, *pBitmap is filled as soon
+// as MuPDF has drawn it (the identities read again first: a changed source is
+// never handed out) and onDrawn is called on the worker; the page image is then
+// encoded, checked and written, and *pBitmap is not touched again. A result
+// other than 0 after onDrawn (e.g. -812: the source changed while the page image
+// was written) means that bitmap must not be kept; nothing was stored.
 int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
                       ov::image::RenderCancel* cancel, CPageBitmap* pBitmap,
-                      std::string* pstrReason = nullptr);
+                      std::string* pstrReason = nullptr, const std::function<void()>& onDrawn = {});
 
 // Where a render of a page job stands when the test hook is called.
 enum class PageJobStep {
     IdentityTaken,  // the identities are taken, the render not begun
+    Drawn,          // MuPDF has drawn the page, not yet checked nor handed out
     Rendered,       // the page image is written, not yet checked, stored or put in place
 };
 

@@ -665,23 +665,52 @@ void CViewerSession::StartJob(const CPageJob& job) {
         [this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), job, strKey, run, pStore = m_pStore]() {
             auto pBitmap = std::make_shared<CPageBitmap>();
             std::string strReason;
+            bool bDrawn = false;
+            // A rendered page goes to the view as soon as MuPDF has drawn it; its
+            // page image is encoded and written here afterwards.
+            const auto onDrawn = [&] {
+                bDrawn = true;
+                pExecutor->Post([this, pAlive, strKey, run, pBitmap]() mutable {
+                    if (pAlive.lock())
+                        OV_GUARDED([&] {
+                            JobDrawn(strKey, run.iId, run.iGeneration, std::move(pBitmap));
+                            return 0;
+                        });
+                });
+            };
             const int r = run.pCancel->IsCancelled() ? ov::image::kErrCancelled
                                                      : MakePageJobBitmap(job, pStore.get(), run.pCancel.get(),
-                                                                         pBitmap.get(), &strReason);
+                                                                         pBitmap.get(), &strReason, onDrawn);
+            if (bDrawn)
+                pBitmap.reset();  // handed out already
             // Handed back to the session's thread; dropped there once the session is gone.
-            pExecutor->Post([this, pAlive, job, strKey, run, r, pBitmap, strReason]() mutable {
+            pExecutor->Post([this, pAlive, job, strKey, run, r, pBitmap, strReason, bDrawn]() mutable {
                 if (pAlive.lock())
                     OV_GUARDED([&] {
                         JobFinished(strKey, job, run.iId, run.iGeneration, r, std::move(pBitmap),
-                                    std::move(strReason));
+                                    std::move(strReason), bDrawn);
                         return 0;
                     });
             });
         });
 }
 
+void CViewerSession::JobDrawn(const std::string& strKey, int iId, int iGeneration,
+                              std::shared_ptr<CPageBitmap> pBitmap) {
+    auto it = m_mapRunning.find(strKey);
+    if (iGeneration != m_iGeneration || it == m_mapRunning.end() || it->second.iId != iId)
+        return;  // cancelled: no longer wanted
+    // Shown (or kept for a step) while the job goes on writing the page image.
+    Ready done;
+    done.pBitmap = std::move(pBitmap);
+    m_mapReady[strKey] = std::move(done);
+    if (m_bWantedPending && strKey == m_strWantedKey)
+        Kick();
+}
+
 void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job, int iId, int iGeneration,
-                                 int iResult, std::shared_ptr<CPageBitmap> pBitmap, std::string strReason) {
+                                 int iResult, std::shared_ptr<CPageBitmap> pBitmap, std::string strReason,
+                                 bool bDrawn) {
     // Whatever became of the job, a page-image file it made counts against the
     // run's bound.
     if (iResult != ov::image::kErrCancelled)
@@ -693,6 +722,22 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
     if (iResult == ov::image::kErrCancelled)
         return;
     const BOOL bWanted = m_bWantedPending && strKey == m_strWantedKey;
+    if (bDrawn) {
+        // The picture went out when it was drawn. Its source changed while the page
+        // image was written: the picture is dropped and the page asked for again
+        // (nothing was stored). Any other ending keeps it: it shows the page.
+        if (iResult != ov::image::kErrSourceChanged)
+            return;
+        m_mapReady.erase(strKey);
+        if (strKey == m_strWantedKey) {
+            if (!m_bWantedPending) {
+                m_bWantedPending = TRUE;
+                m_window.PageRequested();
+            }
+            StartJob(m_wanted);
+        }
+        return;
+    }
     if (iResult == ov::image::kErrSourceChanged) {
         // Made from a source that changed meanwhile: never shown nor kept.
         if (bWanted)

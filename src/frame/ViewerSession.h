@@ -237,8 +237,11 @@ private:
     void OnPageReady(const CPageJob& job, const Ready& done);
     void Kick();
     void StartJob(const CPageJob& job);
+    // The picture of a rendered page, handed over while its page image is written.
+    void JobDrawn(const std::string& strKey, int iId, int iGeneration, std::shared_ptr<CPageBitmap> pBitmap);
+    // bDrawn: the picture went out through JobDrawn before (pBitmap is then null).
     void JobFinished(const std::string& strKey, const CPageJob& job, int iId, int iGeneration, int iResult,
-                     std::shared_ptr<CPageBitmap> pBitmap, std::string strReason);
+                     std::shared_ptr<CPageBitmap> pBitmap, std::string strReason, bool bDrawn);
     void StartNeighbours();
     // The neighbours of the current page known so far, as page jobs.
     std::vector<CPageJob> NeighbourJobs(int iWidth, int iHeight);

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "PdfWriter.h"
 #include "SessionFakes.h"
 #include "document/OrmaViewDoc.h"
+#include "document/PageJob.h"
 #include "image/PageStore.h"
 #include "support/TestSupport.h"
 
@@ -334,6 +337,42 @@ TEST_F(SessionTest, ClosingDuringAPendingPageJoinsItAndShowsNothingAfter) {
     m_s.reset();
     m_exec.Settle();
     EXPECT_TRUE(m_win.shown.empty());
+}
+
+// A rendered page is shown as soon as it is drawn, before its page image is
+// written; a source changed while that file is written drops the picture, stores
+// nothing and asks for the page again.
+TEST_F(SessionTest, APageIsShownWhenDrawnAndAskedAgainWhenItsSourceChangesWhileWritten) {
+    WriteIndexedDocument();
+    const std::string pdf = DocDir() + "/Data/Data1.pdf";
+    bool bChange = true;
+    struct Unhook {
+        ~Unhook() { SetPageJobTestHook({}); }
+    } unhook;
+    SetPageJobTestHook([&](const CPageJob&, PageJobStep step) {
+        if (step == PageJobStep::Rendered && std::exchange(bChange, false)) {
+            ASSERT_TRUE(ovsample::WritePdf(pdf + ".new", {{200, 280, 0, "0 1 0 rg 20 20 160 240 re f", {}}}));
+            std::filesystem::rename(pdf + ".new", pdf);
+        }
+    });
+    ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+    ASSERT_TRUE(m_exec.RunPosted());
+    ASSERT_TRUE(m_exec.RunWork());    // drawn, handed out, then its source replaced while written
+    ASSERT_TRUE(m_exec.RunPosted());  // the picture as drawn
+    EXPECT_EQ(m_win.CentrePixel(), kRed);
+    EXPECT_FALSE(m_s->IsPageBusy());
+    ASSERT_TRUE(m_exec.RunPosted());  // the write's end: the source changed
+    EXPECT_TRUE(m_s->IsPageBusy());
+    EXPECT_FALSE(ovtest::Exists(m_doc.GetThumbFilePath(1)));
+    EXPECT_FALSE(std::filesystem::exists(m_pStore->Folder()) &&
+                 !std::filesystem::is_empty(m_pStore->Folder()));
+    m_exec.Settle();
+    EXPECT_EQ(m_s->StartedJobs(), 3);  // page 1 twice, then its neighbour
+    ASSERT_EQ(m_win.shown.size(), 2u);
+    EXPECT_EQ(m_win.CentrePixel(), kGreen);
+    CPageBitmap written;  // the page image written after the picture went out
+    ASSERT_EQ(m_doc.GetThumbnail(nullptr, 290, 290, &written), 0);
+    EXPECT_TRUE(Same(*m_win.shown.back(), written));
 }
 
 // --- Postcard mode ---

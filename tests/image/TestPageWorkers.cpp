@@ -52,8 +52,9 @@ void SetTimes(const std::string& path, const timespec* mtime = nullptr) {
 }
 
 // Runs the job on a worker held at step while change() runs; the job's result.
+// *pbDrawn: whether its bitmap was handed out as drawn.
 int RunHeld(const CPageJob& job, const CPageStore* store, RenderCancel* cancel, PageJobStep step,
-            const std::function<void()>& change) {
+            const std::function<void()>& change, bool* pbDrawn) {
     std::promise<void> held, release;
     std::shared_future<void> go = release.get_future().share();
     SetPageJobTestHook([&](const CPageJob&, PageJobStep now) {
@@ -63,7 +64,7 @@ int RunHeld(const CPageJob& job, const CPageStore* store, RenderCancel* cancel, 
     int r = 1;
     std::thread worker([&] {
         CPageBitmap bm;
-        r = MakePageJobBitmap(job, store, cancel, &bm);
+        r = MakePageJobBitmap(job, store, cancel, &bm, nullptr, [&] { *pbDrawn = true; });
     });
     const bool bHeld = held.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     if (bHeld)
@@ -148,18 +149,22 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         PageJobStep step;
         std::function<void()> change;
         int want;
+        bool bDrawn = false;  // handed out before the change
     } cases[] = {
         {"renamed over, another size", PageJobStep::IdentityTaken,
          [&] { replaceBy(Page(0, 1, 0, 150), false); }, kErrSourceChanged},
+        {"renamed over once drawn", PageJobStep::Drawn, [&] { replaceBy(Page(0, 1, 1, 150), false); },
+         kErrSourceChanged},
         {"renamed over after the render", PageJobStep::Rendered,
-         [&] { replaceBy(Page(0, 0, 1, 150), false); }, kErrSourceChanged},
+         [&] { replaceBy(Page(0, 0, 1, 150), false); }, kErrSourceChanged, true},
         {"rewritten in place, same size, times put back", PageJobStep::IdentityTaken,
          [&] { replaceBy(Page(1, 0, 1, 150), true); }, kErrSourceChanged},
         {"annotations changed", PageJobStep::Rendered,
          [&] { ovtest::WriteFile(m_dat, "[EditInfo]\r\nA=highlight,#00FF00,100,0,0,90,90\r\n"); },
-         kErrSourceChanged},
+         kErrSourceChanged, true},
         {"cancelled before the render", PageJobStep::IdentityTaken, [&] { cancel->Cancel(); }, kErrCancelled},
-        {"cancelled after the annotations", PageJobStep::Rendered, [&] { cancel->Cancel(); }, kErrCancelled},
+        {"cancelled after the annotations", PageJobStep::Rendered, [&] { cancel->Cancel(); }, kErrCancelled,
+         true},
     };
     int i = 0;
     for (const auto& c : cases) {
@@ -168,7 +173,9 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         RenderCancel jobCancel;
         cancel = &jobCancel;
         ovtest::TraceCapture trace;
-        EXPECT_EQ(RunHeld(Job(), &store, &jobCancel, c.step, c.change), c.want);
+        bool bDrawn = false;
+        EXPECT_EQ(RunHeld(Job(), &store, &jobCancel, c.step, c.change, &bDrawn), c.want);
+        EXPECT_EQ(bDrawn, c.bDrawn);
         EXPECT_EQ(trace.Contains("Page source changed while its image was made!"),
                   c.want == kErrSourceChanged);
         EXPECT_EQ(imgtest::ListFolder(m_run), Names{});  // neither the page image nor a temporary file

@@ -80,12 +80,17 @@ int QueryPage(const std::string& fsPath, int page, PageFacts* facts);
 // (width * 3 bytes), top row first; nullptr when memory is exhausted.
 using PixelSink = std::function<std::uint8_t*(int width, int height)>;
 
+// Told that the rows above yEnd are drawn and final.
+using BandDone = std::function<void(int yEnd)>;
+
 // Renders page (from 1) with about zoomX/zoomY pixels per point (each side
 // rounded to whole pixels, the zoom adjusted to match), on white, R, G, B, into
 // the memory that sink gives, with the edit information drawn over it when
-// items is not null.
+// items is not null. With onBand, the page and the edit information are drawn
+// band by band from one display list, and onBand is called after each band
+// (while its pixels are still in the cache).
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               const PixelSink& sink);
+               const PixelSink& sink, const BandDone& onBand = {});
 
 // Renders into caller memory: width x height pixels of 3 channels (BGR) at the
 // given stride, top row first; the page is scaled to exactly that size.

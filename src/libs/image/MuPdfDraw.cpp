@@ -2,8 +2,10 @@
 // Drawing with MuPDF: the edit information (for the raster device and the PDF
 // device alike), rendering a page into caller memory, and the page facts (is
 // the page one scanned image?).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/Trace.h"
@@ -154,6 +156,78 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
     return kOk;
 }
 
+// Records the page and the edit information (page space) into a display list.
+int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_display_list** out) {
+    fz_display_list* list = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(list);
+    fz_var(dev);
+    fz_try(ctx) {
+        list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
+        dev = fz_new_list_device(ctx, list);
+        fz_run_page(ctx, &page->super, dev, fz_identity, CurrentCookie());
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
+        if (items != nullptr)
+            DrawItems(ctx, dev, fz_identity, *items);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        fz_drop_display_list(ctx, list);
+        if (Cancelled())
+            return kErrCancelled;
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    *out = list;
+    return kOk;
+}
+
+// Draws the rows y0 .. y0 + height of the list (ctm: page to the whole image)
+// into the band's memory, on white.
+int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_matrix ctm, int width, int y0, int height,
+                std::uint8_t* samples) {
+    fz_pixmap* pix = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(pix);
+    fz_var(dev);
+    fz_try(ctx) {
+        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), width, height, nullptr, 0, width * 3, samples);
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+        dev = fz_new_draw_device(ctx, fz_identity, pix);
+        fz_run_display_list(ctx, list, dev, fz_concat(ctm, fz_translate(0, static_cast<float>(-y0))),
+                            fz_make_rect(0, 0, static_cast<float>(width), static_cast<float>(height)),
+                            CurrentCookie());
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_pixmap(ctx, pix);
+    }
+    fz_catch(ctx) {
+        if (Cancelled())
+            return kErrCancelled;
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    return kOk;
+}
+
+// Whether the list draws any image (counted by the facts device below).
+int TryListHasImages(fz_context* ctx, fz_display_list* list, bool* out);
+
+struct ListDrop {
+    void operator()(fz_display_list* l) const { fz_drop_display_list(Ctx(), l); }
+};
+
+// Bytes of one band: small enough to stay in the core's cache until it is encoded.
+constexpr int kBandBytes = 384 * 1024;
+
 int TryPageBounds(fz_context* ctx, pdf_page* page, fz_rect* out) {
     fz_try(ctx) {
         *out = fz_bound_page(ctx, &page->super);
@@ -209,6 +283,36 @@ int LoadedPage::DrawInto(int width, int height, std::uint8_t* samples, int strid
     return TryRender(ctx, m_page.get(), ctm, items, pix);
 }
 
+int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
+                          const BandDone& onBand) {
+    fz_context* ctx = Ctx();
+    fz_display_list* raw = nullptr;
+    int r = TryRecord(ctx, m_page.get(), items, &raw);
+    if (r != kOk)
+        return r;
+    std::unique_ptr<fz_display_list, ListDrop> list(raw);
+    const fz_matrix ctm =
+        fz_pre_translate(fz_scale(static_cast<float>(width / Width()), static_cast<float>(height / Height())),
+                         -m_bounds.x0, -m_bounds.y0);
+    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    int band = std::max(16, static_cast<int>(kBandBytes / stride));
+    // An image is decoded for each band that it crosses: a page with images (a
+    // scan) is drawn in one piece.
+    bool bImages = false;
+    if ((r = TryListHasImages(ctx, list.get(), &bImages)) != kOk)
+        return r;
+    if (bImages)
+        band = height;
+    for (int y = 0; y < height; y += band) {
+        const int rows = std::min(band, height - y);
+        r = TryDrawBand(ctx, list.get(), ctm, width, y, rows, samples + stride * y);
+        if (r != kOk)
+            return r;
+        onBand(y + rows);
+    }
+    return kOk;
+}
+
 namespace {
 
 // ---- Page facts (is the page one scanned image?) -----------------------------
@@ -254,6 +358,30 @@ void FactsFillImage(fz_context*, fz_device* dev, fz_image* img, fz_matrix ctm, f
     d->imageCtm = ctm;
     d->imageW = img->w;
     d->imageH = img->h;
+}
+
+int TryListHasImages(fz_context* ctx, fz_display_list* list, bool* out) {
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    FactsDevice result{};
+    fz_try(ctx) {
+        auto* d = fz_new_derived_device(ctx, FactsDevice);
+        dev = &d->super;
+        d->super.fill_image = FactsFillImage;
+        d->super.fill_image_mask = FactsFillImageMask;
+        fz_run_display_list(ctx, list, dev, fz_identity, fz_infinite_rect, nullptr);
+        fz_close_device(ctx, dev);
+        result = *d;
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        OV_TRACE("fz_run_display_list() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    *out = result.images > 0 || result.marks > 0;
+    return kOk;
 }
 
 }  // namespace

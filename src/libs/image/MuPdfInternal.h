@@ -85,6 +85,10 @@ public:
     // Draws the page scaled to exactly width x height into caller memory.
     int DrawInto(int width, int height, std::uint8_t* samples, int stride, bool bgr, const EditItems* items,
                  bool bottomUp = false);
+    // The same in R, G, B at a stride of width * 3, from one display list band by
+    // band; onBand is called after each band.
+    int DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
+                  const BandDone& onBand);
 
 private:
     DocPtr m_doc;

@@ -40,7 +40,8 @@ int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPat
 
 int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX,
                                       int scaleY, int drawEditInfo, const char* editInfoIni,
-                                      const std::function<int(const std::string& fsTemp)>& beforePlace) {
+                                      const std::function<int(const std::string& fsTemp)>& beforePlace,
+                                      const OnDrawn& onDrawn) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
         int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
@@ -56,15 +57,24 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
             return r;
         // MuPDF draws straight into the page image's memory, which is written
         // as it is and then kept for the first draw of the file.
+        // One pass over the pixels: each band of rows is drawn (page and edit
+        // information), then encoded and hashed while it is in the cache.
         MakeRoomForThm();
         ThmImage img;
+        ThmWriter writer;
         const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
         const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
-        r = RenderPage(src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
-                       [&img](int w, int h) { return img.Allocate(w, h) ? img.Pixels() : nullptr; });
+        r = RenderPage(
+            src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
+            [&](int w, int h) {
+                return img.Allocate(w, h) && writer.Begin(img) == kOk ? img.Pixels() : nullptr;
+            },
+            [&writer](int yEnd) { writer.Rows(yEnd); });
         if (r != kOk)
             return r;
-        return WriteThm(thm, std::move(img), beforePlace);
+        if (onDrawn && (r = onDrawn(img)) != kOk)
+            return r;
+        return writer.Write(thm, std::move(img), beforePlace);
     });
 }
 

@@ -28,13 +28,20 @@ namespace ov::image {
 
 struct ThmImage;
 
-// WorkDesk_CreateThumbFile with a last word before the page-image file is put in
-// place: beforePlace gets the whole, closed temporary file after the render (the
-// edit information included) and the encoding; a nonzero result of it is the
-// call's result and nothing is put in place.
+// The page image as MuPDF has drawn it (the edit information included), before
+// it is encoded and written; a nonzero result is the call's result and nothing
+// is written.
+using OnDrawn = std::function<int(const ThmImage& image)>;
+
+// WorkDesk_CreateThumbFile with a word after the render and a last word before
+// the page-image file is put in place: onDrawn (when given) gets the pixels as
+// soon as they are drawn; beforePlace gets the whole, closed temporary file after
+// the encoding; a nonzero result of either is the call's result and nothing is
+// put in place.
 int CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
                            int drawEditInfo, const char* editInfoIni,
-                           const std::function<int(const std::string& fsTemp)>& beforePlace);
+                           const std::function<int(const std::string& fsTemp)>& beforePlace,
+                           const OnDrawn& onDrawn = {});
 
 // A page image fitted into width x height, as WorkDesk_GetThumbnail makes it.
 int BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap);

@@ -153,6 +153,55 @@ inline bool Repeats16(const std::uint8_t* p) {
 #endif
 }
 
+// XXH64 (seed 0) over pieces, as if they were one block.
+class Hasher {
+public:
+    void Update(const std::uint8_t* p, std::size_t n) {
+        total_ += n;
+        if (fill_ + n < 32) {
+            std::memcpy(buf_ + fill_, p, n);
+            fill_ += n;
+            return;
+        }
+        if (fill_ > 0) {
+            const std::size_t k = 32 - fill_;
+            std::memcpy(buf_ + fill_, p, k);
+            Stripes(buf_, 32);
+            p += k;
+            n -= k;
+            fill_ = 0;
+        }
+        const std::size_t whole = n / 32 * 32;
+        Stripes(p, whole);
+        std::memcpy(buf_, p + whole, n - whole);
+        fill_ = n - whole;
+    }
+    std::uint64_t Digest() const {
+        std::uint64_t h = P5;
+        if (total_ >= 32) {
+            h = Rotl(v_[0], 1) + Rotl(v_[1], 7) + Rotl(v_[2], 12) + Rotl(v_[3], 18);
+            for (std::uint64_t v : v_) h = Merge(h, v);
+        }
+        return Finish(h + total_, buf_, buf_ + fill_);
+    }
+
+private:
+    void Stripes(const std::uint8_t* p, std::size_t n) {
+        std::uint64_t v1 = v_[0], v2 = v_[1], v3 = v_[2], v4 = v_[3];
+        for (const std::uint8_t* end = p + n; p < end; p += 32) {
+            v1 = Round(v1, Read64(p));
+            v2 = Round(v2, Read64(p + 8));
+            v3 = Round(v3, Read64(p + 16));
+            v4 = Round(v4, Read64(p + 24));
+        }
+        v_[0] = v1, v_[1] = v2, v_[2] = v3, v_[3] = v4;
+    }
+    std::uint64_t v_[4] = {P1 + P2, P2, 0, 0 - P1};
+    std::uint8_t buf_[32] = {};
+    std::size_t fill_ = 0;
+    std::uint64_t total_ = 0;
+};
+
 // Literal stretches of at least this many bytes are written from the image
 // itself; shorter ones are copied next to the record headers.
 constexpr std::size_t kInPlaceBytes = 512;
@@ -174,6 +223,20 @@ public:
         parts_->resize(m.parts);
         if (!parts_->empty())
             parts_->back().iov_len = m.lastLen;
+    }
+    // Everything added so far counts as hashed (the file header, hashed apart).
+    void SkipHash() {
+        hashedPart_ = parts_->empty() ? 0 : parts_->size() - 1;
+        hashedBytes_ = parts_->empty() ? 0 : parts_->back().iov_len;
+    }
+    // Hashes what was added since the last call, while it is still in the cache.
+    void HashNew(Hasher* hasher) {
+        for (std::size_t i = hashedPart_; i < parts_->size(); ++i) {
+            const iovec& v = (*parts_)[i];
+            const std::size_t from = i == hashedPart_ ? hashedBytes_ : 0;
+            hasher->Update(static_cast<const std::uint8_t*>(v.iov_base) + from, v.iov_len - from);
+        }
+        SkipHash();
     }
     // The k bytes just put at Cursor().
     void Put(std::size_t k) {
@@ -207,6 +270,7 @@ private:
     }
     std::uint8_t* o_;
     std::vector<iovec>* parts_;
+    std::size_t hashedPart_ = 0, hashedBytes_ = 0;
 };
 
 // Fills n pixels at p with the pixel v.
@@ -286,26 +350,32 @@ void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
         out->Literal(row + 3 * lit, w - lit);
 }
 
-// Encodes the image as pieces; scratch has room for MaxEncodedBytes.
-void EncodeImage(const std::uint8_t* px, int w, int h, Pieces* out) {
+// Encodes rows [y, yEnd) of the image as pieces (scratch has room for
+// MaxEncodedBytes) and hashes them in the same pass, each row's records right
+// after the row. A run of copied rows ends at yEnd (the rows below may not be
+// drawn yet). Returns yEnd.
+int EncodeRows(const std::uint8_t* px, int w, int y, int yEnd, Pieces* out, Hasher* hasher,
+               Pattern* pattern) {
     const std::size_t stride = static_cast<std::size_t>(w) * 3;
-    Pattern pattern;
-    for (int y = 0; y < h;) {
+    while (y < yEnd) {
         const std::uint8_t* row = px + stride * y;
         if (y > 0) {
             int same = 0;
-            while (y + same < h && same < 65535 &&
+            while (y + same < yEnd && same < 65535 &&
                    std::memcmp(row + stride * same, row - stride, stride) == 0)
                 ++same;
             if (same > 0) {
                 out->Record(kCopyRows, same);
+                out->HashNew(hasher);
                 y += same;
                 continue;
             }
         }
-        EncodeRow(row, w, out, &pattern);
+        EncodeRow(row, w, out, pattern);
+        out->HashNew(hasher);
         ++y;
     }
+    return y;
 }
 
 // Sets the row table of img from len encoded bytes at in (which must outlive
@@ -399,55 +469,6 @@ struct Scratch {
     }
 };
 thread_local Scratch t_scratch;
-
-// XXH64 (seed 0) over pieces, as if they were one block.
-class Hasher {
-public:
-    void Update(const std::uint8_t* p, std::size_t n) {
-        total_ += n;
-        if (fill_ + n < 32) {
-            std::memcpy(buf_ + fill_, p, n);
-            fill_ += n;
-            return;
-        }
-        if (fill_ > 0) {
-            const std::size_t k = 32 - fill_;
-            std::memcpy(buf_ + fill_, p, k);
-            Stripes(buf_, 32);
-            p += k;
-            n -= k;
-            fill_ = 0;
-        }
-        const std::size_t whole = n / 32 * 32;
-        Stripes(p, whole);
-        std::memcpy(buf_, p + whole, n - whole);
-        fill_ = n - whole;
-    }
-    std::uint64_t Digest() const {
-        std::uint64_t h = P5;
-        if (total_ >= 32) {
-            h = Rotl(v_[0], 1) + Rotl(v_[1], 7) + Rotl(v_[2], 12) + Rotl(v_[3], 18);
-            for (std::uint64_t v : v_) h = Merge(h, v);
-        }
-        return Finish(h + total_, buf_, buf_ + fill_);
-    }
-
-private:
-    void Stripes(const std::uint8_t* p, std::size_t n) {
-        std::uint64_t v1 = v_[0], v2 = v_[1], v3 = v_[2], v4 = v_[3];
-        for (const std::uint8_t* end = p + n; p < end; p += 32) {
-            v1 = Round(v1, Read64(p));
-            v2 = Round(v2, Read64(p + 8));
-            v3 = Round(v3, Read64(p + 16));
-            v4 = Round(v4, Read64(p + 24));
-        }
-        v_[0] = v1, v_[1] = v2, v_[2] = v3, v_[3] = v4;
-    }
-    std::uint64_t v_[4] = {P1 + P2, P2, 0, 0 - P1};
-    std::uint8_t buf_[32] = {};
-    std::size_t fill_ = 0;
-    std::uint64_t total_ = 0;
-};
 
 }  // namespace
 
@@ -614,7 +635,20 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
 
 }  // namespace
 
-int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+struct ThmWriter::State {
+    State(std::uint8_t* header, std::vector<iovec>* parts) : pieces(header, parts) {}
+    Pieces pieces;
+    Hasher hasher;
+    Pattern pattern;
+    const std::uint8_t* pixels = nullptr;
+    int width = 0, height = 0, done = 0;
+};
+
+ThmWriter::ThmWriter() = default;
+ThmWriter::~ThmWriter() = default;
+
+int ThmWriter::Begin(const ThmImage& image) {
+    m_state.reset();
     if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
         !image.buffer || image.stride != image.width * 3 ||
         image.capacity < kThmHeaderSize + image.PixelBytes()) {
@@ -628,20 +662,35 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrMemory;
     }
-    Pieces pieces(header, &t_scratch.parts);
-    pieces.Put(kThmHeaderSize);
-    EncodeImage(image.Pixels(), image.width, image.height, &pieces);
-    std::vector<iovec>& parts = t_scratch.parts;
-    Hasher hasher;
-    parts[0].iov_base = header + kThmHeaderSize;  // the header's own bytes are not hashed
-    parts[0].iov_len -= kThmHeaderSize;
-    std::size_t bytes = 0;
-    for (const iovec& v : parts) {
-        hasher.Update(static_cast<const std::uint8_t*>(v.iov_base), v.iov_len);
-        bytes += v.iov_len;
+    m_state = std::make_unique<State>(header, &t_scratch.parts);
+    m_state->pieces.Put(kThmHeaderSize);
+    m_state->pieces.SkipHash();  // the header's own bytes are not hashed
+    m_state->pixels = image.Pixels();
+    m_state->width = image.width;
+    m_state->height = image.height;
+    return kOk;
+}
+
+void ThmWriter::Rows(int yEnd) {
+    State* st = m_state.get();
+    if (st != nullptr && yEnd > st->done)
+        st->done = EncodeRows(st->pixels, st->width, st->done, std::min(yEnd, st->height), &st->pieces,
+                              &st->hasher, &st->pattern);
+}
+
+int ThmWriter::Write(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+    if (!m_state || m_state->pixels != image.Pixels() || m_state->width != image.width ||
+        m_state->height != image.height) {
+        const int r = Begin(image);
+        if (r != kOk)
+            return r;
     }
-    parts[0].iov_base = header;
-    parts[0].iov_len += kThmHeaderSize;
+    Rows(image.height);
+    std::vector<iovec>& parts = t_scratch.parts;
+    std::uint8_t* header = static_cast<std::uint8_t*>(parts[0].iov_base);
+    std::size_t bytes = 0;
+    for (const iovec& v : parts) bytes += v.iov_len;
+    bytes -= kThmHeaderSize;
     std::memset(header, 0, kThmHeaderSize);
     std::memcpy(header, kMagic, 8);
     Put32(header + 8, kVersion);
@@ -651,9 +700,10 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
     Put32(header + 24, static_cast<std::uint32_t>(image.stride));
     Put32(header + 28, kFormatRgb24);
     Put64(header + 32, bytes);
-    Put64(header + 40, hasher.Digest());
+    Put64(header + 40, m_state->hasher.Digest());
     Put32(header + 48, kEncodingRows);
     Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
+    m_state.reset();
 
     TempFile tmp;
     int r = tmp.Create(fsPath, true);
@@ -700,6 +750,11 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
         now.mtime.tv_nsec == before.mtime.tv_nsec)
         Keep(fsPath, now, std::move(image));
     return kOk;
+}
+
+int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+    ThmWriter writer;
+    return writer.Write(fsPath, std::move(image), beforePlace);
 }
 
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {

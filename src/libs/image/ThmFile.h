@@ -52,6 +52,27 @@ using BeforePlace = std::function<int(const std::string& fsTemp)>;
 // that file uses it without reading the file back. 0 or a negative code (with a
 // trace line).
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
+// WriteThm of an image while it is being drawn: Begin before the first row is
+// drawn, Rows(yEnd) each time the rows above yEnd are final (they are encoded
+// and hashed while still in the cache), Write once the image is whole (the rest
+// is encoded, the file written as WriteThm does). The image's buffer must stay
+// where it is meanwhile. One writer at a time per thread.
+class ThmWriter {
+public:
+    ThmWriter();
+    ~ThmWriter();
+    ThmWriter(const ThmWriter&) = delete;
+    ThmWriter& operator=(const ThmWriter&) = delete;
+    // 0 or a negative code (with a trace line).
+    int Begin(const ThmImage& image);
+    void Rows(int yEnd);
+    int Write(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 // The same for pixels of any stride (copied).
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb);
 
