@@ -2,7 +2,6 @@
 // Reading aids: the magnifier's steps, the turned view, the wheel summed into
 // notches, the lot number's hint and the accessible names.
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -26,7 +25,6 @@
 
 namespace {
 
-constexpr int kKey = 4712;
 
 void SendWheel(QWidget* pWidget, QPoint angle, QPoint pixel = QPoint(),
                Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -45,21 +43,8 @@ std::map<std::string, std::string> FilesUnder(const std::string& folder) {
     return files;
 }
 
-class ReadingAidsTest : public guitest::ZoomFixture {
+class ReadingAidsTest : public guitest::ViewerFixture {
 protected:
-    void TearDown() override {
-        ZoomFixture::TearDown();
-        OrmaViewRemoveHagakiManage(kKey);
-    }
-    bool StartPostcard(int iPageID) {
-        HAGAKI_MANAGE_INFO info;
-        std::memset(&info, 0, sizeof info);
-        std::strncpy(info.szWorkDeskFolder, m_env.WorkDesk().c_str(), sizeof info.szWorkDeskFolder - 1);
-        info.iDocID = 12;
-        info.iPageID = iPageID;
-        info.bEditable = 1;
-        return OrmaViewSetHagakiManage(kKey, &info) == 0 && Start("/h " + std::to_string(kKey));
-    }
     COrmaZoomView* Zoom() const { return View()->ZoomView(); }
     // With ORMAVIEW_SHOT_DIR set, the window as the user sees it, for the docs.
     void SaveShot(const char* name, bool bNow) const {
