@@ -25,7 +25,6 @@
 
 namespace {
 
-
 void SendWheel(QWidget* pWidget, QPoint angle, QPoint pixel = QPoint(),
                Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     const QPointF pt(10, 10);
