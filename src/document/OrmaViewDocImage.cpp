@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
@@ -39,7 +40,7 @@ std::string FormatName(const char* pszFormat, int iPageID) {
 }
 
 // Source PDF, page inside it and edit-information file of the current page.
-// 0, or -704 when the page has no valid ID or its source PDF is missing.
+// 0, or ov::kErrNotFound when the page has no valid ID or its source PDF is missing.
 // bNote: a missing source is named in the next error box (not for pages only
 // asked for ahead).
 int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::string* pstrEditInfo,
@@ -53,14 +54,14 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
         if (pstrSource->empty() || !PathFileExistsA(pstrSource->c_str())) {
             if (bNote)
                 ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
-            return -704;
+            return ov::kErrNotFound;
         }
         if (pstrEditInfo->empty())
-            return -704;
+            return ov::kErrNotFound;
         return 0;
     }
     if (iPagePos != doc.m_iCurPagePos)
-        return -704;
+        return ov::kErrNotFound;
     *pstrEditInfo = ov::JoinPath(doc.m_strDocFolder, "UndoData.ini");
     char szViewSrc[MAX_PATH] = {};
     char szViewDst[MAX_PATH] = {};
@@ -70,7 +71,7 @@ int GetPageSource(COrmaViewDoc& doc, std::string* pstrSource, int* piPage, std::
     if (!PathFileExistsA(pstrSource->c_str())) {
         if (bNote)
             ov::NoteMessageDetail(ov::DetailKind::File, *pstrSource);
-        return -704;
+        return ov::kErrNotFound;
     }
     return 0;
 }
@@ -151,10 +152,10 @@ struct EarlyBitmap {
 int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::image::RenderCancel* cancel,
                  EarlyBitmap* early = nullptr) {
     if (!PathFileExistsA(job.strSource.c_str()))
-        return -704;
+        return ov::kErrNotFound;
     ov::image::PageStoreKey key = StoreKey(job);
     if (!ov::image::TakeIdentities(&key))
-        return -704;
+        return ov::kErrNotFound;
     CallTestHook(job, PageJobStep::IdentityTaken);
     // The last word before the written image is stored and put in place.
     auto beforePlace = [&](const std::string& fsTemp) -> int {
@@ -294,7 +295,7 @@ int COrmaViewDoc::CreateThumbFile() {
         r = MakeJobThumb(job, nullptr, nullptr);
         if (r == ov::image::kErrSourceChanged)  // made again from the source as it is now
             r = MakeJobThumb(job, nullptr, nullptr);
-        if (r == -704) {
+        if (r == ov::kErrNotFound) {
             ov::NoteMessageDetail(ov::DetailKind::File, job.strSource);
             return r;
         }
@@ -312,7 +313,7 @@ int COrmaViewDoc::CheckPageSource() {
     return OV_GUARDED([&]() -> int {
         const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
         if (strThumb.empty())
-            return -704;
+            return ov::kErrNotFound;
         if (PathFileExistsA(strThumb.c_str()))
             return 0;
         std::string strSource;
@@ -372,16 +373,16 @@ int COrmaViewDoc::GetThumbnail(void* /*pDC*/, int iWidth, int iHeight, CPageBitm
 int COrmaViewDoc::GetPageJob(int iPagePos, int iWidth, int iHeight, CPageJob* pJob) {
     return OV_GUARDED([&]() -> int {
         if (pJob == nullptr || iWidth < 1 || iHeight < 1)
-            return -705;
+            return ov::kErrBadParameter;
         CPageJob job;
         job.iPagePos = iPagePos;
         job.strThumb = GetThumbFilePath(iPagePos);
         if (job.strThumb.empty())
-            return -704;
+            return ov::kErrNotFound;
         // A missing source is the worker's finding (a page image made before may
         // still be there, as when the page is drawn here).
         const int r = GetPageSource(*this, &job.strSource, &job.iPage, &job.strEditInfo, iPagePos, false);
-        if (r != 0 && (r != -704 || job.strSource.empty()))
+        if (r != 0 && (r != ov::kErrNotFound || job.strSource.empty()))
             return r;
         job.bShowEditInfo = m_bShowEditInfo ? 1 : 0;
         job.iWidth = iWidth;
@@ -405,7 +406,7 @@ int MakePageJobBitmapGuarded(const CPageJob& job, const ov::image::CPageStore* s
                              const std::function<void()>& onDrawn) {
     return OV_GUARDED([&]() -> int {
         if (pBitmap == nullptr || job.strThumb.empty())
-            return -705;
+            return ov::kErrBadParameter;
         EarlyBitmap early;
         early.pBitmap = pBitmap;
         early.pOnDrawn = &onDrawn;
@@ -433,7 +434,7 @@ void COrmaViewDoc::NotePageFailure(int iPagePos, int iResult, const std::string&
     std::string strEditInfo;
     int iPage = 1;
     GetPageSource(*this, &strSource, &iPage, &strEditInfo, iPagePos, false);
-    if (iResult == -704) {
+    if (iResult == ov::kErrNotFound) {
         ov::NoteMessageDetail(ov::DetailKind::File, strSource);
         return;
     }
@@ -444,11 +445,11 @@ int COrmaViewDoc::CreateEditInfoPdf(std::string* pstrPath, int* pbCreated) {
     return OV_GUARDED([&]() -> int {
         if (pstrPath == nullptr || pbCreated == nullptr) {
             OV_TRACE("Parameter Error!\n");
-            return -705;
+            return ov::kErrBadParameter;
         }
         const std::string strThumb = GetThumbFilePath(m_iCurPagePos);
         if (strThumb.empty())
-            return -704;
+            return ov::kErrNotFound;
 
         std::string strSource;
         std::string strEditInfo;
@@ -461,7 +462,7 @@ int COrmaViewDoc::CreateEditInfoPdf(std::string* pstrPath, int* pbCreated) {
         std::map<std::string, std::string> cMapEditInfo;
         if (!GetIniKeyMap(strEditInfo.c_str(), "EditInfo", &cMapEditInfo)) {
             OV_TRACE("GetIniKeyMap() Error!\n");
-            return -4;
+            return ov::kErrFramework;
         }
         if (cMapEditInfo.empty()) {
             *pstrPath = strSource;

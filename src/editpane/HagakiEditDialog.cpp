@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QValidator>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "editpane/HagakiText.h"
@@ -215,7 +216,7 @@ int CHagakiEditDialog::Load() {
         [&]() -> int {
             if (m_pSource == nullptr) {
                 OV_TRACE("Parameter Error! pDoc is Empty < 1.\n");
-                return -5;
+                return ov::kErrException;
             }
             CHagakiInfo cInfo;
             m_pSource->GetHagakiInfo(cInfo, 0);
@@ -230,7 +231,7 @@ int CHagakiEditDialog::Load() {
             m_bModified = FALSE;
             if (!m_pSource->HasHagakiManage()) {
                 OV_TRACE("UnException Occurred! [ErrorCode] %d\n", GetLastError());
-                return -5;
+                return ov::kErrException;
             }
             const BOOL bReadOnly =
                 m_pSource->IsEditable() == 0 || (cInfo.m_strFile1.empty() && cInfo.m_strFile2.empty());

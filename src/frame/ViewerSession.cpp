@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
@@ -45,22 +46,22 @@ int CViewerSession::Load(std::string strWorkDeskFolder, int iDocID, int iPageID,
         if (!m_bHagaki) {
             if (strWorkDeskFolder.empty()) {
                 OV_TRACE("Parameter Error! strWorkDeskFolder.GetLength() == 0.\n");
-                return -705;
+                return ov::kErrBadParameter;
             }
             if (iDocID < 1) {
                 OV_TRACE("Parameter Error! iDocID < 1.\n");
                 ov::NoteMessageDetail(ov::DetailKind::DocumentID, iDocID);
-                return -705;
+                return ov::kErrBadParameter;
             }
             if (iPageID < 1) {
                 OV_TRACE("Parameter Error! iPageID < 1.\n");
                 ov::NoteMessageDetail(ov::DetailKind::PageID, iPageID);
-                return -705;
+                return ov::kErrBadParameter;
             }
             if (!PathFileExistsA(strWorkDeskFolder.c_str())) {
                 OV_TRACE("File doesn't Exist! [File] %s\n", strWorkDeskFolder.c_str());
                 ov::NoteMessageDetail(ov::DetailKind::Folder, strWorkDeskFolder);
-                return -701;
+                return ov::kErrFolderMissing;
             }
         }
         // The document's folders are about to be made again.
@@ -294,7 +295,7 @@ int CViewerSession::HagakiPageAction(int iAction) {
             rcMove = MovePage(iAction == kHagakiActionNext ? kMovePageNext : kMovePagePrev);
         if (const int rc = m_doc.LoadHagakiInfo(); rc != 0) {
             OV_TRACE("COrmaViewDoc::LoadHagakiInfo() Error!(%d)\n", rc);
-            return -3;
+            return ov::kErrRecordAfterMove;
         }
         if (const int rc = m_window.EditPaneLoad(); rc != 0)
             return rc;
