@@ -215,6 +215,9 @@ private:
         int iId = 0;
         int iGeneration = 0;
         std::shared_ptr<ov::image::RenderCancel> pCancel;
+        // The picture handed out once drawn, while the job still writes the page
+        // image: asked for again meanwhile, it is shown from here.
+        std::shared_ptr<const CPageBitmap> pDrawn;
     };
     struct Ready {
         int iResult = 0;

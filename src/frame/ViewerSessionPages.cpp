@@ -310,6 +310,7 @@ void CViewerSession::JobDrawn(const std::string& strKey, int iId, int iGeneratio
     if (iGeneration != m_iGeneration || it == m_mapRunning.end() || it->second.iId != iId)
         return;  // cancelled: no longer wanted
     // Shown (or kept for a step) while the job goes on writing the page image.
+    it->second.pDrawn = pBitmap;
     Ready done;
     done.pBitmap = std::move(pBitmap);
     m_mapReady[strKey] = std::move(done);
@@ -327,6 +328,7 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
     auto it = m_mapRunning.find(strKey);
     if (iGeneration != m_iGeneration || it == m_mapRunning.end() || it->second.iId != iId)
         return;  // cancelled: no longer wanted
+    const std::shared_ptr<const CPageBitmap> pDrawn = std::move(it->second.pDrawn);
     m_mapRunning.erase(it);
     if (iResult == ov::image::kErrCancelled)
         return;
@@ -334,9 +336,18 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
     if (bDrawn) {
         // The picture went out when it was drawn. Its source changed while the page
         // image was written: the picture is dropped and the page asked for again
-        // (nothing was stored). Any other ending keeps it: it shows the page.
-        if (iResult != ov::image::kErrSourceChanged)
+        // (nothing was stored). Any other ending keeps it: it shows the page, also
+        // when the page was asked for again while its image was being written.
+        if (iResult != ov::image::kErrSourceChanged) {
+            if (pDrawn && (bWanted || m_mapReady.count(strKey) == 0)) {
+                Ready done;
+                done.pBitmap = pDrawn;
+                m_mapReady[strKey] = std::move(done);
+                if (bWanted)
+                    Kick();
+            }
             return;
+        }
         m_mapReady.erase(strKey);
         if (strKey == m_strWantedKey) {
             if (!m_bWantedPending) {
