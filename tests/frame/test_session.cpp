@@ -274,8 +274,6 @@ protected:
     int m_iFresh = 0;
 };
 
-// --- Standard mode ---
-
 TEST_F(SessionTest, StandardModeStepsOverIndexSheetsWithTitleStatesAndPicture) {
     WriteIndexedDocument();
     ASSERT_EQ(Open(Desk(1), 12, 1), 0) << m_trace.Text();
@@ -311,8 +309,6 @@ TEST_F(SessionTest, StandardModeStepsOverIndexSheetsWithTitleStatesAndPicture) {
     EXPECT_EQ(m_win.waitDepth, 0);
     EXPECT_EQ(Take(), Log(4, "zoom closed"));  // Home, End and the two go-to moves
 }
-
-// --- Page jobs against moves, turns and closing ---
 
 TEST_F(SessionTest, StaleOrCancelledResultsAreNeverShownOrKept) {
     WriteIndexedDocument();
@@ -401,8 +397,6 @@ TEST_F(SessionTest, APageIsShownWhenDrawnAndAskedAgainWhenItsSourceChangesWhileW
     ASSERT_EQ(m_doc.GetThumbnail(nullptr, 290, 290, &written), 0);
     EXPECT_TRUE(Same(*m_win.shown.back(), written));
 }
-
-// --- Postcard mode ---
 
 TEST_F(SessionTest, UndoFolderSavesBeforeEachEventAndFollowsTheViewersAnswer) {
     WriteUndoDesk(1, "One");

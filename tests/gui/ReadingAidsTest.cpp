@@ -132,11 +132,14 @@ TEST_F(ReadingAidsTest, WheelStepsOncePerFullNotch) {
 // are the field's; the lot number's form is its tooltip and shows while it is
 // red; every control has an accessible name.
 TEST_F(ReadingAidsTest, PostcardFieldKeysNotchHintAndAccessibleNames) {
+    // Page 1 a card with its side files named: the pane takes input.
+    const std::string dat = m_env.WorkDesk() + "/Doc000012/Data/Data1.dat";
+    ovtest::WriteFile(dat, "[PageInfo]\r\nPage1HagakiFile1=F.pdf\r\n" + ovtest::ReadFile(dat).substr(12));
     ASSERT_TRUE(StartPostcard(1));
     CHagakiEditDialog* pPane = Frame()->GetHagakiEditDialog();
     auto* pNumber = qobject_cast<QLineEdit*>(pPane->Control(IDC_HAGAKI_NUMBER));
     EXPECT_TRUE(pNumber->toolTip().contains(QStringLiteral("2024組0001234")));
-    pNumber->setText(QStringLiteral("abcd組0000001"));
+    pNumber->setText(QStringLiteral("12345"));
     EXPECT_TRUE(pPane->NumberHint()->isVisibleTo(pPane));
     EXPECT_EQ(pPane->NumberHint()->text(), pNumber->toolTip());
     const int iPage = Doc()->m_iCurPagePos;
@@ -145,9 +148,11 @@ TEST_F(ReadingAidsTest, PostcardFieldKeysNotchHintAndAccessibleNames) {
     EXPECT_TRUE(pPane->IsModified());  // nothing saved: the red number is still the user's
     // Letters and page keys in a field never reach a command; a double click does not close.
     const int bShown = Doc()->m_bShowEditInfo;
-    pNumber->setFocus();
+    QWidget* pFrom = pPane->Control(IDC_HAGAKI_FROM);
+    pFrom->setFocus();
     for (Qt::Key key : {Qt::Key_A, Qt::Key_Space, Qt::Key_PageDown, Qt::Key_Left})
-        QTest::keyClick(pNumber, key);
+        QTest::keyClick(pFrom, key);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(pFrom)->text(), QStringLiteral("a "));
     EXPECT_EQ(Doc()->m_bShowEditInfo, bShown);
     EXPECT_EQ(Doc()->m_iCurPagePos, iPage);
     QTest::mouseDClick(View(), Qt::LeftButton);
