@@ -12,12 +12,9 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "PdfWriter.h"
 #include "display/OrmaViewView.h"
 #include "display/OrmaZoomView.h"
 #include "ipc/OrmaViewDll.h"
-#include "ormamsg/OrmaMsg.h"
-#include "win32/CodePage.h"
 #include "win32/PrivateProfile.h"
 
 namespace guitest {
@@ -31,28 +28,6 @@ QApplication* App() {
         return new QApplication(argc, argv);
     }();
     return s_pApp;
-}
-
-void WriteIndexedDocument(const std::string& workDesk) {
-    struct Page {
-        int iFlag;  // 2: index sheet
-        const char* colour;
-    };
-    const Page pages[] = {{0, "1 0 0"}, {0, "0 1 0"}, {2, ".5 .5 .5"}, {2, ".5 .5 .5"}, {0, "0 0 1"}};
-    const std::string doc = workDesk + "/Doc000012";
-    ovtest::MakeDirs(doc + "/Data");
-    for (int id = 1; id <= 5; ++id) {
-        const std::string base = doc + "/Data/Data" + std::to_string(id);
-        ovsample::PdfPage page{200, 280, 0, std::string(pages[id - 1].colour) + " rg 20 20 160 240 re f", {}};
-        ASSERT_TRUE(ovsample::WritePdf(base + ".pdf", {page}));
-        ovtest::WriteFile(base + ".dat",
-                          "[PageInfo]\r\nPage1Flag=" + std::to_string(pages[id - 1].iFlag) +
-                              (id == 1 ? "\r\n[EditInfo]\r\nItem1=rect,#0000FF,12,30,30,140,60" : "") +
-                              "\r\n");
-    }
-    ovtest::WriteFile(doc + "/Doc.dat",
-                      "[DocInfo]\r\nPageTotal=3\r\nIndexTotal=2\r\nDocName=Test doc\r\nMaxPageID=5\r\n"
-                      "PageIDList=1,2,3,4,5\r\n");
 }
 
 ViewerEnv::ViewerEnv() {
@@ -92,19 +67,15 @@ void WritePlacement(const std::string& workDeskDat, int left, int top, int width
     ovtest::WriteFile(workDeskDat, before + text);
 }
 
-std::string MessageTextUtf8(int number) {
-    return ov::Cp932ToUtf8Lossy(ov::MessageText(number));
-}
-
 void SendMouse(QWidget* pWidget, QEvent::Type type, QPoint pt, Qt::MouseButton button,
                Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
     QMouseEvent event(type, QPointF(pt), pWidget->mapToGlobal(QPointF(pt)), button, buttons, modifiers);
     QApplication::sendEvent(pWidget, &event);
 }
 
-void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers) {
-    QWheelEvent event(QPointF(pt), pWidget->mapToGlobal(QPointF(pt)), QPoint(), delta, Qt::NoButton,
-                      modifiers, Qt::NoScrollPhase, false);
+void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers, QPoint pixel) {
+    QWheelEvent event(QPointF(pt), pWidget->mapToGlobal(QPointF(pt)), pixel, delta, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
     QApplication::sendEvent(pWidget, &event);
 }
 
@@ -118,7 +89,7 @@ void Drag(QWidget* pWidget, QPoint a, QPoint b) {
 constexpr int kPostcardKey = 4711;
 
 void ViewerFixture::SetUp() {
-    WriteIndexedDocument(m_env.WorkDesk());
+    ovtestdoc::WriteIndexedDocument(m_env.WorkDesk());
     ov::InstallMessageBoxPresenter();
     COrmaZoomView::SetAnimationInterval(0);
 }
@@ -129,13 +100,13 @@ void ViewerFixture::TearDown() {
     COrmaZoomView::SetAnimationInterval(50);
 }
 
-bool ViewerFixture::StartPostcard(int iPageID, int iEditable) {
+bool ViewerFixture::StartPostcard(int iPageID) {
     HAGAKI_MANAGE_INFO info;
     std::memset(&info, 0, sizeof info);
     std::strncpy(info.szWorkDeskFolder, m_env.WorkDesk().c_str(), sizeof info.szWorkDeskFolder - 1);
     info.iDocID = 12;
     info.iPageID = iPageID;
-    info.bEditable = iEditable;
+    info.bEditable = 1;
     if (OrmaViewSetHagakiManage(kPostcardKey, &info) != 0 || !Start("/h " + std::to_string(kPostcardKey)))
         return false;
     Frame()->activateWindow();

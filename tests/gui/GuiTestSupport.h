@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QPoint>
 
+#include "../frame/IndexedDocument.h"
 #include "app/OrmaView.h"
 #include "support/TestSupport.h"
 
@@ -23,11 +24,6 @@ namespace guitest {
 
 // The one QApplication of the test program (offscreen unless told otherwise).
 QApplication* App();
-
-// Writes work-desk folder / Doc000012 with Doc.dat and five one-colour pages:
-// red (ID 1, with a blue frame as its annotation), green (2), two index sheets
-// (3, 4), blue (5).
-void WriteIndexedDocument(const std::string& workDesk);
 
 // A private work desk, runtime folder, temporary folder, trace file and message
 // log; the environment variables point at them for the life of the object.
@@ -54,12 +50,11 @@ int PlacementValue(const std::string& workDeskDat, const char* key);
 // Writes section "ThumbViewRect" after any other text given.
 void WritePlacement(const std::string& workDeskDat, int left, int top, int width, int height, int size,
                     const std::string& before = {});
-// The text of a message number as UTF-8.
-std::string MessageTextUtf8(int number);
 
 void SendMouse(QWidget* pWidget, QEvent::Type type, QPoint pt, Qt::MouseButton button,
                Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+void SendWheel(QWidget* pWidget, QPoint pt, QPoint delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+               QPoint pixel = QPoint());
 // A left-button drag from a to b over one move half-way.
 void Drag(QWidget* pWidget, QPoint a, QPoint b);
 
@@ -77,7 +72,7 @@ protected:
     }
     // Postcard mode: the postcard viewer's block (document mode, document 12)
     // published for a key, the frame active.
-    bool StartPostcard(int iPageID, int iEditable = 1);
+    bool StartPostcard(int iPageID);
     void Stop();
     int Value(const char* key) const { return PlacementValue(m_env.WorkDeskDat(), key); }
 

@@ -53,16 +53,8 @@ TEST_F(ZoomHiDpiTest, TheMagnifiedPageIsLoadedAndDrawnForTheScreensPixels) {
     ASSERT_EQ(shot.size(), pZoom->size() * 2);
     const QPoint scroll = pZoom->ScrollPosition();
     ASSERT_TRUE(pZoom->IsImageLargerThanWindow());
-    for (const QPoint& pt : {QPoint(3, 3), QPoint(shot.width() / 2 + 1, shot.height() / 3),
-                             QPoint(shot.width() - 4, shot.height() - 5)}) {
-        SCOPED_TRACE(pt.x());
-        EXPECT_EQ(shot.pixelColor(pt), pZoom->Image().pixelColor(pt + scroll));
-    }
-    // A hand drag of 10 logical pixels moves the image 20 of its pixels.
-    const QPoint mid(pZoom->width() / 2, pZoom->height() / 2);
-    guitest::Drag(pZoom, mid, mid + QPoint(-10, 0));
-    EXPECT_EQ(pZoom->ScrollPosition().x(),
-              std::min(scroll.x() + 20, pZoom->ImageSize().width() - shot.width()));
+    for (const QPoint& pt : {QPoint(3, 3), QPoint(shot.width() - 4, shot.height() - 5)})
+        EXPECT_EQ(shot.pixelColor(pt), pZoom->Image().pixelColor(pt + scroll)) << pt.x();
 }
 
 }  // namespace
