@@ -23,7 +23,7 @@ inline std::string Text(const std::uint8_t* data, std::size_t size) {
 // The parts of text between separators: one more than there are separators.
 inline std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts(1);
-    for (char c : text) c == separator ? parts.emplace_back() : parts.back().push_back(c);
+    for (char c : text) c == separator ? parts.emplace_back() : parts.back() += c;
     return parts;
 }
 
