@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+#include "PdfWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -38,32 +39,12 @@ struct Environment : ::testing::Environment {
 
 }  // namespace
 
-std::string MakePdf(int pages, int width, int height) {
-    std::vector<std::string> objs = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
-    std::string kids;
-    for (int i = 0; i < pages; ++i) {
-        kids += std::to_string(3 + 2 * i) + " 0 R ";
-        objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
-                       std::to_string(height) + "] /Resources << >> /Contents " + std::to_string(4 + 2 * i) +
-                       " 0 R >>");
-        std::string content = "0 0 0 rg " + std::to_string(10 + 20 * i) + " 20 60 80 re f\n";
-        objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-                       "endstream");
-    }
-    objs[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
-    std::string out = "%PDF-1.4\n";
-    std::string xref = "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t i = 0; i < objs.size(); ++i) {
-        char line[32];
-        std::snprintf(line, sizeof(line), "%010zu 00000 n \n", out.size());
-        xref += line;
-        out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-    }
-    const std::size_t start = out.size();
-    return out + xref + "trailer\n<< /Size " + std::to_string(objs.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+void WritePdf(const std::string& path, int width, int height) {
+    ovtest::MakeDirs(path.substr(0, path.rfind('/')));
+    const ovsample::PdfPage page{
+        static_cast<float>(width), static_cast<float>(height), 0, "0 0 0 rg 10 20 60 80 re f\n", {}};
+    ASSERT_TRUE(ovsample::WritePdf(path, {page})) << path;
 }
-
 std::string DocDat(const std::string& pageTotal, const std::string& indexTotal, const std::string& docName,
                    const std::string& maxPageID, const std::string& pageIDList) {
     return "[DocInfo]\r\nPageTotal=" + pageTotal + "\r\nIndexTotal=" + indexTotal + "\r\nDocName=" + docName +
@@ -85,18 +66,10 @@ void WriteDocument(const std::string& folder, const std::string& flags, bool pdf
             ovtest::WriteFile(base + ".dat",
                               std::string("[PageInfo]\r\nPage1Flag=") + flags[pos - 1] + "\r\n");
         if (pdf)
-            ovtest::WriteFile(base + ".pdf", MakePdf());
+            WritePdf(base + ".pdf");
     }
     ovtest::WriteFile(folder + "/Doc.dat", DocDat(std::to_string(n - index), std::to_string(index), docName,
                                                   std::to_string(IdOfPos(n)), list));
-}
-
-std::vector<std::string> ListFolder(const std::string& path) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(path, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace ovdoc

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // Work-desk builders shared by the document and postcard tests: Doc.dat and page
-// data files in CP932, tiny valid PDFs, and folder listings.
+// data files in CP932, and tiny valid PDFs.
 #pragma once
 
 #include <string>
@@ -10,8 +10,8 @@
 
 namespace ovdoc {
 
-// A PDF of n pages of the given media box, each with a filled rectangle.
-std::string MakePdf(int pages = 1, int width = 144, int height = 216);
+// A one-page PDF of the given media box with a filled rectangle (its folder made).
+void WritePdf(const std::string& path, int width = 144, int height = 216);
 
 std::string DocDat(const std::string& pageTotal, const std::string& indexTotal, const std::string& docName,
                    const std::string& maxPageID, const std::string& pageIDList);
@@ -25,7 +25,5 @@ inline int IdOfPos(int pos) {
 // file, '0'..'9' a data file with that flag ('2' = index); with pdf, Data%d.pdf too.
 void WriteDocument(const std::string& folder, const std::string& flags, bool pdf,
                    const std::string& docName = "Doc");
-
-std::vector<std::string> ListFolder(const std::string& path);
 
 }  // namespace ovdoc

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
-// Shared by the fuzz targets: a scratch file on a memory file system, so that a
-// target that must go through a file costs no disk writes.
+// Shared by the fuzz targets: the input as text and split into parts, the check
+// that ends a run as a finding, and a scratch file on a memory file system, so
+// that a target that must go through a file costs no disk writes.
 #pragma once
 
 #include <fcntl.h>
@@ -11,8 +12,26 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace ovfuzz {
+
+inline std::string Text(const std::uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// The parts of text between separators: one more than there are separators.
+inline std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts(1);
+    for (char c : text) c == separator ? parts.emplace_back() : parts.back() += c;
+    return parts;
+}
+
+// A property that does not hold is a finding.
+inline void Check(bool holds) {
+    if (!holds)
+        __builtin_trap();
+}
 
 // A private folder made once per process (under /dev/shm when there is one),
 // removed when the process exits.

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The command line: the joined text split and parsed, and argument vectors
 // (NUL-separated input) joined and split back.
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "app/CommandLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = ovfuzz::Text(data, size);
     const std::string line = text.substr(0, text.find('\0'));
     ov::StartParams params;
     ov::ParseStartParams(line, &params);
@@ -20,14 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ov::AtoI(line);
 
-    std::vector<std::string> args;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= size; ++i) {
-        if (i == size || data[i] == '\0') {
-            args.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
+    const std::vector<std::string> args = ovfuzz::Split(text, '\0');
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::string joined;

@@ -4,16 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "win32/CodePage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = ovfuzz::Text(data, size);
     if (auto utf8 = ov::Cp932ToUtf8(text)) {
-        if (auto back = ov::Utf8ToCp932(*utf8)) {
-            // Whatever went in as valid CP932 comes back as valid CP932.
-            if (!ov::Cp932ToUtf8(*back))
-                __builtin_trap();
-        }
+        if (auto back = ov::Utf8ToCp932(*utf8))
+            ovfuzz::Check(ov::Cp932ToUtf8(*back).has_value());  // valid CP932 stays valid
     }
     ov::Utf8ToCp932(text);
     ov::Cp932ToUtf8Lossy(text);
@@ -29,14 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 continue;
             std::vector<char> dest(static_cast<std::size_t>(room) + 8, '\x7f');
             const int n = LCMapStringA(LOCALE_SYSTEM_DEFAULT, flags, src.c_str(), -1, dest.data(), room);
-            if (n > room)
-                __builtin_trap();
-            for (std::size_t i = static_cast<std::size_t>(room); i < dest.size(); ++i) {
-                if (dest[i] != '\x7f')
-                    __builtin_trap();  // written past the buffer
-            }
-            if (room >= need && n != need)
-                __builtin_trap();
+            ovfuzz::Check(n <= room && (room < need || n == need));
+            for (std::size_t i = static_cast<std::size_t>(room); i < dest.size(); ++i)
+                ovfuzz::Check(dest[i] == '\x7f');  // nothing written past the buffer
         }
         LCMapStringA(LOCALE_SYSTEM_DEFAULT, flags, src.data(), static_cast<int>(src.size()), nullptr, 0);
     }

@@ -4,23 +4,17 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "image/EditInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
     std::vector<std::pair<std::string, std::string>> keys;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t nl = text.find('\n', start);
-        if (nl == std::string::npos)
-            nl = text.size();
-        const std::string line = text.substr(start, nl - start);
+    for (const std::string& line : ovfuzz::Split(ovfuzz::Text(data, size), '\n')) {
         const std::size_t eq = line.find('=');
         if (eq != std::string::npos)
             keys.emplace_back(line.substr(0, eq), line.substr(eq + 1));
         else
             keys.emplace_back("Item", line);
-        start = nl + 1;
     }
     ov::image::EditItem item;
     std::string why;

@@ -14,8 +14,7 @@ namespace {
 
 // The NUL-separated names of a list, checking its termination.
 std::vector<std::string> Names(const char* list, DWORD n, DWORD size) {
-    if (n > size || (size >= 2 && n + 1 >= size + 1) || list[n] != '\0')
-        __builtin_trap();
+    ovfuzz::Check(n <= size && (size < 2 || n + 1 < size + 1) && list[n] == '\0');
     std::vector<std::string> out;
     for (const char* p = list; *p != '\0' && p < list + n; p += std::strlen(p) + 1) out.emplace_back(p);
     return out;
@@ -47,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::string& key : names) {
             DWORD v = GetPrivateProfileStringA(section.c_str(), key.c_str(), "def", buf.data(), small,
                                                path.c_str());
-            if (v >= small || buf[v] != '\0')
-                __builtin_trap();
+            ovfuzz::Check(v < small && buf[v] == '\0');
             GetPrivateProfileIntA(section.c_str(), key.c_str(), 0, path.c_str());
             std::string whole;
             GetPrivateProfileLongString(section, key, "", &whole, path);

@@ -2,7 +2,6 @@
 // The INI writer on any file: a write of a plain key and value must read back as
 // written, and every other section's keys must stay as they were.
 // Input: section NUL key NUL value NUL file bytes.
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,18 +29,13 @@ std::string Read(const char* section, const char* key, const std::string& path) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const char* p = reinterpret_cast<const char*>(data);
-    const char* end = p + size;
-    std::string parts[3];
-    for (std::string& part : parts) {
-        const char* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(end - p)));
-        if (nul == nullptr)
-            return 0;
-        part.assign(p, nul);
-        p = nul + 1;
-    }
+    const std::string text = ovfuzz::Text(data, size);
+    const std::vector<std::string> parts = ovfuzz::Split(text, '\0');
+    if (parts.size() < 4)
+        return 0;
+    const std::size_t head = parts[0].size() + parts[1].size() + parts[2].size() + 3;
     const std::string path = ovfuzz::ScratchDir() + "/write.ini";
-    ovfuzz::WriteAll(path, reinterpret_cast<const std::uint8_t*>(p), static_cast<std::size_t>(end - p));
+    ovfuzz::WriteAll(path, data + head, size - head);
     const std::string& section = parts[0];
     const std::string& key = parts[1];
     const std::string& value = parts[2];
@@ -50,22 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A probe key of another section, read before and after.
     const std::string probe = Read("Other", "Probe", path);
     const BOOL ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str());
-    if (plain && !ok)
-        __builtin_trap();
-    if (plain && Read(section.c_str(), key.c_str(), path) != value)
-        __builtin_trap();
+    ovfuzz::Check(!plain || (ok && Read(section.c_str(), key.c_str(), path) == value));
     std::string lower = section;
     for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (plain && lower != "other" && Read("Other", "Probe", path) != probe)
-        __builtin_trap();
+    ovfuzz::Check(!plain || lower == "other" || Read("Other", "Probe", path) == probe);
 
     // Several keys at once, then deletions.
     std::vector<ov::ProfileWrite> writes = {{section.c_str(), "A", value.c_str()},
                                             {"Second", key.c_str(), section.c_str()},
                                             {section.c_str(), key.c_str(), nullptr}};
     if (ov::WritePrivateProfileKeys(writes, path.c_str()) && plain) {
-        if (Read(section.c_str(), key.c_str(), path) != "\x01" && key != "A" && key != "a")
-            __builtin_trap();
+        ovfuzz::Check(Read(section.c_str(), key.c_str(), path) == "\x01" || key == "A" || key == "a");
     }
     WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, path.c_str());
     return 0;

@@ -3,15 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "ormacomm/OrmaComm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string text = ovfuzz::Text(data, size);
     std::vector<unsigned> ids;
-    if (GetListIDFromString(text.c_str(), &ids)) {
-        // Each ID takes at least one byte of the text.
-        if (ids.size() > text.size())
-            __builtin_trap();
-    }
+    if (GetListIDFromString(text.c_str(), &ids))
+        ovfuzz::Check(ids.size() <= text.size());  // each ID takes at least one byte of the text
     return 0;
 }

@@ -9,17 +9,6 @@
 #include "FuzzSupport.h"
 #include "image/ThmFile.h"
 
-namespace {
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    std::memcpy(p, &v, 4);
-}
-void Put64(std::uint8_t* p, std::uint64_t v) {
-    std::memcpy(p, &v, 8);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3)
         return 0;
@@ -32,17 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t bytes = size - 3;
         std::vector<std::uint8_t> file(ov::image::kThmHeaderSize + bytes);
         std::uint8_t* hd = file.data();
+        auto put = [](std::uint8_t* at, std::uint64_t v, std::size_t n) { std::memcpy(at, &v, n); };
         std::memcpy(hd, "OVTHM\r\n\x1a", 8);
-        Put32(hd + 8, 2);
-        Put32(hd + 12, ov::image::kThmHeaderSize);
-        Put32(hd + 16, w);
-        Put32(hd + 20, h);
-        Put32(hd + 24, w * 3);
-        Put32(hd + 28, 1);
-        Put64(hd + 32, bytes);
-        Put64(hd + 40, ov::image::Hash64(rows, bytes));
-        Put32(hd + 48, 1);
-        Put32(hd + 60, static_cast<std::uint32_t>(ov::image::Hash64(hd, 60)));
+        put(hd + 8, 2, 4);
+        put(hd + 12, ov::image::kThmHeaderSize, 4);
+        put(hd + 16, w, 4);
+        put(hd + 20, h, 4);
+        put(hd + 24, w * 3, 4);
+        put(hd + 28, 1, 4);
+        put(hd + 32, bytes, 8);
+        put(hd + 40, ov::image::Hash64(rows, bytes), 8);
+        put(hd + 48, 1, 4);
+        put(hd + 60, static_cast<std::uint32_t>(ov::image::Hash64(hd, 60)), 4);
         if (bytes > 0)
             std::memcpy(hd + ov::image::kThmHeaderSize, rows, bytes);
         ovfuzz::WriteAll(path, file.data(), file.size());
@@ -55,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint8_t* row = image.Row(y);
             for (int x = 0; x < image.stride; ++x) sum += row[x];
         }
-        if (image.width < 1 || image.stride != image.width * 3 || sum == 0xFFFFFFFFu)
-            __builtin_trap();
+        ovfuzz::Check(image.width >= 1 && image.stride == image.width * 3 && sum != 0xFFFFFFFFu);
     }
     return 0;
 }

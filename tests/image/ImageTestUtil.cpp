@@ -66,15 +66,6 @@ int EditInfoPdf(const std::string& pdf, const std::string& out, const std::strin
     return WorkDesk_CreateEditInfoPdfFile(pdf.c_str(), out.c_str(), ini.c_str(), &reserved, block);
 }
 
-std::vector<std::string> ListFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-        names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 ov::image::ThmImage ReadBack(const std::string& thm) {
     ov::image::ThmImage img;
     EXPECT_EQ(ov::image::ReadThm(thm, &img), 0) << thm;

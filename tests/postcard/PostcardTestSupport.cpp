@@ -10,13 +10,7 @@ extern "C" {
 #include <mupdf/pdf.h>
 }
 
-#include "win32/CodePage.h"
-
 namespace pctest {
-
-std::string StandardCp932() {
-    return ov::Utf8ToCp932(kStandardUtf8).value();
-}
 
 DocSetup::DocSetup(int mode, int pageID) : workDesk(dir / "desk") {
     doc.m_strDocFolder = workDesk + (mode ? "/UndoFolder" : "/Doc000012");
@@ -35,10 +29,6 @@ DocSetup::DocSetup(int mode, int pageID) : workDesk(dir / "desk") {
     doc.m_strEditInfoOffFolder = dir / "temp/EditInfo_Off";
     ovtest::MakeDirs(doc.m_strEditInfoOnFolder);
     ovtest::MakeDirs(doc.m_strEditInfoOffFolder);
-}
-
-void WritePdf(const std::string& path, int width, int height) {
-    ovtest::WriteFile(path, ovdoc::MakePdf(1, width, height));
 }
 
 std::vector<PdfPage> ReadPdf(const std::string& path) {

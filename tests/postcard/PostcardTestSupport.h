@@ -16,7 +16,6 @@ namespace pctest {
 
 using Names = std::vector<std::string>;
 constexpr const char* kStandardUtf8 = "\xE6\xA8\x99\xE6\xBA\x96";  // "標準" as named on disk
-std::string StandardCp932();
 
 // Document mode: <desk>/Doc000012 with Data/Standard, current page ID pageID.
 // Undo-folder mode: <desk>/UndoFolder, page ID 1. The document owns the manager.
@@ -30,7 +29,7 @@ struct DocSetup {
     std::string UndoData() const { return doc.m_strDocFolder + "/UndoData.ini"; }
 };
 
-void WritePdf(const std::string& path, int width, int height);
+using ovdoc::WritePdf;
 
 struct PdfPage {
     int width = 0, height = 0, rotate = 0;  // media box; /Rotate as 0, 90, 180 or 270

