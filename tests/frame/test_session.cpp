@@ -398,6 +398,22 @@ TEST_F(SessionTest, APageIsShownWhenDrawnAndAskedAgainWhenItsSourceChangesWhileW
     EXPECT_TRUE(Same(*m_win.shown.back(), written));
 }
 
+// The same page asked for again after its picture went out but before its job's
+// end is seen: the end shows it (the page was once left waiting for ever).
+TEST_F(SessionTest, APageAskedForAgainWhileItsImageIsWrittenIsShownWhenTheJobEnds) {
+    WriteIndexedDocument();
+    ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+    ASSERT_TRUE(m_exec.RunPosted());
+    ASSERT_TRUE(m_exec.RunWork());    // drawn (its picture posted), then written (its end posted)
+    ASSERT_TRUE(m_exec.RunPosted());  // the picture is shown
+    m_s->SetViewSize(300, 300, TRUE);
+    // The new request is looked at before the job's end.
+    std::rotate(m_exec.posted.rbegin(), m_exec.posted.rbegin() + 1, m_exec.posted.rend());
+    m_exec.Settle();
+    EXPECT_FALSE(m_s->IsPageBusy());
+    EXPECT_EQ(m_win.shown.size(), 2u);
+}
+
 TEST_F(SessionTest, UndoFolderSavesBeforeEachEventAndFollowsTheViewersAnswer) {
     WriteUndoDesk(1, "One");
     WriteUndoDesk(2, "Two");
