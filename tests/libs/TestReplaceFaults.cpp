@@ -185,6 +185,30 @@ TEST(Replace, FullDiskKeepsTheOldFile) {
     EXPECT_TRUE(trace.Contains("[Step] write [errno] 28")) << trace.Text();
 }
 
+// The rename itself fails (nothing injected): a folder with files took the file's
+// place after the temporary file was written.
+TEST(Replace, ARealRenameFailureKeepsTheOldFileAndSaysSo) {
+    ovtest::TempDir dir;
+    ovtest::TraceCapture trace;
+    const std::string path = dir / "WorkDesk.dat";
+    ovtest::WriteFile(path, "[ThumbViewRect]\nLeft=1\n");
+    g_folder = dir.Path();
+    ov::SetReplaceFaultHook([](ReplaceStep step) {
+        if (step == ReplaceStep::Rename) {
+            ::unlink((g_folder + "/WorkDesk.dat").c_str());
+            ovtest::WriteFile(g_folder + "/WorkDesk.dat/inside", "kept");
+        }
+        return 0;
+    });
+    errno = 0;
+    EXPECT_FALSE(WritePrivateProfileStringA("ThumbViewRect", "Left", "2", path.c_str()));
+    EXPECT_EQ(EISDIR, errno);
+    ov::SetReplaceFaultHook(nullptr);
+    EXPECT_EQ("kept", ovtest::ReadFile(path + "/inside"));
+    EXPECT_EQ(std::vector<std::string>{"WorkDesk.dat"}, ListFolder(dir.Path()));
+    EXPECT_TRUE(trace.Contains("ReplaceFileContents() Error! [Path] " + path + " [Step] rename [errno] 21"));
+}
+
 // The placement's five keys, saved as the frame saves them, under kill -9.
 TEST(Replace, PlacementSavesKilledAtRandomAreNeverTorn) {
     ovtest::TempDir dir;
