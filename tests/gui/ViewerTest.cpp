@@ -66,6 +66,13 @@ TEST_F(ViewerTest, EveryKeyAndTheWheelReachTheirCommand) {
     EXPECT_NE(Doc()->m_bShowEditInfo, iShown);
     EXPECT_EQ(Frame()->CommandAction(ID_ANNOTATION)->isChecked(), Doc()->m_bShowEditInfo != 0);
     EXPECT_EQ(m_env.MessageLog(), "");
+    // A tooltip names every key of its command, and shows only inside the frame.
+    const QString tip = CMainFrame::ToolTipWithKeys(ID_NEXT_PAGE, QStringLiteral("Next"));
+    for (const char* k : {"Ctrl+PgDown", "PgDown", "Space", "Right"})
+        EXPECT_TRUE(tip.contains(QLatin1String(k))) << tip.toStdString();
+    EXPECT_TRUE(CMainFrame::ToolTipWithKeys(ID_TURN_VIEW_LEFT, QString()).contains(QLatin1String("Shift+R")));
+    EXPECT_EQ("", Frame()->OnToolTipText(ID_NEXT_PAGE, Frame()->mapToGlobal(QPoint(-5, -5))));
+    EXPECT_NE("", Frame()->OnToolTipText(ID_NEXT_PAGE, Frame()->mapToGlobal(QPoint(5, 5))));
 }
 
 // The view on its own: the picture it is given, dimmed with the frame's note
