@@ -117,6 +117,15 @@ bool InstallCloseSignals() {
     return true;
 }
 
+// A failed start's line with two texts put in, in the language of the messages.
+std::string FormatResText(UINT nID, const std::string& strFirst, const std::string& strSecond) {
+    const std::string strFormat = LoadResText(nID);
+    const int iLength = std::snprintf(nullptr, 0, strFormat.c_str(), strFirst.c_str(), strSecond.c_str());
+    std::string strText(iLength > 0 ? static_cast<std::size_t>(iLength) : 0, '\0');
+    std::snprintf(strText.data(), strText.size() + 1, strFormat.c_str(), strFirst.c_str(), strSecond.c_str());
+    return strText;
+}
+
 }  // namespace
 
 COrmaDeskApp* OvGetApp() {
@@ -209,7 +218,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     std::string strWhy;
     if (!ov::ipc::CheckRuntimeDir(&strFolder, &strWhy)) {
         OV_TRACE("RuntimeDir Error! [Folder] %s [Reason] %s\n", strFolder.c_str(), strWhy.c_str());
-        m_strStartFailure = "the runtime folder " + strFolder + " cannot be used: " + strWhy;
+        m_strStartFailure = FormatResText(IDS_START_RUNTIME_FOLDER, strFolder, strWhy);
         m_iResult = ov::kErrRuntimeFolder;
         ov::NoteMessageDetail(ov::DetailKind::Folder, ov::Utf8ToCp932(strFolder).value_or(strFolder));
         ov::NoteMessageDetail(ov::Utf8ToCp932(strWhy).value_or(strWhy));
@@ -221,7 +230,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     // Of several viewers started at once one stays; the others end with a word on
     // standard error besides the trace line (no box: the viewer that stays is shown).
     if (!m_bHagakiMode && !AcquireSingleInstance()) {
-        m_strStartFailure = "another viewer is running and did not close in time";
+        m_strStartFailure = LoadResText(IDS_START_OTHER_VIEWER);
         return FALSE;
     }
 
@@ -230,7 +239,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
     m_pMainFrame = new CMainFrame(m_pDocument.get());
     if (!m_pMainFrame->Create(m_bHagakiMode)) {
         OV_TRACE("ProcessShellCommand() Error!\n");
-        m_strStartFailure = "the viewer window could not be created";
+        m_strStartFailure = LoadResText(IDS_START_NO_WINDOW);
         DestroyFrame();
         return FALSE;
     }

@@ -59,7 +59,7 @@ TEST(OrmaMsg, MessagesAndStringTablesInBothLanguages) {
     ASSERT_NE(nullptr, ja);
     std::vector<UINT> ids = {IDS_TITLE_FORMAT, IDS_POSTCARD_TITLE_FORMAT, IDS_POSTCARD_TITLE_NAME,
                              IDS_GOTO_LABEL,   IDS_TIP_PAGE_NUMBER,       IDS_PAGE_NUMBER_FORMAT};
-    for (UINT id = IDS_USAGE; id <= IDS_PARAM_PAGE_ID; ++id) ids.push_back(id);
+    for (UINT id = IDS_USAGE; id <= IDS_START_NO_WINDOW; ++id) ids.push_back(id);
     for (UINT id : ids) {
         SetCurrentResourceModule(ja);
         const std::string jaText = LoadResText(id);
