@@ -155,4 +155,32 @@ int WriteReplacing(const std::string& fsTarget, const std::function<int(const st
     return r;
 }
 
+bool ReadFull(int fd, void* buf, std::size_t size) {
+    auto* p = static_cast<char*>(buf);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteFull(int fd, const void* buf, std::size_t size) {
+    const auto* p = static_cast<const char*>(buf);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace ov::image

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -31,6 +32,11 @@ int CheckPath(const char* cp932, const char* what, std::string* fsPath);
 // CheckPath of a source ("source") and an output ("output") path.
 int CheckSourceAndOutput(const char* source, const char* output, std::string* fsSource,
                          std::string* fsOutput);
+
+// Reads or writes exactly size bytes, retrying short and interrupted calls;
+// false on an error or (reading) an early end of file.
+bool ReadFull(int fd, void* buf, std::size_t size);
+bool WriteFull(int fd, const void* buf, std::size_t size);
 
 // A temporary file in the folder of a target, removed on destruction unless
 // committed.

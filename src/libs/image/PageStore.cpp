@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/Trace.h"
+#include "image/FileUtil.h"
 #include "image/MuPdf.h"
 #include "image/ThmFile.h"
 
@@ -46,34 +47,6 @@ struct Fd {
             ::close(fd);
     }
 };
-
-bool ReadAll(int fd, void* buf, std::size_t size) {
-    auto* p = static_cast<char*>(buf);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const void* buf, std::size_t size) {
-    const auto* p = static_cast<const char*>(buf);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 void AppendField(std::string* out, const char* name, const std::string& value) {
     *out += name;
@@ -144,7 +117,7 @@ int OpenEntry(int dirFd, const char* name, long* keyLen, struct stat* st) {
         return -1;
     std::uint8_t h[kHeaderSize];
     if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_size < static_cast<off_t>(kHeaderSize) ||
-        !ReadAll(fd, h, sizeof h) || (*keyLen = KeyLengthOf(h)) < 0) {
+        !ReadFull(fd, h, sizeof h) || (*keyLen = KeyLengthOf(h)) < 0) {
         ::close(fd);
         return -1;
     }
@@ -272,7 +245,7 @@ int CPageStore::Load(const PageStoreKey& key, ThmImage* out) const {
     std::string stored(static_cast<std::size_t>(keyLen), '\0');
     const std::uint64_t total = static_cast<std::uint64_t>(st.st_size);
     int r = kErrThmFormat;
-    if (total >= kHeaderSize + keyLen && ReadAll(fd.fd, stored.data(), stored.size()) && stored == text)
+    if (total >= kHeaderSize + keyLen && ReadFull(fd.fd, stored.data(), stored.size()) && stored == text)
         r = ReadThmFromFd(fd.fd, total - kHeaderSize - keyLen, m_folder + "/" + name, out);
     if (r == kErrMemory)
         return r;
@@ -308,7 +281,7 @@ void CPageStore::Store(const PageStoreKey& key, const std::string& fsThmPath) co
     std::memcpy(h, kMagic, 8);
     std::memcpy(h + 8, &kVersion, 4);
     std::memcpy(h + 12, &keyLen, 4);
-    bool ok = WriteAll(out, h, sizeof h) && WriteAll(out, text.data(), text.size());
+    bool ok = WriteFull(out, h, sizeof h) && WriteFull(out, text.data(), text.size());
     char buf[1 << 16];
     while (ok) {
         const ssize_t n = ::read(in.fd, buf, sizeof(buf));
@@ -316,7 +289,7 @@ void CPageStore::Store(const PageStoreKey& key, const std::string& fsThmPath) co
             break;
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0 && WriteAll(out, buf, static_cast<std::size_t>(n));
+        ok = n > 0 && WriteFull(out, buf, static_cast<std::size_t>(n));
     }
     if (::close(out) != 0)
         ok = false;

@@ -118,19 +118,6 @@ void Put64(std::uint8_t* p, std::uint64_t v) {
     std::memcpy(p, &v, 8);
 }
 
-bool ReadAll(int fd, std::uint8_t* buf, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::read(fd, buf, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buf += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The most bytes the encoding of a w x h image can take: a row is one 'C'
 // record, or literals and runs of at least kMinRun pixels (6 bytes for at
 // least 24), so never more than 3 bytes over the raw row.
@@ -556,7 +543,7 @@ Kept& Keep(const std::string& fsPath, const FileStamp& stamp, ThmImage&& image) 
 
 int ReadThmFromFd(int fd, std::uint64_t size, const std::string& fsPath, ThmImage* out) {
     std::uint8_t h[kThmHeaderSize];
-    if (size < kThmHeaderSize || !ReadAll(fd, h, sizeof h)) {
+    if (size < kThmHeaderSize || !ReadFull(fd, h, sizeof h)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         return kErrThmFormat;
     }
@@ -587,7 +574,7 @@ int ReadThmFromFd(int fd, std::uint64_t size, const std::string& fsPath, ThmImag
     out->capacity = kThmHeaderSize + bytes;
     std::uint8_t* enc = out->buffer.get() + kThmHeaderSize;
     std::memcpy(out->buffer.get(), h, kThmHeaderSize);
-    if (!ReadAll(fd, enc, bytes)) {
+    if (!ReadFull(fd, enc, bytes)) {
         OV_TRACE("Page image file truncated! [Path] %s\n", fsPath.c_str());
         *out = ThmImage{};
         return kErrThmFormat;
