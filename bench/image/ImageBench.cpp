@@ -22,6 +22,7 @@ extern "C" {
 #include <mupdf/fitz.h>
 }
 
+#include "BenchClock.h"
 #include "SampleWorkDesk.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
@@ -31,16 +32,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double NowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-}
+using ovbench::Median;
+using ovbench::NowMs;
 
 // CPU time of this thread (user and system): what the operation itself costs,
 // whatever else the machine is doing.

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchClock.h"
 #include "SampleWorkDesk.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"
@@ -32,18 +33,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double NowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using ovbench::Median;
+using ovbench::NowMs;
 
 // Two worker threads; posted callbacks run on the bench's thread in Pump.
 class ThreadExecutor : public IPageExecutor {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchClock.h"
 #include "SampleWorkDesk.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"
@@ -30,13 +31,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using ovbench::Median;
+using ovbench::NowMs;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+namespace fs = std::filesystem;
 
 // One thread per work; posted callbacks wait for the bench's loop.
 class ThreadExecutor : public IPageExecutor {
@@ -138,11 +136,6 @@ bool WriteIndexRunDocument(const std::string& folder, int n, const std::string& 
                  n, n + 2, list.c_str());
     std::fclose(f);
     return !ec;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include "BenchClock.h"
 #include "PdfWriter.h"
 #include "SampleWorkDesk.h"
 #include "app/OrmaView.h"
@@ -56,13 +57,9 @@ extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
+using ovbench::NowMs;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
+namespace fs = std::filesystem;
 
 // CPU time of this thread: the magnifier's opening and its load run on the one
 // thread, so this leaves out what the other work on the machine costs.
