@@ -22,7 +22,7 @@ extern "C" {
 #include <mupdf/fitz.h>
 }
 
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "SampleWorkDesk.h"
 #include "image/OrmaImage.h"
 #include "image/PageBitmap.h"

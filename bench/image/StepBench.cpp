@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "SampleWorkDesk.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "SampleWorkDesk.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"
@@ -33,6 +33,7 @@ namespace {
 
 using ovbench::Median;
 using ovbench::NowMs;
+using ovbench::WriteIndexRunDocument;
 
 namespace fs = std::filesystem;
 
@@ -110,33 +111,6 @@ public:
     double t0 = 0, shownMs = -1, firstStateMs = -1;
     bool prev = false, next = false;
 };
-
-// Document 10 of the desk: page 1, n index sheets (flag 2), page n + 2.
-bool WriteIndexRunDocument(const std::string& folder, int n, const std::string& samplePdf) {
-    fs::create_directories(folder + "/Data");
-    std::string list = "1";
-    for (int id = 2; id <= n + 2; ++id) list += "," + std::to_string(id);
-    for (int id = 2; id <= n + 1; ++id) {
-        FILE* f = std::fopen((folder + "/Data/Data" + std::to_string(id) + ".dat").c_str(), "wb");
-        if (f == nullptr)
-            return false;
-        std::fputs("[PageInfo]\r\nPage1Flag=2\r\n", f);
-        std::fclose(f);
-    }
-    std::error_code ec;
-    for (int id : {1, n + 2})
-        fs::copy_file(samplePdf, folder + "/Data/Data" + std::to_string(id) + ".pdf",
-                      fs::copy_options::overwrite_existing, ec);
-    FILE* f = std::fopen((folder + "/Doc.dat").c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    std::fprintf(f,
-                 "[DocInfo]\r\nPageTotal=2\r\nIndexTotal=%d\r\nDocName=Index run\r\nMaxPageID=%d\r\n"
-                 "PageIDList=%s\r\n",
-                 n, n + 2, list.c_str());
-    std::fclose(f);
-    return !ec;
-}
 
 }  // namespace
 

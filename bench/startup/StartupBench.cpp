@@ -35,7 +35,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
-#include "BenchClock.h"
+#include "BenchSupport.h"
 #include "PdfWriter.h"
 #include "SampleWorkDesk.h"
 #include "app/OrmaView.h"
@@ -222,36 +222,6 @@ double Percentile(std::vector<double> v, double q) {
         return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))];
-}
-
-// Document 10 of the desk: page 1, a run of n index sheets (IDs 2..n+1, flag 2
-// in their data files), page n + 2; the two normal pages are copies of a sample
-// page.
-bool WriteIndexRunDocument(const std::string& desk, int n, const std::string& samplePdf) {
-    const std::string folder = desk + "/Doc000010";
-    fs::create_directories(folder + "/Data");
-    std::string list = "1";
-    for (int id = 2; id <= n + 2; ++id) list += "," + std::to_string(id);
-    for (int id = 2; id <= n + 1; ++id) {
-        FILE* f = std::fopen((folder + "/Data/Data" + std::to_string(id) + ".dat").c_str(), "wb");
-        if (f == nullptr)
-            return false;
-        std::fputs("[PageInfo]\r\nPage1Flag=2\r\n", f);
-        std::fclose(f);
-    }
-    std::error_code ec;
-    for (int id : {1, n + 2})
-        fs::copy_file(samplePdf, folder + "/Data/Data" + std::to_string(id) + ".pdf",
-                      fs::copy_options::overwrite_existing, ec);
-    FILE* f = std::fopen((folder + "/Doc.dat").c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    std::fprintf(f,
-                 "[DocInfo]\r\nPageTotal=2\r\nIndexTotal=%d\r\nDocName=Index run\r\nMaxPageID=%d\r\n"
-                 "PageIDList=%s\r\n",
-                 n, n + 2, list.c_str());
-    std::fclose(f);
-    return !ec;
 }
 
 }  // namespace
@@ -593,8 +563,8 @@ int main(int argc, char** argv) {
 
     // 3. A run of index sheets.
     const double w0 = NowMs();
-    const bool written =
-        WriteIndexRunDocument(info.folder, indexRun, info.folder + "/Doc000009/Data/Data1.pdf");
+    const bool written = ovbench::WriteIndexRunDocument(info.folder + "/Doc000010", indexRun,
+                                                        info.folder + "/Doc000009/Data/Data1.pdf");
     std::printf("index run: document 10 with %d index sheets written in %.0f ms\n", indexRun, NowMs() - w0);
     double openMs = -1, stepMs = -1, askMs = -1, againMs = -1, backMs = -1, paintMs = -1;
     if (written) {
