@@ -198,12 +198,19 @@ TEST_F(ZoomViewTest, PageChangesReloadItOrCloseItWithATraceLine) {
         ovsample::WritePdf(data2, {ovsample::PdfPage{400, 560, 0, "0 1 0 rg 40 40 320 480 re f", {}}}));
     StartZoomable(1);
     const QRect select(Page().center(), QSize(40, 40));
-    // Page 2's pictures (with and without annotations) are made before its PDF is damaged.
+    // Page 2's page images (with and without annotations) are made before its PDF
+    // is damaged: each step waits until its page is in place.
+    const auto settled = [&] {
+        return QTest::qWaitFor([&] { return Frame()->Session().IsIdle() != FALSE; });
+    };
     ASSERT_EQ(Frame()->Session().MovePage(kMovePageNext), 0);
+    ASSERT_TRUE(settled());
     Frame()->Session().OnAnnotation();
-    ASSERT_NE(View(), nullptr);  // the page without annotations made (not coalesced away)
+    ASSERT_TRUE(settled());
     Frame()->Session().OnAnnotation();
+    ASSERT_TRUE(settled());
     ASSERT_EQ(Frame()->Session().MovePage(kMovePagePrev), 0);
+    ASSERT_TRUE(settled());
 
     QPointer<COrmaZoomView> pZoom = OpenOver(select);
     ASSERT_FALSE(pZoom.isNull());
@@ -224,6 +231,8 @@ TEST_F(ZoomViewTest, PageChangesReloadItOrCloseItWithATraceLine) {
     ExpectClosed(pZoom);
     EXPECT_NE(m_env.TraceText().find("COrmaViewView::ChangeZoomImage - Change zoom imgage failed."),
               std::string::npos);
+    // The page itself is still shown from the page image made before.
+    ASSERT_TRUE(settled());
     View()->repaint();
     EXPECT_FALSE(View()->PageImage().isNull());
 }
