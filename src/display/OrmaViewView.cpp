@@ -41,7 +41,7 @@ QSize Turned(const QSize& size, int iTurns) {
 constexpr int kNotch = 120;
 }  // namespace
 
-const double COrmaViewView::kZoomLevels[4] = {2, 3, 4, 6};
+const double COrmaViewView::kZoomLevels[5] = {1.5, 2, 3, 4, 6};
 
 int CWheelSum::Add(QPoint angle, QPoint pixel) {
     int iDelta = angle.y() != 0 ? angle.y() : angle.x();
@@ -343,7 +343,7 @@ BOOL COrmaViewView::SetZoomLevel(double dLevel) {
 
 void COrmaViewView::ZoomIn(QPoint ptAnchor) {
     if (m_pZoomView == nullptr) {
-        OpenAtLevel(kZoomLevels[0], ZoomBoxAt(ptAnchor));
+        OpenAtLevel(kZoomLevels[0], ZoomBoxAt(ptAnchor, kZoomLevels[0]));
         return;
     }
     // The next level clearly above the one shown; at the last, nothing.
@@ -393,7 +393,7 @@ void COrmaViewView::ZoomFitWidth() {
     }
     // From the page's top.
     const QRect rcImage = PageImageRect();
-    OpenAtLevel(dLevel, ZoomBoxAt(QPoint(rcImage.center().x(), rcImage.top())));
+    OpenAtLevel(dLevel, ZoomBoxAt(QPoint(rcImage.center().x(), rcImage.top()), dLevel));
 }
 
 BOOL COrmaViewView::MoveZoomInWnd(QRect rcSelect, QRect rcImage, QRect rcClient) {
@@ -444,8 +444,9 @@ BOOL COrmaViewView::ChangeZoomImage() {
     return TRUE;
 }
 
-QRect COrmaViewView::ZoomBoxAt(QPoint pt) const {
-    const QSize box(std::max(1, width() / 2), std::max(1, height() / 2));
+QRect COrmaViewView::ZoomBoxAt(QPoint pt, double dLevel) const {
+    // The part of the view that fills it at that level.
+    const QSize box(std::max(1, static_cast<int>(width() / dLevel)), std::max(1, static_cast<int>(height() / dLevel)));
     return QRect(pt - QPoint(box.width() / 2, box.height() / 2), box);
 }
 

@@ -96,11 +96,11 @@ public:
     // FALSE when no zoom view was open.
     BOOL DestroyZoomView(BOOL bRepaint);
     COrmaZoomView* ZoomView() const { return m_pZoomView; }
-    // The magnifier's steps: each opens or enlarges further (2x, 3x, 4x, 6x of
+    // The magnifier's steps: each opens or enlarges further (1.5x, 2x, 3x, 4x, 6x of
     // the fitted page); ZoomOut steps back to the level it opened at and then
     // closes; ZoomFitWidth shows the page as wide as the view. Opening goes
     // through zoomRequested, as every way of opening does.
-    static const double kZoomLevels[4];
+    static const double kZoomLevels[5];
     void ZoomIn(QPoint ptAnchor);
     void ZoomIn();
     void ZoomOut();
@@ -146,7 +146,7 @@ private:
     // Tells the size when it (or the device pixel ratio) changed since last told.
     void ReportSize();
     // The box half the view's size centred on pt.
-    QRect ZoomBoxAt(QPoint pt) const;
+    QRect ZoomBoxAt(QPoint pt, double dLevel) const;
     void OnZoomClosed();
     // Makes m_image: the bitmap's pixels, turned by m_iTurns.
     void MakeTurnedImage();

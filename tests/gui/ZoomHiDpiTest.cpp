@@ -31,17 +31,17 @@ TEST_F(ZoomHiDpiTest, TheMagnifiedPageIsLoadedAndDrawnForTheScreensPixels) {
     View()->repaint();
     const QRect page = View()->PageImageRect();
     ASSERT_FALSE(page.isEmpty());
-    QTest::keyClick(View(), Qt::Key_Plus);  // half the view, around its centre
+    QTest::keyClick(View(), Qt::Key_Plus);  // 1.5x: two thirds of the view, around its centre
     COrmaZoomView* pZoom = View()->ZoomView();
     ASSERT_NE(pZoom, nullptr);
     pZoom->repaint();
 
-    // The scale at which the box (half the view) fits the window counted in
-    // logical pixels; the one loaded must fit twice as many pixels.
+    // The scale at which the box (two thirds of the view) fits the window counted
+    // in logical pixels; the one loaded must fit twice as many pixels.
     const double fullW = 833, fullH = 1167;  // 200 x 280 pt at 300 DPI
     const QSize view = View()->size();
-    const double regionW = view.width() / 2 * fullW / page.width();
-    const double regionH = view.height() / 2 * fullH / page.height();
+    const double regionW = int(view.width() / 1.5) * fullW / page.width();
+    const double regionH = int(view.height() / 1.5) * fullH / page.height();
     const double logicalScale = 1000 * std::min(view.width() / regionW, view.height() / regionH);
     ASSERT_LT(logicalScale, 450);
     EXPECT_NEAR(pZoom->LoadScale(), 2 * logicalScale, 2 * logicalScale * 0.03);
