@@ -11,7 +11,7 @@ packages=(
   libharfbuzz-dev libfreetype-dev libjpeg-dev zlib1g-dev
   libicu-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth fonts-noto-cjk clang-format clang libclang-rt-14-dev
+  xvfb xauth openbox fonts-noto-cjk clang-format clang libclang-rt-14-dev
 )
 
 # Installing and packaging: Qt's own translations, the desktop-file and
