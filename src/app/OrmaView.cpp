@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "app/OrmaView.h"
+#include "base/StartMarks.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -211,6 +212,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
 
     // Working folders of viewers that ended without removing theirs go now.
     ov::SweepDeadTempFolders();
+    ov::StartMark("sweep");
 
     // Everything between processes lives in the private runtime folder: one that
     // cannot be used is said at once, naming it, instead of failing later and silently.
@@ -226,6 +228,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         return FALSE;
     }
 
+    ov::StartMark("runtime-folder");
     // At most one standard-mode viewer runs; postcard viewers may run beside it.
     // Of several viewers started at once one stays; the others end with a word on
     // standard error besides the trace line (no box: the viewer that stays is shown).
@@ -234,6 +237,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         return FALSE;
     }
 
+    ov::StartMark("single-instance");
     // The document, the hidden frame and the page view.
     m_pDocument = std::make_unique<COrmaViewDoc>();
     m_pMainFrame = new CMainFrame(m_pDocument.get());
@@ -244,6 +248,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         return FALSE;
     }
 
+    ov::StartMark("frame");
     OV_TRACE_TEXT("[m_lpCmdLine] %s\n", strCmdLine.c_str());
     ov::StartParams params;
     m_iResult = ov::ParseStartParams(strCmdLine, &params);
@@ -262,6 +267,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         return FALSE;
     }
 
+    ov::StartMark("load");
     CMainFrame* pFrame = m_pMainFrame;
     UseStartFolderAsWorkDesk(params.strWorkDeskFolder);
     if (pFrame->m_bCenterWindow) {
@@ -275,6 +281,7 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
         pFrame->showMaximized();
     else
         pFrame->show();
+    ov::StartMark("shown");
     if (QWidget* pView = pFrame->GetActiveView())
         pView->setFocus();
     return TRUE;

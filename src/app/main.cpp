@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The viewer: ormaview FOLDER DOCID PAGEID, or ormaview /h KEY for postcards.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "app/OrmaView.h"
+#include "base/StartMarks.h"
 #include "base/Trace.h"
 #include "ormamsg/StringTable.h"
 
@@ -35,6 +38,11 @@ void StartMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
 }  // namespace
 
 int main(int argc, char** argv) {
+    ov::StartMark("main");
+    // Page images and bitmaps are megabytes each and live for one page: with a
+    // fixed threshold they are mapped on their own and go back to the system
+    // when freed, instead of staying in the allocator's heaps of the workers.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     // The usage and the command-line mistakes speak the language of the boxes.
     SetCurrentResourceModule(GetResourceHandle(nullptr, 0));
     if (argc == 2 && IsOption(argv[1], "-h", "--help")) {
@@ -56,6 +64,7 @@ int main(int argc, char** argv) {
     s_pQtHandler = qInstallMessageHandler(StartMessageHandler);
     QApplication qapp(argc, argv);
     qInstallMessageHandler(s_pQtHandler);
+    ov::StartMark("qapplication");
     ov::InstallMessageBoxPresenter();
     ov::InstallQtTranslations();
 

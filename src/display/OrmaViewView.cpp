@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "display/OrmaViewView.h"
+#include "base/StartMarks.h"
 
 #include <algorithm>
 
@@ -202,6 +203,7 @@ void COrmaViewView::PaintBusy(QPainter& painter) {
 void COrmaViewView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
+    ov::StartMark("view-painted");
     emit viewPainted();
     if (m_pZoomView != nullptr)
         return;  // the page is hidden behind the zoom view
@@ -225,8 +227,10 @@ void COrmaViewView::paintEvent(QPaintEvent*) {
             PaintBusy(painter);
         return;
     }
-    if (!m_image.isNull())
+    if (!m_image.isNull()) {
+        ov::StartMark("page-painted");
         emit pagePainted();
+    }
 }
 
 void COrmaViewView::resizeEvent(QResizeEvent* event) {
@@ -446,7 +450,8 @@ BOOL COrmaViewView::ChangeZoomImage() {
 
 QRect COrmaViewView::ZoomBoxAt(QPoint pt, double dLevel) const {
     // The part of the view that fills it at that level.
-    const QSize box(std::max(1, static_cast<int>(width() / dLevel)), std::max(1, static_cast<int>(height() / dLevel)));
+    const QSize box(std::max(1, static_cast<int>(width() / dLevel)),
+                    std::max(1, static_cast<int>(height() / dLevel)));
     return QRect(pt - QPoint(box.width() / 2, box.height() / 2), box);
 }
 

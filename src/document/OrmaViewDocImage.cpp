@@ -424,6 +424,12 @@ int MakePageJobBitmap(const CPageJob& job, const ov::image::CPageStore* store,
                       ov::image::RenderCancel* cancel, CPageBitmap* pBitmap, std::string* pstrReason,
                       const std::function<void()>& onDrawn) {
     const int iResult = MakePageJobBitmapGuarded(job, store, cancel, pBitmap, onDrawn);
+    // The bitmap is what the job was for: the page image it read or made is not
+    // kept on the worker, where no later draw of the page would find it, and
+    // neither are the decoded images of its one-page PDF, which no other page
+    // shares.
+    ov::image::ReleaseThmCache();
+    ov::image::EmptyCaches();
     if (pstrReason != nullptr)
         *pstrReason = iResult != 0 ? ov::image::LastErrorReason() : std::string();
     return iResult;

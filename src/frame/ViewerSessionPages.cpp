@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/ErrorGuard.h"
+#include "base/StartMarks.h"
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"
@@ -201,6 +202,7 @@ int CViewerSession::RequestPage(BOOL bReport) {
         // The first page's failure is reported as a command's would be.
         m_bReportFailure = bReport || m_bFirstRequest;
         m_bFirstRequest = FALSE;
+        ov::StartMark("page-requested");
         Request(job, aNeighbours);
         m_window.PageRequested();
         return 0;
@@ -272,12 +274,14 @@ void CViewerSession::StartJob(const CPageJob& job) {
     IPageExecutor* pExecutor = &m_executor;
     m_executor.Start(
         [this, pExecutor, pAlive = std::weak_ptr<int>(m_pAlive), job, strKey, run, pStore = m_pStore]() {
+            ov::StartMark("page-job");
             auto pBitmap = std::make_shared<CPageBitmap>();
             std::string strReason;
             bool bDrawn = false;
             // A rendered page goes to the view as soon as MuPDF has drawn it; its
             // page image is encoded and written here afterwards.
             const auto onDrawn = [&] {
+                ov::StartMark("page-drawn");
                 bDrawn = true;
                 pExecutor->Post([this, pAlive, strKey, run, pBitmap]() mutable {
                     if (pAlive.lock())
@@ -408,5 +412,6 @@ void CViewerSession::OnPageReady(const CPageJob& job, const Ready& done) {
     m_iShownWidth = job.iWidth;
     m_iShownHeight = job.iHeight;
     m_iShownGeneration = m_iGeneration;
+    ov::StartMark("page-to-view");
     m_window.ShowPage(job.iPagePos, done.pBitmap);
 }
