@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <QApplication>
 
@@ -12,11 +13,24 @@
 #include "app/OrmaView.h"
 #include "base/StartMarks.h"
 #include "base/Trace.h"
+#include "document/FirstPageDraw.h"
 #include "ormamsg/StringTable.h"
 
 namespace {
 bool IsOption(const char* arg, const char* shortForm, const char* longForm) {
     return std::strcmp(arg, shortForm) == 0 || std::strcmp(arg, longForm) == 0;
+}
+
+// A standard start's first page, drawn while the window is being made. Only the
+// plain form of three arguments: a start with the toolkit's own options takes
+// the usual way.
+std::unique_ptr<CFirstPageDraw> StartFirstPageDraw(int argc, char** argv) {
+    std::string strCmdLine;
+    ov::StartParams params;
+    if (argc != 4 || !ov::JoinArgv(argc, argv, &strCmdLine) || ov::IsHagakiCommandLine(strCmdLine) ||
+        ov::ParseStartParams(strCmdLine, &params) != 0)
+        return nullptr;
+    return std::make_unique<CFirstPageDraw>(params.strWorkDeskFolder, params.iDocID, params.iPageID);
 }
 
 // Until the application runs, a fatal message of Qt (no display, no platform
@@ -53,6 +67,8 @@ int main(int argc, char** argv) {
         std::fputs(ov::VersionText().c_str(), stdout);
         return 0;
     }
+
+    const std::unique_ptr<CFirstPageDraw> pFirstPage = StartFirstPageDraw(argc, argv);
 
     // The application object comes first: it finds the work-desk folder that
     // every trace line names. It outlives the QApplication.

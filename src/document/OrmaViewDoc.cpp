@@ -92,15 +92,8 @@ int COrmaViewDoc::InitDoc(std::string strWorkDeskFolder, int iDocID, int iPageID
 
         m_iDocID = iDocID;
 
-        std::string strFolderName;
-        if (bUndoFolder) {
-            strFolderName = "UndoFolder";
-        } else {
-            char szName[32];
-            std::snprintf(szName, sizeof(szName), "Doc%06d", iDocID);
-            strFolderName = szName;
-        }
-        m_strDocFolder = ov::JoinPath(strWorkDeskFolder, strFolderName);
+        m_strDocFolder = bUndoFolder ? ov::JoinPath(strWorkDeskFolder, "UndoFolder")
+                                     : DocFolderPath(strWorkDeskFolder, iDocID);
         if (!PathFileExistsA(m_strDocFolder.c_str())) {
             OV_TRACE("DocFolder is not Exist [Path] %s\n", m_strDocFolder.c_str());
             ov::NoteMessageDetail(ov::DetailKind::Folder, m_strDocFolder);

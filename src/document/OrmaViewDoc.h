@@ -91,6 +91,10 @@ public:
     // --- Working folders and page images (OrmaViewDocImage.cpp) ---
     std::string GetDataPdfPath(int iPagePos);
     std::string GetDataDatPath(int iPagePos);
+    // The folder of document iDocID in a work desk, and a page's PDF (or its
+    // record, ".dat") in a document's folder.
+    static std::string DocFolderPath(const std::string& strWorkDeskFolder, int iDocID);
+    static std::string DataFilePath(const std::string& strDocFolder, int iPageID, const char* pszExtension);
     std::string GetThumbFilePath(int iPagePos);
     int CreateThumbFile();
     // What CreateThumbFile would find before rendering: 0 when the page image is

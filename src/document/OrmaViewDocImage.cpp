@@ -17,6 +17,7 @@
 #include "base/ErrorCodes.h"
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
+#include "document/FirstPageDraw.h"
 #include "document/OrmaViewDoc.h"
 #include "document/PageJob.h"
 #include "image/MuPdf.h"
@@ -186,11 +187,14 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
     };
     int r = 0;
     ov::image::ClearLastErrorReason();
+    // The start's first page may have been drawn already, from these very files.
+    ov::image::ThmImage drawn;
+    CFirstPageDraw::Take(key, &drawn);
     {
         ov::image::ScopedRenderCancel scope(cancel);
         r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,
                                               1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace,
-                                              onDrawn);
+                                              onDrawn, &drawn);
     }
     if (r == ov::image::kErrCancelled)
         return r;
@@ -257,18 +261,23 @@ void SetPageJobTestHook(std::function<void(const CPageJob&, PageJobStep)> hook) 
     g_hook = std::move(hook);
 }
 
+std::string COrmaViewDoc::DocFolderPath(const std::string& strWorkDeskFolder, int iDocID) {
+    return ov::JoinPath(strWorkDeskFolder, FormatName("Doc%06d", iDocID));
+}
+
+std::string COrmaViewDoc::DataFilePath(const std::string& strDocFolder, int iPageID,
+                                       const char* pszExtension) {
+    return ov::JoinPath(ov::JoinPath(strDocFolder, "Data"), FormatName("Data%d.", iPageID) + pszExtension);
+}
+
 std::string COrmaViewDoc::GetDataPdfPath(int iPagePos) {
     const int iPageID = LookupPageID(iPagePos);
-    if (iPageID == 0)
-        return std::string();
-    return ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), FormatName("Data%d.pdf", iPageID));
+    return iPageID == 0 ? std::string() : DataFilePath(m_strDocFolder, iPageID, "pdf");
 }
 
 std::string COrmaViewDoc::GetDataDatPath(int iPagePos) {
     const int iPageID = LookupPageID(iPagePos);
-    if (iPageID == 0)
-        return std::string();
-    return ov::JoinPath(ov::JoinPath(m_strDocFolder, "Data"), FormatName("Data%d.dat", iPageID));
+    return iPageID == 0 ? std::string() : DataFilePath(m_strDocFolder, iPageID, "dat");
 }
 
 std::string COrmaViewDoc::GetThumbFilePath(int iPagePos) {

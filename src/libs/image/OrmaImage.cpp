@@ -38,43 +38,80 @@ int WorkDesk_CreateThumbFile(const char* sourcePdf, int page, const char* thmPat
     return CreateThumbFileChecked(sourcePdf, page, thmPath, scaleX, scaleY, drawEditInfo, editInfoIni, {});
 }
 
+namespace {
+
+// The checks of a render's arguments, and the edit information it draws.
+int CheckRender(int page, int scaleX, int scaleY, int drawEditInfo, const char* editInfoIni,
+                EditItems* items) {
+    if (page < 1 || scaleX < 1 || scaleY < 1 || scaleX > kMaxScale || scaleY > kMaxScale) {
+        OV_TRACE("WorkDesk_CreateThumbFile() Parameter Error! [Page] %d [Scale] %d %d\n", page, scaleX,
+                 scaleY);
+        return kErrArgument;
+    }
+    return drawEditInfo != 0 ? LoadEditItems(editInfoIni, items) : kOk;
+}
+
+// MuPDF draws straight into the page image's memory; each band of rows drawn
+// (page and edit information) is handed to onRows while it is in the cache.
+int DrawInto(const std::string& src, int page, int scaleX, int scaleY, const EditItems* items, ThmImage* img,
+             const std::function<bool()>& begin, const std::function<void(int)>& onRows) {
+    const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
+    const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
+    return RenderPage(
+        src, page, zx, zy, items,
+        [&](int w, int h) { return img->Allocate(w, h) && begin() ? img->Pixels() : nullptr; }, onRows);
+}
+
+}  // namespace
+
 int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX,
                                       int scaleY, int drawEditInfo, const char* editInfoIni,
                                       const std::function<int(const std::string& fsTemp)>& beforePlace,
-                                      const OnDrawn& onDrawn) {
+                                      const OnDrawn& onDrawn, ThmImage* drawn) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
         int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
         if (r != kOk)
             return r;
-        if (page < 1 || scaleX < 1 || scaleY < 1 || scaleX > kMaxScale || scaleY > kMaxScale) {
-            OV_TRACE("WorkDesk_CreateThumbFile() Parameter Error! [Page] %d [Scale] %d %d\n", page, scaleX,
-                     scaleY);
-            return kErrArgument;
-        }
         EditItems items;
-        if (drawEditInfo != 0 && (r = LoadEditItems(editInfoIni, &items)) != kOk)
+        if ((r = CheckRender(page, scaleX, scaleY, drawEditInfo, editInfoIni, &items)) != kOk)
             return r;
-        // MuPDF draws straight into the page image's memory, which is written
-        // as it is and then kept for the first draw of the file.
-        // One pass over the pixels: each band of rows is drawn (page and edit
-        // information), then encoded and hashed while it is in the cache.
+        // One pass over the pixels: each band is encoded and hashed right after
+        // it is drawn. The written image is then kept for the first draw of the file.
         MakeRoomForThm();
         ThmImage img;
         ThmWriter writer;
-        const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
-        const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
-        r = RenderPage(
-            src, page, zx, zy, drawEditInfo != 0 ? &items : nullptr,
-            [&](int w, int h) {
-                return img.Allocate(w, h) && writer.Begin(img) == kOk ? img.Pixels() : nullptr;
-            },
-            [&writer](int yEnd) { writer.Rows(yEnd); });
-        if (r != kOk)
-            return r;
+        if (drawn != nullptr && drawn->width > 0) {
+            img = std::move(*drawn);
+            if ((r = writer.Begin(img)) != kOk)
+                return r;
+            writer.Rows(img.height);
+        } else {
+            r = DrawInto(
+                src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
+                [&] { return writer.Begin(img) == kOk; }, [&writer](int yEnd) { writer.Rows(yEnd); });
+            if (r != kOk)
+                return r;
+        }
         if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
         return writer.Write(thm, std::move(img), beforePlace);
+    });
+}
+
+int ov::image::DrawThumbImage(const char* sourcePdf, int page, int scaleX, int scaleY, int drawEditInfo,
+                              const char* editInfoIni, ThmImage* out) {
+    return OV_GUARDED([&]() -> int {
+        std::string src;
+        int r = CheckPath(sourcePdf, "source", &src);
+        if (r != kOk)
+            return r;
+        EditItems items;
+        if ((r = CheckRender(page, scaleX, scaleY, drawEditInfo, editInfoIni, &items)) != kOk)
+            return r;
+        return DrawInto(
+            src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, out, [] { return true; },
+            [](int) {});
     });
 }
 

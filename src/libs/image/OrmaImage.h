@@ -38,10 +38,16 @@ using OnDrawn = std::function<int(const ThmImage& image)>;
 // soon as they are drawn; beforePlace gets the whole, closed temporary file after
 // the encoding; a nonzero result of either is the call's result and nothing is
 // put in place.
+// drawn (when given and not empty): the page as DrawThumbImage drew it with the
+// same arguments; its pixels are taken instead of drawing the page again.
 int CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
                            int drawEditInfo, const char* editInfoIni,
                            const std::function<int(const std::string& fsTemp)>& beforePlace,
-                           const OnDrawn& onDrawn = {});
+                           const OnDrawn& onDrawn = {}, ThmImage* drawn = nullptr);
+
+// Draws the page as CreateThumbFileChecked does, into memory only.
+int DrawThumbImage(const char* sourcePdf, int page, int scaleX, int scaleY, int drawEditInfo,
+                   const char* editInfoIni, ThmImage* out);
 
 // A page image fitted into width x height, as WorkDesk_GetThumbnail makes it.
 int BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap);

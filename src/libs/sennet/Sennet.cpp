@@ -155,7 +155,11 @@ void AppendEscaped(std::string* out, const std::string& utf8) {
 
 // Builds and writes one line. Text is CP932; the file holds UTF-8. One line break
 // that ends the text ends the line; any other control character is escaped.
+thread_local bool t_muted = false;
+
 void Emit(const char* moduleName, const char* sourceFile, int line, const char* format, va_list args) {
+    if (t_muted)
+        return;
     std::string text = ov::Cp932ToUtf8Lossy(FormatText(format, args));
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
@@ -217,4 +221,8 @@ extern "C" int TraceWriteText(const char* settingsPath, const char* moduleName, 
     va_end(args);
     errno = savedErrno;
     return 0;
+}
+
+extern "C" void TraceSetThreadMuted(int muted) {
+    t_muted = muted != 0;
 }

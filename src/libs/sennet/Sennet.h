@@ -11,4 +11,7 @@ int TraceWrite(const char* settingsPath, const char* moduleName, const char* sou
 // Location-free line: time stamp, module, text.
 int TraceWriteText(const char* settingsPath, const char* moduleName, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// Lines of the calling thread are dropped while muted is nonzero: work done
+// ahead of need, whose failures are met and told again when it is asked for.
+void TraceSetThreadMuted(int muted);
 }

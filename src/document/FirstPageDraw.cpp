@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+#include "document/FirstPageDraw.h"
+
+#include <utility>
+
+#include "base/StartMarks.h"
+#include "document/OrmaViewDoc.h"
+#include "image/OrmaImage.h"
+#include "sennet/Sennet.h"
+#include "win32/ShellPath.h"
+
+namespace {
+std::mutex g_offered;
+CFirstPageDraw* g_pOffered = nullptr;
+}  // namespace
+
+CFirstPageDraw::CFirstPageDraw(const std::string& strWorkDeskFolder, int iDocID, int iPageID) {
+    const std::string strDocFolder = COrmaViewDoc::DocFolderPath(strWorkDeskFolder, iDocID);
+    // The CP932 paths the page job passes, and its key of them.
+    const std::string strSource = COrmaViewDoc::DataFilePath(strDocFolder, iPageID, "pdf");
+    const std::string strEditInfo = COrmaViewDoc::DataFilePath(strDocFolder, iPageID, "dat");
+    m_key.source = ov::ToFsPath(strSource);
+    m_key.page = 1;
+    m_key.drawEditInfo = 1;
+    m_key.editInfo = ov::ToFsPath(strEditInfo);
+    if (m_key.source.empty() || !ov::image::TakeIdentities(&m_key))
+        return;
+    m_strKeyText = ov::image::KeyText(m_key);
+    {
+        std::lock_guard<std::mutex> lock(g_offered);
+        if (g_pOffered != nullptr)
+            return;
+        g_pOffered = this;
+    }
+    m_thread = std::thread([this, strSource, strEditInfo] {
+        TraceSetThreadMuted(1);
+        ov::image::ThmImage image;
+        int r = 0;
+        {
+            ov::image::ScopedRenderCancel scope(&m_cancel);
+            r = ov::image::DrawThumbImage(strSource.c_str(), 1, 1000, 1000, 1, strEditInfo.c_str(), &image);
+        }
+        // Drawn from the files whose identities were taken first, or not at all.
+        ov::image::PageStoreKey now = m_key;
+        const bool bSame =
+            r == 0 && ov::image::TakeIdentities(&now) && ov::image::KeyText(now) == m_strKeyText;
+        ov::image::EmptyCaches();
+        ov::StartMark("first-page-drawn-ahead");
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bDrawn = bSame;
+        if (bSame)
+            m_image = std::move(image);
+        m_bDone = true;
+        m_done.notify_all();
+    });
+}
+
+CFirstPageDraw::~CFirstPageDraw() {
+    m_cancel.Cancel();
+    {
+        std::lock_guard<std::mutex> lock(g_offered);
+        if (g_pOffered == this)
+            g_pOffered = nullptr;
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool CFirstPageDraw::Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage) {
+    std::lock_guard<std::mutex> offered(g_offered);
+    CFirstPageDraw* pDraw = g_pOffered;
+    if (pDraw == nullptr || ov::image::KeyText(key) != pDraw->m_strKeyText)
+        return false;
+    std::unique_lock<std::mutex> lock(pDraw->m_mutex);
+    pDraw->m_done.wait(lock, [pDraw] { return pDraw->m_bDone; });
+    if (!pDraw->m_bDrawn)
+        return false;
+    pDraw->m_bDrawn = false;  // once
+    *pImage = std::move(pDraw->m_image);
+    return true;
+}
