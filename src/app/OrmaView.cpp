@@ -38,6 +38,8 @@ namespace {
 COrmaDeskApp* s_pApp = nullptr;
 
 constexpr const char* kMutexName = "OrmaView Mutex";
+// How long a start waits for its first page before showing the window without it.
+constexpr int kFirstPictureWaitMs = 150;
 
 bool EnvFlag(const char* name) {
     const char* value = std::getenv(name);
@@ -277,6 +279,9 @@ BOOL COrmaDeskApp::InitInstance(const std::string& strCmdLine) {
             pFrame->move(rc.topLeft());
         }
     }
+    // The first paint shows the page when it comes soon; a slow one shows the
+    // window first, with its note that the page is coming.
+    pFrame->WaitForFirstPicture(kFirstPictureWaitMs);
     if (pFrame->IsSavedMaximized() == 1)
         pFrame->showMaximized();
     else

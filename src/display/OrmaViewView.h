@@ -78,6 +78,8 @@ public:
     static QSize PageBitmapRequest(const QSize& client);
     // The client size in device pixels.
     QSize DeviceSize() const;
+    // Tells the size when it (or the device pixel ratio) changed since last told.
+    void ReportSize();
     // The picture shown (null when none) and where it is drawn, in widget
     // coordinates.
     const QImage& PageImage() const { return m_image; }
@@ -143,9 +145,7 @@ protected:
 private:
     void PaintBusy(QPainter& painter);
     void RepaintNow();
-    // Tells the size when it (or the device pixel ratio) changed since last told.
-    void ReportSize();
-    // The box half the view's size centred on pt.
+    // The box centred on pt that fills the view at dLevel.
     QRect ZoomBoxAt(QPoint pt, double dLevel) const;
     void OnZoomClosed();
     // Makes m_image: the bitmap's pixels, turned by m_iTurns.

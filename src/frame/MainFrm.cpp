@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLayout>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QTimer>
@@ -502,6 +503,21 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID, int
     m_bLoaded = iResult == 0 ? TRUE : FALSE;
     CommandStatesChanged();
     return iResult;
+}
+
+void CMainFrame::WaitForFirstPicture(int iTimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    // The layout is settled before the window is shown: the page is asked for
+    // at the size it will be shown at.
+    if (QLayout* pLayout = layout())
+        pLayout->activate();
+    m_pView->ReportSize();
+    while (m_bLoaded && m_pSession->IsPageBusy()) {
+        const qint64 left = iTimeoutMs - timer.elapsed();
+        if (left <= 0 || !m_pWorkers->RunPosted(static_cast<int>(left)))
+            return;
+    }
 }
 
 BOOL CMainFrame::WaitForPage(int iTimeoutMs) {

@@ -107,6 +107,10 @@ public:
     // Runs the event loop until no picture of the current page is coming any
     // more (tests and the bench); FALSE after iTimeoutMs.
     BOOL WaitForPage(int iTimeoutMs = 20000);
+    // Before the window is first shown: runs the page work handed back (nothing
+    // else of the event loop) until the first page's picture is there or
+    // iTimeoutMs have passed, so that the first paint shows the page.
+    void WaitForFirstPicture(int iTimeoutMs);
 
     BOOL m_bCenterWindow = FALSE;
     std::string m_strWorkDeskDatPath;

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "frame/PageWorkers.h"
 
+#include <algorithm>
+#include <chrono>
+
+#include <QCoreApplication>
 #include <QMetaObject>
 
 namespace {
@@ -25,6 +29,22 @@ void CPageWorkers::Start(std::function<void()> fnWork) {
 void CPageWorkers::Post(std::function<void()> fnDone) {
     // Queued, also when called on the UI thread: it runs from the event loop.
     QMetaObject::invokeMethod(this, std::move(fnDone), Qt::QueuedConnection);
+    // Counted once queued, so that RunPosted finds it.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_iPosted;
+    m_posted.notify_all();
+}
+
+bool CPageWorkers::RunPosted(int iTimeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_posted.wait_for(lock, std::chrono::milliseconds(std::max(0, iTimeoutMs)),
+                               [this] { return m_iPosted > 0; }))
+            return false;
+        m_iPosted = 0;
+    }
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return true;
 }
 
 void CPageWorkers::Join() {

@@ -4,7 +4,9 @@
 // there. What runs on them, and when, is the session's business.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include <QObject>
 #include <QThreadPool>
@@ -23,7 +25,13 @@ public:
     void Start(std::function<void()> fnWork) override;
     void Post(std::function<void()> fnDone) override;
     void Join() override;
+    // Waits up to iTimeoutMs for work handed back and runs what was handed back,
+    // and nothing else of the event loop. false when nothing came in time.
+    bool RunPosted(int iTimeoutMs);
 
 private:
     QThreadPool m_pool;
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    int m_iPosted = 0;
 };
