@@ -124,7 +124,8 @@ void CMainFrame::LoadWindowRect(RECT* pRect) {
         const QRect rc =
             ov::FitSavedWindowRect(iLeft, iTop, iWidth, iHeight, ov::AvailableScreenAreas(), FrameMargins());
         m_aiSavedRect = {iLeft, iTop, iWidth, iHeight};
-        m_bFitWhenFramed = rc.x() != iLeft || rc.y() != iTop || rc.width() != iWidth || rc.height() != iHeight;
+        m_bFitWhenFramed =
+            rc.x() != iLeft || rc.y() != iTop || rc.width() != iWidth || rc.height() != iHeight;
         pRect->left = rc.x();
         pRect->top = rc.y();
         pRect->right = static_cast<LONG>(rc.x()) + rc.width();
