@@ -446,7 +446,8 @@ BOOL COrmaViewView::ChangeZoomImage() {
 
 QRect COrmaViewView::ZoomBoxAt(QPoint pt, double dLevel) const {
     // The part of the view that fills it at that level.
-    const QSize box(std::max(1, static_cast<int>(width() / dLevel)), std::max(1, static_cast<int>(height() / dLevel)));
+    const QSize box(std::max(1, static_cast<int>(width() / dLevel)),
+                    std::max(1, static_cast<int>(height() / dLevel)));
     return QRect(pt - QPoint(box.width() / 2, box.height() / 2), box);
 }
 
