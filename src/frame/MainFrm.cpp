@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 #include "base/ErrorGuard.h"
@@ -637,7 +638,9 @@ QString CMainFrame::ToolTipWithKeys(UINT nID, const QString& strText) {
 // --- Events ---
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        FitFramedWindow();
+    } else if (event->type() == QEvent::KeyPress) {
         auto* pKey = static_cast<QKeyEvent*>(event);
         auto* pWidget = qobject_cast<QWidget*>(watched);
         if (pKey->key() == Qt::Key_Escape && pWidget != nullptr && pWidget->window() == this) {
@@ -675,6 +678,7 @@ void CMainFrame::resizeEvent(QResizeEvent* event) {
     if (m_pView != nullptr)
         m_pView->DestroyZoomView(TRUE);
     QMainWindow::resizeEvent(event);
+    FitFramedWindow();
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
@@ -694,6 +698,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::moveEvent(QMoveEvent* event) {
     TrackNormalGeometry();
     QMainWindow::moveEvent(event);
+    FitFramedWindow();
 }
 
 LRESULT CMainFrame::OnWindowMessage(UINT msg, WPARAM, LPARAM) {

@@ -7,11 +7,13 @@
 // session asks of its window.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QRect>
 
 #include "base/WinTypes.h"
@@ -156,6 +158,12 @@ private:
     // Shows "number / total" of the current page.
     void UpdatePageIndicator();
     void TrackNormalGeometry();
+    // The border the window manager has put around the window (null while the
+    // window is not framed).
+    QMargins FrameMargins() const;
+    // Once the window is framed: a saved rectangle that had to be fitted onto
+    // the screen is fitted again with the real frame, when the frame sticks out.
+    void FitFramedWindow();
 
     COrmaViewDoc* m_pDoc = nullptr;
     COrmaViewView* m_pView = nullptr;
@@ -178,4 +186,8 @@ private:
     double m_dZoomLevel = 0;
     // The window's rectangle while it was last neither maximised nor minimised.
     QRect m_rcNormal;
+    // Left, Top, Width and Height as read, and whether they had to be fitted
+    // and are waiting for the window's frame to be fitted again.
+    std::array<int, 4> m_aiSavedRect{};
+    bool m_bFitWhenFramed = false;
 };

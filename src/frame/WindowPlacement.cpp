@@ -37,7 +37,8 @@ long long OverlapArea(long long l, long long t, long long r, long long b, const 
 }
 }  // namespace
 
-QRect ov::FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const QList<QRect>& available) {
+QRect ov::FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const QList<QRect>& available,
+                             const QMargins& frame) {
     QList<QRect> areas;
     for (const QRect& a : available) {
         if (a.width() > 0 && a.height() > 0)
@@ -61,9 +62,14 @@ QRect ov::FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const
             iBest = i;
         }
     }
-    const QRect& area = areas[iBest];
+    // Where the inside may lie so that the frame around it stays on that
+    // screen (at least one pixel, however wide the frame).
+    const QRect& screen = areas[iBest];
+    const QRect area(screen.x() + frame.left(), screen.y() + frame.top(),
+                     std::max(1, screen.width() - frame.left() - frame.right()),
+                     std::max(1, screen.height() - frame.top() - frame.bottom()));
 
-    // The size, limited to that screen before anything is added.
+    // The size, limited to that area before anything is added.
     const int w = std::clamp(iWidth, std::min(kMinWindowSide, area.width()), area.width());
     const int h = std::clamp(iHeight, std::min(kMinWindowSide, area.height()), area.height());
 
@@ -94,6 +100,7 @@ QList<QRect> ov::AvailableScreenAreas() {
 
 void CMainFrame::LoadWindowRect(RECT* pRect) {
     *pRect = RECT{};
+    m_bFitWhenFramed = false;
     const int rc = OV_GUARDED([&]() -> int {
         char szPath[MAX_PATH] = {};
         if (GetWorkDeskDatPath(szPath) == 0) {
@@ -111,8 +118,14 @@ void CMainFrame::LoadWindowRect(RECT* pRect) {
         if (iLeft == 0 && iTop == 0 && iWidth == 0 && iHeight == 0)
             return 0;
         // Saved on another screen (larger, scaled, no longer attached): the
-        // rectangle is brought onto this one before its edges are added up.
-        const QRect rc = ov::FitSavedWindowRect(iLeft, iTop, iWidth, iHeight, ov::AvailableScreenAreas());
+        // rectangle is brought onto this one before its edges are added up,
+        // with the frame as far as it is known. A window manager frames the
+        // window only when it is shown; then it is fitted again.
+        const QRect rc =
+            ov::FitSavedWindowRect(iLeft, iTop, iWidth, iHeight, ov::AvailableScreenAreas(), FrameMargins());
+        m_aiSavedRect = {iLeft, iTop, iWidth, iHeight};
+        m_bFitWhenFramed =
+            rc.x() != iLeft || rc.y() != iTop || rc.width() != iWidth || rc.height() != iHeight;
         pRect->left = rc.x();
         pRect->top = rc.y();
         pRect->right = static_cast<LONG>(rc.x()) + rc.width();
@@ -147,6 +160,35 @@ void CMainFrame::ApplyInitialWindowRect() {
     GetInitialWindowRect(&rc);
     setGeometry(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
     m_rcNormal = geometry();
+}
+
+QMargins CMainFrame::FrameMargins() const {
+    const QRect inside = geometry();
+    const QRect frame = frameGeometry();
+    return QMargins(inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+                    frame.bottom() - inside.bottom());
+}
+
+void CMainFrame::FitFramedWindow() {
+    if (!m_bFitWhenFramed || !isVisible())
+        return;
+    // A maximised (or minimised) window is placed by the window manager.
+    if ((windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) != 0) {
+        m_bFitWhenFramed = false;
+        return;
+    }
+    const QMargins frame = FrameMargins();
+    if (frame.isNull())
+        return;
+    m_bFitWhenFramed = false;
+    const QList<QRect> areas = ov::AvailableScreenAreas();
+    const QRect rcFrame = frameGeometry();
+    if (std::any_of(areas.begin(), areas.end(), [&](const QRect& a) { return a.contains(rcFrame); }))
+        return;
+    const auto& s = m_aiSavedRect;
+    const QRect rc = ov::FitSavedWindowRect(s[0], s[1], s[2], s[3], areas, frame);
+    if (rc != geometry())
+        setGeometry(rc);
 }
 
 int CMainFrame::IsSavedMaximized() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 
 namespace ov {
@@ -19,7 +20,11 @@ inline constexpr int kMinWindowSide = 200;
 // A rectangle that was limited, or of which less than half is on the available
 // areas, is then moved onto that screen's, its size kept when it fits. A
 // rectangle that fits and lies mostly on screen stays where it was saved.
-QRect FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const QList<QRect>& available);
+// The rectangle is the window's inside; frame is the border that the window
+// manager puts around it (title bar included). A rectangle that is limited or
+// moved is fitted so that its frame, not just its inside, lies on the area.
+QRect FitSavedWindowRect(int iLeft, int iTop, int iWidth, int iHeight, const QList<QRect>& available,
+                         const QMargins& frame = QMargins());
 
 // The available areas of the screens, the primary one first.
 QList<QRect> AvailableScreenAreas();

@@ -48,8 +48,8 @@ TEST_F(ReadingAidsTest, ZoomStepsUpAndBackSharpAtEveryLevel) {
         };
     };
     const std::pair<std::function<void()>, double> steps[] = {
-        {key(Qt::Key_Plus), 1.5}, {key(Qt::Key_Plus), 2},   {key(Qt::Key_Plus), 3},   {ctrlWheel(120), 4},
-        {action(ID_ZOOM_IN), 6},  {key(Qt::Key_Equal), 6},  {key(Qt::Key_Minus), 4}, {ctrlWheel(-120), 3},
+        {key(Qt::Key_Plus), 1.5}, {key(Qt::Key_Plus), 2},    {key(Qt::Key_Plus), 3},  {ctrlWheel(120), 4},
+        {action(ID_ZOOM_IN), 6},  {key(Qt::Key_Equal), 6},   {key(Qt::Key_Minus), 4}, {ctrlWheel(-120), 3},
         {key(Qt::Key_Minus), 2},  {key(Qt::Key_Minus), 1.5}, {key(Qt::Key_Minus), 0}, {ctrlWheel(60), 0},
         {ctrlWheel(60), 1.5},     {action(ID_ZOOM_OUT), 0},  {key(Qt::Key_Minus), 0},
     };

@@ -134,18 +134,23 @@ TEST(WindowPlacementRule, SavedRectangleIsLimitedAndBroughtOntoTheAvailableScree
     const QRect uhd2x(0, 0, 1920, 1060);
     const QRect laptop(0, 0, 1280, 690);
     const QRect right(1920, 0, 1280, 1024);
+    const QMargins frame(4, 24, 4, 4);  // borders and a title bar
     struct Case {
         const char* what;
         int left, top, width, height;
         QList<QRect> screens;
         QRect expected;
+        QMargins frame = {};
     };
     // clang-format off
     const Case cases[] = {
         {"saved on a 4K screen at scale 1, opened at scale 2: size limited, moved",
          2400, 1200, 1600, 900, {uhd2x}, QRect(320, 160, 1600, 900)},
-        {"60 % off to the right on a smaller screen: moved back, size kept",
-         1000, 100, 700, 500, {laptop}, QRect(580, 100, 700, 500)},
+        {"60 % off to the right on a smaller screen: moved back with its frame, size kept",
+         1000, 100, 700, 500, {laptop}, QRect(576, 100, 700, 500), frame},
+        {"as large as the screen: limited so that the frame fits",
+         10, 10, 1280, 690, {laptop}, QRect(4, 24, 1272, 662), frame},
+        {"on screen, its title bar above the top: not moved", 0, 0, 800, 600, {hd}, QRect(0, 0, 800, 600), frame},
         {"on the second screen: stays there", 2000, 100, 1000, 800, {hd, right}, QRect(2000, 100, 1000, 800)},
         {"second screen gone: onto the primary", 2000, 100, 1000, 800, {hd}, QRect(920, 100, 1000, 800)},
         {"Left=INT_MAX, Height=INT_MAX: no overflow", INT_MAX, 0, 800, INT_MAX, {hd}, QRect(1120, 0, 800, 1040)},
@@ -153,7 +158,8 @@ TEST(WindowPlacementRule, SavedRectangleIsLimitedAndBroughtOntoTheAvailableScree
     };
     // clang-format on
     for (const Case& c : cases)
-        EXPECT_EQ(ov::FitSavedWindowRect(c.left, c.top, c.width, c.height, c.screens), c.expected) << c.what;
+        EXPECT_EQ(ov::FitSavedWindowRect(c.left, c.top, c.width, c.height, c.screens, c.frame), c.expected)
+            << c.what;
 }
 
 class PlacementTest : public guitest::ViewerFixture {
