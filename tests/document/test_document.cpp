@@ -12,8 +12,11 @@
 
 #include "DocTestSupport.h"
 #include "base/ErrorCodes.h"
+#include "document/FirstPageDraw.h"
 #include "document/OrmaViewDoc.h"
 #include "image/PageBitmap.h"
+#include "image/PageStore.h"
+#include "image/ThmFile.h"
 
 using namespace ovdoc;
 using Names = std::vector<std::string>;
@@ -341,5 +344,63 @@ TEST_F(DocumentTest, PageImagesOfARunStayWithinTheirBound) {
     CPageBitmap bmp;
     EXPECT_EQ(m_doc.GetThumbnail(nullptr, 30, 30, &bmp), 0);
     EXPECT_TRUE(ovtest::Exists(Thm(1)));
+    EXPECT_EQ(m_trace.Text(), "");
+}
+
+// The start's first page drawn ahead goes to the page job of the same page from
+// the same files, once, and the page image is the one a job draws itself; a file
+// replaced after the draw began is drawn again by the job.
+TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
+    WriteDocument(Folder(1), "NNN", true);
+    auto keyOf = [&](int pos) {
+        ov::image::PageStoreKey key;
+        key.source = File(".pdf", pos);
+        key.drawEditInfo = 1;
+        key.editInfo = File(".dat", pos);
+        EXPECT_TRUE(ov::image::TakeIdentities(&key));
+        return key;
+    };
+    auto pixels = [](const std::string& thm) {  // the records may be cut differently
+        ov::image::ThmImage read;
+        EXPECT_EQ(ov::image::ReadThm(thm, &read), 0) << thm;
+        std::string rgb;
+        for (int y = 0; y < read.height; ++y)
+            rgb.append(reinterpret_cast<const char*>(read.rows[y]), read.width * 3);
+        return std::to_string(read.width) + "x" + std::to_string(read.height) + ":" + rgb;
+    };
+    auto madeAlone = [&](int pos) {  // the page image of a start with nothing drawn ahead
+        COrmaViewDoc doc;
+        EXPECT_EQ(doc.InitDoc(m_desk.Path(), 1, IdOfPos(pos)), 0);
+        return pixels(doc.m_strEditInfoOnFolder + "/OrmaView" + std::to_string(IdOfPos(pos)) + ".thm");
+    };
+    ov::image::ThmImage image;
+    {
+        CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(2));
+        EXPECT_FALSE(CFirstPageDraw::Take(keyOf(3), &image));  // another page
+        ov::image::PageStoreKey hidden = keyOf(2);
+        hidden.drawEditInfo = 0;
+        EXPECT_FALSE(CFirstPageDraw::Take(hidden, &image));  // annotations hidden
+        ASSERT_TRUE(CFirstPageDraw::Take(keyOf(2), &image));
+        EXPECT_GT(image.width, 0);
+        EXPECT_FALSE(CFirstPageDraw::Take(keyOf(2), &image));  // once
+    }
+    {
+        CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(1));
+        ASSERT_EQ(m_doc.InitDoc(m_desk.Path(), 1, IdOfPos(1)), 0);
+        EXPECT_FALSE(CFirstPageDraw::Take(keyOf(1), &image));  // the job took it
+        const std::string made = pixels(Thm(1));
+        EXPECT_EQ(made, madeAlone(1));
+    }
+    {
+        CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(3));
+        WritePdf(File(".pdf", 3) + ".new", 300, 200);
+        ASSERT_EQ(std::rename((File(".pdf", 3) + ".new").c_str(), File(".pdf", 3).c_str()), 0);
+        COrmaViewDoc doc;
+        ASSERT_EQ(doc.InitDoc(m_desk.Path(), 1, IdOfPos(3)), 0);
+        const std::string thm = doc.m_strEditInfoOnFolder + "/OrmaView" + std::to_string(IdOfPos(3)) + ".thm";
+        const std::string made = pixels(thm);
+        EXPECT_FALSE(made.empty());
+        EXPECT_EQ(made, madeAlone(3));
+    }
     EXPECT_EQ(m_trace.Text(), "");
 }
