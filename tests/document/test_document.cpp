@@ -33,10 +33,11 @@ protected:
     std::string File(const char* kind, int pos) const {
         return Folder(1) + "/Data/Data" + std::to_string(IdOfPos(pos)) + kind;
     }
-    std::string Thm(int pos) const {
-        return (m_doc.m_bShowEditInfo ? m_doc.m_strEditInfoOnFolder : m_doc.m_strEditInfoOffFolder) +
-               "/OrmaView" + std::to_string(IdOfPos(pos)) + ".thm";
+    static std::string Thm(const COrmaViewDoc& doc, int pos) {
+        return (doc.m_bShowEditInfo ? doc.m_strEditInfoOnFolder : doc.m_strEditInfoOffFolder) + "/OrmaView" +
+               std::to_string(IdOfPos(pos)) + ".thm";
     }
+    std::string Thm(int pos) const { return Thm(m_doc, pos); }
     // Document 1 read from Doc.dat without the image step.
     void Load(const std::string& flags, const std::string& name = "Doc") {
         m_doc.m_strDocFolder = Folder(1);
@@ -371,7 +372,7 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
     auto madeAlone = [&](int pos) {  // the page image of a start with nothing drawn ahead
         COrmaViewDoc doc;
         EXPECT_EQ(doc.InitDoc(m_desk.Path(), 1, IdOfPos(pos)), 0);
-        return pixels(doc.m_strEditInfoOnFolder + "/OrmaView" + std::to_string(IdOfPos(pos)) + ".thm");
+        return pixels(Thm(doc, pos));
     };
     ov::image::ThmImage image;
     {
@@ -397,8 +398,7 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         ASSERT_EQ(std::rename((File(".pdf", 3) + ".new").c_str(), File(".pdf", 3).c_str()), 0);
         COrmaViewDoc doc;
         ASSERT_EQ(doc.InitDoc(m_desk.Path(), 1, IdOfPos(3)), 0);
-        const std::string thm = doc.m_strEditInfoOnFolder + "/OrmaView" + std::to_string(IdOfPos(3)) + ".thm";
-        const std::string made = pixels(thm);
+        const std::string made = pixels(Thm(doc, 3));
         EXPECT_FALSE(made.empty());
         EXPECT_EQ(made, madeAlone(3));
     }
