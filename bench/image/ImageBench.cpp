@@ -37,20 +37,23 @@ using ovbench::NowMs;
 
 // CPU time of this thread (user and system): what the operation itself costs,
 // whatever else the machine is doing.
-double CpuMs() {
+double CpuMs(clockid_t clock = CLOCK_THREAD_CPUTIME_ID) {
     timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// cpu: this thread; all: every thread of the process (a page image's writer
+// encodes on a thread of its own).
 struct Sample {
-    std::vector<double> wall, cpu;
+    std::vector<double> wall, cpu, all;
 };
 
 void Time(Sample& s, const std::function<void()>& f) {
-    double w = NowMs(), c = CpuMs();
+    double w = NowMs(), c = CpuMs(), a = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
     f();
     s.cpu.push_back(CpuMs() - c);
+    s.all.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - a);
     s.wall.push_back(NowMs() - w);
 }
 
@@ -92,30 +95,40 @@ struct Row {
     double ms = 0, refMs = 0, target = 0;  // CPU medians; target: ms or ratio (0 = none)
     bool ratio = false;
     double wallMs = 0, refWallMs = 0;
+    double allMs = 0;     // CPU time of all threads
+    bool onWall = false;  // judged on the wall clock (work on more than one thread)
 };
 
 Row MakeRow(const std::string& what, const std::string& page, const Sample& s, const Sample* ref,
             double target, bool ratio) {
     Row r{what,   page,  Median(s.cpu),  ref ? Median(ref->cpu) : 0,
           target, ratio, Median(s.wall), ref ? Median(ref->wall) : 0};
+    r.allMs = Median(s.all);
     return r;
 }
 
 void Print(const std::vector<Row>& rows, long peakKb) {
-    std::printf("\nMedians of thread CPU time (wall clock in brackets); targets are judged on CPU time.\n");
+    std::printf(
+        "\nMedians of thread CPU time (wall clock in brackets); targets are judged on CPU time,\n"
+        "except rows marked (wall): their work runs on two threads, so they are judged on the\n"
+        "wall clock, and the CPU time of all threads is given after the target.\n");
     std::printf("%-34s %-22s %18s %18s %8s %s\n", "operation", "page", "median ms", "bare MuPDF ms", "ratio",
                 "target");
     for (const Row& r : rows) {
         char ref[48] = "", ratio[32] = "", target[48] = "", own[48];
         std::snprintf(own, sizeof own, "%.2f [%.2f]", r.ms, r.wallMs);
+        const double judged = r.onWall ? r.wallMs / r.refWallMs : r.ms / r.refMs;
         if (r.refMs > 0) {
             std::snprintf(ref, sizeof ref, "%.2f [%.2f]", r.refMs, r.refWallMs);
-            std::snprintf(ratio, sizeof ratio, "%.3f", r.ms / r.refMs);
+            std::snprintf(ratio, sizeof ratio, "%.3f%s", judged, r.onWall ? " (wall)" : "");
         }
         if (r.target > 0) {
-            const double value = r.ratio ? r.ms / r.refMs : r.ms;
+            const double value = r.ratio ? judged : r.ms;
             std::snprintf(target, sizeof target, "%s %.2f%s %s", r.ratio ? "ratio <=" : "<=", r.target,
                           r.ratio ? "" : " ms", value <= r.target ? "met" : "MISSED");
+            if (r.onWall)
+                std::snprintf(target + std::strlen(target), sizeof target - std::strlen(target),
+                              "; all threads %.2f ms", r.allMs);
         }
         std::printf("%-34s %-22s %18s %18s %8s %s\n", r.what.c_str(), r.page.c_str(), own, ref, ratio,
                     target);
@@ -126,7 +139,9 @@ void Print(const std::vector<Row>& rows, long peakKb) {
                     r.what.c_str(), r.page.c_str(), r.ms, r.wallMs);
         if (r.refMs > 0)
             std::printf(",\"bare_cpu_ms\":%.3f,\"bare_wall_ms\":%.3f,\"ratio\":%.3f", r.refMs, r.refWallMs,
-                        r.ms / r.refMs);
+                        r.onWall ? r.wallMs / r.refWallMs : r.ms / r.refMs);
+        if (r.onWall)
+            std::printf(",\"ratio_on\":\"wall\",\"all_threads_cpu_ms\":%.3f", r.allMs);
         if (r.target > 0)
             std::printf(",\"target\":%.2f", r.target);
         std::printf("}\n");
@@ -262,6 +277,7 @@ int main(int argc, char** argv) {
             });
         }
         rows.push_back(MakeRow("WorkDesk_CreateThumbFile", p.name, lib, &bare, 1.15, true));
+        rows.back().onWall = true;
     }
     if (thumbsOnly) {
         fz_drop_context(ctx);

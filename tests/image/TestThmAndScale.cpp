@@ -2,10 +2,12 @@
 // The page-image file, its hand-off in memory and the scaler behind WorkDesk_GetThumbnail.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +182,77 @@ TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {
     CPageBitmap bm;
     EXPECT_EQ(WorkDesk_GetThumbnail(nullptr, a.c_str(), 10, 10, &bm), kErrThmFormat);
     EXPECT_TRUE(trace.Contains("Page image file checksum Error!"));
+    ReleaseThmCache();
+}
+
+// A page image is encoded and written by the writer's thread while the page is
+// drawn in bands (a scan too, its image decoded once): the file holds what one
+// draw in a piece shows, and a disk that fills up meanwhile leaves nothing.
+TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
+    ovtest::TempDir dir;
+    // The same bytes however the rows arrive: runs of copied rows cross the steps.
+    auto image = [] {
+        ThmImage img;
+        EXPECT_TRUE(img.Allocate(300, 500));
+        std::memset(img.Pixels(), 255, img.PixelBytes());
+        for (int y : {0, 37, 38, 260, 499}) std::memset(img.Pixels() + y * img.stride + 30, 0, 90);
+        return img;
+    };
+    ASSERT_EQ(WriteThm(dir / "whole.thm", image()), 0);
+    for (bool onHelper : {false, true}) {
+        for (int step : {1, 7, 100, 499}) {
+            ThmImage img = image();
+            ThmWriter writer;
+            ASSERT_EQ(writer.Open(dir / "steps.thm"), 0);
+            ASSERT_EQ(writer.Begin(img, onHelper), 0);
+            for (int y = step; y < img.height; y += step) writer.Rows(y);
+            ASSERT_EQ(writer.Write(std::move(img)), 0);
+            EXPECT_EQ(ovtest::ReadFile(dir / "steps.thm"), ovtest::ReadFile(dir / "whole.thm")) << step;
+        }
+    }
+    std::filesystem::remove(dir / "steps.thm");
+    std::filesystem::remove(dir / "whole.thm");
+    // Scans at 218 DPI (drawn in bands) and at 109 DPI (enlarged: drawn in one piece).
+    for (int w : {1800, 900}) {
+        ovsample::PdfPage scan;
+        scan.jpeg = ovsample::MakeScanJpeg(w, w * 1270 / 900, 7);
+        scan.content = "q 595.28 0 0 841.89 0 0 cm /Im0 Do Q";
+        imgtest::Pdf(dir / ("scan" + std::to_string(w) + ".pdf"), {scan});
+    }
+    imgtest::Pdf(dir / "vector.pdf",
+                 {imgtest::RectPage(595.28f, 841.89f, 50, 60, 400, 700, 0.2f, 0.4f, 0.9f)});
+    for (const char* name : {"scan1800", "scan900", "vector"}) {
+        SCOPED_TRACE(name);
+        const std::string pdf = dir / (std::string(name) + ".pdf"), thm = dir / "page.thm";
+        ASSERT_EQ(imgtest::Thumb(pdf, 1, thm), 0);
+        const ThmImage banded = imgtest::ReadBack(thm);
+        // The same page drawn by MuPDF in one piece.
+        ThmImage whole;
+        ASSERT_EQ(
+            RenderPage(pdf, 1, 150.0f / 72, 150.0f / 72, nullptr,
+                       [&](int w, int h) { return whole.Allocate(w, h) ? whole.Pixels() : nullptr; }, {}),
+            0);
+        for (int y = 0; y < whole.height; ++y) whole.rows.push_back(whole.Pixels() + y * whole.stride);
+        EXPECT_EQ(imgtest::MeanDiff(banded, whole), 0.0);
+        std::filesystem::remove(thm);
+        if (std::string(name) == "vector")
+            continue;  // its file is too small to meet the limit below
+
+        ovtest::WriteFile(thm, "old contents");
+        ovtest::TraceCapture trace;
+        const int rc = ovtest::InChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            return imgtest::Thumb(pdf, 1, thm) == kErrWrite ? 0 : 1;
+        });
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(ovtest::ReadFile(thm), "old contents");
+        EXPECT_EQ(ovtest::ListFolder(dir.Path()).size(), 4u);  // no temporary file left
+        EXPECT_TRUE(trace.Contains("write() Error! [Path] " + dir.Path() + "/")) << trace.Text();
+        EXPECT_TRUE(trace.Contains(" [errno] 27")) << trace.Text();
+        std::filesystem::remove(thm);
+    }
     ReleaseThmCache();
 }
 

@@ -223,7 +223,7 @@ int TryOverlay(fz_context* ctx, pdf_document* doc, const EditItems& items) {
         res = pdf_new_dict(ctx, doc, 4);
         buf = fz_new_buffer(ctx, 1024);
         dev = pdf_new_pdf_device(ctx, doc, fz_invert_matrix(pageCtm), res, buf);
-        DrawItems(ctx, dev, fz_identity, items);
+        DrawItems(ctx, dev, fz_identity, items, TextAs::Outlines);
         fz_close_device(ctx, dev);
         xobj = pdf_new_xobject(ctx, doc, mediabox, fz_identity, res, buf);
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Trace.h"
 #include "image/MuPdfInternal.h"
@@ -45,9 +46,10 @@ fz_path* ItemPath(fz_context* ctx, const EditItem& item) {
     return path;
 }
 
-// Draws a text note as filled glyph outlines, so that the raster and the PDF
-// form are the same shapes and no font has to be embedded. May throw (MuPDF).
-void DrawText(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float color[3]) {
+// Lays out a text note glyph by glyph (with the Japanese font and its
+// fallbacks): each glyph's font, id and matrix in page points. May throw (MuPDF).
+template <typename Each>
+void LayOutText(fz_context* ctx, const EditItem& item, Each&& each) {
     fz_font* font = JapaneseFont(ctx);
     if (font == nullptr)
         return;
@@ -62,44 +64,112 @@ void DrawText(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& it
         int gid = fz_encode_character_with_fallback(ctx, font, rune, 0, FZ_LANG_ja, &used);
         if (used == nullptr)
             used = font;
-        fz_matrix trm = fz_make_matrix(size, 0, 0, -size, x, baseline);
-        fz_path* glyph = fz_outline_glyph(ctx, used, gid, trm);
-        if (glyph != nullptr) {
-            fz_try(ctx) {
-                fz_fill_path(ctx, dev, glyph, 0, ctm, fz_device_rgb(ctx), color, 1.0f,
-                             fz_default_color_params);
-            }
-            fz_always(ctx) {
-                fz_drop_path(ctx, glyph);
-            }
-            fz_catch(ctx) {
-                fz_rethrow(ctx);
-            }
-        }
+        each(used, gid, rune, fz_make_matrix(size, 0, 0, -size, x, baseline));
         x += fz_advance_glyph(ctx, used, gid, 0) * size;
     }
 }
 
-// Fills a highlight or strokes any other shape item. May throw (MuPDF).
-void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float* color) {
-    fz_path* path = ItemPath(ctx, item);
-    fz_stroke_state* stroke = nullptr;
-    fz_var(stroke);
-    fz_try(ctx) {
-        if (item.kind == EditItem::Kind::Highlight) {
-            fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
-                         fz_default_color_params);
-        } else {
-            stroke = fz_new_stroke_state(ctx);
-            stroke->linewidth = item.width;
-            stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
-            stroke->linejoin = FZ_LINEJOIN_ROUND;
-            fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f,
-                           fz_default_color_params);
+// Draws a text note as filled glyph outlines, so that no font has to be
+// embedded in a PDF. May throw (MuPDF).
+void DrawTextOutlines(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item,
+                      const float color[3]) {
+    LayOutText(ctx, item, [&](fz_font* font, int gid, int, fz_matrix trm) {
+        fz_path* glyph = fz_outline_glyph(ctx, font, gid, trm);
+        if (glyph == nullptr)
+            return;
+        fz_try(ctx) {
+            fz_fill_path(ctx, dev, glyph, 0, ctm, fz_device_rgb(ctx), color, 1.0f, fz_default_color_params);
         }
+        fz_always(ctx) {
+            fz_drop_path(ctx, glyph);
+        }
+        fz_catch(ctx) {
+            fz_rethrow(ctx);
+        }
+    });
+}
+
+// Draws a text note as text of the same glyphs: a raster device draws them
+// from MuPDF's glyph cache, which keeps them from one page to the next, where
+// outlines would be filled afresh every time. May throw (MuPDF).
+void DrawTextGlyphs(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item,
+                    const float color[3]) {
+    fz_text* text = fz_new_text(ctx);
+    fz_try(ctx) {
+        LayOutText(ctx, item, [&](fz_font* font, int gid, int rune, fz_matrix trm) {
+            fz_show_glyph(ctx, text, font, trm, gid, rune, 0, 0, FZ_BIDI_LTR, FZ_LANG_ja);
+        });
+        fz_fill_text(ctx, dev, text, ctm, fz_device_rgb(ctx), color, 1.0f, fz_default_color_params);
+    }
+    fz_always(ctx) {
+        fz_drop_text(ctx, text);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
+// Strokes path with the items' pen: round caps and joins. May throw (MuPDF).
+void StrokeWithPen(fz_context* ctx, fz_device* dev, const fz_path* path, fz_matrix ctm, float width,
+                   const float* color) {
+    fz_stroke_state* stroke = fz_new_stroke_state(ctx);
+    fz_try(ctx) {
+        stroke->linewidth = width;
+        stroke->start_cap = stroke->end_cap = stroke->dash_cap = FZ_LINECAP_ROUND;
+        stroke->linejoin = FZ_LINEJOIN_ROUND;
+        fz_stroke_path(ctx, dev, path, stroke, ctm, fz_device_rgb(ctx), color, 1.0f, fz_default_color_params);
     }
     fz_always(ctx) {
         fz_drop_stroke_state(ctx, stroke);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
+// One straight stroke of the items' pen. May throw (MuPDF).
+void StrokeSegment(fz_context* ctx, fz_device* dev, fz_matrix ctm, const float* s, float width,
+                   const float* color) {
+    fz_path* path = fz_new_path(ctx);
+    fz_try(ctx) {
+        fz_moveto(ctx, path, s[0], s[1]);
+        fz_lineto(ctx, path, s[2], s[3]);
+        StrokeWithPen(ctx, dev, path, ctm, width, color);
+    }
+    fz_always(ctx) {
+        fz_drop_path(ctx, path);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
+// A rectangle's outline as its four sides, each stroked apart: with round caps
+// and joins the shape is the same, and MuPDF rasterises each thin side over its
+// own small box instead of the whole rectangle's box, row by row.
+void StrokeRectSides(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item,
+                     const float* color) {
+    const std::vector<float>& p = item.pts;
+    const float x0 = p[0], y0 = p[1], x1 = p[0] + p[2], y1 = p[1] + p[3];
+    const float sides[4][4] = {{x0, y0, x1, y0}, {x1, y0, x1, y1}, {x1, y1, x0, y1}, {x0, y1, x0, y0}};
+    for (int i = 0; i < 4; ++i) StrokeSegment(ctx, dev, ctm, sides[i], item.width, color);
+}
+
+// Fills a highlight or strokes any other shape item. May throw (MuPDF).
+void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float* color) {
+    if (item.kind == EditItem::Kind::Rect) {
+        StrokeRectSides(ctx, dev, ctm, item, color);
+        return;
+    }
+    fz_path* path = ItemPath(ctx, item);
+    fz_try(ctx) {
+        if (item.kind == EditItem::Kind::Highlight)
+            fz_fill_path(ctx, dev, path, 0, ctm, fz_device_rgb(ctx), color, item.opacity,
+                         fz_default_color_params);
+        else
+            StrokeWithPen(ctx, dev, path, ctm, item.width, color);
+    }
+    fz_always(ctx) {
         fz_drop_path(ctx, path);
     }
     fz_catch(ctx) {
@@ -112,12 +182,14 @@ void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& i
 // The one drawing routine of the edit information, for the raster device and
 // the PDF device alike. ctm maps page points (top-left origin) to the device.
 // May throw (MuPDF).
-void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items) {
+void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items, TextAs textAs) {
     for (const EditItem& item : items) {
         float color[3];
         SetColor(item.rgb, color);
-        if (item.kind == EditItem::Kind::Text)
-            DrawText(ctx, dev, ctm, item, color);
+        if (item.kind == EditItem::Kind::Text && textAs == TextAs::Outlines)
+            DrawTextOutlines(ctx, dev, ctm, item, color);
+        else if (item.kind == EditItem::Kind::Text)
+            DrawTextGlyphs(ctx, dev, ctm, item, color);
         else
             DrawShape(ctx, dev, ctm, item, color);
     }
@@ -138,7 +210,7 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
             fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         if (items != nullptr) {
             // The edit information can take as long as the page: asked again after it.
-            DrawItems(ctx, dev, fz_identity, *items);
+            DrawItems(ctx, dev, fz_identity, *items, TextAs::Glyphs);
             if (Cancelled())
                 fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         }
@@ -169,7 +241,7 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_displa
         if (Cancelled())
             fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         if (items != nullptr)
-            DrawItems(ctx, dev, fz_identity, *items);
+            DrawItems(ctx, dev, fz_identity, *items, TextAs::Glyphs);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
@@ -218,8 +290,72 @@ int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_matrix ctm, int width
     return kOk;
 }
 
-// Whether the list draws any image (counted by the facts device below).
-int TryListHasImages(fz_context* ctx, fz_display_list* list, bool* out);
+// How many images (and image masks) the list draws (counted by the facts device below).
+int TryCountListImages(fz_context* ctx, fz_display_list* list, int* out);
+
+// Holds the decoded pixels of each image that the list draws at ctm.
+struct Decoded {
+    fz_device super;
+    std::vector<fz_pixmap*>* held;
+    bool enlarged;
+};
+void DecodeImage(fz_context* ctx, fz_device* dev, fz_image* img, fz_matrix ctm, float, fz_color_params) {
+    // An image drawn larger than its pixels is interpolated: MuPDF's result at
+    // a band's edge then differs a little from the page drawn in one piece.
+    const fz_rect area = fz_transform_rect(fz_unit_rect, ctm);
+    if (area.x1 - area.x0 > static_cast<float>(img->w) + 0.5f ||
+        area.y1 - area.y0 > static_cast<float>(img->h) + 0.5f)
+        reinterpret_cast<Decoded*>(dev)->enlarged = true;
+    int w = 0, h = 0;
+    fz_matrix m = ctm;
+    fz_pixmap* pix = fz_get_pixmap_from_image(ctx, img, nullptr, &m, &w, &h);
+    auto* held = reinterpret_cast<Decoded*>(dev)->held;
+    try {
+        held->push_back(pix);
+    } catch (...) {
+        fz_drop_pixmap(ctx, pix);
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
+    }
+}
+
+// Decodes the images of the list once, at the size the page is drawn at, and
+// keeps them (in MuPDF's store and in held) until the bands are drawn: a band
+// that crosses an image then finds it decoded instead of decoding it anew.
+// *enlarged: some image is drawn larger than its pixels.
+int TryDecodeImages(fz_context* ctx, fz_display_list* list, fz_matrix ctm, std::vector<fz_pixmap*>* held,
+                    bool* enlarged) {
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    fz_try(ctx) {
+        auto* d = fz_new_derived_device(ctx, Decoded);
+        dev = &d->super;
+        d->held = held;
+        d->enlarged = false;
+        d->super.fill_image = DecodeImage;
+        fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, CurrentCookie());
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
+        fz_close_device(ctx, dev);
+        *enlarged = d->enlarged;
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+    }
+    fz_catch(ctx) {
+        if (Cancelled())
+            return kErrCancelled;
+        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+        return CaughtCode(ctx, kErrRender);
+    }
+    return kOk;
+}
+
+struct HeldPixmaps {
+    std::vector<fz_pixmap*> pixmaps;
+    ~HeldPixmaps() {
+        for (fz_pixmap* p : pixmaps) fz_drop_pixmap(Ctx(), p);
+    }
+};
 
 struct ListDrop {
     void operator()(fz_display_list* l) const { fz_drop_display_list(Ctx(), l); }
@@ -296,12 +432,19 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
                          -m_bounds.x0, -m_bounds.y0);
     const std::size_t stride = static_cast<std::size_t>(width) * 3;
     int band = std::max(16, static_cast<int>(kBandBytes / stride));
-    // An image is decoded for each band that it crosses: a page with images (a
-    // scan) is drawn in one piece.
-    bool bImages = false;
-    if ((r = TryListHasImages(ctx, list.get(), &bImages)) != kOk)
+    // MuPDF decodes an image for each band that crosses it, unless it is
+    // decoded already: a page with one image (a scan) has it decoded once up
+    // front; a page with more images is drawn in one piece, so that their
+    // decoded pixels need not all be held at once, and so is a page whose
+    // image is enlarged, so that it looks exactly as drawn in one piece.
+    int images = 0;
+    if ((r = TryCountListImages(ctx, list.get(), &images)) != kOk)
         return r;
-    if (bImages)
+    HeldPixmaps held;
+    bool enlarged = false;
+    if (images == 1 && (r = TryDecodeImages(ctx, list.get(), ctm, &held.pixmaps, &enlarged)) != kOk)
+        return r;
+    if (images > 1 || enlarged)
         band = height;
     for (int y = 0; y < height; y += band) {
         const int rows = std::min(band, height - y);
@@ -360,7 +503,7 @@ void FactsFillImage(fz_context*, fz_device* dev, fz_image* img, fz_matrix ctm, f
     d->imageH = img->h;
 }
 
-int TryListHasImages(fz_context* ctx, fz_display_list* list, bool* out) {
+int TryCountListImages(fz_context* ctx, fz_display_list* list, int* out) {
     fz_device* dev = nullptr;
     fz_var(dev);
     FactsDevice result{};
@@ -380,7 +523,7 @@ int TryListHasImages(fz_context* ctx, fz_display_list* list, bool* out) {
         OV_TRACE("fz_run_display_list() Error! [MuPDF] %s\n", fz_caught_message(ctx));
         return CaughtCode(ctx, kErrRender);
     }
-    *out = result.images > 0 || result.marks > 0;
+    *out = result.images + result.marks;
     return kOk;
 }
 

@@ -67,10 +67,15 @@ int LoadPage(pdf_document* doc, int page, PagePtr* out);
 
 // ---- Drawing (MuPdfDraw.cpp) -------------------------------------------------
 
+// How a text note is drawn: as text (raster devices, through MuPDF's glyph
+// cache) or as filled glyph outlines (a PDF, with no font to embed). The
+// shapes are the same glyphs either way.
+enum class TextAs { Glyphs, Outlines };
+
 // The one drawing routine of the edit information, for the raster device and
 // the PDF device alike. ctm maps page points (top-left origin) to the device.
 // May throw (MuPDF).
-void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items);
+void DrawItems(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItems& items, TextAs textAs);
 
 int TryFacts(fz_context* ctx, pdf_page* page, PageFacts* facts);
 

@@ -76,26 +76,29 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         EditItems items;
         if ((r = CheckRender(page, scaleX, scaleY, drawEditInfo, editInfoIni, &items)) != kOk)
             return r;
-        // One pass over the pixels: each band is encoded and hashed right after
-        // it is drawn. The written image is then kept for the first draw of the file.
+        // One pass over the pixels: each band is encoded, hashed and written by
+        // the writer's thread right after it is drawn, while the next band is
+        // drawn here. The written image is then kept for the first draw of the file.
         MakeRoomForThm();
         ThmImage img;
         ThmWriter writer;
+        if ((r = writer.Open(thm)) != kOk)
+            return r;
         if (drawn != nullptr && drawn->width > 0) {
             img = std::move(*drawn);
-            if ((r = writer.Begin(img)) != kOk)
+            if ((r = writer.Begin(img, false)) != kOk)
                 return r;
             writer.Rows(img.height);
         } else {
             r = DrawInto(
                 src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
-                [&] { return writer.Begin(img) == kOk; }, [&writer](int yEnd) { writer.Rows(yEnd); });
+                [&] { return writer.Begin(img, true) == kOk; }, [&writer](int yEnd) { writer.Rows(yEnd); });
             if (r != kOk)
                 return r;
         }
         if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
-        return writer.Write(thm, std::move(img), beforePlace);
+        return writer.Write(std::move(img), beforePlace);
     });
 }
 

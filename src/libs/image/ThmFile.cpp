@@ -27,8 +27,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -337,11 +342,12 @@ void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
         out->Literal(row + 3 * lit, w - lit);
 }
 
-// Encodes rows [y, yEnd) of the image as pieces (scratch has room for
-// MaxEncodedBytes) and hashes them in the same pass, each row's records right
-// after the row. A run of copied rows ends at yEnd (the rows below may not be
-// drawn yet). Returns yEnd.
-int EncodeRows(const std::uint8_t* px, int w, int y, int yEnd, Pieces* out, Hasher* hasher,
+// Encodes rows [y, yEnd) of the h rows of the image as pieces (scratch has room
+// for MaxEncodedBytes) and hashes them in the same pass, each row's records
+// right after the row. Returns the first row not encoded: a run of copied rows
+// that reaches yEnd above the image's end is left for the next call, so that
+// the records are the same however the rows arrive.
+int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* out, Hasher* hasher,
                Pattern* pattern) {
     const std::size_t stride = static_cast<std::size_t>(w) * 3;
     while (y < yEnd) {
@@ -351,6 +357,8 @@ int EncodeRows(const std::uint8_t* px, int w, int y, int yEnd, Pieces* out, Hash
             while (y + same < yEnd && same < 65535 &&
                    std::memcmp(row + stride * same, row - stride, stride) == 0)
                 ++same;
+            if (same > 0 && same < 65535 && y + same == yEnd && yEnd < h)
+                return y;  // the run may go on in rows not drawn yet
             if (same > 0) {
                 out->Record(kCopyRows, same);
                 out->HashNew(hasher);
@@ -622,22 +630,136 @@ int ReadThmStamped(const std::string& fsPath, ThmImage* out, FileStamp* stamp) {
 
 }  // namespace
 
+// The writer's state. Encoding and writing run either on the caller's thread,
+// inside Rows, or on a helper thread of the writer's own (Begin with onHelper),
+// which follows the rows drawn while the caller goes on drawing. In that case
+// only the helper touches the encoding state between Begin and the join.
 struct ThmWriter::State {
-    State(std::uint8_t* header, std::vector<iovec>* parts) : pieces(header, parts) {}
-    Pieces pieces;
+    std::optional<Pieces> pieces;
     Hasher hasher;
     Pattern pattern;
+    std::vector<iovec>* parts = nullptr;
     const std::uint8_t* pixels = nullptr;
-    int width = 0, height = 0, done = 0;
+    int width = 0, height = 0;
+    int done = 0;  // rows encoded
+    int seen = 0;  // rows handed to Advance (a run of copied rows may wait at their end)
+    // The temporary file, and how much of the pieces it holds (the header's
+    // room stays zero until the end).
+    std::string path;
+    TempFile tmp;
+    std::size_t writtenPart = 0, writtenInPart = kThmHeaderSize;
+    off_t fileBytes = kThmHeaderSize;
+    int writeErrno = 0;
+    bool memoryShort = false;
+    // The helper: how far the image is drawn, and whether to give up.
+    std::mutex lock;
+    std::condition_variable wake;
+    int drawn = 0;
+    bool stop = false;
+    std::thread helper;
+
+    bool Failed() const { return writeErrno != 0 || memoryShort; }
+
+    // Encodes the rows up to yEnd and writes what is new to the temporary file.
+    void Advance(int yEnd) {
+        yEnd = std::min(yEnd, height);
+        if (Failed() || yEnd <= seen)
+            return;
+        seen = yEnd;
+        try {
+            done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
+        } catch (const std::bad_alloc&) {
+            memoryShort = true;
+            return;
+        }
+        Flush();
+    }
+
+    void Flush() {
+        iovec batch[64];
+        for (;;) {
+            if (writtenPart + 1 >= parts->size() && writtenInPart >= parts->back().iov_len)
+                return;  // all written; the last piece may still grow
+            int count = 0;
+            for (std::size_t i = writtenPart; i < parts->size() && count < 64; ++i, ++count) {
+                batch[count] = (*parts)[i];
+                if (i == writtenPart) {
+                    batch[count].iov_base = static_cast<std::uint8_t*>(batch[count].iov_base) + writtenInPart;
+                    batch[count].iov_len -= writtenInPart;
+                }
+            }
+            const ssize_t n = ::pwritev(tmp.Fd(), batch, count, fileBytes);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                writeErrno = n < 0 ? errno : ENOSPC;
+                return;
+            }
+            fileBytes += n;
+            for (auto left = static_cast<std::size_t>(n); left > 0;) {
+                const std::size_t inPart = (*parts)[writtenPart].iov_len - writtenInPart;
+                const std::size_t k = std::min(left, inPart);
+                writtenInPart += k;
+                left -= k;
+                if (writtenInPart == (*parts)[writtenPart].iov_len && writtenPart + 1 < parts->size()) {
+                    ++writtenPart;
+                    writtenInPart = 0;
+                }
+            }
+        }
+    }
+
+    void HelperLoop() {
+        std::unique_lock<std::mutex> lk(lock);
+        for (;;) {
+            wake.wait(lk, [this] { return stop || drawn > seen; });
+            if (stop)
+                return;
+            const int yEnd = drawn;
+            lk.unlock();
+            Advance(yEnd);
+            lk.lock();
+            if (seen >= height || Failed())
+                return;
+        }
+    }
+
+    // Stops the helper (its work is wanted no more) and waits for it.
+    void StopHelper() {
+        if (!helper.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lk(lock);
+            stop = true;
+        }
+        wake.notify_one();
+        helper.join();
+    }
 };
 
 ThmWriter::ThmWriter() = default;
-ThmWriter::~ThmWriter() = default;
+ThmWriter::~ThmWriter() {
+    if (m_state)
+        m_state->StopHelper();
+}
 
-int ThmWriter::Begin(const ThmImage& image) {
+int ThmWriter::Open(const std::string& fsPath) {
+    if (m_state)
+        m_state->StopHelper();
     m_state.reset();
-    if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
-        !image.buffer || image.stride != image.width * 3 ||
+    auto st = std::make_unique<State>();
+    const int r = st->tmp.Create(fsPath, true);
+    if (r != kOk)
+        return r;
+    st->path = fsPath;
+    m_state = std::move(st);
+    return kOk;
+}
+
+int ThmWriter::Begin(const ThmImage& image, bool onHelper) {
+    State* st = m_state.get();
+    if (st == nullptr || st->pieces || image.width < 1 || image.height < 1 || image.width > kMaxSide ||
+        image.height > kMaxSide || !image.buffer || image.stride != image.width * 3 ||
         image.capacity < kThmHeaderSize + image.PixelBytes()) {
         OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrArgument;
@@ -649,36 +771,54 @@ int ThmWriter::Begin(const ThmImage& image) {
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrMemory;
     }
-    m_state = std::make_unique<State>(header, &t_scratch.parts);
-    m_state->pieces.Put(kThmHeaderSize);
-    m_state->pieces.SkipHash();  // the header's own bytes are not hashed
-    m_state->pixels = image.Pixels();
-    m_state->width = image.width;
-    m_state->height = image.height;
+    st->parts = &t_scratch.parts;
+    st->pieces.emplace(header, st->parts);
+    st->pieces->Put(kThmHeaderSize);
+    st->pieces->SkipHash();  // the header's own bytes are not hashed
+    st->pixels = image.Pixels();
+    st->width = image.width;
+    st->height = image.height;
+    if (onHelper) {
+        try {
+            st->helper = std::thread([st] { st->HelperLoop(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the rows are encoded here instead.
+        }
+    }
     return kOk;
 }
 
 void ThmWriter::Rows(int yEnd) {
     State* st = m_state.get();
-    if (st != nullptr && yEnd > st->done)
-        st->done = EncodeRows(st->pixels, st->width, st->done, std::min(yEnd, st->height), &st->pieces,
-                              &st->hasher, &st->pattern);
+    if (st == nullptr || !st->pieces)
+        return;
+    if (!st->helper.joinable()) {
+        st->Advance(yEnd);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lk(st->lock);
+        st->drawn = std::max(st->drawn, std::min(yEnd, st->height));
+    }
+    st->wake.notify_one();
 }
 
-int ThmWriter::Write(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
-    if (!m_state || m_state->pixels != image.Pixels() || m_state->width != image.width ||
-        m_state->height != image.height) {
-        const int r = Begin(image);
-        if (r != kOk)
-            return r;
+int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
+    State* st = m_state.get();
+    if (st == nullptr || !st->pieces || st->pixels != image.Pixels() || st->width != image.width ||
+        st->height != image.height) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrArgument;
     }
     Rows(image.height);
-    std::vector<iovec>& parts = t_scratch.parts;
-    std::uint8_t* header = static_cast<std::uint8_t*>(parts[0].iov_base);
-    std::size_t bytes = 0;
-    for (const iovec& v : parts) bytes += v.iov_len;
-    bytes -= kThmHeaderSize;
-    std::memset(header, 0, kThmHeaderSize);
+    if (st->helper.joinable())
+        st->helper.join();  // it ends once every row is written, or at a failure
+    st->Advance(image.height);
+    if (st->memoryShort) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrMemory;
+    }
+    std::uint8_t header[kThmHeaderSize] = {};
     std::memcpy(header, kMagic, 8);
     Put32(header + 8, kVersion);
     Put32(header + 12, kThmHeaderSize);
@@ -686,48 +826,38 @@ int ThmWriter::Write(const std::string& fsPath, ThmImage&& image, const BeforePl
     Put32(header + 20, static_cast<std::uint32_t>(image.height));
     Put32(header + 24, static_cast<std::uint32_t>(image.stride));
     Put32(header + 28, kFormatRgb24);
-    Put64(header + 32, bytes);
-    Put64(header + 40, m_state->hasher.Digest());
+    Put64(header + 32, static_cast<std::uint64_t>(st->fileBytes) - kThmHeaderSize);
+    Put64(header + 40, st->hasher.Digest());
     Put32(header + 48, kEncodingRows);
     Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
-    m_state.reset();
-
-    TempFile tmp;
-    int r = tmp.Create(fsPath, true);
-    if (r != kOk)
-        return r;
-    // Header, records and the long literal stretches of the image: few writev calls.
-    for (std::size_t i = 0; i < parts.size();) {
-        const int count = static_cast<int>(std::min<std::size_t>(parts.size() - i, IOV_MAX));
-        ssize_t n = ::writev(tmp.Fd(), &parts[i], count);
+    for (;;) {
+        if (st->writeErrno != 0)
+            break;
+        const ssize_t n = ::pwrite(st->tmp.Fd(), header, kThmHeaderSize, 0);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            OV_TRACE("write() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
-            return kErrWrite;
-        }
-        for (auto left = static_cast<std::size_t>(n); left > 0;) {
-            if (left >= parts[i].iov_len) {
-                left -= parts[i++].iov_len;
-            } else {
-                parts[i].iov_base = static_cast<std::uint8_t*>(parts[i].iov_base) + left;
-                parts[i].iov_len -= left;
-                left = 0;
-            }
-        }
+        if (n != static_cast<ssize_t>(kThmHeaderSize))
+            st->writeErrno = n < 0 ? errno : ENOSPC;
+        break;
     }
-    struct stat written;
-    if (::fstat(tmp.Fd(), &written) != 0) {
-        OV_TRACE("fstat() Error! [Path] %s [errno] %d\n", tmp.Path().c_str(), errno);
+    if (st->writeErrno != 0) {
+        OV_TRACE("write() Error! [Path] %s [errno] %d\n", st->tmp.Path().c_str(), st->writeErrno);
         return kErrWrite;
     }
+    struct stat written;
+    if (::fstat(st->tmp.Fd(), &written) != 0) {
+        OV_TRACE("fstat() Error! [Path] %s [errno] %d\n", st->tmp.Path().c_str(), errno);
+        return kErrWrite;
+    }
+    int r = kOk;
     if (beforePlace) {
-        if ((r = tmp.Close()) != kOk || (r = beforePlace(tmp.Path())) != kOk)
+        if ((r = st->tmp.Close()) != kOk || (r = beforePlace(st->tmp.Path())) != kOk)
             return r;
     }
-    r = tmp.Commit();
-    if (r != kOk)
+    if ((r = st->tmp.Commit()) != kOk)
         return r;
+    const std::string fsPath = std::move(st->path);
+    m_state.reset();
     // Hand the pixels to the next read of this file, when the file in place is
     // still the one just written (the rename may have changed its change time).
     FileStamp now;
@@ -741,7 +871,10 @@ int ThmWriter::Write(const std::string& fsPath, ThmImage&& image, const BeforePl
 
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
     ThmWriter writer;
-    return writer.Write(fsPath, std::move(image), beforePlace);
+    int r = writer.Open(fsPath);
+    if (r == kOk)
+        r = writer.Begin(image, false);
+    return r != kOk ? r : writer.Write(std::move(image), beforePlace);
 }
 
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {

@@ -52,11 +52,15 @@ using BeforePlace = std::function<int(const std::string& fsTemp)>;
 // that file uses it without reading the file back. 0 or a negative code (with a
 // trace line).
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
-// WriteThm of an image while it is being drawn: Begin before the first row is
-// drawn, Rows(yEnd) each time the rows above yEnd are final (they are encoded
-// and hashed while still in the cache), Write once the image is whole (the rest
-// is encoded, the file written as WriteThm does). The image's buffer must stay
-// where it is meanwhile. One writer at a time per thread.
+// WriteThm of an image while it is being drawn: Open (the temporary file is
+// made) and Begin before the first row is drawn, Rows(yEnd) each time the rows above yEnd
+// are final, Write once the image is whole (the rest is encoded and written,
+// the file put in place as WriteThm does). Rows are encoded, hashed and written
+// while still in the cache: on the caller's thread inside Rows, or, with
+// onHelper, on a thread of the writer's own that follows the drawing, so that
+// the encoding costs the drawing thread nothing. The image's buffer must stay
+// where it is meanwhile; a writer dropped before Write stops its thread and
+// leaves no file. One writer at a time per thread.
 class ThmWriter {
 public:
     ThmWriter();
@@ -64,9 +68,10 @@ public:
     ThmWriter(const ThmWriter&) = delete;
     ThmWriter& operator=(const ThmWriter&) = delete;
     // 0 or a negative code (with a trace line).
-    int Begin(const ThmImage& image);
+    int Open(const std::string& fsPath);
+    int Begin(const ThmImage& image, bool onHelper);
     void Rows(int yEnd);
-    int Write(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
+    int Write(ThmImage&& image, const BeforePlace& beforePlace = {});
 
 private:
     struct State;
