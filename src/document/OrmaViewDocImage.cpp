@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -169,6 +170,10 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
             store->Store(key, fsTemp);
         return 0;
     };
+    // The bitmap for the view is scaled from the rows as they are drawn.
+    std::optional<ov::image::FittedBitmap> fitted;
+    if (early != nullptr)
+        fitted.emplace(job.iWidth, job.iHeight, early->pBitmap);
     // The pixels as drawn: shown at once when the source is still the one taken.
     auto onDrawn = [&](const ov::image::ThmImage& image) -> int {
         CallTestHook(job, PageJobStep::Drawn);
@@ -178,9 +183,11 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
             return ov::image::kErrCancelled;
         if (SourceChanged(key))
             return ov::image::kErrSourceChanged;
-        const int rb = ov::image::BitmapOfThm(image, job.iWidth, job.iHeight, early->pBitmap);
-        if (rb != 0)
-            return rb;
+        if (!fitted->Whole(image)) {
+            const int rb = ov::image::BitmapOfThm(image, job.iWidth, job.iHeight, early->pBitmap);
+            if (rb != 0)
+                return rb;
+        }
         early->bDelivered = true;
         (*early->pOnDrawn)();
         return 0;
@@ -194,7 +201,7 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
         ov::image::ScopedRenderCancel scope(cancel);
         r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,
                                               1000, job.bShowEditInfo, job.strEditInfo.c_str(), beforePlace,
-                                              onDrawn, &drawn);
+                                              onDrawn, &drawn, fitted ? &*fitted : nullptr);
     }
     if (r == ov::image::kErrCancelled)
         return r;

@@ -186,8 +186,9 @@ TEST(ThmFile, WrittenPixelsAreHandedOnUntilTheFileChanges) {
 }
 
 // A page image is encoded and written by the writer's thread while the page is
-// drawn in bands (a scan too, its image decoded once): the file holds what one
-// draw in a piece shows, and a disk that fills up meanwhile leaves nothing.
+// drawn in bands (a scan too, its image decoded once), and the view's bitmap
+// scaled there: the file holds what one draw in a piece shows, the bitmap what
+// the file gives, and a disk that fills up meanwhile leaves nothing.
 TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
     ovtest::TempDir dir;
     // The same bytes however the rows arrive: runs of copied rows cross the steps.
@@ -224,8 +225,18 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
     for (const char* name : {"scan1800", "scan900", "vector"}) {
         SCOPED_TRACE(name);
         const std::string pdf = dir / (std::string(name) + ".pdf"), thm = dir / "page.thm";
-        ASSERT_EQ(imgtest::Thumb(pdf, 1, thm), 0);
+        // The view's bitmap, scaled band by band while the page is drawn.
+        CPageBitmap early, late;
+        FittedBitmap fitted(400, 300, &early);
+        ASSERT_EQ(
+            CreateThumbFileChecked(pdf.c_str(), 1, thm.c_str(), 1000, 1000, 0, "", {}, {}, nullptr, &fitted),
+            0);
         const ThmImage banded = imgtest::ReadBack(thm);
+        ASSERT_EQ(BitmapOfThm(banded, 400, 300, &late), 0);
+        ASSERT_EQ(std::make_pair(early.Width(), early.Height()), std::make_pair(late.Width(), late.Height()));
+        EXPECT_EQ(
+            std::memcmp(early.Bits(), late.Bits(), static_cast<std::size_t>(late.Stride()) * late.Height()),
+            0);
         // The same page drawn by MuPDF in one piece.
         ThmImage whole;
         ASSERT_EQ(

@@ -67,7 +67,7 @@ int DrawInto(const std::string& src, int page, int scaleX, int scaleY, const Edi
 int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX,
                                       int scaleY, int drawEditInfo, const char* editInfoIni,
                                       const std::function<int(const std::string& fsTemp)>& beforePlace,
-                                      const OnDrawn& onDrawn, ThmImage* drawn) {
+                                      const OnDrawn& onDrawn, ThmImage* drawn, FittedBitmap* fitted) {
     return OV_GUARDED([&]() -> int {
         std::string src, thm;
         int r = CheckSourceAndOutput(sourcePdf, thmPath, &src, &thm);
@@ -79,23 +79,30 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         // One pass over the pixels: each band is encoded, hashed and written by
         // the writer's thread right after it is drawn, while the next band is
         // drawn here. The written image is then kept for the first draw of the file.
+        // A fitted bitmap is scaled there too, each band before it is encoded.
         MakeRoomForThm();
         ThmImage img;
         ThmWriter writer;
         if ((r = writer.Open(thm)) != kOk)
             return r;
+        std::function<void(int)> follow;
+        if (fitted != nullptr)
+            follow = [fitted, &img](int yEnd) { fitted->Rows(img, yEnd); };
         if (drawn != nullptr && drawn->width > 0) {
             img = std::move(*drawn);
-            if ((r = writer.Begin(img, false)) != kOk)
+            if ((r = writer.Begin(img, false, follow)) != kOk)
                 return r;
             writer.Rows(img.height);
         } else {
             r = DrawInto(
                 src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
-                [&] { return writer.Begin(img, true) == kOk; }, [&writer](int yEnd) { writer.Rows(yEnd); });
+                [&] { return writer.Begin(img, true, follow) == kOk; },
+                [&writer](int yEnd) { writer.Rows(yEnd); });
             if (r != kOk)
                 return r;
         }
+        if (fitted != nullptr)
+            writer.WaitFollowed();  // a bitmap left short is made whole by the caller
         if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
         return writer.Write(std::move(img), beforePlace);
@@ -133,6 +140,23 @@ int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int hei
         r = ReadThmCached(thm, &img);
         return r == kOk ? BitmapOfThm(*img, width, height, bitmap) : r;
     });
+}
+
+void ov::image::FittedBitmap::Rows(const ThmImage& image, int yEnd) {
+    if (m_out == nullptr || m_boxW < 1 || m_boxH < 1 || m_boxW > kMaxBitmapSide || m_boxH > kMaxBitmapSide)
+        return;
+    if (m_image != &image) {
+        FitSize(image.width, image.height, m_boxW, m_boxH, &m_w, &m_h);
+        m_out->Create(m_w, m_h);
+        m_image = &image;
+        m_next = 0;
+    }
+    m_next = ResampleRowsToXrgbFrom(image.rows.data(), image.width, image.height, yEnd, m_out->Row(0), m_w,
+                                    m_h, m_w, m_next);
+}
+
+bool ov::image::FittedBitmap::Whole(const ThmImage& image) const {
+    return m_image == &image && m_h > 0 && m_next == m_h;
 }
 
 int ov::image::BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap) {

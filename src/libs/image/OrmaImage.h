@@ -33,6 +33,25 @@ struct ThmImage;
 // is written.
 using OnDrawn = std::function<int(const ThmImage& image)>;
 
+// A bitmap fitted into a box (as BitmapOfThm makes it), scaled from a page
+// image's rows as they are drawn, on the page-image writer's thread, so that it
+// is ready as soon as the drawing is.
+class FittedBitmap {
+public:
+    FittedBitmap(int boxWidth, int boxHeight, CPageBitmap* out)
+        : m_boxW(boxWidth), m_boxH(boxHeight), m_out(out) {}
+    // The rows of image above yEnd are final. May throw std::bad_alloc.
+    void Rows(const ThmImage& image, int yEnd);
+    // Whether the bitmap holds the whole of image.
+    bool Whole(const ThmImage& image) const;
+
+private:
+    int m_boxW, m_boxH;
+    CPageBitmap* m_out;
+    const ThmImage* m_image = nullptr;
+    int m_w = 0, m_h = 0, m_next = 0;
+};
+
 // WorkDesk_CreateThumbFile with a word after the render and a last word before
 // the page-image file is put in place: onDrawn (when given) gets the pixels as
 // soon as they are drawn; beforePlace gets the whole, closed temporary file after
@@ -40,10 +59,13 @@ using OnDrawn = std::function<int(const ThmImage& image)>;
 // put in place.
 // drawn (when given and not empty): the page as DrawThumbImage drew it with the
 // same arguments; its pixels are taken instead of drawing the page again.
+// fitted (when given): made while the page is drawn, whole (unless memory ran
+// short) by the time onDrawn is called.
 int CreateThumbFileChecked(const char* sourcePdf, int page, const char* thmPath, int scaleX, int scaleY,
                            int drawEditInfo, const char* editInfoIni,
                            const std::function<int(const std::string& fsTemp)>& beforePlace,
-                           const OnDrawn& onDrawn = {}, ThmImage* drawn = nullptr);
+                           const OnDrawn& onDrawn = {}, ThmImage* drawn = nullptr,
+                           FittedBitmap* fitted = nullptr);
 
 // Draws the page as CreateThumbFileChecked does, into memory only.
 int DrawThumbImage(const char* sourcePdf, int page, int scaleX, int scaleY, int drawEditInfo,

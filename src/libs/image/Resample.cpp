@@ -243,6 +243,11 @@ void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStrid
 
 void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, std::uint32_t* dst, int outW,
                         int outH, int dstStride) {
+    ResampleRowsToXrgbFrom(srcRows, srcW, srcH, srcH, dst, outW, outH, dstStride, 0);
+}
+
+int ResampleRowsToXrgbFrom(const std::uint8_t* const* srcRows, int srcW, int srcH, int srcReady,
+                           std::uint32_t* dst, int outW, int outH, int dstStride, int fromRow) {
     // The taps depend only on the sizes: a page drawn again at the same size
     // (the common case) reuses them.
     struct Plan {
@@ -284,7 +289,7 @@ void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, 
 
     std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(ty.taps));
     std::vector<int> weights(static_cast<std::size_t>(ty.taps));
-    for (int y = 0; y < outH; ++y) {
+    for (int y = std::max(0, fromRow); y < outH; ++y) {
         // Vertical pass over the taps that carry weight.
         std::uint16_t* m = mid.data();
         const int* iy = &ty.index[static_cast<std::size_t>(y) * ty.taps];
@@ -293,6 +298,8 @@ void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, 
         for (int i = 0; i < ty.taps; ++i) {
             if (wy[i] == 0)
                 continue;
+            if (iy[i] >= srcReady)
+                return y;  // an input row this one needs is not there yet
             rows[static_cast<std::size_t>(live)] = srcRows[iy[i]];
             weights[static_cast<std::size_t>(live)] = wy[i];
             ++live;
@@ -328,6 +335,7 @@ void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, 
         }
 #endif
     }
+    return outH;
 }
 
 struct RowStreamScaler::State {

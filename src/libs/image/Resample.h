@@ -16,6 +16,13 @@ void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStrid
 // The same with the source given as a table of srcH row pointers (rows may repeat).
 void ResampleRowsToXrgb(const std::uint8_t* const* srcRows, int srcW, int srcH, std::uint32_t* dst, int outW,
                         int outH, int dstStride);
+// The same for an image still being drawn, top to bottom: makes the output
+// rows from fromRow on that need only the first srcReady input rows, and
+// returns the first output row not made (outH when all are). Called again with
+// more rows ready and that row, it goes on where it stopped; the rows made are
+// the ones that one whole pass makes.
+int ResampleRowsToXrgbFrom(const std::uint8_t* const* srcRows, int srcW, int srcH, int srcReady,
+                           std::uint32_t* dst, int outW, int outH, int dstStride, int fromRow);
 
 // Shrinks an image whose rows arrive one at a time, top to bottom (as a decoder
 // delivers them), without holding more than a few of them: each output row is

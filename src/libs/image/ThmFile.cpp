@@ -651,21 +651,41 @@ struct ThmWriter::State {
     off_t fileBytes = kThmHeaderSize;
     int writeErrno = 0;
     bool memoryShort = false;
+    // Who follows the rows, and how far it has been handed them.
+    std::function<void(int)> follow;
+    bool followFailed = false;
+    int followed = 0;
     // The helper: how far the image is drawn, and whether to give up.
     std::mutex lock;
-    std::condition_variable wake;
+    std::condition_variable wake, wakeFollowed;
     int drawn = 0;
     bool stop = false;
+    bool helperDone = false;
     std::thread helper;
 
     bool Failed() const { return writeErrno != 0 || memoryShort; }
 
-    // Encodes the rows up to yEnd and writes what is new to the temporary file.
+    // Hands the rows up to yEnd to the follower, then encodes them and writes
+    // what is new to the temporary file.
     void Advance(int yEnd) {
         yEnd = std::min(yEnd, height);
-        if (Failed() || yEnd <= seen)
+        if (yEnd <= seen)
             return;
+        if (follow && !followFailed) {
+            try {
+                follow(yEnd);
+            } catch (const std::bad_alloc&) {
+                followFailed = true;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lk(lock);
+            followed = yEnd;
+        }
+        wakeFollowed.notify_all();
         seen = yEnd;
+        if (Failed())
+            return;
         try {
             done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
         } catch (const std::bad_alloc&) {
@@ -714,14 +734,17 @@ struct ThmWriter::State {
         for (;;) {
             wake.wait(lk, [this] { return stop || drawn > seen; });
             if (stop)
-                return;
+                break;
             const int yEnd = drawn;
             lk.unlock();
             Advance(yEnd);
             lk.lock();
-            if (seen >= height || Failed())
-                return;
+            if (seen >= height)
+                break;
         }
+        helperDone = true;
+        lk.unlock();
+        wakeFollowed.notify_all();
     }
 
     // Stops the helper (its work is wanted no more) and waits for it.
@@ -756,7 +779,7 @@ int ThmWriter::Open(const std::string& fsPath) {
     return kOk;
 }
 
-int ThmWriter::Begin(const ThmImage& image, bool onHelper) {
+int ThmWriter::Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow) {
     State* st = m_state.get();
     if (st == nullptr || st->pieces || image.width < 1 || image.height < 1 || image.width > kMaxSide ||
         image.height > kMaxSide || !image.buffer || image.stride != image.width * 3 ||
@@ -778,6 +801,7 @@ int ThmWriter::Begin(const ThmImage& image, bool onHelper) {
     st->pixels = image.Pixels();
     st->width = image.width;
     st->height = image.height;
+    st->follow = std::move(follow);
     if (onHelper) {
         try {
             st->helper = std::thread([st] { st->HelperLoop(); });
@@ -801,6 +825,17 @@ void ThmWriter::Rows(int yEnd) {
         st->drawn = std::max(st->drawn, std::min(yEnd, st->height));
     }
     st->wake.notify_one();
+}
+
+bool ThmWriter::WaitFollowed() {
+    State* st = m_state.get();
+    if (st == nullptr || !st->pieces)
+        return false;
+    if (!st->helper.joinable())  // followed inside Rows
+        return st->followed >= st->height && !st->followFailed;
+    std::unique_lock<std::mutex> lk(st->lock);
+    st->wakeFollowed.wait(lk, [st] { return st->followed >= st->height || st->helperDone; });
+    return st->followed >= st->height && !st->followFailed;
 }
 
 int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {

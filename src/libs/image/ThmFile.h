@@ -69,8 +69,13 @@ public:
     ThmWriter& operator=(const ThmWriter&) = delete;
     // 0 or a negative code (with a trace line).
     int Open(const std::string& fsPath);
-    int Begin(const ThmImage& image, bool onHelper);
+    // follow (when given) is handed each new yEnd before those rows are
+    // encoded, on the same thread as the encoding.
+    int Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow = {});
     void Rows(int yEnd);
+    // Waits until follow has been handed every row of the image (they must all
+    // be drawn); false when it failed (ran out of memory).
+    bool WaitFollowed();
     int Write(ThmImage&& image, const BeforePlace& beforePlace = {});
 
 private:
