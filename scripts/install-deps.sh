@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
-  libharfbuzz-dev libfreetype-dev libjpeg-dev zlib1g-dev
+  libharfbuzz-dev libfreetype-dev libfontconfig-dev libjpeg-dev zlib1g-dev
   libicu-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth openbox fonts-noto-cjk clang-format clang libclang-rt-14-dev

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The viewer: ormaview FOLDER DOCID PAGEID, or ormaview /h KEY for postcards.
+#include <fontconfig/fontconfig.h>
 #include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include <QApplication>
 
@@ -32,6 +35,32 @@ std::unique_ptr<CFirstPageDraw> StartFirstPageDraw(int argc, char** argv) {
         return nullptr;
     return std::make_unique<CFirstPageDraw>(params.strWorkDeskFolder, params.iDocID, params.iPageID);
 }
+
+// The toolkit reads the font configuration (some fifty XML files) and the font
+// caches the first time it needs a font, on the UI thread, in the middle of
+// making the window. Read here on a thread of its own while the toolkit starts,
+// fontconfig then hands the toolkit the configuration already loaded; started
+// late or slow, the toolkit's own call simply loads it as before. Joined before
+// main returns.
+class CFontSetUpAhead {
+public:
+    CFontSetUpAhead() {
+        try {
+            m_thread = std::thread([] { FcInit(); });
+        } catch (const std::system_error&) {
+            // No thread: the toolkit sets fonts up itself.
+        }
+    }
+    ~CFontSetUpAhead() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    CFontSetUpAhead(const CFontSetUpAhead&) = delete;
+    CFontSetUpAhead& operator=(const CFontSetUpAhead&) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 // Until the application runs, a fatal message of Qt (no display, no platform
 // plug-in) is a failed start like any other: one line and exit status 1
@@ -69,6 +98,7 @@ int main(int argc, char** argv) {
     }
 
     const std::unique_ptr<CFirstPageDraw> pFirstPage = StartFirstPageDraw(argc, argv);
+    const CFontSetUpAhead fonts;
 
     // The application object comes first: it finds the work-desk folder that
     // every trace line names. It outlives the QApplication.

@@ -89,9 +89,10 @@ fz_context* Ctx() {
     return t_mu.ctx;
 }
 
-// Whether the thread's current render was cancelled.
+// Whether the thread's current render was cancelled (the flag is set from
+// another thread, RenderCancel::Cancel).
 bool Cancelled() {
-    return t_mu.cookie != nullptr && t_mu.cookie->abort != 0;
+    return t_mu.cookie != nullptr && __atomic_load_n(&t_mu.cookie->abort, __ATOMIC_RELAXED) != 0;
 }
 
 int CaughtCode(fz_context* ctx, int otherwise) {
