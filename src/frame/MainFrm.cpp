@@ -507,6 +507,14 @@ int CMainFrame::Load(std::string strWorkDeskFolder, int iDocID, int iPageID, int
 }
 
 void CMainFrame::WaitForFirstPicture(int iTimeoutMs) {
+    // The pages around the first one are made once the window has first been
+    // painted (or a second on at the latest), not while it is being shown.
+    m_pSession->HoldNeighbours(TRUE);
+    const auto release = [this] { m_pSession->HoldNeighbours(FALSE); };
+    connect(
+        m_pView, &COrmaViewView::viewPainted, this, [this, release] { QTimer::singleShot(0, this, release); },
+        Qt::SingleShotConnection);
+    QTimer::singleShot(1000, this, release);
     QElapsedTimer timer;
     timer.start();
     // The layout is settled before the window is shown: the page is asked for

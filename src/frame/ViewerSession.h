@@ -196,6 +196,10 @@ public:
     void CancelPageWork();
     // Jobs started on a worker so far (tests and the bench).
     int StartedJobs() const { return m_iStarted; }
+    // While held, the pages around the current one (and the steps' flags) are
+    // not made ahead: at a start the window's first paint keeps the processor
+    // to itself. Released, what was held back starts.
+    void HoldNeighbours(BOOL bHold);
 
     // --- The zoom view's file ---
     // The file that the zoom view loads for the current page: the PDF with the
@@ -287,6 +291,8 @@ private:
     BOOL m_bWantedPending = FALSE;
     BOOL m_bKickPosted = FALSE;
     std::vector<CPageJob> m_aNeighbours;
+    BOOL m_bHoldNeighbours = FALSE;
+    BOOL m_bNeighboursHeld = FALSE;  // held back while m_bHoldNeighbours
     std::map<std::string, Running> m_mapRunning;
     std::map<std::string, Ready> m_mapReady;
     int m_iStarted = 0;

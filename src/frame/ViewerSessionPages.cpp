@@ -382,7 +382,20 @@ void CViewerSession::JobFinished(const std::string& strKey, const CPageJob& job,
         m_mapReady[strKey] = std::move(done);
 }
 
+void CViewerSession::HoldNeighbours(BOOL bHold) {
+    m_bHoldNeighbours = bHold;
+    if (!bHold && m_bNeighboursHeld) {
+        m_bNeighboursHeld = FALSE;
+        if (m_bLoaded && !m_bClosed)
+            StartNeighbours();
+    }
+}
+
 void CViewerSession::StartNeighbours() {
+    if (m_bHoldNeighbours) {
+        m_bNeighboursHeld = TRUE;
+        return;
+    }
     if (m_search.iState == kSearchWaiting)
         StartSearch();  // the steps' flags after the page itself
     for (const CPageJob& job : m_aNeighbours) {

@@ -310,6 +310,19 @@ TEST_F(SessionTest, StandardModeStepsOverIndexSheetsWithTitleStatesAndPicture) {
     EXPECT_EQ(Take(), Log(4, "zoom closed"));  // Home, End and the two go-to moves
 }
 
+// At a start the neighbours wait for the window's first paint; released, they start.
+TEST_F(SessionTest, HeldNeighboursStartOnlyWhenReleased) {
+    WriteIndexedDocument();
+    ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
+    m_s->HoldNeighbours(TRUE);
+    m_exec.Settle();
+    ASSERT_EQ(m_win.shown.size(), 1u);
+    EXPECT_EQ(m_s->StartedJobs(), 1);  // the page alone
+    m_s->HoldNeighbours(FALSE);
+    m_exec.Settle();
+    EXPECT_EQ(m_s->StartedJobs(), 2);  // and then its one neighbour
+}
+
 TEST_F(SessionTest, StaleOrCancelledResultsAreNeverShownOrKept) {
     WriteIndexedDocument();
     ASSERT_EQ(Open(Desk(1), 12, 1, nullptr, false), 0);
