@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "document/FirstPageDraw.h"
 
+#include <chrono>
 #include <utility>
 
 #include "base/StartMarks.h"
@@ -12,7 +13,12 @@
 namespace {
 std::mutex g_offered;
 CFirstPageDraw* g_pOffered = nullptr;
+std::function<void()> g_testHook;
 }  // namespace
+
+void CFirstPageDraw::SetTestHook(std::function<void()> hook) {
+    g_testHook = std::move(hook);
+}
 
 CFirstPageDraw::CFirstPageDraw(const std::string& strWorkDeskFolder, int iDocID, int iPageID) {
     const std::string strDocFolder = COrmaViewDoc::DocFolderPath(strWorkDeskFolder, iDocID);
@@ -32,8 +38,10 @@ CFirstPageDraw::CFirstPageDraw(const std::string& strWorkDeskFolder, int iDocID,
             return;
         g_pOffered = this;
     }
-    m_thread = std::thread([this, strSource, strEditInfo] {
+    m_thread = std::thread([this, strSource, strEditInfo, hook = g_testHook] {
         TraceSetThreadMuted(1);
+        if (hook)
+            hook();
         ov::image::ThmImage image;
         int r = 0;
         {
@@ -66,13 +74,20 @@ CFirstPageDraw::~CFirstPageDraw() {
         m_thread.join();
 }
 
-bool CFirstPageDraw::Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage) {
+bool CFirstPageDraw::Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage,
+                          const ov::image::RenderCancel* pCancel) {
     std::lock_guard<std::mutex> offered(g_offered);
     CFirstPageDraw* pDraw = g_pOffered;
     if (pDraw == nullptr || ov::image::KeyText(key) != pDraw->m_strKeyText)
         return false;
     std::unique_lock<std::mutex> lock(pDraw->m_mutex);
-    pDraw->m_done.wait(lock, [pDraw] { return pDraw->m_bDone; });
+    // A job cancelled meanwhile (a close, another page) stops waiting: the
+    // draw goes on for a later job of the same page, or is cancelled with the start.
+    while (!pDraw->m_bDone) {
+        if (pCancel != nullptr && pCancel->IsCancelled())
+            return false;
+        pDraw->m_done.wait_for(lock, std::chrono::milliseconds(5));
+    }
     if (!pDraw->m_bDrawn)
         return false;
     pDraw->m_bDrawn = false;  // once

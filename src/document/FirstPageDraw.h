@@ -2,6 +2,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,9 +27,13 @@ public:
     CFirstPageDraw& operator=(const CFirstPageDraw&) = delete;
 
     // The drawn page for a render of key (the files' identities included), once:
-    // waits while it is being drawn. false when no draw of that page from those
-    // very files succeeded, or it was taken already.
-    static bool Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage);
+    // waits while it is being drawn, unless pCancel (the asking job's) is
+    // cancelled meanwhile. false when no draw of that page from those very files
+    // succeeded, it was taken already, or the job was cancelled while waiting.
+    static bool Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage,
+                     const ov::image::RenderCancel* pCancel = nullptr);
+    // Tests: called on the drawing thread just before it draws.
+    static void SetTestHook(std::function<void()> hook);
 
 private:
     ov::image::PageStoreKey m_key;

@@ -196,7 +196,7 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
     ov::image::ClearLastErrorReason();
     // The start's first page may have been drawn already, from these very files.
     ov::image::ThmImage drawn;
-    CFirstPageDraw::Take(key, &drawn);
+    CFirstPageDraw::Take(key, &drawn, cancel);
     {
         ov::image::ScopedRenderCancel scope(cancel);
         r = ov::image::CreateThumbFileChecked(job.strSource.c_str(), job.iPage, job.strThumb.c_str(), 1000,

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <memory>
 
 #include "DocTestSupport.h"
@@ -361,7 +363,7 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         EXPECT_TRUE(ov::image::TakeIdentities(&key));
         return key;
     };
-    auto pixels = [](const std::string& thm) {  // the records may be cut differently
+    auto pixels = [](const std::string& thm) {
         ov::image::ThmImage read;
         EXPECT_EQ(ov::image::ReadThm(thm, &read), 0) << thm;
         std::string rgb;
@@ -391,6 +393,22 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         EXPECT_FALSE(CFirstPageDraw::Take(keyOf(1), &image));  // the job took it
         const std::string made = pixels(Thm(1));
         EXPECT_EQ(made, madeAlone(1));
+    }
+    {
+        // A job cancelled (a close) while the page is still being drawn ahead stops
+        // waiting for the draw: here the draw is held until the job has given up.
+        std::promise<void> release;
+        CFirstPageDraw::SetTestHook([go = release.get_future().share()] { go.wait(); });
+        CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(2));
+        CFirstPageDraw::SetTestHook({});
+        ov::image::RenderCancel cancel;
+        cancel.Cancel();
+        auto taken =
+            std::async(std::launch::async, [&] { return CFirstPageDraw::Take(keyOf(2), &image, &cancel); });
+        const std::future_status status = taken.wait_for(std::chrono::seconds(20));
+        release.set_value();
+        EXPECT_EQ(status, std::future_status::ready);
+        EXPECT_FALSE(taken.get());
     }
     {
         CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(3));
