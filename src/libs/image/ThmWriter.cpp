@@ -1,0 +1,594 @@
+// SPDX-License-Identifier: AGPL-3.0-or-later
+// The page-image writer: the row encoding and its hash in one pass, written to
+// a temporary file beside the target (on a thread of the writer's own while the
+// page is drawn) and renamed over it. The format is described in ThmFormat.h.
+#include "image/ThmFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "base/Trace.h"
+#include "image/FileUtil.h"
+#include "image/MuPdf.h"
+#include "image/ThmFormat.h"
+
+namespace ov::image {
+
+using namespace thm;
+
+namespace {
+
+inline bool SamePixel(const std::uint8_t* a, const std::uint8_t* b) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// Whether the 16 bytes at p each equal the byte three before (one pixel earlier).
+inline bool Repeats16(const std::uint8_t* p) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 3));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+#else
+    return std::memcmp(p, p - 3, 16) == 0;
+#endif
+}
+
+// XXH64 (seed 0) over pieces, as if they were one block.
+class Hasher {
+public:
+    void Update(const std::uint8_t* p, std::size_t n) {
+        total_ += n;
+        if (fill_ + n < 32) {
+            std::memcpy(buf_ + fill_, p, n);
+            fill_ += n;
+            return;
+        }
+        if (fill_ > 0) {
+            const std::size_t k = 32 - fill_;
+            std::memcpy(buf_ + fill_, p, k);
+            Stripes(buf_, 32);
+            p += k;
+            n -= k;
+            fill_ = 0;
+        }
+        const std::size_t whole = n / 32 * 32;
+        Stripes(p, whole);
+        std::memcpy(buf_, p + whole, n - whole);
+        fill_ = n - whole;
+    }
+    std::uint64_t Digest() const {
+        std::uint64_t h = P5;
+        if (total_ >= 32) {
+            h = Rotl(v_[0], 1) + Rotl(v_[1], 7) + Rotl(v_[2], 12) + Rotl(v_[3], 18);
+            for (std::uint64_t v : v_) h = Merge(h, v);
+        }
+        return Finish(h + total_, buf_, buf_ + fill_);
+    }
+
+private:
+    void Stripes(const std::uint8_t* p, std::size_t n) {
+        std::uint64_t v1 = v_[0], v2 = v_[1], v3 = v_[2], v4 = v_[3];
+        for (const std::uint8_t* end = p + n; p < end; p += 32) {
+            v1 = Round(v1, Read64(p));
+            v2 = Round(v2, Read64(p + 8));
+            v3 = Round(v3, Read64(p + 16));
+            v4 = Round(v4, Read64(p + 24));
+        }
+        v_[0] = v1, v_[1] = v2, v_[2] = v3, v_[3] = v4;
+    }
+    std::uint64_t v_[4] = {P1 + P2, P2, 0, 0 - P1};
+    std::uint8_t buf_[32] = {};
+    std::size_t fill_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+// Literal stretches of at least this many bytes are written from the image
+// itself; shorter ones are copied next to the record headers.
+constexpr std::size_t kInPlaceBytes = 512;
+
+// The encoded bytes as pieces for one writev: record headers, runs and short
+// literals in a scratch buffer, long literals where they lie in the image.
+class Pieces {
+public:
+    Pieces(std::uint8_t* scratch, std::vector<iovec>* parts) : o_(scratch), parts_(parts) { parts_->clear(); }
+    std::uint8_t* Cursor() { return o_; }
+    struct Mark {
+        std::uint8_t* o;
+        std::size_t parts, lastLen;
+    };
+    Mark Here() const { return {o_, parts_->size(), parts_->empty() ? 0 : parts_->back().iov_len}; }
+    // Drops what was added since the mark.
+    void Back(const Mark& m) {
+        o_ = m.o;
+        parts_->resize(m.parts);
+        if (!parts_->empty())
+            parts_->back().iov_len = m.lastLen;
+    }
+    // Everything added so far counts as hashed (the file header, hashed apart).
+    void SkipHash() {
+        hashedPart_ = parts_->empty() ? 0 : parts_->size() - 1;
+        hashedBytes_ = parts_->empty() ? 0 : parts_->back().iov_len;
+    }
+    // Hashes what was added since the last call, while it is still in the cache.
+    void HashNew(Hasher* hasher) {
+        for (std::size_t i = hashedPart_; i < parts_->size(); ++i) {
+            const iovec& v = (*parts_)[i];
+            const std::size_t from = i == hashedPart_ ? hashedBytes_ : 0;
+            hasher->Update(static_cast<const std::uint8_t*>(v.iov_base) + from, v.iov_len - from);
+        }
+        SkipHash();
+    }
+    // The k bytes just put at Cursor().
+    void Put(std::size_t k) {
+        Add(o_, k);
+        o_ += k;
+    }
+    void Record(std::uint8_t tag, int n) {
+        o_[0] = tag;
+        o_[1] = static_cast<std::uint8_t>(n);
+        o_[2] = static_cast<std::uint8_t>(n >> 8);
+        Put(3);
+    }
+    void Literal(const std::uint8_t* p, int n) {
+        Record(kLiteral, n);
+        const std::size_t bytes = static_cast<std::size_t>(n) * 3;
+        if (bytes >= kInPlaceBytes) {
+            Add(p, bytes);
+        } else {
+            std::memcpy(o_, p, bytes);
+            Put(bytes);
+        }
+    }
+
+private:
+    __attribute__((always_inline)) void Add(const std::uint8_t* p, std::size_t k) {
+        if (!parts_->empty() &&
+            static_cast<const std::uint8_t*>(parts_->back().iov_base) + parts_->back().iov_len == p)
+            parts_->back().iov_len += k;
+        else
+            parts_->push_back({const_cast<std::uint8_t*>(p), k});
+    }
+    std::uint8_t* o_;
+    std::vector<iovec>* parts_;
+    std::size_t hashedPart_ = 0, hashedBytes_ = 0;
+};
+
+// Many copies of one pixel, to follow a long run with memcmp.
+constexpr int kPatternPixels = 128;
+struct Pattern {
+    std::uint8_t bytes[kPatternPixels * 3];
+    bool valid = false;
+};
+
+// One row of w pixels as 'L' and 'R' records. Runs are looked for in steps of
+// 16 bytes, so a row without runs (a scan) costs one compare per 16 bytes. A
+// row whose runs cover less than a quarter of it is written as one literal,
+// which a reader uses where it lies instead of copying it.
+void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
+    const int n = w * 3;
+    const Pieces::Mark start = out->Here();
+    int inRuns = 0;
+    int lit = 0;  // first pixel not yet in a record
+    int i = 3;    // next byte compared with the byte one pixel before
+    while (i + 16 <= n) {
+        if (!Repeats16(row + i)) {
+            i += 16;
+            continue;
+        }
+        // Pixel q lies inside the 16 bytes, so it equals pixel q - 1.
+        const int q = i / 3 + 1;
+        const std::uint8_t* v = row + 3 * q;
+        int s = q - 1;
+        while (s > lit && SamePixel(row + 3 * (s - 1), v)) --s;
+        int b = 3 * q + 3, steps = 0;
+        while (b + 16 <= n && steps < 4 && Repeats16(row + b)) b += 16, ++steps;
+        int e = b / 3;
+        if (steps == 4) {
+            // A long run: compare with many copies of the pixel, then go on in steps of 16 bytes.
+            if (!pattern->valid || !SamePixel(pattern->bytes, v)) {
+                FillPixels(pattern->bytes, v, kPatternPixels);
+                pattern->valid = true;
+            }
+            while (w - e >= kPatternPixels &&
+                   std::memcmp(row + 3 * e, pattern->bytes, sizeof pattern->bytes) == 0)
+                e += kPatternPixels;
+            b = 3 * e;
+            while (b + 16 <= n && Repeats16(row + b)) b += 16;
+            e = b / 3;
+        }
+        while (e < w && SamePixel(row + 3 * e, v)) ++e;
+        if (e - s < kMinRun) {
+            i += 16;
+            continue;
+        }
+        if (s > lit)
+            out->Literal(row + 3 * lit, s - lit);
+        out->Record(kRun, e - s);
+        std::memcpy(out->Cursor(), v, 3);
+        out->Put(3);
+        inRuns += e - s;
+        lit = e;
+        i = 3 * e + 3;
+    }
+    if (inRuns * 4 < w) {
+        out->Back(start);
+        lit = 0;
+    }
+    if (w > lit)
+        out->Literal(row + 3 * lit, w - lit);
+}
+
+// Encodes rows [y, yEnd) of the h rows of the image as pieces (scratch has room
+// for MaxEncodedBytes) and hashes them in the same pass, each row's records
+// right after the row. Returns the first row not encoded: a run of copied rows
+// that reaches yEnd above the image's end is left for the next call, so that
+// the records are the same however the rows arrive.
+int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* out, Hasher* hasher,
+               Pattern* pattern) {
+    const std::size_t stride = static_cast<std::size_t>(w) * 3;
+    while (y < yEnd) {
+        const std::uint8_t* row = px + stride * y;
+        if (y > 0) {
+            int same = 0;
+            while (y + same < yEnd && same < 65535 &&
+                   std::memcmp(row + stride * same, row - stride, stride) == 0)
+                ++same;
+            if (same > 0 && same < 65535 && y + same == yEnd && yEnd < h)
+                return y;  // the run may go on in rows not drawn yet
+            if (same > 0) {
+                out->Record(kCopyRows, same);
+                out->HashNew(hasher);
+                y += same;
+                continue;
+            }
+        }
+        EncodeRow(row, w, out, pattern);
+        out->HashNew(hasher);
+        ++y;
+    }
+    return y;
+}
+
+// Memory for the header and the encoded bytes of a file being written, kept
+// per thread so that fresh pages are not faulted in for every page image.
+struct Scratch {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t capacity = 0;
+    std::vector<iovec> parts;
+    std::uint8_t* Get(std::size_t need) {
+        if (capacity < need) {
+            data.reset();
+            capacity = 0;
+            data.reset(new (std::nothrow) std::uint8_t[need]);
+            if (data)
+                capacity = need;
+        }
+        return data.get();
+    }
+};
+thread_local Scratch t_scratch;
+
+}  // namespace
+
+void thm::ReleaseWriterScratch() {
+    t_scratch = Scratch{};
+}
+
+// The writer's state. Encoding and writing run either on the caller's thread,
+// inside Rows, or on a helper thread of the writer's own (Begin with onHelper),
+// which follows the rows drawn while the caller goes on drawing. In that case
+// only the helper touches the encoding state between Begin and the join.
+struct ThmWriter::State {
+    std::optional<Pieces> pieces;
+    Hasher hasher;
+    Pattern pattern;
+    std::vector<iovec>* parts = nullptr;
+    const std::uint8_t* pixels = nullptr;
+    int width = 0, height = 0;
+    int done = 0;  // rows encoded
+    int seen = 0;  // rows handed to Advance (a run of copied rows may wait at their end)
+    // The temporary file, and how much of the pieces it holds (the header's
+    // room stays zero until the end).
+    std::string path;
+    TempFile tmp;
+    std::size_t writtenPart = 0, writtenInPart = kThmHeaderSize;
+    off_t fileBytes = kThmHeaderSize;
+    int writeErrno = 0;
+    bool memoryShort = false;
+    // Who follows the rows, and how far it has been handed them.
+    std::function<void(int)> follow;
+    bool followFailed = false;
+    int followed = 0;
+    // The helper: how far the image is drawn, and whether to give up.
+    std::mutex lock;
+    std::condition_variable wake, wakeFollowed;
+    int drawn = 0;
+    bool stop = false;
+    bool helperDone = false;
+    std::thread helper;
+
+    bool Failed() const { return writeErrno != 0 || memoryShort; }
+
+    // Hands the rows up to yEnd to the follower, then encodes them and writes
+    // what is new to the temporary file.
+    void Advance(int yEnd) {
+        yEnd = std::min(yEnd, height);
+        if (yEnd <= seen)
+            return;
+        if (follow && !followFailed) {
+            try {
+                follow(yEnd);
+            } catch (const std::bad_alloc&) {
+                followFailed = true;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lk(lock);
+            followed = yEnd;
+        }
+        wakeFollowed.notify_all();
+        seen = yEnd;
+        if (Failed())
+            return;
+        try {
+            done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
+        } catch (const std::bad_alloc&) {
+            memoryShort = true;
+            return;
+        }
+        Flush();
+    }
+
+    void Flush() {
+        iovec batch[64];
+        for (;;) {
+            if (writtenPart + 1 >= parts->size() && writtenInPart >= parts->back().iov_len)
+                return;  // all written; the last piece may still grow
+            int count = 0;
+            for (std::size_t i = writtenPart; i < parts->size() && count < 64; ++i, ++count) {
+                batch[count] = (*parts)[i];
+                if (i == writtenPart) {
+                    batch[count].iov_base = static_cast<std::uint8_t*>(batch[count].iov_base) + writtenInPart;
+                    batch[count].iov_len -= writtenInPart;
+                }
+            }
+            const ssize_t n = ::pwritev(tmp.Fd(), batch, count, fileBytes);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                writeErrno = n < 0 ? errno : ENOSPC;
+                return;
+            }
+            fileBytes += n;
+            for (auto left = static_cast<std::size_t>(n); left > 0;) {
+                const std::size_t inPart = (*parts)[writtenPart].iov_len - writtenInPart;
+                const std::size_t k = std::min(left, inPart);
+                writtenInPart += k;
+                left -= k;
+                if (writtenInPart == (*parts)[writtenPart].iov_len && writtenPart + 1 < parts->size()) {
+                    ++writtenPart;
+                    writtenInPart = 0;
+                }
+            }
+        }
+    }
+
+    void HelperLoop() {
+        std::unique_lock<std::mutex> lk(lock);
+        for (;;) {
+            wake.wait(lk, [this] { return stop || drawn > seen; });
+            if (stop)
+                break;
+            const int yEnd = drawn;
+            lk.unlock();
+            Advance(yEnd);
+            lk.lock();
+            if (seen >= height)
+                break;
+        }
+        helperDone = true;
+        lk.unlock();
+        wakeFollowed.notify_all();
+    }
+
+    // Stops the helper (its work is wanted no more) and waits for it.
+    void StopHelper() {
+        if (!helper.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lk(lock);
+            stop = true;
+        }
+        wake.notify_one();
+        helper.join();
+    }
+};
+
+ThmWriter::ThmWriter() = default;
+ThmWriter::~ThmWriter() {
+    if (m_state)
+        m_state->StopHelper();
+}
+
+int ThmWriter::Open(const std::string& fsPath) {
+    if (m_state)
+        m_state->StopHelper();
+    m_state.reset();
+    auto st = std::make_unique<State>();
+    const int r = st->tmp.Create(fsPath, true);
+    if (r != kOk)
+        return r;
+    st->path = fsPath;
+    m_state = std::move(st);
+    return kOk;
+}
+
+int ThmWriter::Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow) {
+    State* st = m_state.get();
+    if (st == nullptr || st->pieces || image.width < 1 || image.height < 1 || image.width > kMaxSide ||
+        image.height > kMaxSide || !image.buffer || image.stride != image.width * 3 ||
+        image.capacity < kThmHeaderSize + image.PixelBytes()) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrArgument;
+    }
+    // The header, then the records, in scratch memory that is reused page after page.
+    std::uint8_t* header =
+        t_scratch.Get(kThmHeaderSize + MaxEncodedBytes(static_cast<std::size_t>(image.width), image.height));
+    if (header == nullptr) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrMemory;
+    }
+    st->parts = &t_scratch.parts;
+    st->pieces.emplace(header, st->parts);
+    st->pieces->Put(kThmHeaderSize);
+    st->pieces->SkipHash();  // the header's own bytes are not hashed
+    st->pixels = image.Pixels();
+    st->width = image.width;
+    st->height = image.height;
+    st->follow = std::move(follow);
+    if (onHelper) {
+        try {
+            st->helper = std::thread([st] { st->HelperLoop(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the rows are encoded here instead.
+        }
+    }
+    return kOk;
+}
+
+void ThmWriter::Rows(int yEnd) {
+    State* st = m_state.get();
+    if (st == nullptr || !st->pieces)
+        return;
+    if (!st->helper.joinable()) {
+        st->Advance(yEnd);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lk(st->lock);
+        st->drawn = std::max(st->drawn, std::min(yEnd, st->height));
+    }
+    st->wake.notify_one();
+}
+
+bool ThmWriter::WaitFollowed() {
+    State* st = m_state.get();
+    if (st == nullptr || !st->pieces)
+        return false;
+    if (!st->helper.joinable())  // followed inside Rows
+        return st->followed >= st->height && !st->followFailed;
+    std::unique_lock<std::mutex> lk(st->lock);
+    st->wakeFollowed.wait(lk, [st] { return st->followed >= st->height || st->helperDone; });
+    return st->followed >= st->height && !st->followFailed;
+}
+
+int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
+    State* st = m_state.get();
+    if (st == nullptr || !st->pieces || st->pixels != image.Pixels() || st->width != image.width ||
+        st->height != image.height) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrArgument;
+    }
+    Rows(image.height);
+    if (st->helper.joinable())
+        st->helper.join();  // it ends once every row is written, or at a failure
+    st->Advance(image.height);
+    if (st->memoryShort) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
+        return kErrMemory;
+    }
+    std::uint8_t header[kThmHeaderSize] = {};
+    std::memcpy(header, kMagic, 8);
+    Put32(header + 8, kVersion);
+    Put32(header + 12, kThmHeaderSize);
+    Put32(header + 16, static_cast<std::uint32_t>(image.width));
+    Put32(header + 20, static_cast<std::uint32_t>(image.height));
+    Put32(header + 24, static_cast<std::uint32_t>(image.stride));
+    Put32(header + 28, kFormatRgb24);
+    Put64(header + 32, static_cast<std::uint64_t>(st->fileBytes) - kThmHeaderSize);
+    Put64(header + 40, st->hasher.Digest());
+    Put32(header + 48, kEncodingRows);
+    Put32(header + 60, static_cast<std::uint32_t>(Hash64(header, 60)));
+    for (;;) {
+        if (st->writeErrno != 0)
+            break;
+        const ssize_t n = ::pwrite(st->tmp.Fd(), header, kThmHeaderSize, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != static_cast<ssize_t>(kThmHeaderSize))
+            st->writeErrno = n < 0 ? errno : ENOSPC;
+        break;
+    }
+    if (st->writeErrno != 0) {
+        OV_TRACE("write() Error! [Path] %s [errno] %d\n", st->tmp.Path().c_str(), st->writeErrno);
+        return kErrWrite;
+    }
+    struct stat written;
+    if (::fstat(st->tmp.Fd(), &written) != 0) {
+        OV_TRACE("fstat() Error! [Path] %s [errno] %d\n", st->tmp.Path().c_str(), errno);
+        return kErrWrite;
+    }
+    int r = kOk;
+    if (beforePlace) {
+        if ((r = st->tmp.Close()) != kOk || (r = beforePlace(st->tmp.Path())) != kOk)
+            return r;
+    }
+    if ((r = st->tmp.Commit()) != kOk)
+        return r;
+    const std::string fsPath = std::move(st->path);
+    m_state.reset();
+    // Hand the pixels to the next read of this file, when the file in place is
+    // still the one just written (the rename may have changed its change time).
+    FileStamp now;
+    const FileStamp before = FileStamp::Of(written);
+    if (StampOfPath(fsPath, &now) && now.dev == before.dev && now.ino == before.ino &&
+        now.size == before.size && now.mtime.tv_sec == before.mtime.tv_sec &&
+        now.mtime.tv_nsec == before.mtime.tv_nsec)
+        KeepWritten(fsPath, now, std::move(image));
+    return kOk;
+}
+
+int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
+    ThmWriter writer;
+    int r = writer.Open(fsPath);
+    if (r == kOk)
+        r = writer.Begin(image, false);
+    return r != kOk ? r : writer.Write(std::move(image), beforePlace);
+}
+
+int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb) {
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || rgb == nullptr ||
+        stride < width * 3) {
+        OV_TRACE("WriteThm() Parameter Error! [Width] %d [Height] %d\n", width, height);
+        return kErrArgument;
+    }
+    ThmImage image;
+    if (!image.Allocate(width, height)) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", width, height);
+        return kErrMemory;
+    }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.Pixels() + static_cast<std::size_t>(image.stride) * y,
+                    rgb + static_cast<std::size_t>(stride) * y, image.stride);
+    return WriteThm(fsPath, std::move(image));
+}
+
+}  // namespace ov::image
