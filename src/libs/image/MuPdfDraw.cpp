@@ -199,6 +199,15 @@ namespace {
 
 // ---- Rendering ---------------------------------------------------------------
 
+// The result of a drawing that MuPDF ended with an error: a cancel, or the
+// error (with its trace line). Called in fz_catch.
+int DrawFailure(fz_context* ctx) {
+    if (Cancelled())
+        return kErrCancelled;
+    OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
+    return CaughtCode(ctx, kErrRender);
+}
+
 int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* items, fz_pixmap* pix) {
     fz_device* dev = nullptr;
     fz_var(dev);
@@ -220,10 +229,7 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
         fz_drop_device(ctx, dev);
     }
     fz_catch(ctx) {
-        if (Cancelled())
-            return kErrCancelled;
-        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-        return CaughtCode(ctx, kErrRender);
+        return DrawFailure(ctx);
     }
     return kOk;
 }
@@ -249,10 +255,7 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_displa
     }
     fz_catch(ctx) {
         fz_drop_display_list(ctx, list);
-        if (Cancelled())
-            return kErrCancelled;
-        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-        return CaughtCode(ctx, kErrRender);
+        return DrawFailure(ctx);
     }
     *out = list;
     return kOk;
@@ -282,10 +285,7 @@ int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_matrix ctm, int width
         fz_drop_pixmap(ctx, pix);
     }
     fz_catch(ctx) {
-        if (Cancelled())
-            return kErrCancelled;
-        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-        return CaughtCode(ctx, kErrRender);
+        return DrawFailure(ctx);
     }
     return kOk;
 }
@@ -342,10 +342,7 @@ int TryDecodeImages(fz_context* ctx, fz_display_list* list, fz_matrix ctm, std::
         fz_drop_device(ctx, dev);
     }
     fz_catch(ctx) {
-        if (Cancelled())
-            return kErrCancelled;
-        OV_TRACE("fz_run_page() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-        return CaughtCode(ctx, kErrRender);
+        return DrawFailure(ctx);
     }
     return kOk;
 }
