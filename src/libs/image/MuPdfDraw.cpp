@@ -127,40 +127,8 @@ void StrokeWithPen(fz_context* ctx, fz_device* dev, const fz_path* path, fz_matr
     }
 }
 
-// One straight stroke of the items' pen. May throw (MuPDF).
-void StrokeSegment(fz_context* ctx, fz_device* dev, fz_matrix ctm, const float* s, float width,
-                   const float* color) {
-    fz_path* path = fz_new_path(ctx);
-    fz_try(ctx) {
-        fz_moveto(ctx, path, s[0], s[1]);
-        fz_lineto(ctx, path, s[2], s[3]);
-        StrokeWithPen(ctx, dev, path, ctm, width, color);
-    }
-    fz_always(ctx) {
-        fz_drop_path(ctx, path);
-    }
-    fz_catch(ctx) {
-        fz_rethrow(ctx);
-    }
-}
-
-// A rectangle's outline as its four sides, each stroked apart: with round caps
-// and joins the shape is the same, and MuPDF rasterises each thin side over its
-// own small box instead of the whole rectangle's box, row by row.
-void StrokeRectSides(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item,
-                     const float* color) {
-    const std::vector<float>& p = item.pts;
-    const float x0 = p[0], y0 = p[1], x1 = p[0] + p[2], y1 = p[1] + p[3];
-    const float sides[4][4] = {{x0, y0, x1, y0}, {x1, y0, x1, y1}, {x1, y1, x0, y1}, {x0, y1, x0, y0}};
-    for (int i = 0; i < 4; ++i) StrokeSegment(ctx, dev, ctm, sides[i], item.width, color);
-}
-
 // Fills a highlight or strokes any other shape item. May throw (MuPDF).
 void DrawShape(fz_context* ctx, fz_device* dev, fz_matrix ctm, const EditItem& item, const float* color) {
-    if (item.kind == EditItem::Kind::Rect) {
-        StrokeRectSides(ctx, dev, ctm, item, color);
-        return;
-    }
     fz_path* path = ItemPath(ctx, item);
     fz_try(ctx) {
         if (item.kind == EditItem::Kind::Highlight)
