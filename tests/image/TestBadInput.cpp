@@ -146,10 +146,13 @@ TEST_F(BadInput, NullOrOutOfRangeArgumentsAreRefused) {
         {"unterminated", ImageIO_GetImageInfo(&unterminated) == 0},
         {"long ini thm", imgtest::Thumb(good, 1, thm, 1, longIni) == -802},
         {"long ini pdf", imgtest::EditInfoPdf(good, pdf, longIni) == -802},
+        {"thm folder missing", imgtest::Thumb(good, 1, dir / "none/x.thm") == -808},
     };
     for (const auto& [what, ok] : refused) EXPECT_TRUE(ok) << what;
     EXPECT_TRUE(ovtest::ListFolder(dir / "out").empty());
-    for (const char* line : {"Path is not terminated!", "Path is too long! [edit information]",
-                             "WorkDesk_GetThumbnail() Parameter Error!", "ImageIO_LoadImage() Scale Error!"})
+    for (const std::string& line : std::vector<std::string>{
+             "Path is not terminated!", "Path is too long! [edit information]",
+             "WorkDesk_GetThumbnail() Parameter Error!", "ImageIO_LoadImage() Scale Error!",
+             "Temporary file not created! [Path] " + dir.Path() + "/none/x.thm"})
         EXPECT_TRUE(trace.Contains(line)) << line;
 }

@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ImageTestUtil.h"
@@ -210,6 +213,35 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
             ASSERT_EQ(writer.Write(std::move(img)), 0);
             EXPECT_EQ(ovtest::ReadFile(dir / "steps.thm"), ovtest::ReadFile(dir / "whole.thm")) << step;
         }
+    }
+    // The view's rows never wait for the file: with the helper held in its
+    // encoding, the rows drawn after that still reach the follower at once.
+    {
+        std::promise<void> entered, release;
+        std::shared_future<void> released = release.get_future().share();
+        bool timedOut = false, first = true;
+        SetThmWriterTestHook([&, released](int) {
+            if (std::exchange(first, false))
+                entered.set_value();
+            timedOut |= released.wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+        });
+        ThmImage img = image();
+        const int height = img.height;
+        int followedTo = 0;
+        ThmWriter writer;
+        ASSERT_EQ(writer.Open(dir / "held.thm"), 0);
+        ASSERT_EQ(writer.Begin(img, true, [&](int yEnd) { followedTo = yEnd; }), 0);
+        writer.Rows(100);
+        entered.get_future().wait();
+        writer.Rows(height);
+        EXPECT_TRUE(writer.FollowAll());
+        EXPECT_EQ(followedTo, height);
+        release.set_value();
+        ASSERT_EQ(writer.Write(std::move(img)), 0);
+        SetThmWriterTestHook({});
+        EXPECT_FALSE(timedOut);
+        EXPECT_EQ(ovtest::ReadFile(dir / "held.thm"), ovtest::ReadFile(dir / "whole.thm"));
+        std::filesystem::remove(dir / "held.thm");
     }
     std::filesystem::remove(dir / "steps.thm");
     std::filesystem::remove(dir / "whole.thm");

@@ -18,8 +18,9 @@ namespace ov::image {
 namespace {
 
 // The process's file-creation mask, read without changing it (umask() would
-// change it for every thread for a moment).
-mode_t CurrentUmask() {
+// change it for every thread for a moment). Read once: nothing in the viewer
+// sets it, and reading /proc costs as much as creating the file.
+mode_t ReadUmask() {
     std::FILE* f = std::fopen("/proc/self/status", "re");
     mode_t mask = 022;
     if (f != nullptr) {
@@ -34,6 +35,11 @@ mode_t CurrentUmask() {
         std::fclose(f);
     }
     return mask;
+}
+
+mode_t CurrentUmask() {
+    static const mode_t s_mask = ReadUmask();
+    return s_mask;
 }
 
 }  // namespace

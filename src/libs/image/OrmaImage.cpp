@@ -94,15 +94,18 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
                 return r;
             writer.Rows(img.height);
         } else {
+            int begun = kOk;
             r = DrawInto(
                 src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
-                [&] { return writer.Begin(img, true, follow) == kOk; },
+                [&] { return (begun = writer.Begin(img, true, follow)) == kOk; },
                 [&writer](int yEnd) { writer.Rows(yEnd); });
+            if (begun != kOk)
+                return begun;
             if (r != kOk)
                 return r;
         }
         if (fitted != nullptr)
-            writer.WaitFollowed();  // a bitmap left short is made whole by the caller
+            writer.FollowAll();  // a bitmap left short is made whole by the caller
         if (onDrawn && (r = onDrawn(img)) != kOk)
             return r;
         return writer.Write(std::move(img), beforePlace);

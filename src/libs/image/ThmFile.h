@@ -52,13 +52,15 @@ using BeforePlace = std::function<int(const std::string& fsTemp)>;
 // that file uses it without reading the file back. 0 or a negative code (with a
 // trace line).
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
-// WriteThm of an image while it is being drawn: Open (the temporary file is
-// made) and Begin before the first row is drawn, Rows(yEnd) each time the rows above yEnd
+// WriteThm of an image while it is being drawn: Open and Begin before the
+// first row is drawn, Rows(yEnd) each time the rows above yEnd
 // are final, Write once the image is whole (the rest is encoded and written,
 // the file put in place as WriteThm does). Rows are encoded, hashed and written
 // while still in the cache: on the caller's thread inside Rows, or, with
 // onHelper, on a thread of the writer's own that follows the drawing, so that
-// the encoding costs the drawing thread nothing. The image's buffer must stay
+// the encoding costs the drawing thread nothing; that thread also makes the
+// temporary file, and hands new rows to follow before it encodes more of the
+// older ones. The image's buffer must stay
 // where it is meanwhile; a writer dropped before Write stops its thread and
 // leaves no file. One writer at a time per thread.
 class ThmWriter {
@@ -67,21 +69,29 @@ public:
     ~ThmWriter();
     ThmWriter(const ThmWriter&) = delete;
     ThmWriter& operator=(const ThmWriter&) = delete;
-    // 0 or a negative code (with a trace line).
+    // Names the target; 0.
     int Open(const std::string& fsPath);
     // follow (when given) is handed each new yEnd before those rows are
-    // encoded, on the same thread as the encoding.
+    // encoded, on the same thread as the encoding. 0 or a negative code (with a
+    // trace line); with onHelper, a temporary file that cannot be made is
+    // reported by Write instead.
     int Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow = {});
     void Rows(int yEnd);
-    // Waits until follow has been handed every row of the image (they must all
-    // be drawn); false when it failed (ran out of memory).
-    bool WaitFollowed();
+    // Once every row is drawn: makes sure follow has been handed them all,
+    // handing on here what the helper has not; false when it failed (ran out
+    // of memory).
+    bool FollowAll();
+    // 0 or a negative code (with a trace line).
     int Write(ThmImage&& image, const BeforePlace& beforePlace = {});
 
 private:
     struct State;
     std::unique_ptr<State> m_state;
 };
+
+// For tests only: hook (empty: none) is called on every writer's helper thread
+// before it encodes the rows up to yEnd.
+void SetThmWriterTestHook(std::function<void(int yEnd)> hook);
 
 // The same for pixels of any stride (copied).
 int WriteThm(const std::string& fsPath, int width, int height, int stride, const std::uint8_t* rgb);

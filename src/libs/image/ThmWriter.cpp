@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -292,10 +293,31 @@ void thm::ReleaseWriterScratch() {
     t_scratch = Scratch{};
 }
 
+// Rows encoded at a time by the helper between looks at what has been drawn.
+constexpr std::size_t kEncodeChunkBytes = 256 * 1024;
+
+namespace {
+
+std::mutex g_helperHookMutex;
+std::function<void(int)> g_helperHook;
+
+void CallHelperHook(int yEnd) {
+    std::function<void(int)> hook;
+    {
+        std::lock_guard<std::mutex> lk(g_helperHookMutex);
+        hook = g_helperHook;
+    }
+    if (hook)
+        hook(yEnd);
+}
+
+}  // namespace
+
 // The writer's state. Encoding and writing run either on the caller's thread,
 // inside Rows, or on a helper thread of the writer's own (Begin with onHelper),
 // which follows the rows drawn while the caller goes on drawing. In that case
-// only the helper touches the encoding state between Begin and the join.
+// only the helper touches the encoding state between Begin and the join;
+// the follower is shared with the caller under followLock.
 struct ThmWriter::State {
     std::optional<Pieces> pieces;
     Hasher hasher;
@@ -303,49 +325,70 @@ struct ThmWriter::State {
     std::vector<iovec>* parts = nullptr;
     const std::uint8_t* pixels = nullptr;
     int width = 0, height = 0;
-    int done = 0;  // rows encoded
-    int seen = 0;  // rows handed to Advance (a run of copied rows may wait at their end)
+    int done = 0;     // rows encoded
+    int encoded = 0;  // rows handed to the encoder (a run of copied rows may wait at their end)
     // The temporary file, and how much of the pieces it holds (the header's
-    // room stays zero until the end).
+    // room stays zero until the end). It is made by the helper, off the
+    // drawing thread, else in Begin.
     std::string path;
     TempFile tmp;
+    bool created = false;
+    int createResult = kOk;
     std::size_t writtenPart = 0, writtenInPart = kThmHeaderSize;
     off_t fileBytes = kThmHeaderSize;
     int writeErrno = 0;
     bool memoryShort = false;
-    // Who follows the rows, and how far it has been handed them.
+    // Who follows the rows, and how far it has been handed them: the helper,
+    // or the caller that finds it behind once the drawing is done.
     std::function<void(int)> follow;
-    bool followFailed = false;
-    int followed = 0;
+    std::mutex followLock;
+    bool followFailed = false;  // under followLock
+    std::atomic<int> seen{0};   // written under followLock
     // The helper: how far the image is drawn, and whether to give up.
     std::mutex lock;
-    std::condition_variable wake, wakeFollowed;
+    std::condition_variable wake;
     int drawn = 0;
     bool stop = false;
-    bool helperDone = false;
     std::thread helper;
 
-    bool Failed() const { return writeErrno != 0 || memoryShort; }
+    bool Failed() const { return createResult != kOk || writeErrno != 0 || memoryShort; }
+
+    void CreateFile() {
+        if (!created)
+            createResult = tmp.Create(path, true);
+        created = true;
+    }
 
     // Hands the rows up to yEnd to the follower, then encodes them and writes
     // what is new to the temporary file.
     void Advance(int yEnd) {
+        FollowTo(yEnd);
+        EncodeTo(yEnd);
+    }
+
+    // Returns false when the follower failed (ran out of memory).
+    bool FollowTo(int yEnd) {
+        std::lock_guard<std::mutex> lk(followLock);
         yEnd = std::min(yEnd, height);
-        if (yEnd <= seen)
-            return;
-        if (follow && !followFailed) {
-            try {
-                follow(yEnd);
-            } catch (const std::bad_alloc&) {
-                followFailed = true;
+        if (yEnd > seen.load(std::memory_order_relaxed)) {
+            if (follow && !followFailed) {
+                try {
+                    follow(yEnd);
+                } catch (const std::bad_alloc&) {
+                    followFailed = true;
+                }
             }
+            seen.store(yEnd, std::memory_order_relaxed);
         }
-        {
-            std::lock_guard<std::mutex> lk(lock);
-            followed = yEnd;
-        }
-        wakeFollowed.notify_all();
-        seen = yEnd;
+        return !followFailed;
+    }
+
+    // Encodes the rows up to yEnd (all drawn) and writes what is new.
+    void EncodeTo(int yEnd) {
+        yEnd = std::min(yEnd, height);
+        if (yEnd <= encoded)
+            return;
+        encoded = yEnd;
         if (Failed())
             return;
         try {
@@ -391,22 +434,30 @@ struct ThmWriter::State {
         }
     }
 
+    // New rows go to the follower first (the view waits for its bitmap, not
+    // for the file); the encoding goes on a piece at a time in between.
     void HelperLoop() {
+        CreateFile();
+        const int chunk =
+            std::max(8, static_cast<int>(kEncodeChunkBytes / (static_cast<std::size_t>(width) * 3)));
         std::unique_lock<std::mutex> lk(lock);
         for (;;) {
-            wake.wait(lk, [this] { return stop || drawn > seen; });
+            wake.wait(lk, [this] { return stop || drawn > seen.load() || encoded < drawn; });
             if (stop)
                 break;
             const int yEnd = drawn;
             lk.unlock();
-            Advance(yEnd);
+            if (yEnd > seen.load()) {
+                FollowTo(yEnd);
+            } else {
+                const int to = std::min(yEnd, encoded + chunk);
+                CallHelperHook(to);
+                EncodeTo(to);
+            }
             lk.lock();
-            if (seen >= height)
+            if (encoded >= height)
                 break;
         }
-        helperDone = true;
-        lk.unlock();
-        wakeFollowed.notify_all();
     }
 
     // Stops the helper (its work is wanted no more) and waits for it.
@@ -431,13 +482,8 @@ ThmWriter::~ThmWriter() {
 int ThmWriter::Open(const std::string& fsPath) {
     if (m_state)
         m_state->StopHelper();
-    m_state.reset();
-    auto st = std::make_unique<State>();
-    const int r = st->tmp.Create(fsPath, true);
-    if (r != kOk)
-        return r;
-    st->path = fsPath;
-    m_state = std::move(st);
+    m_state = std::make_unique<State>();
+    m_state->path = fsPath;
     return kOk;
 }
 
@@ -467,11 +513,13 @@ int ThmWriter::Begin(const ThmImage& image, bool onHelper, std::function<void(in
     if (onHelper) {
         try {
             st->helper = std::thread([st] { st->HelperLoop(); });
+            return kOk;
         } catch (const std::system_error&) {
             // No thread to be had: the rows are encoded here instead.
         }
     }
-    return kOk;
+    st->CreateFile();
+    return st->createResult;
 }
 
 void ThmWriter::Rows(int yEnd) {
@@ -489,15 +537,13 @@ void ThmWriter::Rows(int yEnd) {
     st->wake.notify_one();
 }
 
-bool ThmWriter::WaitFollowed() {
+bool ThmWriter::FollowAll() {
     State* st = m_state.get();
     if (st == nullptr || !st->pieces)
         return false;
-    if (!st->helper.joinable())  // followed inside Rows
-        return st->followed >= st->height && !st->followFailed;
-    std::unique_lock<std::mutex> lk(st->lock);
-    st->wakeFollowed.wait(lk, [st] { return st->followed >= st->height || st->helperDone; });
-    return st->followed >= st->height && !st->followFailed;
+    // Whatever the helper has not handed on yet is handed on here, at once:
+    // the helper may be busy encoding or writing.
+    return st->FollowTo(st->height);
 }
 
 int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
@@ -511,6 +557,8 @@ int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
     if (st->helper.joinable())
         st->helper.join();  // it ends once every row is written, or at a failure
     st->Advance(image.height);
+    if (st->createResult != kOk)
+        return st->createResult;
     if (st->memoryShort) {
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", image.width, image.height);
         return kErrMemory;
@@ -564,6 +612,11 @@ int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
         now.mtime.tv_nsec == before.mtime.tv_nsec)
         KeepWritten(fsPath, now, std::move(image));
     return kOk;
+}
+
+void SetThmWriterTestHook(std::function<void(int yEnd)> hook) {
+    std::lock_guard<std::mutex> lk(g_helperHookMutex);
+    g_helperHook = std::move(hook);
 }
 
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace) {
