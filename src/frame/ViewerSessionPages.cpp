@@ -11,6 +11,7 @@
 #include "base/Trace.h"
 #include "document/OrmaViewDoc.h"
 #include "frame/ViewerSession.h"
+#include "image/LargeBuffer.h"
 #include "image/MuPdf.h"
 #include "image/PageBitmap.h"
 #include "image/PageStore.h"
@@ -302,6 +303,9 @@ void CViewerSession::StartJob(const CPageJob& job) {
                     OV_GUARDED([&] {
                         JobFinished(strKey, job, run.iId, run.iGeneration, r, std::move(pBitmap),
                                     std::move(strReason), bDrawn);
+                        // The blocks kept for the next page go back once no page is being made.
+                        if (m_mapRunning.empty())
+                            ov::image::ReleaseSpareLargeBlocks();
                         return 0;
                     });
             });

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // MuPDF's context for each thread: the base context with its locks, the clone
 // per thread, MuPDF's warnings and errors to the trace log, the reason of the
-// thread's last error, the cancel of a render and the thread's Japanese font.
+// thread's last error, the cancel of a render, the thread's Japanese font, and
+// MuPDF's allocator.
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "base/Trace.h"
+#include "image/LargeBuffer.h"
 #include "image/MuPdfInternal.h"
 
 namespace ov::image::detail {
@@ -38,13 +40,27 @@ void UnlockMuPdf(void*, int lock) {
 }
 fz_locks_context g_lockContext = {nullptr, LockMuPdf, UnlockMuPdf};
 
+// MuPDF's memory: a block of 1 MB or more (a decoded scan, a large pixmap) is
+// mapped with huge pages and given back when freed, so that a fresh decoded
+// image costs a handful of page faults instead of one every 4 KB.
+void* MuPdfMalloc(void*, std::size_t bytes) {
+    return MallocMixed(bytes);
+}
+void* MuPdfRealloc(void*, void* p, std::size_t bytes) {
+    return ReallocMixed(p, bytes);
+}
+void MuPdfFree(void*, void* p) {
+    FreeMixed(p);
+}
+fz_alloc_context g_allocContext = {nullptr, MuPdfMalloc, MuPdfRealloc, MuPdfFree};
+
 // MuPDF's cache of decoded images and glyphs, shared by the threads: a page is
 // rendered once and then kept as a page image, so a modest cache does.
 constexpr std::size_t kStoreBytes = 64u << 20;
 
 fz_context* BaseContext() {
     static fz_context* s_base = []() -> fz_context* {
-        fz_context* ctx = fz_new_context(nullptr, &g_lockContext, kStoreBytes);
+        fz_context* ctx = fz_new_context(&g_allocContext, &g_lockContext, kStoreBytes);
         if (ctx == nullptr) {
             OV_TRACE("fz_new_context() Error!\n");
             return nullptr;

@@ -89,7 +89,7 @@ int DecodeRows(const std::uint8_t* in, std::size_t len, int w, int h, ThmImage* 
         }
         if (!img->decoded) {
             // Room for every row; only the rows used are ever touched.
-            img->decoded.reset(new (std::nothrow) std::uint8_t[stride * static_cast<std::size_t>(h)]);
+            img->decoded = MakeLargeArray<std::uint8_t>(stride * static_cast<std::size_t>(h));
             if (!img->decoded)
                 return kErrMemory;
         }
@@ -160,7 +160,7 @@ bool ThmImage::Allocate(int w, int h) {
     const std::size_t need = kThmHeaderSize + static_cast<std::size_t>(w) * 3 * static_cast<std::size_t>(h);
     if (!buffer || capacity < need || capacity / 2 > need) {
         *this = ThmImage{};
-        buffer.reset(new (std::nothrow) std::uint8_t[need]);
+        buffer = MakeLargeArray<std::uint8_t>(need);
         if (!buffer)
             return false;
         capacity = need;
@@ -238,7 +238,7 @@ int ReadThmFromFd(int fd, std::uint64_t size, const std::string& fsPath, ThmImag
     }
     // One read of the whole file; the rows are then used where they lie.
     *out = ThmImage{};
-    out->buffer.reset(new (std::nothrow) std::uint8_t[kThmHeaderSize + bytes]);
+    out->buffer = MakeLargeArray<std::uint8_t>(kThmHeaderSize + bytes);
     if (!out->buffer) {
         OV_TRACE("Page image memory Error! [Bytes] %llu\n", static_cast<unsigned long long>(bytes));
         return kErrMemory;

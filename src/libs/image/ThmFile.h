@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "image/LargeBuffer.h"
+
 namespace ov::image {
 
 // XXH64 of the bytes with seed 0.
@@ -27,8 +29,8 @@ struct ThmImage {
     int height = 0;
     int stride = 0;  // bytes per row (width * 3)
     std::size_t capacity = 0;
-    std::unique_ptr<std::uint8_t[]> buffer;
-    std::unique_ptr<std::uint8_t[]> decoded;
+    LargeArray<std::uint8_t> buffer;
+    LargeArray<std::uint8_t> decoded;
     std::vector<const std::uint8_t*> rows;  // each row's pixels
 
     // The packed pixels of an image made by Allocate (or read by ReadThm).

@@ -271,14 +271,14 @@ int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* ou
 // Memory for the header and the encoded bytes of a file being written, kept
 // per thread so that fresh pages are not faulted in for every page image.
 struct Scratch {
-    std::unique_ptr<std::uint8_t[]> data;
+    LargeArray<std::uint8_t> data;
     std::size_t capacity = 0;
     std::vector<iovec> parts;
     std::uint8_t* Get(std::size_t need) {
         if (capacity < need) {
             data.reset();
             capacity = 0;
-            data.reset(new (std::nothrow) std::uint8_t[need]);
+            data = MakeLargeArray<std::uint8_t>(need);
             if (data)
                 capacity = need;
         }
