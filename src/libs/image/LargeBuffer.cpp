@@ -19,6 +19,11 @@ namespace {
 
 constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14; older kernels refuse it
+#endif
 
 std::size_t MappedLength(std::size_t bytes) {
     static const std::size_t s_page = [] {
@@ -30,8 +35,11 @@ std::size_t MappedLength(std::size_t bytes) {
 
 // Freed blocks kept for the next block of the same length (a page image, a
 // view's bitmap, a decoded scan of the same size): reused, they cost no page
-// faults at all. At most kSpares are kept, until ReleaseSpareLargeBlocks.
+// faults at all. At most kSpares are kept, none larger than kSpareMost (a page
+// image of an A3 page at the page-image resolution is 13 MB; a magnifier's
+// image can be 120 MB), until ReleaseSpareLargeBlocks.
 constexpr int kSpares = 2;
+constexpr std::size_t kSpareMost = std::size_t{32} << 20;
 struct Spare {
     void* p = nullptr;
     std::size_t len = 0;
@@ -49,6 +57,8 @@ void* TakeSpare(std::size_t len) {
 }
 
 bool KeepSpare(void* p, std::size_t len) {
+    if (len > kSpareMost)
+        return false;
     std::lock_guard<std::mutex> lk(g_spareLock);
     for (Spare& spare : g_spares) {
         if (spare.p == nullptr) {
@@ -73,7 +83,7 @@ void ReleaseSpareLargeBlocks() noexcept {
     }
 }
 
-void* AllocateLarge(std::size_t bytes) noexcept {
+void* AllocateLarge(std::size_t bytes, bool whole) noexcept {
     if (bytes < kMappedFrom)
         return ::operator new(bytes, std::nothrow);
     const std::size_t len = MappedLength(bytes);
@@ -91,8 +101,11 @@ void* AllocateLarge(std::size_t bytes) noexcept {
         ::munmap(raw, start - base);
     if (const std::uintptr_t end = base + len + kHugePage; end > start + len)
         ::munmap(reinterpret_cast<void*>(start + len), end - (start + len));
-    // Only a hint: where huge pages are off, the block is mapped 4 KB at a time.
+    // Only hints: where huge pages are off, the block is mapped 4 KB at a time,
+    // and before Linux 5.14 it is mapped as it is first written.
     ::madvise(reinterpret_cast<void*>(start), len, MADV_HUGEPAGE);
+    if (whole)
+        ::madvise(reinterpret_cast<void*>(start), len, kPopulateWrite);
     return reinterpret_cast<void*>(start);
 }
 

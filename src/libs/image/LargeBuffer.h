@@ -2,10 +2,11 @@
 // Memory for pixel buffers the size of a page. A block of 1 MB or more is
 // mapped on its own, starts on a 2 MB boundary and is marked for transparent
 // huge pages: a fresh page image then costs a handful of page faults instead of
-// one every 4 KB. Freed, it is kept for the next block of the same length (two
-// at most, the next page image or bitmap of the same size costs no faults at
-// all) until ReleaseSpareLargeBlocks gives them back to the system. Smaller
-// blocks come from the heap. The contents of a new block are undefined.
+// one every 4 KB. Freed, a block of up to 32 MB is kept for the next block of
+// the same length (two at most: the next page image or bitmap of the same size
+// costs no faults at all) until ReleaseSpareLargeBlocks gives them back to the
+// system. Smaller blocks come from the heap. The contents of a new block are
+// undefined.
 #pragma once
 
 #include <cstddef>
@@ -22,19 +23,21 @@ struct LargeFree {
 template <class T>
 using LargeArray = std::unique_ptr<T[], LargeFree>;
 
-// nullptr when there is no memory for it.
-void* AllocateLarge(std::size_t bytes) noexcept;
+// nullptr when there is no memory for it. With whole (a block that is written
+// whole before it is read: pixels), a new mapping has its pages put in place at
+// once, in the kernel, instead of one fault at a time.
+void* AllocateLarge(std::size_t bytes, bool whole = false) noexcept;
 
 // Gives the blocks kept for reuse back to the system (when no page is being
 // made for a while).
 void ReleaseSpareLargeBlocks() noexcept;
 
 template <class T>
-LargeArray<T> MakeLargeArray(std::size_t count) noexcept {
+LargeArray<T> MakeLargeArray(std::size_t count, bool whole = true) noexcept {
     if (count > SIZE_MAX / sizeof(T))
         return LargeArray<T>(nullptr, LargeFree{});
     const std::size_t bytes = count * sizeof(T);
-    return LargeArray<T>(static_cast<T*>(AllocateLarge(bytes)), LargeFree{bytes});
+    return LargeArray<T>(static_cast<T*>(AllocateLarge(bytes, whole)), LargeFree{bytes});
 }
 
 // The same for code that frees by pointer alone (MuPDF's allocator): a block

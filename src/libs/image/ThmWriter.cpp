@@ -278,7 +278,7 @@ struct Scratch {
         if (capacity < need) {
             data.reset();
             capacity = 0;
-            data = MakeLargeArray<std::uint8_t>(need);
+            data = MakeLargeArray<std::uint8_t>(need, false);  // written only as far as the records go
             if (data)
                 capacity = need;
         }
