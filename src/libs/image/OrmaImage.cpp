@@ -89,8 +89,10 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         if (fitted != nullptr)
             follow = [fitted, &img](int yEnd) { fitted->Rows(img, yEnd); };
         if (drawn != nullptr && drawn->width > 0) {
+            // Drawn already (the start's first page): the writer's thread encodes
+            // and writes it while the bitmap is scaled and handed on.
             img = std::move(*drawn);
-            if ((r = writer.Begin(img, false, follow)) != kOk)
+            if ((r = writer.Begin(img, true, follow)) != kOk)
                 return r;
             writer.Rows(img.height);
         } else {
