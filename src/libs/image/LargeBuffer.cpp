@@ -38,7 +38,7 @@ std::size_t MappedLength(std::size_t bytes) {
 // faults at all. At most kSpares are kept, none larger than kSpareMost (a page
 // image of an A3 page at the page-image resolution is 13 MB; a magnifier's
 // image can be 120 MB), until ReleaseSpareLargeBlocks.
-constexpr int kSpares = 2;
+constexpr int kSpares = 4;
 constexpr std::size_t kSpareMost = std::size_t{32} << 20;
 struct Spare {
     void* p = nullptr;

@@ -59,10 +59,10 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
 // are final, Write once the image is whole (the rest is encoded and written,
 // the file put in place as WriteThm does). Rows are encoded, hashed and written
 // while still in the cache: on the caller's thread inside Rows, or, with
-// onHelper, on a thread of the writer's own that follows the drawing, so that
-// the encoding costs the drawing thread nothing; that thread also makes the
-// temporary file, and hands new rows to follow before it encodes more of the
-// older ones. The image's buffer must stay
+// onHelper, on a helper thread kept beside the calling thread that follows
+// the drawing, so that the encoding costs the drawing thread nothing; the
+// helper hands new rows to follow before it encodes more of the older ones,
+// and makes the temporary file. The image's buffer must stay
 // where it is meanwhile; a writer dropped before Write stops its thread and
 // leaves no file. One writer at a time per thread.
 class ThmWriter {

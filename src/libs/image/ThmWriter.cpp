@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // The page-image writer: the row encoding and its hash in one pass, written to
-// a temporary file beside the target (on a thread of the writer's own while the
-// page is drawn) and renamed over it. The format is described in ThmFormat.h.
+// a temporary file beside the target (on a helper thread while the page is
+// drawn) and renamed over it. The format is described in ThmFormat.h.
 #include "image/ThmFile.h"
 
 #include <fcntl.h>
@@ -316,12 +316,102 @@ void CallHelperHook(int yEnd) {
         hook(yEnd);
 }
 
+// A thread kept beside each drawing thread for the writers begun there: made
+// at its first page image, joined when the drawing thread ends. A thread made
+// for each page waited up to 5 ms before it first ran (it starts on its
+// maker's busy core), by which time the page was drawn; a thread kept waiting
+// is woken on the idle core at once.
+class HelperThread {
+public:
+    HelperThread() = default;
+    HelperThread(const HelperThread&) = delete;
+    HelperThread& operator=(const HelperThread&) = delete;
+    ~HelperThread() {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lk(m_lock);
+            m_quit = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    // Runs task there; false when a task still runs or no thread can be had.
+    bool Start(std::function<void()> task) {
+        {
+            std::lock_guard<std::mutex> lk(m_lock);
+            if (m_busy)
+                return false;
+        }
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { Loop(); });
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lk(m_lock);
+            m_task = std::move(task);
+            m_busy = true;
+        }
+        m_wake.notify_one();
+        return true;
+    }
+    // Until the task has returned.
+    void Wait() {
+        std::unique_lock<std::mutex> lk(m_lock);
+        m_done.wait(lk, [this] { return !m_busy; });
+    }
+
+private:
+    void Loop() {
+        // Work for later: the drawing, the window and the display come first
+        // (the nice value is the thread's own on Linux).
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kHelperNice);
+        std::unique_lock<std::mutex> lk(m_lock);
+        for (;;) {
+            m_wake.wait(lk, [this] { return m_quit || m_task; });
+            if (!m_task)
+                return;
+            std::function<void()> task = std::move(m_task);
+            m_task = nullptr;
+            lk.unlock();
+            task();
+            task = nullptr;
+            lk.lock();
+            m_busy = false;
+            m_done.notify_all();
+        }
+    }
+    std::mutex m_lock;
+    std::condition_variable m_wake, m_done;
+    std::function<void()> m_task;
+    bool m_busy = false;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
+// The calling thread's helper. A child forked while it ran has a copy without
+// its thread (and perhaps with its lock held): left alone, and a new one made.
+HelperThread& ThisThreadsHelper() {
+    thread_local std::unique_ptr<HelperThread> t_helper;
+    thread_local pid_t t_pid = 0;
+    if (t_helper && t_pid != ::getpid())
+        static_cast<void>(t_helper.release());
+    if (!t_helper) {
+        t_helper = std::make_unique<HelperThread>();
+        t_pid = ::getpid();
+    }
+    return *t_helper;
+}
+
 }  // namespace
 
 // The writer's state. Encoding and writing run either on the caller's thread,
-// inside Rows, or on a helper thread of the writer's own (Begin with onHelper),
-// which follows the rows drawn while the caller goes on drawing. In that case
-// only the helper touches the encoding state between Begin and the join;
+// inside Rows, or on the drawing thread's helper (Begin with onHelper), which
+// follows the rows drawn while the caller goes on drawing. In that case only
+// the helper touches the encoding state between Begin and the end of its task;
 // the follower is shared with the caller under followLock.
 struct ThmWriter::State {
     std::optional<Pieces> pieces;
@@ -334,7 +424,7 @@ struct ThmWriter::State {
     int encoded = 0;  // rows handed to the encoder (a run of copied rows may wait at their end)
     // The temporary file, and how much of the pieces it holds (the header's
     // room stays zero until the end). It is made by the helper, off the
-    // drawing thread, else in Begin.
+    // drawing thread and after the first rows are followed, else in Begin.
     std::string path;
     TempFile tmp;
     bool created = false;
@@ -354,7 +444,7 @@ struct ThmWriter::State {
     std::condition_variable wake;
     int drawn = 0;
     bool stop = false;
-    std::thread helper;
+    HelperThread* helper = nullptr;  // running HelperLoop
 
     bool Failed() const { return createResult != kOk || writeErrno != 0 || memoryShort; }
 
@@ -394,6 +484,7 @@ struct ThmWriter::State {
         if (yEnd <= encoded)
             return;
         encoded = yEnd;
+        CreateFile();
         if (Failed())
             return;
         try {
@@ -442,10 +533,6 @@ struct ThmWriter::State {
     // New rows go to the follower first (the view waits for its bitmap, not
     // for the file); the encoding goes on a piece at a time in between.
     void HelperLoop() {
-        // Work for later: the drawing, the window and the display come first
-        // (the nice value is the thread's own on Linux).
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kHelperNice);
-        CreateFile();
         const int chunk =
             std::max(8, static_cast<int>(kEncodeChunkBytes / (static_cast<std::size_t>(width) * 3)));
         std::unique_lock<std::mutex> lk(lock);
@@ -470,14 +557,20 @@ struct ThmWriter::State {
 
     // Stops the helper (its work is wanted no more) and waits for it.
     void StopHelper() {
-        if (!helper.joinable())
+        if (helper == nullptr)
             return;
         {
             std::lock_guard<std::mutex> lk(lock);
             stop = true;
         }
         wake.notify_one();
-        helper.join();
+        WaitHelper();
+    }
+
+    void WaitHelper() {
+        if (helper != nullptr)
+            helper->Wait();
+        helper = nullptr;
     }
 };
 
@@ -518,12 +611,12 @@ int ThmWriter::Begin(const ThmImage& image, bool onHelper, std::function<void(in
     st->width = image.width;
     st->height = image.height;
     st->follow = std::move(follow);
+    // Without a helper to be had the rows are encoded here instead.
     if (onHelper) {
-        try {
-            st->helper = std::thread([st] { st->HelperLoop(); });
+        HelperThread& helper = ThisThreadsHelper();
+        if (helper.Start([st] { st->HelperLoop(); })) {
+            st->helper = &helper;
             return kOk;
-        } catch (const std::system_error&) {
-            // No thread to be had: the rows are encoded here instead.
         }
     }
     st->CreateFile();
@@ -534,7 +627,7 @@ void ThmWriter::Rows(int yEnd) {
     State* st = m_state.get();
     if (st == nullptr || !st->pieces)
         return;
-    if (!st->helper.joinable()) {
+    if (st->helper == nullptr) {
         st->Advance(yEnd);
         return;
     }
@@ -562,8 +655,7 @@ int ThmWriter::Write(ThmImage&& image, const BeforePlace& beforePlace) {
         return kErrArgument;
     }
     Rows(image.height);
-    if (st->helper.joinable())
-        st->helper.join();  // it ends once every row is written, or at a failure
+    st->WaitHelper();  // it ends once every row is written, or at a failure
     st->Advance(image.height);
     if (st->createResult != kOk)
         return st->createResult;
