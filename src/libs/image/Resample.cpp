@@ -213,10 +213,12 @@ __attribute__((target("avx2"))) void HorizontalRowAvx2(const std::uint16_t* m, c
         const std::uint16_t* p0 = m + off[x];
         const std::uint16_t* p1 = m + off[x + 1];
         __m256i acc = _mm256_add_epi32(
-            round, _mm256_madd_epi16(_mm256_shuffle_epi8(LoadHalves(p0, p1), pairs), LoadHalves(&w[0], &w[N / 2])));
+            round,
+            _mm256_madd_epi16(_mm256_shuffle_epi8(LoadHalves(p0, p1), pairs), LoadHalves(&w[0], &w[N / 2])));
         if constexpr (N == 4)
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(LoadHalves(p0 + 6, p1 + 6), pairs),
-                                                          LoadHalves(&w[1], &w[3])));
+            acc = _mm256_add_epi32(acc,
+                                   _mm256_madd_epi16(_mm256_shuffle_epi8(LoadHalves(p0 + 6, p1 + 6), pairs),
+                                                     LoadHalves(&w[1], &w[3])));
         // R, G, B, 0 -> B, G, R, 0: the little-endian byte order of 0xFFRRGGBB.
         acc = _mm256_shuffle_epi32(_mm256_srai_epi32(acc, 15), _MM_SHUFFLE(3, 0, 1, 2));
         acc = _mm256_or_si256(_mm256_packus_epi16(_mm256_packs_epi32(acc, acc), acc), alpha);
