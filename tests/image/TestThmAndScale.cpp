@@ -333,7 +333,8 @@ TEST(Resample, AreaAveragingWhenShrinkingInterpolationWhenGrowing) {
 // Random pixels against a plain double-precision model of the same filters
 // (area averaging where an axis shrinks, interpolation between the two nearest
 // centres where it grows), per channel: each kind of horizontal pass (two,
-// four and more taps, an odd last pixel) and the channel order are checked.
+// four and more taps, an odd last pixel), the channel order and the white
+// rows' short cut are checked.
 double ModelAxis(const std::vector<double>& in, int out, int j) {
     const int n = static_cast<int>(in.size());
     const double scale = static_cast<double>(n) / out;
@@ -361,6 +362,15 @@ TEST(Resample, EveryPassMatchesTheFilterModelOnRandomPixels) {
                      std::to_string(c.outH));
         std::vector<std::uint8_t> rgb(static_cast<std::size_t>(c.w) * c.h * 3);
         for (std::uint8_t& v : rgb) v = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+        // White runs of rows (their output rows take a short cut), and white
+        // rows but for one dark pixel near their end (which must not).
+        for (int y = 0; y < c.h; ++y) {
+            std::uint8_t* row = rgb.data() + static_cast<std::size_t>(y) * c.w * 3;
+            if (y % 9 < 5 || y % 9 == 7)
+                std::fill(row, row + c.w * 3, 0xFF);
+            if (y % 9 == 7)
+                row[(c.w - 1 - y % c.w) * 3 + 1] = 0;
+        }
         std::vector<std::uint32_t> out(static_cast<std::size_t>(c.outW) * c.outH);
         ResampleRgbToXrgb(rgb.data(), c.w, c.h, c.w * 3, out.data(), c.outW, c.outH, c.outW);
         int worst = 0;

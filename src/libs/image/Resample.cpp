@@ -270,6 +270,26 @@ __attribute__((target_clones("avx2", "default"))) void VerticalRow(const std::ui
     }
 }
 
+// Whether a row of len bytes is all 255. An output row made only of such rows
+// is white whatever the filter, its weights adding up to exactly one: pages
+// are mostly margins and gaps between lines, and their rows need no filtering.
+bool IsWhiteRow(const std::uint8_t* row, int len) {
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i white = _mm_set1_epi8(static_cast<char>(0xFF));
+    for (; k + 16 <= len; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, white)) != 0xFFFF)
+            return false;
+    }
+#endif
+    for (; k < len; ++k) {
+        if (row[k] != 0xFF)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void ResampleRgbToXrgb(const std::uint8_t* src, int srcW, int srcH, int srcStride, std::uint32_t* dst,
@@ -343,10 +363,16 @@ int ResampleRowsToXrgbFrom(const std::uint8_t* const* srcRows, int srcW, int src
             weights[static_cast<std::size_t>(live)] = wy[i];
             ++live;
         }
+        std::uint32_t* out = dst + static_cast<std::size_t>(y) * dstStride;
+        bool white = true;
+        for (int i = 0; i < live && white; ++i) white = IsWhiteRow(rows[static_cast<std::size_t>(i)], rowLen);
+        if (white) {
+            std::fill(out, out + outW, 0xFFFFFFFFu);
+            continue;
+        }
         VerticalRow(rows.data(), weights.data(), live, rowLen, m);
 
         // Horizontal pass.
-        std::uint32_t* out = dst + static_cast<std::size_t>(y) * dstStride;
         const int n = tx.taps;
 #if defined(__SSE2__)
         switch (n) {
