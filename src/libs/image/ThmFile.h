@@ -62,7 +62,8 @@ int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& bef
 // onHelper, on a helper thread kept beside the calling thread that follows
 // the drawing, so that the encoding costs the drawing thread nothing; the
 // helper hands new rows to follow before it encodes more of the older ones,
-// and makes the temporary file. The image's buffer must stay
+// and makes and writes the temporary file (with follow, once every row is
+// drawn). The image's buffer must stay
 // where it is meanwhile; a writer dropped before Write stops its thread and
 // leaves no file. One writer at a time per thread.
 class ThmWriter {
@@ -74,7 +75,8 @@ public:
     // Names the target; 0.
     int Open(const std::string& fsPath);
     // follow (when given) is handed each new yEnd before those rows are
-    // encoded, on the same thread as the encoding. 0 or a negative code (with a
+    // encoded, on the same thread as the encoding; on the helper it is first
+    // handed 0, before any row is drawn, to make itself ready. 0 or a negative code (with a
     // trace line); with onHelper, a temporary file that cannot be made is
     // reported by Write instead.
     int Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow = {});

@@ -424,7 +424,8 @@ struct ThmWriter::State {
     int encoded = 0;  // rows handed to the encoder (a run of copied rows may wait at their end)
     // The temporary file, and how much of the pieces it holds (the header's
     // room stays zero until the end). It is made by the helper, off the
-    // drawing thread and after the first rows are followed, else in Begin.
+    // drawing thread (at its start, or once the page is drawn when the rows
+    // are followed), else in Begin.
     std::string path;
     TempFile tmp;
     bool created = false;
@@ -478,22 +479,26 @@ struct ThmWriter::State {
         return !followFailed;
     }
 
-    // Encodes the rows up to yEnd (all drawn) and writes what is new.
-    void EncodeTo(int yEnd) {
+    // Encodes the rows up to yEnd (all drawn) and, with write, writes what is
+    // new (making the temporary file first).
+    void EncodeTo(int yEnd, bool write = true) {
         yEnd = std::min(yEnd, height);
-        if (yEnd <= encoded)
-            return;
-        encoded = yEnd;
-        CreateFile();
-        if (Failed())
-            return;
-        try {
-            done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
-        } catch (const std::bad_alloc&) {
-            memoryShort = true;
-            return;
+        if (yEnd > encoded) {
+            encoded = yEnd;
+            if (Failed())
+                return;
+            try {
+                done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
+            } catch (const std::bad_alloc&) {
+                memoryShort = true;
+                return;
+            }
         }
-        Flush();
+        if (!write)
+            return;
+        CreateFile();
+        if (!Failed())
+            Flush();
     }
 
     void Flush() {
@@ -533,6 +538,18 @@ struct ThmWriter::State {
     // New rows go to the follower first (the view waits for its bitmap, not
     // for the file); the encoding goes on a piece at a time in between.
     void HelperLoop() {
+        // Made ready while the first rows are drawn: the follower (its memory)
+        // when there is one, else the temporary file.
+        if (follow) {
+            std::lock_guard<std::mutex> lk(followLock);
+            try {
+                follow(0);
+            } catch (const std::bad_alloc&) {
+                followFailed = true;
+            }
+        } else {
+            CreateFile();
+        }
         const int chunk =
             std::max(8, static_cast<int>(kEncodeChunkBytes / (static_cast<std::size_t>(width) * 3)));
         std::unique_lock<std::mutex> lk(lock);
@@ -547,7 +564,10 @@ struct ThmWriter::State {
             } else {
                 const int to = std::min(yEnd, encoded + chunk);
                 CallHelperHook(to);
-                EncodeTo(to);
+                // While a follower waits for the page, the file waits for the
+                // whole page to be drawn: making it and writing to it can stall
+                // for milliseconds.
+                EncodeTo(to, !follow || yEnd >= height);
             }
             lk.lock();
             if (encoded >= height)
