@@ -14,6 +14,7 @@
 
 #include "app/CommandLine.h"
 #include "app/OrmaView.h"
+#include "app/StartEnvironment.h"
 #include "base/StartMarks.h"
 #include "base/Trace.h"
 #include "document/FirstPageDraw.h"
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Before any thread starts: the environment is changed here.
+    ov::MarkSessionBusAbsentWithoutLauncher();
     const std::unique_ptr<CFirstPageDraw> pFirstPage = StartFirstPageDraw(argc, argv);
     const CFontSetUpAhead fonts;
 

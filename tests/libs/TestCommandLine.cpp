@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/StartEnvironment.h"
 #include "ormamsg/StringTable.h"
 #include "support/EnvGuard.h"
 #include "support/TestSupport.h"
@@ -86,4 +89,34 @@ TEST(CommandLine, MistakesAreToldInOneLineWithTheUsageWhereItHelps) {
     }
     const char* argv[] = {"ormaview", "/wd", "\xC3\x9C"};
     EXPECT_NE(std::string::npos, ov::DescribeArgvProblem(3, argv).strText.find("\"\xC3\x9C\" (U+00DC)"));
+}
+
+// The session bus is marked as absent only when none is named and no launcher
+// could start one: a named bus, or a launcher on PATH, is left to the toolkit.
+TEST(StartEnvironment, SessionBusMarkedAbsentOnlyWithoutBusAndLauncher) {
+    if (::access("/usr/bin/dbus-launch", X_OK) == 0)
+        GTEST_SKIP() << "a launcher is installed where the bus library looks first";
+    ovtest::TempDir withLauncher, without;
+    ovtest::WriteFile(withLauncher / "dbus-launch", "#!/bin/sh\n");
+    ASSERT_EQ(::chmod((withLauncher / "dbus-launch").c_str(), 0755), 0);
+    ovtest::WriteFile(without / "dbus-launch", "not a program");  // not executable
+    const std::string pathWith = without.Path() + "::" + withLauncher.Path();
+    const struct {
+        const char* what;
+        const char* address;
+        std::string path;
+        bool marked;
+    } cases[] = {
+        {"no bus, no launcher", nullptr, without.Path(), true},
+        {"empty address, no launcher", "", without.Path() + ":", true},
+        {"no bus, launcher after an empty entry", nullptr, pathWith, false},
+        {"a bus named", "unix:path=/run/user/1/bus", without.Path(), false},
+    };
+    for (const auto& c : cases) {
+        ovtest::EnvGuard bus("DBUS_SESSION_BUS_ADDRESS", c.address);
+        ovtest::EnvGuard path("PATH", c.path.c_str());
+        EXPECT_EQ(ov::MarkSessionBusAbsentWithoutLauncher(), c.marked) << c.what;
+        const char* now = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        EXPECT_STREQ(c.marked ? "disabled:" : c.address, now) << c.what;
+    }
 }
