@@ -14,6 +14,11 @@ constexpr int kWorkers = 2;
 
 CPageWorkers::CPageWorkers(QObject* parent) : QObject(parent) {
     m_pool.setMaxThreadCount(kWorkers);
+    // Kept for the session: each worker holds its MuPDF context and the helper
+    // of its page-image writers, which a thread made after a pause in reading
+    // (the pool's default lets an idle thread go after 30 s) makes anew on its
+    // first page.
+    m_pool.setExpiryTimeout(-1);
     m_pool.setObjectName(QStringLiteral("OrmaViewPageWorkers"));
 }
 
