@@ -467,16 +467,21 @@ struct ThmWriter::State {
         std::lock_guard<std::mutex> lk(followLock);
         yEnd = std::min(yEnd, height);
         if (yEnd > seen.load(std::memory_order_relaxed)) {
-            if (follow && !followFailed) {
-                try {
-                    follow(yEnd);
-                } catch (const std::bad_alloc&) {
-                    followFailed = true;
-                }
-            }
+            CallFollower(yEnd);
             seen.store(yEnd, std::memory_order_relaxed);
         }
         return !followFailed;
+    }
+
+    // Under followLock: a follower that ran out of memory is not called again.
+    void CallFollower(int yEnd) {
+        if (!follow || followFailed)
+            return;
+        try {
+            follow(yEnd);
+        } catch (const std::bad_alloc&) {
+            followFailed = true;
+        }
     }
 
     // Encodes the rows up to yEnd (all drawn) and, with write, writes what is
@@ -542,11 +547,7 @@ struct ThmWriter::State {
         // when there is one, else the temporary file.
         if (follow) {
             std::lock_guard<std::mutex> lk(followLock);
-            try {
-                follow(0);
-            } catch (const std::bad_alloc&) {
-                followFailed = true;
-            }
+            CallFollower(0);
         } else {
             CreateFile();
         }
