@@ -165,15 +165,20 @@ void HorizontalRow3(const std::uint16_t* m, const int* off, const WeightPair* w,
         }
     }
 }
+// The byte shuffle that interleaves two taps' pixels, in each half of an AVX2
+// register: R0 G0 B0 R1 G1 B1 (16-bit) -> R0 R1 G0 G1 B0 B1 0 0.
+__attribute__((target("avx2"), always_inline)) inline __m256i PairTaps() {
+    return _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1, 6, 7, 2, 3, 8, 9, 4,
+                            5, 10, 11, -1, -1, -1, -1);
+}
+
 // HorizontalRow3 for two taps, two output pixels at a time in the two halves
 // of AVX2 registers. Only for processors that have AVX2.
 __attribute__((target("avx2"))) void HorizontalRow3TwoTapsAvx2(const std::uint16_t* m, const int* off,
                                                                const WeightPair* w, std::uint8_t* out,
                                                                int outW) {
     const __m256i round = _mm256_set1_epi32(1 << 14);
-    // R0 G0 B0 R1 G1 B1 (16-bit) -> R0 R1 G0 G1 B0 B1 0 0, in each half.
-    const __m256i pairs = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1, 6, 7,
-                                           2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    const __m256i pairs = PairTaps();
     int x = 0;
     for (; x + 2 < outW; x += 2) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + off[x]));
@@ -205,9 +210,7 @@ __attribute__((target("avx2"))) void HorizontalRowAvx2(const std::uint16_t* m, c
     static_assert(N == 2 || N == 4);
     const __m256i round = _mm256_set1_epi32(1 << 14);
     const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-    // R0 G0 B0 R1 G1 B1 (16-bit) -> R0 R1 G0 G1 B0 B1 0 0, in each half.
-    const __m256i pairs = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0, 1, 6, 7,
-                                           2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    const __m256i pairs = PairTaps();
     int x = 0;
     for (; x + 1 < outW; x += 2, w += N) {
         const std::uint16_t* p0 = m + off[x];
