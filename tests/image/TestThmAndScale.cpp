@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -13,7 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <future>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -214,34 +215,37 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
             EXPECT_EQ(ovtest::ReadFile(dir / "steps.thm"), ovtest::ReadFile(dir / "whole.thm")) << step;
         }
     }
-    // The view's rows never wait for the file: with the helper held in its
-    // encoding, the rows drawn after that still reach the follower at once.
+    // The view's rows never wait for the file: while a follower takes the rows,
+    // the helper hands each band on as it is drawn and encodes nothing before
+    // the last row is drawn.
     {
-        std::promise<void> entered, release;
-        std::shared_future<void> released = release.get_future().share();
-        bool timedOut = false, first = true;
-        SetThmWriterTestHook([&, released](int) {
-            if (std::exchange(first, false))
-                entered.set_value();
-            timedOut |= released.wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+        std::atomic<int> drawn{0}, drawnAtFirstEncoding{-1}, followedTo{0};
+        SetThmWriterTestHook([&](int) {
+            int none = -1;
+            drawnAtFirstEncoding.compare_exchange_strong(none, drawn.load());
         });
         ThmImage img = image();
         const int height = img.height;
-        int followedTo = 0;
         ThmWriter writer;
-        ASSERT_EQ(writer.Open(dir / "held.thm"), 0);
+        ASSERT_EQ(writer.Open(dir / "followed.thm"), 0);
         ASSERT_EQ(writer.Begin(img, true, [&](int yEnd) { followedTo = yEnd; }), 0);
-        writer.Rows(100);
-        entered.get_future().wait();
+        for (int y = 100; y < height; y += 100) {
+            drawn = y;
+            writer.Rows(y);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (followedTo.load() < y && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(followedTo.load(), y);
+        }
+        drawn = height;
         writer.Rows(height);
         EXPECT_TRUE(writer.FollowAll());
-        EXPECT_EQ(followedTo, height);
-        release.set_value();
+        EXPECT_EQ(followedTo.load(), height);
         ASSERT_EQ(writer.Write(std::move(img)), 0);
         SetThmWriterTestHook({});
-        EXPECT_FALSE(timedOut);
-        EXPECT_EQ(ovtest::ReadFile(dir / "held.thm"), ovtest::ReadFile(dir / "whole.thm"));
-        std::filesystem::remove(dir / "held.thm");
+        EXPECT_EQ(drawnAtFirstEncoding.load(), height);
+        EXPECT_EQ(ovtest::ReadFile(dir / "followed.thm"), ovtest::ReadFile(dir / "whole.thm"));
+        std::filesystem::remove(dir / "followed.thm");
     }
     std::filesystem::remove(dir / "steps.thm");
     std::filesystem::remove(dir / "whole.thm");

@@ -484,9 +484,9 @@ struct ThmWriter::State {
         }
     }
 
-    // Encodes the rows up to yEnd (all drawn) and, with write, writes what is
-    // new (making the temporary file first).
-    void EncodeTo(int yEnd, bool write = true) {
+    // Encodes the rows up to yEnd (all drawn) and writes what is new (making
+    // the temporary file first).
+    void EncodeTo(int yEnd) {
         yEnd = std::min(yEnd, height);
         if (yEnd > encoded) {
             encoded = yEnd;
@@ -499,8 +499,6 @@ struct ThmWriter::State {
                 return;
             }
         }
-        if (!write)
-            return;
         CreateFile();
         if (!Failed())
             Flush();
@@ -540,8 +538,11 @@ struct ThmWriter::State {
         }
     }
 
-    // New rows go to the follower first (the view waits for its bitmap, not
-    // for the file); the encoding goes on a piece at a time in between.
+    // New rows go to the follower as they are drawn. While it follows (a view
+    // waits for the page), nothing is encoded before the whole page is drawn:
+    // the helper is then always ready for the next rows, and the drawing thread
+    // finds no rows left to scale itself. Without a follower the encoding goes
+    // on a piece at a time as the rows come.
     void HelperLoop() {
         // Made ready while the first rows are drawn: the follower (its memory)
         // when there is one, else the temporary file.
@@ -555,7 +556,9 @@ struct ThmWriter::State {
             std::max(8, static_cast<int>(kEncodeChunkBytes / (static_cast<std::size_t>(width) * 3)));
         std::unique_lock<std::mutex> lk(lock);
         for (;;) {
-            wake.wait(lk, [this] { return stop || drawn > seen.load() || encoded < drawn; });
+            wake.wait(lk, [this] {
+                return stop || drawn > seen.load() || (encoded < drawn && (!follow || drawn >= height));
+            });
             if (stop)
                 break;
             const int yEnd = drawn;
@@ -565,10 +568,7 @@ struct ThmWriter::State {
             } else {
                 const int to = std::min(yEnd, encoded + chunk);
                 CallHelperHook(to);
-                // While a follower waits for the page, the file waits for the
-                // whole page to be drawn: making it and writing to it can stall
-                // for milliseconds.
-                EncodeTo(to, !follow || yEnd >= height);
+                EncodeTo(to);
             }
             lk.lock();
             if (encoded >= height)
