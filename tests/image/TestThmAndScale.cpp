@@ -249,16 +249,18 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
     }
     std::filesystem::remove(dir / "steps.thm");
     std::filesystem::remove(dir / "whole.thm");
-    // Scans at 218 DPI (drawn in bands) and at 109 DPI (enlarged: drawn in one piece).
-    for (int w : {1800, 900}) {
+    // Scans at 218 DPI (drawn in bands), at exactly the page image's 150 DPI
+    // (decoded by libjpeg straight into the rows) and at 109 DPI (enlarged:
+    // drawn in one piece).
+    for (int w : {1800, 1240, 900}) {
         ovsample::PdfPage scan;
-        scan.jpeg = ovsample::MakeScanJpeg(w, w * 1270 / 900, 7);
+        scan.jpeg = ovsample::MakeScanJpeg(w, w == 1240 ? 1754 : w * 1270 / 900, 7);
         scan.content = "q 595.28 0 0 841.89 0 0 cm /Im0 Do Q";
         imgtest::Pdf(dir / ("scan" + std::to_string(w) + ".pdf"), {scan});
     }
     imgtest::Pdf(dir / "vector.pdf",
                  {imgtest::RectPage(595.28f, 841.89f, 50, 60, 400, 700, 0.2f, 0.4f, 0.9f)});
-    for (const char* name : {"scan1800", "scan900", "vector"}) {
+    for (const char* name : {"scan1800", "scan1240", "scan900", "vector"}) {
         SCOPED_TRACE(name);
         const std::string pdf = dir / (std::string(name) + ".pdf"), thm = dir / "page.thm";
         // The view's bitmap, scaled band by band while the page is drawn.
@@ -295,7 +297,7 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
         });
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(ovtest::ReadFile(thm), "old contents");
-        EXPECT_EQ(ovtest::ListFolder(dir.Path()).size(), 4u);  // no temporary file left
+        EXPECT_EQ(ovtest::ListFolder(dir.Path()).size(), 5u);  // no temporary file left
         EXPECT_TRUE(trace.Contains("write() Error! [Path] " + dir.Path() + "/")) << trace.Text();
         EXPECT_TRUE(trace.Contains(" [errno] 27")) << trace.Text();
         std::filesystem::remove(thm);

@@ -405,6 +405,10 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
     int images = 0;
     if ((r = TryCountListImages(ctx, list.get(), &images)) != kOk)
         return r;
+    // A scan at exactly the image's size is decoded straight into the rows.
+    if (images == 1 &&
+        (r = DrawScanRows(list.get(), m_bounds, width, height, samples, band, onBand)) != kErrArgument)
+        return r;
     HeldPixmaps held;
     bool enlarged = false;
     if (images == 1 && (r = TryDecodeImages(ctx, list.get(), ctm, &held.pixmaps, &enlarged)) != kOk)

@@ -109,4 +109,12 @@ private:
 int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
                  int stride, bool bottomUp);
 
+// Draws a page whose display list is one upright scan stored as a plain RGB
+// JPEG at exactly width x height pixels: libjpeg decodes its rows straight
+// into samples (R, G, B, width * 3 bytes a row), and onRows is called every
+// `every` rows. kErrArgument (and no trace line, nothing written) for any
+// other page: the caller then draws it as usual.
+int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
+                 int every, const BandDone& onRows);
+
 }  // namespace ov::image::detail

@@ -110,9 +110,11 @@ void ScanDrop(fz_context* ctx, fz_device* dev) {
     d->image = nullptr;
 }
 
-// The page's one image and its transform in page space, when the page draws
-// nothing else; *image stays null otherwise. The caller drops the image.
-int TryFindScan(fz_context* ctx, pdf_page* page, fz_image** image, fz_matrix* ctm) {
+// The page's one image and its transform in page space, when the page (or
+// the display list recorded from it, when list is not null) draws nothing
+// else; *image stays null otherwise. The caller drops the image.
+int TryFindScan(fz_context* ctx, pdf_page* page, fz_image** image, fz_matrix* ctm,
+                fz_display_list* list = nullptr) {
     ScanDevice* d = nullptr;
     fz_var(d);
     *image = nullptr;
@@ -134,7 +136,10 @@ int TryFindScan(fz_context* ctx, pdf_page* page, fz_image** image, fz_matrix* ct
         d->super.begin_mask = ScanBeginMask;
         d->super.begin_group = ScanBeginGroup;
         d->super.begin_tile = ScanBeginTile;
-        fz_run_page(ctx, &page->super, &d->super, fz_identity, nullptr);
+        if (list != nullptr)
+            fz_run_display_list(ctx, list, &d->super, fz_identity, fz_infinite_rect, nullptr);
+        else
+            fz_run_page(ctx, &page->super, &d->super, fz_identity, nullptr);
         fz_close_device(ctx, &d->super);
         if (d->images == 1 && d->others == 0 && d->alpha >= 1.0f) {
             *image = fz_keep_image(ctx, d->image);
@@ -312,6 +317,48 @@ bool TryJpegDecodeScaled(const unsigned char* data, std::size_t len, int compone
     return ok && scaler->RowsOut() == minH;
 }
 
+// Decodes JPEG data of 3 components at full size as R, G, B rows straight
+// into out (width * 3 bytes a row), which must be exactly the decoded size;
+// onRows(yEnd) is called every `every` rows. *rows: the rows written (all of
+// them, or those before a failure). false on any error.
+bool TryJpegDecodeInto(const unsigned char* data, std::size_t len, int colorTransform, std::uint8_t* out,
+                       int width, int height, int every, void (*onRows)(void*, int), void* arg, int* rows) {
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    *rows = 0;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = OnJpegError;
+    err.mgr.output_message = OnJpegMessage;
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
+    jpeg_read_header(&cinfo, TRUE);
+    bool ok = SetUpJpegDecode(&cinfo, 3, colorTransform, 8, JCS_RGB, false);
+    if (ok) {
+        jpeg_start_decompress(&cinfo);
+        ok = cinfo.output_components == 3 && static_cast<int>(cinfo.output_width) == width &&
+             static_cast<int>(cinfo.output_height) == height;
+    }
+    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    while (ok && cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out + stride * cinfo.output_scanline;
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+            ok = false;
+            break;
+        }
+        *rows = static_cast<int>(cinfo.output_scanline);
+        if (*rows % every == 0 || *rows == height)
+            onRows(arg, *rows);
+    }
+    if (ok)
+        jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return ok;
+}
+
 // The libjpeg decoding of a scan: whether it applies, and at which scale.
 struct JpegPlan {
     const unsigned char* data = nullptr;
@@ -375,6 +422,53 @@ struct ImageDrop {
 using ImagePtr = std::unique_ptr<fz_image, ImageDrop>;
 
 }  // namespace
+
+int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
+                 int every, const BandDone& onRows) {
+    fz_context* ctx = Ctx();
+    fz_image* found = nullptr;
+    fz_matrix imageCtm = fz_identity;
+    int r = TryFindScan(ctx, nullptr, &found, &imageCtm, list);
+    if (r != kOk)
+        return r;
+    ImagePtr image(found);
+    // Only an image that MuPDF would copy pixel for pixel onto the page: no
+    // mask, no colour conversion (device RGB), upright, exactly the page's
+    // size in pixels.
+    if (!image || image->mask != nullptr || image->use_colorkey || image->imagemask ||
+        image->colorspace != fz_device_rgb(ctx) || image->w != width || image->h != height)
+        return kErrArgument;
+    const fz_matrix toPixels =
+        fz_pre_translate(fz_scale(static_cast<float>(width / (bounds.x1 - bounds.x0)),
+                                  static_cast<float>(height / (bounds.y1 - bounds.y0))),
+                         -bounds.x0, -bounds.y0);
+    const fz_matrix m = fz_concat(imageCtm, toPixels);
+    const fz_rect placed = fz_transform_rect(fz_unit_rect, m);
+    if (std::fabs(m.b) > 1e-3f || std::fabs(m.c) > 1e-3f || m.a <= 0 || m.d <= 0 ||
+        std::fabs(placed.x0) > 0.5f || std::fabs(placed.y0) > 0.5f || std::fabs(placed.x1 - width) > 0.5f ||
+        std::fabs(placed.y1 - height) > 0.5f)
+        return kErrArgument;
+    JpegPlan plan;
+    if (!PlanScanJpeg(ctx, image.get(), width, height, &plan) || plan.num != 8 || plan.averaged ||
+        plan.components != 3)
+        return kErrArgument;
+    struct Call {
+        static void Rows(void* arg, int yEnd) { (*static_cast<const BandDone*>(arg))(yEnd); }
+    };
+    int rows = 0;
+    if (TryJpegDecodeInto(plan.data, plan.len, plan.colorTransform, samples, width, height, every,
+                          &Call::Rows, const_cast<BandDone*>(&onRows), &rows))
+        return kOk;
+    if (rows == 0)
+        return kErrArgument;  // nothing written: drawn as usual
+    // Rows handed on already stay as they are; the rest of a scan that breaks
+    // off is left white, as a damaged image is.
+    OV_TRACE("Scan decoding Error! [Row] %d [Height] %d\n", rows, height);
+    std::memset(samples + static_cast<std::size_t>(rows) * width * 3, 255,
+                static_cast<std::size_t>(height - rows) * width * 3);
+    onRows(height);
+    return kOk;
+}
 
 int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
                  int stride, bool bottomUp) {
