@@ -202,7 +202,8 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
     return kOk;
 }
 
-// Records the page and the edit information (page space) into a display list.
+// Records the page (items null) or the edit information (page space) into a
+// display list over the page's box.
 int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_display_list** out) {
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
@@ -211,11 +212,12 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_displa
     fz_try(ctx) {
         list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
         dev = fz_new_list_device(ctx, list);
-        fz_run_page(ctx, &page->super, dev, fz_identity, CurrentCookie());
-        if (Cancelled())
-            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         if (items != nullptr)
             DrawItems(ctx, dev, fz_identity, *items, TextAs::Glyphs);
+        else
+            fz_run_page(ctx, &page->super, dev, fz_identity, CurrentCookie());
+        if (Cancelled())
+            fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
@@ -229,21 +231,26 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_displa
     return kOk;
 }
 
-// Draws the rows y0 .. y0 + height of the list (ctm: page to the whole image)
-// into the band's memory, on white.
-int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_matrix ctm, int width, int y0, int height,
-                std::uint8_t* samples) {
+// Draws the rows y0 .. y0 + height of the lists (ctm: page to the whole image)
+// into the band's memory: the page's list (when not null) on white, then the
+// edit information's (when not null) over whatever the rows hold.
+int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_display_list* over, fz_matrix ctm, int width,
+                int y0, int height, std::uint8_t* samples) {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
         pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), width, height, nullptr, 0, width * 3, samples);
-        fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_run_display_list(ctx, list, dev, fz_concat(ctm, fz_translate(0, static_cast<float>(-y0))),
-                            fz_make_rect(0, 0, static_cast<float>(width), static_cast<float>(height)),
-                            CurrentCookie());
+        const fz_matrix bandCtm = fz_concat(ctm, fz_translate(0, static_cast<float>(-y0)));
+        const fz_rect area = fz_make_rect(0, 0, static_cast<float>(width), static_cast<float>(height));
+        if (list != nullptr) {
+            fz_clear_pixmap_with_value(ctx, pix, 255);
+            fz_run_display_list(ctx, list, dev, bandCtm, area, CurrentCookie());
+        }
+        if (over != nullptr)
+            fz_run_display_list(ctx, over, dev, bandCtm, area, CurrentCookie());
         if (Cancelled())
             fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         fz_close_device(ctx, dev);
@@ -388,10 +395,17 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
                           const BandDone& onBand) {
     fz_context* ctx = Ctx();
     fz_display_list* raw = nullptr;
-    int r = TryRecord(ctx, m_page.get(), items, &raw);
+    int r = TryRecord(ctx, m_page.get(), nullptr, &raw);
     if (r != kOk)
         return r;
     std::unique_ptr<fz_display_list, ListDrop> list(raw);
+    std::unique_ptr<fz_display_list, ListDrop> over;
+    if (items != nullptr && !items->empty()) {
+        raw = nullptr;
+        if ((r = TryRecord(ctx, m_page.get(), items, &raw)) != kOk)
+            return r;
+        over.reset(raw);
+    }
     const fz_matrix ctm =
         fz_pre_translate(fz_scale(static_cast<float>(width / Width()), static_cast<float>(height / Height())),
                          -m_bounds.x0, -m_bounds.y0);
@@ -405,10 +419,23 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
     int images = 0;
     if ((r = TryCountListImages(ctx, list.get(), &images)) != kOk)
         return r;
-    // A scan at exactly the image's size is decoded straight into the rows.
-    if (images == 1 &&
-        (r = DrawScanRows(list.get(), m_bounds, width, height, samples, band, onBand)) != kErrArgument)
-        return r;
+    // A scan at exactly the image's size is decoded straight into the rows,
+    // and the edit information drawn over each band as it comes.
+    if (images == 1) {
+        int y0 = 0;
+        r = DrawScanRows(list.get(), m_bounds, width, height, samples, band, [&](int yEnd) {
+            const int r2 =
+                over ? TryDrawBand(ctx, nullptr, over.get(), ctm, width, y0, yEnd - y0, samples + stride * y0)
+                     : (Cancelled() ? kErrCancelled : kOk);
+            if (r2 == kOk) {
+                y0 = yEnd;
+                onBand(yEnd);
+            }
+            return r2;
+        });
+        if (r != kErrArgument)
+            return r;
+    }
     HeldPixmaps held;
     bool enlarged = false;
     if (images == 1 && (r = TryDecodeImages(ctx, list.get(), ctm, &held.pixmaps, &enlarged)) != kOk)
@@ -417,7 +444,7 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
         band = height;
     for (int y = 0; y < height; y += band) {
         const int rows = std::min(band, height - y);
-        r = TryDrawBand(ctx, list.get(), ctm, width, y, rows, samples + stride * y);
+        r = TryDrawBand(ctx, list.get(), over.get(), ctm, width, y, rows, samples + stride * y);
         if (r != kOk)
             return r;
         onBand(y + rows);

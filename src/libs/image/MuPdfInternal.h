@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -111,10 +112,11 @@ int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, s
 
 // Draws a page whose display list is one upright scan stored as a plain RGB
 // JPEG at exactly width x height pixels: libjpeg decodes its rows straight
-// into samples (R, G, B, width * 3 bytes a row), and onRows is called every
-// `every` rows. kErrArgument (and no trace line, nothing written) for any
-// other page: the caller then draws it as usual.
+// into samples (R, G, B, width * 3 bytes a row), and onRows(yEnd) is called
+// every `every` rows and at the end; a result other than kOk stops the
+// decoding and is returned. kErrArgument (and no trace line, nothing written)
+// for any other page: the caller then draws it as usual.
 int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
-                 int every, const BandDone& onRows);
+                 int every, const std::function<int(int yEnd)>& onRows);
 
 }  // namespace ov::image::detail

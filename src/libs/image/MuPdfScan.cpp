@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -319,10 +320,11 @@ bool TryJpegDecodeScaled(const unsigned char* data, std::size_t len, int compone
 
 // Decodes JPEG data of 3 components at full size as R, G, B rows straight
 // into out (width * 3 bytes a row), which must be exactly the decoded size;
-// onRows(yEnd) is called every `every` rows. *rows: the rows written (all of
-// them, or those before a failure). false on any error.
+// onRows(arg, yEnd) is called every `every` rows and at the end, and stops
+// the decoding by returning false. *rows: the rows written (all of them, or
+// those before a failure or a stop). false on any error or a stop.
 bool TryJpegDecodeInto(const unsigned char* data, std::size_t len, int colorTransform, std::uint8_t* out,
-                       int width, int height, int every, void (*onRows)(void*, int), void* arg, int* rows) {
+                       int width, int height, int every, bool (*onRows)(void*, int), void* arg, int* rows) {
     jpeg_decompress_struct cinfo;
     JpegError err;
     *rows = 0;
@@ -350,8 +352,8 @@ bool TryJpegDecodeInto(const unsigned char* data, std::size_t len, int colorTran
             break;
         }
         *rows = static_cast<int>(cinfo.output_scanline);
-        if (*rows % every == 0 || *rows == height)
-            onRows(arg, *rows);
+        if ((*rows % every == 0 || *rows == height) && !onRows(arg, *rows))
+            ok = false;
     }
     if (ok)
         jpeg_finish_decompress(&cinfo);
@@ -424,7 +426,7 @@ using ImagePtr = std::unique_ptr<fz_image, ImageDrop>;
 }  // namespace
 
 int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
-                 int every, const BandDone& onRows) {
+                 int every, const std::function<int(int yEnd)>& onRows) {
     fz_context* ctx = Ctx();
     fz_image* found = nullptr;
     fz_matrix imageCtm = fz_identity;
@@ -453,12 +455,20 @@ int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int he
         plan.components != 3)
         return kErrArgument;
     struct Call {
-        static void Rows(void* arg, int yEnd) { (*static_cast<const BandDone*>(arg))(yEnd); }
-    };
+        const std::function<int(int)>* onRows;
+        int result;
+        static bool Rows(void* arg, int yEnd) {
+            auto* call = static_cast<Call*>(arg);
+            call->result = (*call->onRows)(yEnd);
+            return call->result == kOk;
+        }
+    } call{&onRows, kOk};
     int rows = 0;
     if (TryJpegDecodeInto(plan.data, plan.len, plan.colorTransform, samples, width, height, every,
-                          &Call::Rows, const_cast<BandDone*>(&onRows), &rows))
+                          &Call::Rows, &call, &rows))
         return kOk;
+    if (call.result != kOk)
+        return call.result;  // stopped by the caller (a cancel, the edit information's failure)
     if (rows == 0)
         return kErrArgument;  // nothing written: drawn as usual
     // Rows handed on already stay as they are; the rest of a scan that breaks
@@ -466,8 +476,7 @@ int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int he
     OV_TRACE("Scan decoding Error! [Row] %d [Height] %d\n", rows, height);
     std::memset(samples + static_cast<std::size_t>(rows) * width * 3, 255,
                 static_cast<std::size_t>(height - rows) * width * 3);
-    onRows(height);
-    return kOk;
+    return onRows(height);
 }
 
 int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, std::uint8_t* samples,
