@@ -274,7 +274,7 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
     EditItems items;
     ASSERT_TRUE(ReadEditInfo(notes.c_str(), &items));
     for (const std::string name :
-         {"scan1800", "scan1240", "scan1240+notes", "scan900", "vector", "vector+notes"}) {
+         {"scan1800", "scan1240", "scan1240+notes", "cut1240", "scan900", "vector", "vector+notes"}) {
         SCOPED_TRACE(name);
         const bool withNotes = name.find("+notes") != std::string::npos;
         const std::string pdf = dir / (name.substr(0, name.find('+')) + ".pdf"), thm = dir / "page.thm";
