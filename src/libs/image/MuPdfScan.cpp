@@ -231,49 +231,76 @@ bool SetUpJpegDecode(jpeg_decompress_struct* cinfo, int components, int colorTra
     return true;
 }
 
-// Decodes JPEG data of `components` colour components to R, G, B rows at
-// scale num/8 into malloc'd memory. The frame holds only plain data (libjpeg
-// reports errors by longjmp). false on any error.
-bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, int colorTransform, int num,
-                   bool averaged, std::uint8_t** pixels, int* outW, int* outH) {
+// Where decoded rows go: Start is told the decoded size (false refuses it),
+// Row gives the memory of row y (3 bytes a pixel), Done is told that row y is
+// written (false stops the decoding).
+class JpegRows {
+public:
+    virtual bool Start(int w, int h) = 0;
+    virtual std::uint8_t* Row(int y) = 0;
+    virtual bool Done(int y) = 0;
+
+protected:
+    ~JpegRows() = default;
+};
+
+// Decodes JPEG data of `components` colour components at scale num/8 in
+// outSpace into rows. The frame holds only plain data (libjpeg reports
+// errors by longjmp). false on any error, a refused size or a stop.
+bool TryJpegDecodeRows(const unsigned char* data, std::size_t len, int components, int colorTransform,
+                       int num, J_COLOR_SPACE outSpace, bool fast, JpegRows* rows) {
     jpeg_decompress_struct cinfo;
     JpegError err;
-    std::uint8_t* volatile buf = nullptr;
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = OnJpegError;
     err.mgr.output_message = OnJpegMessage;
     if (setjmp(err.jump) != 0) {
         jpeg_destroy_decompress(&cinfo);
-        std::free(buf);
         return false;
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
     jpeg_read_header(&cinfo, TRUE);
-    bool ok = SetUpJpegDecode(&cinfo, components, colorTransform, num, JCS_RGB, averaged);
+    bool ok = SetUpJpegDecode(&cinfo, components, colorTransform, num, outSpace, fast);
     if (ok) {
         jpeg_start_decompress(&cinfo);
-        ok = cinfo.output_components == 3;
+        ok = cinfo.output_components == 3 &&
+             rows->Start(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
     }
-    if (ok) {
-        const std::size_t stride = static_cast<std::size_t>(cinfo.output_width) * 3;
-        buf = static_cast<std::uint8_t*>(std::malloc(stride * cinfo.output_height));
-        ok = buf != nullptr;
-        while (ok && cinfo.output_scanline < cinfo.output_height) {
-            JSAMPROW row = buf + stride * cinfo.output_scanline;
-            jpeg_read_scanlines(&cinfo, &row, 1);
-        }
-        if (ok)
-            jpeg_finish_decompress(&cinfo);
+    while (ok && cinfo.output_scanline < cinfo.output_height) {
+        const int y = static_cast<int>(cinfo.output_scanline);
+        JSAMPROW row = rows->Row(y);
+        ok = jpeg_read_scanlines(&cinfo, &row, 1) == 1 && rows->Done(y);
     }
-    *outW = static_cast<int>(cinfo.output_width);
-    *outH = static_cast<int>(cinfo.output_height);
+    if (ok)
+        jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    if (!ok) {
-        std::free(buf);
+    return ok;
+}
+
+// Decodes JPEG data of `components` colour components to R, G, B rows at
+// scale num/8 into malloc'd memory. false on any error.
+bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, int colorTransform, int num,
+                   bool averaged, MallocPtr* pixels, int* outW, int* outH) {
+    struct Whole final : JpegRows {
+        MallocPtr buf;
+        int w = 0, h = 0;
+        std::size_t stride = 0;
+        bool Start(int width, int height) override {
+            w = width;
+            h = height;
+            stride = static_cast<std::size_t>(width) * 3;
+            buf.reset(static_cast<std::uint8_t*>(std::malloc(stride * static_cast<std::size_t>(height))));
+            return buf != nullptr;
+        }
+        std::uint8_t* Row(int y) override { return buf.get() + stride * static_cast<std::size_t>(y); }
+        bool Done(int) override { return true; }
+    } whole;
+    if (!TryJpegDecodeRows(data, len, components, colorTransform, num, JCS_RGB, averaged, &whole))
         return false;
-    }
-    *pixels = buf;
+    *outW = whole.w;
+    *outH = whole.h;
+    *pixels = std::move(whole.buf);
     return true;
 }
 
@@ -285,80 +312,63 @@ bool TryJpegDecode(const unsigned char* data, std::size_t len, int components, i
 bool TryJpegDecodeScaled(const unsigned char* data, std::size_t len, int components, int colorTransform,
                          int num, int minW, int minH, int maxW, int maxH, RowStreamScaler* scaler,
                          std::uint8_t* out, std::ptrdiff_t outStride) {
-    jpeg_decompress_struct cinfo;
-    JpegError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = OnJpegError;
-    err.mgr.output_message = OnJpegMessage;
-    if (setjmp(err.jump) != 0) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
-    jpeg_read_header(&cinfo, TRUE);
-    // Averaging keeps the channel order, so B, G, R come straight from the decoder.
-    bool ok = SetUpJpegDecode(&cinfo, components, colorTransform, num, JCS_EXT_BGR, true);
-    if (ok) {
-        jpeg_start_decompress(&cinfo);
-        const int w = static_cast<int>(cinfo.output_width), h = static_cast<int>(cinfo.output_height);
-        ok = cinfo.output_components == 3 && w >= minW && h >= minH && w <= maxW && h <= maxH &&
-             scaler->Start(w, h, minW, minH, out, outStride);
-    }
-    while (ok && cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = scaler->InputRow();
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
-            ok = false;
-        else
+    struct Scaled final : JpegRows {
+        RowStreamScaler* scaler;
+        int minW, minH, maxW, maxH;
+        std::uint8_t* out;
+        std::ptrdiff_t outStride;
+        bool Start(int w, int h) override {
+            return w >= minW && h >= minH && w <= maxW && h <= maxH &&
+                   scaler->Start(w, h, minW, minH, out, outStride);
+        }
+        std::uint8_t* Row(int) override { return scaler->InputRow(); }
+        bool Done(int) override {
             scaler->RowDone();
-    }
-    if (ok)
-        jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return ok && scaler->RowsOut() == minH;
+            return true;
+        }
+    } scaled;
+    scaled.scaler = scaler;
+    scaled.minW = minW, scaled.minH = minH, scaled.maxW = maxW, scaled.maxH = maxH;
+    scaled.out = out;
+    scaled.outStride = outStride;
+    // Averaging keeps the channel order, so B, G, R come straight from the decoder.
+    return TryJpegDecodeRows(data, len, components, colorTransform, num, JCS_EXT_BGR, true, &scaled) &&
+           scaler->RowsOut() == minH;
 }
 
 // Decodes JPEG data of 3 components at full size as R, G, B rows straight
 // into out (width * 3 bytes a row), which must be exactly the decoded size;
-// onRows(arg, yEnd) is called every `every` rows and at the end, and stops
-// the decoding by returning false. *rows: the rows written (all of them, or
-// those before a failure or a stop). false on any error or a stop.
+// onRows(yEnd) is called every `every` rows and at the end, and stops the
+// decoding by returning anything but kOk (kept in *stopped). *rows: the rows
+// written (all of them, or those before a failure or a stop). false on any
+// error or a stop.
 bool TryJpegDecodeInto(const unsigned char* data, std::size_t len, int colorTransform, std::uint8_t* out,
-                       int width, int height, int every, bool (*onRows)(void*, int), void* arg, int* rows) {
-    jpeg_decompress_struct cinfo;
-    JpegError err;
-    *rows = 0;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = OnJpegError;
-    err.mgr.output_message = OnJpegMessage;
-    if (setjmp(err.jump) != 0) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
-    jpeg_read_header(&cinfo, TRUE);
-    bool ok = SetUpJpegDecode(&cinfo, 3, colorTransform, 8, JCS_RGB, false);
-    if (ok) {
-        jpeg_start_decompress(&cinfo);
-        ok = cinfo.output_components == 3 && static_cast<int>(cinfo.output_width) == width &&
-             static_cast<int>(cinfo.output_height) == height;
-    }
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    while (ok && cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out + stride * cinfo.output_scanline;
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
-            ok = false;
-            break;
+                       int width, int height, int every, const std::function<int(int yEnd)>& onRows,
+                       int* stopped, int* rows) {
+    struct Into final : JpegRows {
+        std::uint8_t* out;
+        int width, height, every;
+        const std::function<int(int)>* onRows;
+        int* stopped;
+        int* rows;
+        bool Start(int w, int h) override { return w == width && h == height; }
+        std::uint8_t* Row(int y) override { return out + static_cast<std::size_t>(y) * width * 3; }
+        bool Done(int y) override {
+            *rows = y + 1;
+            if (*rows % every != 0 && *rows != height)
+                return true;
+            *stopped = (*onRows)(*rows);
+            return *stopped == kOk;
         }
-        *rows = static_cast<int>(cinfo.output_scanline);
-        if ((*rows % every == 0 || *rows == height) && !onRows(arg, *rows))
-            ok = false;
-    }
-    if (ok)
-        jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return ok;
+    } into;
+    into.out = out;
+    into.width = width, into.height = height, into.every = every;
+    into.onRows = &onRows;
+    into.stopped = stopped;
+    into.rows = rows;
+    *stopped = kOk;
+    *rows = 0;
+    return TryJpegDecodeRows(data, len, 3, colorTransform, 8, JCS_RGB, false, &into);
 }
 
 // The libjpeg decoding of a scan: whether it applies, and at which scale.
@@ -405,11 +415,9 @@ bool DecodeScanJpeg(fz_context* ctx, fz_image* image, int alongW, int alongH, Ma
     JpegPlan plan;
     if (!PlanScanJpeg(ctx, image, alongW, alongH, &plan))
         return false;
-    std::uint8_t* out = nullptr;
     if (!TryJpegDecode(plan.data, plan.len, plan.components, plan.colorTransform, plan.num, plan.averaged,
-                       &out, w, h))
+                       pixels, w, h))
         return false;
-    pixels->reset(out);
     // The data must be the image it claims to be.
     if (*w < alongW || *h < alongH || *w > image->w || *h > image->h) {
         pixels->reset();
@@ -422,6 +430,19 @@ struct ImageDrop {
     void operator()(fz_image* p) const { fz_drop_image(Ctx(), p); }
 };
 using ImagePtr = std::unique_ptr<fz_image, ImageDrop>;
+
+// The image's place in output pixels (*m: the unit square to the output),
+// and whether it covers the width x height output exactly (within half a pixel).
+bool CoversOutput(const fz_matrix& imageCtm, const fz_rect& bounds, int width, int height, fz_matrix* m) {
+    const fz_matrix toPixels =
+        fz_pre_translate(fz_scale(static_cast<float>(width / (bounds.x1 - bounds.x0)),
+                                  static_cast<float>(height / (bounds.y1 - bounds.y0))),
+                         -bounds.x0, -bounds.y0);
+    *m = fz_concat(imageCtm, toPixels);
+    const fz_rect placed = fz_transform_rect(fz_unit_rect, *m);
+    return std::fabs(placed.x0) <= 0.5f && std::fabs(placed.y0) <= 0.5f &&
+           std::fabs(placed.x1 - width) <= 0.5f && std::fabs(placed.y1 - height) <= 0.5f;
+}
 
 }  // namespace
 
@@ -440,35 +461,20 @@ int DrawScanRows(fz_display_list* list, const fz_rect& bounds, int width, int he
     if (!image || image->mask != nullptr || image->use_colorkey || image->imagemask ||
         image->colorspace != fz_device_rgb(ctx) || image->w != width || image->h != height)
         return kErrArgument;
-    const fz_matrix toPixels =
-        fz_pre_translate(fz_scale(static_cast<float>(width / (bounds.x1 - bounds.x0)),
-                                  static_cast<float>(height / (bounds.y1 - bounds.y0))),
-                         -bounds.x0, -bounds.y0);
-    const fz_matrix m = fz_concat(imageCtm, toPixels);
-    const fz_rect placed = fz_transform_rect(fz_unit_rect, m);
-    if (std::fabs(m.b) > 1e-3f || std::fabs(m.c) > 1e-3f || m.a <= 0 || m.d <= 0 ||
-        std::fabs(placed.x0) > 0.5f || std::fabs(placed.y0) > 0.5f || std::fabs(placed.x1 - width) > 0.5f ||
-        std::fabs(placed.y1 - height) > 0.5f)
+    fz_matrix m;
+    if (!CoversOutput(imageCtm, bounds, width, height, &m) || std::fabs(m.b) > 1e-3f ||
+        std::fabs(m.c) > 1e-3f || m.a <= 0 || m.d <= 0)
         return kErrArgument;
     JpegPlan plan;
     if (!PlanScanJpeg(ctx, image.get(), width, height, &plan) || plan.num != 8 || plan.averaged ||
         plan.components != 3)
         return kErrArgument;
-    struct Call {
-        const std::function<int(int)>* onRows;
-        int result;
-        static bool Rows(void* arg, int yEnd) {
-            auto* call = static_cast<Call*>(arg);
-            call->result = (*call->onRows)(yEnd);
-            return call->result == kOk;
-        }
-    } call{&onRows, kOk};
-    int rows = 0;
-    if (TryJpegDecodeInto(plan.data, plan.len, plan.colorTransform, samples, width, height, every,
-                          &Call::Rows, &call, &rows))
+    int stopped = kOk, rows = 0;
+    if (TryJpegDecodeInto(plan.data, plan.len, plan.colorTransform, samples, width, height, every, onRows,
+                          &stopped, &rows))
         return kOk;
-    if (call.result != kOk)
-        return call.result;  // stopped by the caller (a cancel, the edit information's failure)
+    if (stopped != kOk)
+        return stopped;  // stopped by the caller (a cancel, the edit information's failure)
     if (rows == 0)
         return kErrArgument;  // nothing written: drawn as usual
     // Rows handed on already stay as they are; the rest of a scan that breaks
@@ -491,19 +497,11 @@ int DrawScanInto(pdf_page* page, const fz_rect& bounds, int width, int height, s
     if (!image || image->mask != nullptr || image->use_colorkey || image->imagemask || image->w < 1 ||
         image->h < 1)
         return kErrArgument;
-    // The image's place in output pixels.
-    const fz_matrix toPixels =
-        fz_pre_translate(fz_scale(static_cast<float>(width / (bounds.x1 - bounds.x0)),
-                                  static_cast<float>(height / (bounds.y1 - bounds.y0))),
-                         -bounds.x0, -bounds.y0);
-    const fz_matrix m = fz_concat(imageCtm, toPixels);
+    fz_matrix m;
+    const bool covers = CoversOutput(imageCtm, bounds, width, height, &m);
     const bool swapped = std::fabs(m.a) < 1e-3f && std::fabs(m.d) < 1e-3f;
     const bool straight = std::fabs(m.b) < 1e-3f && std::fabs(m.c) < 1e-3f;
-    if (!swapped && !straight)
-        return kErrArgument;
-    const fz_rect placed = fz_transform_rect(fz_unit_rect, m);
-    if (std::fabs(placed.x0) > 0.5f || std::fabs(placed.y0) > 0.5f || std::fabs(placed.x1 - width) > 0.5f ||
-        std::fabs(placed.y1 - height) > 0.5f)
+    if (!covers || (!swapped && !straight))
         return kErrArgument;
     // Output pixels along the image's own width and height.
     const int alongW = swapped ? height : width;
