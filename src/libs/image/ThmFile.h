@@ -55,17 +55,17 @@ using BeforePlace = std::function<int(const std::string& fsTemp)>;
 // trace line).
 int WriteThm(const std::string& fsPath, ThmImage&& image, const BeforePlace& beforePlace = {});
 // WriteThm of an image while it is being drawn: Open and Begin before the
-// first row is drawn, Rows(yEnd) each time the rows above yEnd
-// are final, Write once the image is whole (the rest is encoded and written,
-// the file put in place as WriteThm does). Rows are encoded, hashed and written
-// while still in the cache: on the caller's thread inside Rows, or, with
-// onHelper, on a helper thread kept beside the calling thread that follows
-// the drawing, so that the encoding costs the drawing thread nothing; the
-// helper hands new rows to follow before it encodes more of the older ones,
-// and makes and writes the temporary file (with follow, once every row is
-// drawn). The image's buffer must stay
-// where it is meanwhile; a writer dropped before Write stops its thread and
-// leaves no file. One writer at a time per thread.
+// first row is drawn, Rows(yEnd) each time the rows above yEnd are final,
+// Write once the image is whole (the rest is encoded and written, the file put
+// in place as WriteThm does). Rows are encoded, hashed and written on the
+// caller's thread inside Rows, or, with onHelper, on a helper thread kept
+// beside the calling thread, so that the encoding costs the drawing thread
+// nothing. Without follow the helper encodes the rows as they come, while
+// they are still in the cache; with follow it only hands the rows to follow
+// as they come, and encodes them and makes and writes the temporary file once
+// every row is drawn. The image's buffer must stay where it is meanwhile; a
+// writer dropped before Write stops its thread and leaves no file. One writer
+// at a time per thread.
 class ThmWriter {
 public:
     ThmWriter();
@@ -75,10 +75,10 @@ public:
     // Names the target; 0.
     int Open(const std::string& fsPath);
     // follow (when given) is handed each new yEnd before those rows are
-    // encoded, on the same thread as the encoding; on the helper it is first
-    // handed 0, before any row is drawn, to make itself ready. 0 or a negative code (with a
-    // trace line); with onHelper, a temporary file that cannot be made is
-    // reported by Write instead.
+    // encoded, on the helper (or inside Rows, or FollowAll); on the helper it
+    // is first handed 0, before any row is drawn, to make itself ready. 0 or a
+    // negative code (with a trace line); with onHelper, a temporary file that
+    // cannot be made is reported by Write instead.
     int Begin(const ThmImage& image, bool onHelper, std::function<void(int yEnd)> follow = {});
     void Rows(int yEnd);
     // Once every row is drawn: makes sure follow has been handed them all,
