@@ -76,6 +76,15 @@ CFirstPageDraw::~CFirstPageDraw() {
 
 bool CFirstPageDraw::Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage,
                           const ov::image::RenderCancel* pCancel) {
+    return TakeOffered(key, pImage, true, pCancel);
+}
+
+bool CFirstPageDraw::TakeIfDrawn(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage) {
+    return TakeOffered(key, pImage, false, nullptr);
+}
+
+bool CFirstPageDraw::TakeOffered(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage, bool bWait,
+                                 const ov::image::RenderCancel* pCancel) {
     std::lock_guard<std::mutex> offered(g_offered);
     CFirstPageDraw* pDraw = g_pOffered;
     if (pDraw == nullptr || ov::image::KeyText(key) != pDraw->m_strKeyText)
@@ -84,7 +93,7 @@ bool CFirstPageDraw::Take(const ov::image::PageStoreKey& key, ov::image::ThmImag
     // A job cancelled meanwhile (a close, another page) stops waiting: the
     // draw goes on for a later job of the same page, or is cancelled with the start.
     while (!pDraw->m_bDone) {
-        if (pCancel != nullptr && pCancel->IsCancelled())
+        if (!bWait || (pCancel != nullptr && pCancel->IsCancelled()))
             return false;
         pDraw->m_done.wait_for(lock, std::chrono::milliseconds(5));
     }

@@ -32,10 +32,15 @@ public:
     // succeeded, it was taken already, or the job was cancelled while waiting.
     static bool Take(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage,
                      const ov::image::RenderCancel* pCancel = nullptr);
+    // The same without waiting: false as well while the page is still being drawn.
+    static bool TakeIfDrawn(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage);
     // Tests: called on the drawing thread just before it draws.
     static void SetTestHook(std::function<void()> hook);
 
 private:
+    static bool TakeOffered(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage, bool bWait,
+                            const ov::image::RenderCancel* pCancel);
+
     ov::image::PageStoreKey m_key;
     std::string m_strKeyText;  // with the identities taken before the draw
     ov::image::RenderCancel m_cancel;

@@ -217,13 +217,16 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
 }
 
 // The bitmap straight from the page store's entry (read and checked whole);
-// false when there is none or it failed its check (then dropped).
+// false when there is none or it failed its check (then dropped). The start's
+// first page, drawn ahead from these very files already, is the same picture in
+// memory and is taken instead: the entry would be read from the disk.
 bool BitmapFromStore(const CPageJob& job, const ov::image::CPageStore* store, CPageBitmap* pBitmap) {
     if (store == nullptr || !store->IsOn())
         return false;
     ov::image::PageStoreKey key = StoreKey(job);
     ov::image::ThmImage image;
-    return ov::image::TakeIdentities(&key) && store->Load(key, &image) == 0 &&
+    return ov::image::TakeIdentities(&key) &&
+           (CFirstPageDraw::TakeIfDrawn(key, &image) || store->Load(key, &image) == 0) &&
            ov::image::BitmapOfThm(image, job.iWidth, job.iHeight, pBitmap) == 0;
 }
 

@@ -401,6 +401,7 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         CFirstPageDraw::SetTestHook([go = release.get_future().share()] { go.wait(); });
         CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(2));
         CFirstPageDraw::SetTestHook({});
+        EXPECT_FALSE(CFirstPageDraw::TakeIfDrawn(keyOf(2), &image));  // does not wait
         ov::image::RenderCancel cancel;
         cancel.Cancel();
         auto taken =
@@ -409,6 +410,7 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         release.set_value();
         EXPECT_EQ(status, std::future_status::ready);
         EXPECT_FALSE(taken.get());
+        EXPECT_TRUE(CFirstPageDraw::Take(keyOf(2), &image));  // drawn on for a later job
     }
     {
         CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(3));
