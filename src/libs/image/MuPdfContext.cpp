@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // MuPDF's context for each thread: the base context with its locks, the clone
-// per thread, MuPDF's warnings and errors to the trace log, the reason of the
-// thread's last error, the cancel of a render, the thread's Japanese font, and
-// MuPDF's allocator.
+// per thread (and a second family for the edit information's text), MuPDF's warnings and errors to the trace
+// log, the reason of the thread's last error, the cancel of a render, the thread's Japanese font, and MuPDF's
+// allocator.
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -58,17 +58,40 @@ fz_alloc_context g_allocContext = {nullptr, MuPdfMalloc, MuPdfRealloc, MuPdfFree
 // rendered once and then kept as a page image, so a modest cache does.
 constexpr std::size_t kStoreBytes = 64u << 20;
 
+// The edit information's text is drawn in a context family of its own. MuPDF
+// empties the whole glyph cache of a context family whenever it closes a PDF,
+// that is after every page: in the pages' family the notes' glyphs would be
+// rendered anew for every page. This family never opens a document, so its
+// glyph cache keeps them (within MuPDF's fixed size of it). Its store holds
+// nothing else.
+std::mutex g_notesLocks[FZ_LOCK_MAX];
+void LockNotes(void*, int lock) {
+    g_notesLocks[lock].lock();
+}
+void UnlockNotes(void*, int lock) {
+    g_notesLocks[lock].unlock();
+}
+fz_locks_context g_notesLockContext = {nullptr, LockNotes, UnlockNotes};
+constexpr std::size_t kNotesStoreBytes = 1u << 20;
+
+fz_context* NewBaseContext(fz_locks_context* locks, std::size_t storeBytes) {
+    fz_context* ctx = fz_new_context(&g_allocContext, locks, storeBytes);
+    if (ctx == nullptr) {
+        OV_TRACE("fz_new_context() Error!\n");
+        return nullptr;
+    }
+    fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
+    fz_set_error_callback(ctx, OnMuPdfError, nullptr);
+    return ctx;
+}
+
 fz_context* BaseContext() {
-    static fz_context* s_base = []() -> fz_context* {
-        fz_context* ctx = fz_new_context(&g_allocContext, &g_lockContext, kStoreBytes);
-        if (ctx == nullptr) {
-            OV_TRACE("fz_new_context() Error!\n");
-            return nullptr;
-        }
-        fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
-        fz_set_error_callback(ctx, OnMuPdfError, nullptr);
-        return ctx;
-    }();
+    static fz_context* s_base = NewBaseContext(&g_lockContext, kStoreBytes);
+    return s_base;
+}
+
+fz_context* NotesBaseContext() {
+    static fz_context* s_base = NewBaseContext(&g_notesLockContext, kNotesStoreBytes);
     return s_base;
 }
 
@@ -76,7 +99,6 @@ struct ContextHolder {
     fz_context* ctx = nullptr;
     fz_font* font = nullptr;  // the built-in Japanese font, loaded on first use
     bool fontTried = false;
-    fz_cookie* cookie = nullptr;  // the cancel of the thread's current render (not owned)
     ~ContextHolder() {
         if (ctx != nullptr) {
             fz_drop_font(ctx, font);
@@ -85,12 +107,11 @@ struct ContextHolder {
     }
 };
 thread_local ContextHolder t_mu;
+thread_local ContextHolder t_notes;
+thread_local fz_cookie* t_cookie = nullptr;  // the cancel of the thread's current render (not owned)
 
-}  // namespace
-
-fz_context* Ctx() {
-    if (t_mu.ctx == nullptr) {
-        fz_context* base = BaseContext();
+fz_context* ThreadContext(ContextHolder* holder, fz_context* base) {
+    if (holder->ctx == nullptr) {
         if (base == nullptr)
             return nullptr;
         fz_context* ctx = fz_clone_context(base);
@@ -100,15 +121,26 @@ fz_context* Ctx() {
         }
         fz_set_warning_callback(ctx, OnMuPdfWarning, nullptr);
         fz_set_error_callback(ctx, OnMuPdfError, nullptr);
-        t_mu.ctx = ctx;
+        holder->ctx = ctx;
     }
-    return t_mu.ctx;
+    return holder->ctx;
+}
+
+}  // namespace
+
+fz_context* Ctx() {
+    return ThreadContext(&t_mu, BaseContext());
+}
+
+fz_context* NotesCtx() {
+    fz_context* ctx = ThreadContext(&t_notes, NotesBaseContext());
+    return ctx != nullptr ? ctx : Ctx();
 }
 
 // Whether the thread's current render was cancelled (the flag is set from
 // another thread, RenderCancel::Cancel).
 bool Cancelled() {
-    return t_mu.cookie != nullptr && __atomic_load_n(&t_mu.cookie->abort, __ATOMIC_RELAXED) != 0;
+    return t_cookie != nullptr && __atomic_load_n(&t_cookie->abort, __ATOMIC_RELAXED) != 0;
 }
 
 int CaughtCode(fz_context* ctx, int otherwise) {
@@ -116,7 +148,7 @@ int CaughtCode(fz_context* ctx, int otherwise) {
 }
 
 fz_cookie* CurrentCookie() {
-    return t_mu.cookie;
+    return t_cookie;
 }
 
 void SetLastReason(const char* reason) {
@@ -124,17 +156,19 @@ void SetLastReason(const char* reason) {
 }
 
 fz_font* JapaneseFont(fz_context* ctx) {
-    if (!t_mu.fontTried) {
-        t_mu.fontTried = true;
+    // Each context family has its own: MuPDF objects never cross families.
+    ContextHolder& holder = ctx == t_notes.ctx ? t_notes : t_mu;
+    if (!holder.fontTried) {
+        holder.fontTried = true;
         fz_try(ctx) {
-            t_mu.font = fz_new_cjk_font(ctx, FZ_ADOBE_JAPAN);
+            holder.font = fz_new_cjk_font(ctx, FZ_ADOBE_JAPAN);
         }
         fz_catch(ctx) {
             OV_TRACE("fz_new_cjk_font() Error! [MuPDF] %s\n", fz_caught_message(ctx));
-            t_mu.font = nullptr;
+            holder.font = nullptr;
         }
     }
-    return t_mu.font;
+    return holder.font;
 }
 
 }  // namespace ov::image::detail
@@ -160,12 +194,12 @@ bool RenderCancel::IsCancelled() const {
     return __atomic_load_n(&m_impl->cookie.abort, __ATOMIC_RELAXED) != 0;
 }
 
-ScopedRenderCancel::ScopedRenderCancel(RenderCancel* cancel) : m_previous(t_mu.cookie) {
-    t_mu.cookie = cancel != nullptr ? &cancel->m_impl->cookie : nullptr;
+ScopedRenderCancel::ScopedRenderCancel(RenderCancel* cancel) : m_previous(t_cookie) {
+    t_cookie = cancel != nullptr ? &cancel->m_impl->cookie : nullptr;
 }
 
 ScopedRenderCancel::~ScopedRenderCancel() {
-    t_mu.cookie = static_cast<fz_cookie*>(m_previous);
+    t_cookie = static_cast<fz_cookie*>(m_previous);
 }
 
 std::string LastErrorReason() {

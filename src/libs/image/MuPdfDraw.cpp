@@ -204,13 +204,13 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
 
 // Records the page (items null) or the edit information (page space) into a
 // display list over the page's box.
-int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_display_list** out) {
+int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_rect box, fz_display_list** out) {
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(list);
     fz_var(dev);
     fz_try(ctx) {
-        list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
+        list = fz_new_display_list(ctx, box);
         dev = fz_new_list_device(ctx, list);
         if (items != nullptr)
             DrawItems(ctx, dev, fz_identity, *items, TextAs::Glyphs);
@@ -231,11 +231,11 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_displa
     return kOk;
 }
 
-// Draws the rows y0 .. y0 + height of the lists (ctm: page to the whole image)
-// into the band's memory: the page's list (when not null) on white, then the
-// edit information's (when not null) over whatever the rows hold.
-int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_display_list* over, fz_matrix ctm, int width,
-                int y0, int height, std::uint8_t* samples) {
+// Draws the rows y0 .. y0 + height of the list (ctm: page to the whole image)
+// into the band's memory: on white (the page's list), or over whatever the rows
+// hold (the edit information's, made in NotesCtx()).
+int TryDrawBand(fz_context* ctx, fz_display_list* list, bool onWhite, fz_matrix ctm, int width, int y0,
+                int height, std::uint8_t* samples) {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
@@ -245,12 +245,9 @@ int TryDrawBand(fz_context* ctx, fz_display_list* list, fz_display_list* over, f
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         const fz_matrix bandCtm = fz_concat(ctm, fz_translate(0, static_cast<float>(-y0)));
         const fz_rect area = fz_make_rect(0, 0, static_cast<float>(width), static_cast<float>(height));
-        if (list != nullptr) {
+        if (onWhite)
             fz_clear_pixmap_with_value(ctx, pix, 255);
-            fz_run_display_list(ctx, list, dev, bandCtm, area, CurrentCookie());
-        }
-        if (over != nullptr)
-            fz_run_display_list(ctx, over, dev, bandCtm, area, CurrentCookie());
+        fz_run_display_list(ctx, list, dev, bandCtm, area, CurrentCookie());
         if (Cancelled())
             fz_throw(ctx, FZ_ERROR_ABORT, "render cancelled");
         fz_close_device(ctx, dev);
@@ -330,8 +327,10 @@ struct HeldPixmaps {
 };
 
 struct ListDrop {
-    void operator()(fz_display_list* l) const { fz_drop_display_list(Ctx(), l); }
+    fz_context* ctx;
+    void operator()(fz_display_list* l) const { fz_drop_display_list(ctx, l); }
 };
+using ListPtr = std::unique_ptr<fz_display_list, ListDrop>;
 
 // Bytes of one band: small enough to stay in the core's cache until it is encoded.
 constexpr int kBandBytes = 384 * 1024;
@@ -394,15 +393,16 @@ int LoadedPage::DrawInto(int width, int height, std::uint8_t* samples, int strid
 int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
                           const BandDone& onBand) {
     fz_context* ctx = Ctx();
+    fz_context* nctx = NotesCtx();
     fz_display_list* raw = nullptr;
-    int r = TryRecord(ctx, m_page.get(), nullptr, &raw);
+    int r = TryRecord(ctx, m_page.get(), nullptr, m_bounds, &raw);
     if (r != kOk)
         return r;
-    std::unique_ptr<fz_display_list, ListDrop> list(raw);
-    std::unique_ptr<fz_display_list, ListDrop> over;
+    ListPtr list(raw, ListDrop{ctx});
+    ListPtr over(nullptr, ListDrop{nctx});
     if (items != nullptr && !items->empty()) {
         raw = nullptr;
-        if ((r = TryRecord(ctx, m_page.get(), items, &raw)) != kOk)
+        if ((r = TryRecord(nctx, nullptr, items, m_bounds, &raw)) != kOk)
             return r;
         over.reset(raw);
     }
@@ -410,6 +410,9 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
         fz_pre_translate(fz_scale(static_cast<float>(width / Width()), static_cast<float>(height / Height())),
                          -m_bounds.x0, -m_bounds.y0);
     const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    const auto drawOver = [&](int y0, int rows) {
+        return over ? TryDrawBand(nctx, over.get(), false, ctm, width, y0, rows, samples + stride * y0) : kOk;
+    };
     int band = std::max(16, static_cast<int>(kBandBytes / stride));
     // MuPDF decodes an image for each band that crosses it, unless it is
     // decoded already: a page with one image (a scan) has it decoded once up
@@ -424,9 +427,7 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
     if (images == 1) {
         int y0 = 0;
         r = DrawScanRows(list.get(), m_bounds, width, height, samples, band, [&](int yEnd) {
-            const int r2 =
-                over ? TryDrawBand(ctx, nullptr, over.get(), ctm, width, y0, yEnd - y0, samples + stride * y0)
-                     : (Cancelled() ? kErrCancelled : kOk);
+            const int r2 = over ? drawOver(y0, yEnd - y0) : (Cancelled() ? kErrCancelled : kOk);
             if (r2 == kOk) {
                 y0 = yEnd;
                 onBand(yEnd);
@@ -444,7 +445,9 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
         band = height;
     for (int y = 0; y < height; y += band) {
         const int rows = std::min(band, height - y);
-        r = TryDrawBand(ctx, list.get(), over.get(), ctm, width, y, rows, samples + stride * y);
+        r = TryDrawBand(ctx, list.get(), true, ctm, width, y, rows, samples + stride * y);
+        if (r == kOk)
+            r = drawOver(y, rows);
         if (r != kOk)
             return r;
         onBand(y + rows);

@@ -31,6 +31,12 @@ namespace ov::image::detail {
 // cannot make one.
 fz_context* Ctx();
 
+// The calling thread's context for drawing the edit information into pixels:
+// of a family of its own that opens no document, so that the glyphs of the
+// notes' text stay cached from one page to the next. Objects made in it are
+// never used with Ctx() nor the other way round. Ctx() when it cannot be made.
+fz_context* NotesCtx();
+
 // The cancel of the thread's current render (nullptr when none).
 fz_cookie* CurrentCookie();
 
@@ -42,8 +48,8 @@ void SetLastReason(const char* reason);
 
 int CaughtCode(fz_context* ctx, int otherwise);
 
-// The built-in Japanese font of the thread, loaded on first use (nullptr when
-// it cannot be loaded).
+// The built-in Japanese font of the thread in ctx's family (Ctx() or
+// NotesCtx()), loaded on first use (nullptr when it cannot be loaded).
 fz_font* JapaneseFont(fz_context* ctx);
 
 // ---- RAII handles (used outside fz_try regions only) -------------------------
