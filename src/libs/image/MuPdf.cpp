@@ -312,7 +312,7 @@ int QueryPage(const std::string& fsPath, int page, PageFacts* facts) {
 }
 
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               const PixelSink& sink, const BandDone& onBand) {
+               const PixelSink& sink, const BandDone& onBand, const std::function<void()>& drawn) {
     if (!(zoomX > 0) || !(zoomY > 0))
         return kErrArgument;
     if (Cancelled())
@@ -339,9 +339,11 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", iw, ih);
         return kErrMemory;
     }
-    if (onBand)
-        return p.DrawBands(iw, ih, samples, items, onBand);
-    return p.DrawInto(iw, ih, samples, iw * 3, false, items);
+    r = onBand ? p.DrawBands(iw, ih, samples, items, onBand)
+               : p.DrawInto(iw, ih, samples, iw * 3, false, items);
+    if (r == kOk && drawn)
+        drawn();
+    return r;
 }
 
 int RenderPageInto(const std::string& fsPath, int page, int width, int height, std::uint8_t* samples,

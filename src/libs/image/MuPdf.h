@@ -88,9 +88,11 @@ using BandDone = std::function<void(int yEnd)>;
 // the memory that sink gives, with the edit information drawn over it when
 // items is not null. With onBand, the page and the edit information are drawn
 // band by band from one display list, and onBand is called after each band
-// (while its pixels are still in the cache).
+// (while its pixels are still in the cache). drawn, when given, is called once
+// the whole page is drawn and before MuPDF closes the file (closing takes a
+// tenth of a millisecond that whoever waits for the pixels need not wait).
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               const PixelSink& sink, const BandDone& onBand = {});
+               const PixelSink& sink, const BandDone& onBand = {}, const std::function<void()>& drawn = {});
 
 // Renders into caller memory: width x height pixels of 3 channels (BGR) at the
 // given stride, top row first; the page is scaled to exactly that size.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #include "image/OrmaImage.h"
 
+#include <optional>
+
 #include "base/ErrorGuard.h"
 #include "base/Trace.h"
 #include "image/EditInfo.h"
@@ -52,14 +54,17 @@ int CheckRender(int page, int scaleX, int scaleY, int drawEditInfo, const char* 
 }
 
 // MuPDF draws straight into the page image's memory; each band of rows drawn
-// (page and edit information) is handed to onRows while it is in the cache.
+// (page and edit information) is handed to onRows while it is in the cache, and
+// drawn is called with the whole page drawn, before the file is closed.
 int DrawInto(const std::string& src, int page, int scaleX, int scaleY, const EditItems* items, ThmImage* img,
-             const std::function<bool()>& begin, const std::function<void(int)>& onRows) {
+             const std::function<bool()>& begin, const std::function<void(int)>& onRows,
+             const std::function<void()>& drawn = {}) {
     const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
     const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
     return RenderPage(
         src, page, zx, zy, items,
-        [&](int w, int h) { return img->Allocate(w, h) && begin() ? img->Pixels() : nullptr; }, onRows);
+        [&](int w, int h) { return img->Allocate(w, h) && begin() ? img->Pixels() : nullptr; }, onRows,
+        drawn);
 }
 
 }  // namespace
@@ -88,6 +93,13 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         std::function<void(int)> follow;
         if (fitted != nullptr)
             follow = [fitted, &img](int yEnd) { fitted->Rows(img, yEnd); };
+        // The whole page drawn: the bitmap finished and the pixels handed on.
+        std::optional<int> handed;
+        const auto handOn = [&] {
+            if (fitted != nullptr)
+                writer.FollowAll();  // a bitmap left short is made whole by the caller
+            handed = onDrawn ? onDrawn(img) : kOk;
+        };
         if (drawn != nullptr && drawn->width > 0) {
             // Drawn already (the start's first page): the writer's thread encodes
             // and writes it while the bitmap is scaled and handed on.
@@ -100,16 +112,16 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
             r = DrawInto(
                 src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
                 [&] { return (begun = writer.Begin(img, true, follow)) == kOk; },
-                [&writer](int yEnd) { writer.Rows(yEnd); });
+                [&writer](int yEnd) { writer.Rows(yEnd); }, handOn);
             if (begun != kOk)
                 return begun;
             if (r != kOk)
                 return r;
         }
-        if (fitted != nullptr)
-            writer.FollowAll();  // a bitmap left short is made whole by the caller
-        if (onDrawn && (r = onDrawn(img)) != kOk)
-            return r;
+        if (!handed)
+            handOn();
+        if (*handed != kOk)
+            return *handed;
         return writer.Write(std::move(img), beforePlace);
     });
 }
