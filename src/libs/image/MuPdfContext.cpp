@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 // MuPDF's context for each thread: the base context with its locks, the clone
-// per thread (and a second family for the edit information's text), MuPDF's warnings and errors to the trace
-// log, the reason of the thread's last error, the cancel of a render, the thread's Japanese font, and MuPDF's
+// per thread (and a second family of both for drawing the edit information),
+// MuPDF's warnings and errors to the trace log, the reason of the thread's last
+// error, the cancel of a render, the thread's Japanese font, and MuPDF's
 // allocator.
 #include <cstddef>
 #include <memory>

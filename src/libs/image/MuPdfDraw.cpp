@@ -202,8 +202,8 @@ int TryRender(fz_context* ctx, pdf_page* page, fz_matrix ctm, const EditItems* i
     return kOk;
 }
 
-// Records the page (items null) or the edit information (page space) into a
-// display list over the page's box.
+// Records the page (items null) or the edit information (page space; page is
+// not used) into a display list over box, the page's box.
 int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_rect box, fz_display_list** out) {
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
