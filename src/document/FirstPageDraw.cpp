@@ -13,10 +13,10 @@
 namespace {
 std::mutex g_offered;
 CFirstPageDraw* g_pOffered = nullptr;
-std::function<void()> g_testHook;
+std::function<void(bool)> g_testHook;
 }  // namespace
 
-void CFirstPageDraw::SetTestHook(std::function<void()> hook) {
+void CFirstPageDraw::SetTestHook(std::function<void(bool)> hook) {
     g_testHook = std::move(hook);
 }
 
@@ -41,7 +41,7 @@ CFirstPageDraw::CFirstPageDraw(const std::string& strWorkDeskFolder, int iDocID,
     m_thread = std::thread([this, strSource, strEditInfo, hook = g_testHook] {
         TraceSetThreadMuted(1);
         if (hook)
-            hook();
+            hook(false);
         ov::image::ThmImage image;
         int r = 0;
         {
@@ -54,12 +54,16 @@ CFirstPageDraw::CFirstPageDraw(const std::string& strWorkDeskFolder, int iDocID,
             r == 0 && ov::image::TakeIdentities(&now) && ov::image::KeyText(now) == m_strKeyText;
         ov::image::EmptyCaches();
         ov::StartMark("first-page-drawn-ahead");
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bDrawn = bSame;
-        if (bSame)
-            m_image = std::move(image);
-        m_bDone = true;
-        m_done.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bDrawn = bSame;
+            if (bSame)
+                m_image = std::move(image);
+            m_bDone = true;
+            m_done.notify_all();
+        }
+        if (hook)
+            hook(true);
     });
 }
 

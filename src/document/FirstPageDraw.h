@@ -34,8 +34,9 @@ public:
                      const ov::image::RenderCancel* pCancel = nullptr);
     // The same without waiting: false as well while the page is still being drawn.
     static bool TakeIfDrawn(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage);
-    // Tests: called on the drawing thread just before it draws.
-    static void SetTestHook(std::function<void()> hook);
+    // Tests: called on the drawing thread just before it draws (false) and once
+    // the drawn page is offered (true).
+    static void SetTestHook(std::function<void(bool bOffered)> hook);
 
 private:
     static bool TakeOffered(const ov::image::PageStoreKey& key, ov::image::ThmImage* pImage, bool bWait,

@@ -11,11 +11,14 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <string>
 
 #include "DocTestSupport.h"
 #include "base/ErrorCodes.h"
 #include "document/FirstPageDraw.h"
 #include "document/OrmaViewDoc.h"
+#include "document/PageJob.h"
+#include "image/OrmaImage.h"
 #include "image/PageBitmap.h"
 #include "image/PageStore.h"
 #include "image/ThmFile.h"
@@ -398,10 +401,12 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         // A job cancelled (a close) while the page is still being drawn ahead stops
         // waiting for the draw: here the draw is held until the job has given up.
         std::promise<void> release;
-        CFirstPageDraw::SetTestHook([go = release.get_future().share()] { go.wait(); });
+        CFirstPageDraw::SetTestHook([go = release.get_future().share()](bool bOffered) {
+            if (!bOffered)
+                go.wait();
+        });
         CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(2));
         CFirstPageDraw::SetTestHook({});
-        EXPECT_FALSE(CFirstPageDraw::TakeIfDrawn(keyOf(2), &image));  // does not wait
         ov::image::RenderCancel cancel;
         cancel.Cancel();
         auto taken =
@@ -423,4 +428,64 @@ TEST_F(DocumentTest, FirstPageDrawnAheadIsUsedOnlyForTheSameFiles) {
         EXPECT_EQ(made, madeAlone(3));
     }
     EXPECT_EQ(m_trace.Text(), "");
+}
+
+// A start with a warm page store: the page drawn ahead is the same picture in
+// memory and is taken instead of the store's entry once it is drawn; while it is
+// still being drawn the entry is read, without waiting for the draw. The entry
+// here is forged (another page's picture under this page's key), so that the
+// two can be told apart.
+TEST_F(DocumentTest, AWarmStartTakesThePageDrawnAheadOnlyOnceItIsDrawn) {
+    WriteDocument(Folder(1), "NN", true);
+    ovtest::TempDir dir;
+    const ov::image::CPageStore store(dir / "store", ov::image::CPageStore::kDefaultBytes);
+    CPageJob job;
+    job.strSource = File(".pdf", 2);
+    job.strEditInfo = File(".dat", 2);
+    job.bShowEditInfo = 1;
+    job.strThumb = dir / "run.thm";
+    job.iWidth = 60;
+    job.iHeight = 80;
+    ov::image::PageStoreKey key;
+    key.source = job.strSource;
+    key.drawEditInfo = 1;
+    key.editInfo = job.strEditInfo;
+    ASSERT_TRUE(ov::image::TakeIdentities(&key));
+    const std::string otherPdf = dir / "other.pdf", other = dir / "other.thm";
+    WritePdf(otherPdf, 300, 200);
+    ASSERT_EQ(WorkDesk_CreateThumbFile(otherPdf.c_str(), 1, other.c_str(), 1000, 1000, 0, ""), 0);
+    store.Store(key, other);
+    auto bitsOf = [](const CPageBitmap& bm) {
+        return std::string(reinterpret_cast<const char*>(bm.Bits()),
+                           static_cast<std::size_t>(bm.Stride()) * bm.Height());
+    };
+    CPageBitmap forged, real;
+    ASSERT_EQ(WorkDesk_GetThumbnail(nullptr, other.c_str(), 60, 80, &forged), 0);
+    ASSERT_EQ(MakePageJobBitmap(job, nullptr, nullptr, &real), 0);  // no store: page 2 itself
+    std::filesystem::remove(job.strThumb);
+    ASSERT_FALSE(bitsOf(forged) == bitsOf(real));
+    for (const bool bDrawnFirst : {true, false}) {
+        SCOPED_TRACE(bDrawnFirst ? "drawn" : "still drawing");
+        std::promise<void> offered, release;
+        CFirstPageDraw::SetTestHook([&, go = release.get_future().share()](bool bOffered) {
+            if (bOffered)
+                offered.set_value();
+            else if (!bDrawnFirst)
+                go.wait();
+        });
+        CFirstPageDraw draw(m_desk.Path(), 1, IdOfPos(2));
+        CFirstPageDraw::SetTestHook({});
+        if (bDrawnFirst) {
+            ASSERT_EQ(offered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        }
+        CPageBitmap bm;
+        auto made =
+            std::async(std::launch::async, [&] { return MakePageJobBitmap(job, &store, nullptr, &bm); });
+        const std::future_status status = made.wait_for(std::chrono::seconds(20));
+        release.set_value();
+        ASSERT_EQ(status, std::future_status::ready);
+        EXPECT_EQ(made.get(), 0);
+        EXPECT_TRUE(bitsOf(bm) == bitsOf(bDrawnFirst ? real : forged));
+        EXPECT_FALSE(ovtest::Exists(job.strThumb));
+    }
 }
