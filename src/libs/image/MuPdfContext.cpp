@@ -32,14 +32,15 @@ void OnMuPdfError(void*, const char* message) {
 // context's store of decoded images and glyphs under its locks). No MuPDF object
 // is ever handed from one thread to another. The base context is kept until the
 // process ends (the clones of threads still running need it).
+// A lock set is an array of FZ_LOCK_MAX mutexes, passed as the user pointer.
+void LockMuPdf(void* locks, int lock) {
+    static_cast<std::mutex*>(locks)[lock].lock();
+}
+void UnlockMuPdf(void* locks, int lock) {
+    static_cast<std::mutex*>(locks)[lock].unlock();
+}
 std::mutex g_locks[FZ_LOCK_MAX];
-void LockMuPdf(void*, int lock) {
-    g_locks[lock].lock();
-}
-void UnlockMuPdf(void*, int lock) {
-    g_locks[lock].unlock();
-}
-fz_locks_context g_lockContext = {nullptr, LockMuPdf, UnlockMuPdf};
+fz_locks_context g_lockContext = {g_locks, LockMuPdf, UnlockMuPdf};
 
 // MuPDF's memory: a block of 1 MB or more (a decoded scan, a large pixmap) is
 // mapped with huge pages and given back when freed, so that a fresh decoded
@@ -66,13 +67,7 @@ constexpr std::size_t kStoreBytes = 64u << 20;
 // glyph cache keeps them (within MuPDF's fixed size of it). Its store holds
 // nothing else.
 std::mutex g_notesLocks[FZ_LOCK_MAX];
-void LockNotes(void*, int lock) {
-    g_notesLocks[lock].lock();
-}
-void UnlockNotes(void*, int lock) {
-    g_notesLocks[lock].unlock();
-}
-fz_locks_context g_notesLockContext = {nullptr, LockNotes, UnlockNotes};
+fz_locks_context g_notesLockContext = {g_notesLocks, LockMuPdf, UnlockMuPdf};
 constexpr std::size_t kNotesStoreBytes = 1u << 20;
 
 fz_context* NewBaseContext(fz_locks_context* locks, std::size_t storeBytes) {
