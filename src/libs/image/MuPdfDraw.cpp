@@ -393,14 +393,15 @@ int LoadedPage::DrawInto(int width, int height, std::uint8_t* samples, int strid
 int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
                           const BandDone& onBand) {
     fz_context* ctx = Ctx();
-    fz_context* nctx = NotesCtx();
+    const bool bNotes = items != nullptr && !items->empty();
+    fz_context* nctx = bNotes ? NotesCtx() : ctx;  // the notes' family only on threads that draw notes
     fz_display_list* raw = nullptr;
     int r = TryRecord(ctx, m_page.get(), nullptr, m_bounds, &raw);
     if (r != kOk)
         return r;
     ListPtr list(raw, ListDrop{ctx});
     ListPtr over(nullptr, ListDrop{nctx});
-    if (items != nullptr && !items->empty()) {
+    if (bNotes) {
         raw = nullptr;
         if ((r = TryRecord(nctx, nullptr, items, m_bounds, &raw)) != kOk)
             return r;

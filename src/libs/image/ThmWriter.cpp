@@ -540,9 +540,9 @@ struct ThmWriter::State {
 
     // New rows go to the follower as they are drawn. While it follows (a view
     // waits for the page), nothing is encoded before the whole page is drawn:
-    // the helper is then always ready for the next rows, and the drawing thread
-    // finds no rows left to scale itself. Without a follower the encoding goes
-    // on a piece at a time as the rows come.
+    // the helper is then always ready for the next rows, and at the end of the
+    // drawing only the last band is left to scale. Without a follower the
+    // encoding goes on a piece at a time as the rows come.
     void HelperLoop() {
         // Made ready while the first rows are drawn: the follower (its memory)
         // when there is one, else the temporary file.
