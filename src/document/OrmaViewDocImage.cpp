@@ -170,10 +170,11 @@ int MakeJobThumb(const CPageJob& job, const ov::image::CPageStore* store, ov::im
             store->Store(key, fsTemp);
         return 0;
     };
-    // The bitmap for the view is scaled from the rows as they are drawn.
+    // The bitmap for the view is scaled from the rows as they are drawn, or
+    // drawn first for the page waited for on screen.
     std::optional<ov::image::FittedBitmap> fitted;
     if (early != nullptr)
-        fitted.emplace(job.iWidth, job.iHeight, early->pBitmap);
+        fitted.emplace(job.iWidth, job.iHeight, early->pBitmap, job.bViewFirst != 0);
     // The pixels as drawn: shown at once when the source is still the one taken.
     auto onDrawn = [&](const ov::image::ThmImage& image) -> int {
         CallTestHook(job, PageJobStep::Drawn);

@@ -25,6 +25,7 @@ struct CPageJob {
     int bShowEditInfo = 1;
     int iWidth = 0;  // the bitmap asked for
     int iHeight = 0;
+    int bViewFirst = 0;  // a render draws the bitmap first, straight from the page (the page on screen)
 };
 
 // The page's bitmap fitted into the job's size: from this run's page image, else

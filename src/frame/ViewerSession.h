@@ -243,7 +243,7 @@ private:
     void CancelJobs();
     void OnPageReady(const CPageJob& job, const Ready& done);
     void Kick();
-    void StartJob(const CPageJob& job);
+    void StartJob(CPageJob job);
     // The picture of a rendered page, handed over while its page image is written.
     void JobDrawn(const std::string& strKey, int iId, int iGeneration, std::shared_ptr<CPageBitmap> pBitmap);
     // bDrawn: the picture went out through JobDrawn before (pBitmap is then null).

@@ -265,8 +265,10 @@ void CViewerSession::Kick() {
         StartJob(m_wanted);
 }
 
-void CViewerSession::StartJob(const CPageJob& job) {
+void CViewerSession::StartJob(CPageJob job) {
     const std::string strKey = KeyOf(job);
+    // The page waited for on screen is drawn for the view first, its page image after.
+    job.bViewFirst = strKey == m_strWantedKey ? 1 : 0;
     Running run;
     run.iId = ++m_iStarted;
     run.iGeneration = m_iGeneration;

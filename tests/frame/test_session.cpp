@@ -25,6 +25,7 @@
 #include "image/PageStore.h"
 #include "postcard/HagakiInfo.h"
 #include "postcard/HagakiManage.h"
+#include "support/BitmapGap.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -406,7 +407,19 @@ TEST_F(SessionTest, APageIsShownWhenDrawnAndAskedAgainWhenItsSourceChangesWhileW
     EXPECT_EQ(m_s->StartedJobs(), 3);  // page 1 twice, then its neighbour
     ASSERT_EQ(m_win.shown.size(), 2u);
     EXPECT_EQ(m_win.CentrePixel(), kGreen);
-    CPageBitmap written;  // the page image written after the picture went out
+    // The page image written after the picture went out: the picture of the
+    // page waited for, drawn first at its own size, differs from it by no more
+    // than a shade at edges.
+    CPageBitmap written;
+    ASSERT_EQ(m_doc.GetThumbnail(nullptr, 290, 290, &written), 0);
+    const ovtest::BitmapGap gap = ovtest::GapOf(*m_win.shown.back(), written);
+    EXPECT_GT(gap.mean, 0.0);
+    EXPECT_LT(gap.mean, 0.5);
+    EXPECT_EQ(gap.far, 0.0);
+    // The neighbour made ahead is scaled from its page image as it was drawn.
+    EXPECT_EQ(m_s->OnNextPage(), 0);
+    m_exec.Settle();
+    ASSERT_EQ(m_win.shown.size(), 3u);
     ASSERT_EQ(m_doc.GetThumbnail(nullptr, 290, 290, &written), 0);
     EXPECT_TRUE(Same(*m_win.shown.back(), written));
 }

@@ -26,6 +26,7 @@
 #include "image/PageBitmap.h"
 #include "image/Resample.h"
 #include "image/ThmFile.h"
+#include "support/BitmapGap.h"
 #include "support/TestSupport.h"
 
 using namespace ov::image;
@@ -290,6 +291,29 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
         EXPECT_EQ(
             std::memcmp(early.Bits(), late.Bits(), static_cast<std::size_t>(late.Stride()) * late.Height()),
             0);
+        // Drawn first, straight at its own size, before the page image: only a
+        // page without images; its page image is the same.
+        CPageBitmap first;
+        FittedBitmap drawnFirst(400, 300, &first, true);
+        int handedAt = -1;
+        const OnDrawn handed = [&](const ThmImage&) {
+            handedAt = drawnFirst.DrawnFirst() ? 0 : 1;
+            return 0;
+        };
+        ASSERT_EQ(CreateThumbFileChecked(pdf.c_str(), 1, thm.c_str(), 1000, 1000, withNotes ? 1 : 0,
+                                         notes.c_str(), {}, handed, nullptr, &drawnFirst),
+                  0);
+        EXPECT_EQ(imgtest::MeanDiff(imgtest::ReadBack(thm), banded), 0.0);
+        const ovtest::BitmapGap gap = ovtest::GapOf(first, late);
+        if (name.rfind("vector", 0) == 0) {
+            EXPECT_EQ(handedAt, 0);
+            EXPECT_GT(gap.mean, 0.0);  // drawn apart, not scaled
+            EXPECT_LT(gap.mean, 0.5);
+            EXPECT_EQ(gap.far, 0.0);
+        } else {
+            EXPECT_EQ(handedAt, 1);
+            EXPECT_EQ(gap.mean, 0.0);
+        }
         // The same page drawn by MuPDF in one piece.
         ThmImage whole;
         ASSERT_EQ(

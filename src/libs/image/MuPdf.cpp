@@ -312,7 +312,8 @@ int QueryPage(const std::string& fsPath, int page, PageFacts* facts) {
 }
 
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               const PixelSink& sink, const BandDone& onBand, const std::function<void()>& drawn) {
+               const PixelSink& sink, const BandDone& onBand, const std::function<void()>& drawn,
+               const FittedFirst* first) {
     if (!(zoomX > 0) || !(zoomY > 0))
         return kErrArgument;
     if (Cancelled())
@@ -339,7 +340,7 @@ int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, co
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", iw, ih);
         return kErrMemory;
     }
-    r = onBand ? p.DrawBands(iw, ih, samples, items, onBand)
+    r = onBand ? p.DrawBands(iw, ih, samples, items, onBand, first)
                : p.DrawInto(iw, ih, samples, iw * 3, false, items);
     if (r == kOk && drawn)
         drawn();

@@ -83,6 +83,19 @@ using PixelSink = std::function<std::uint8_t*(int width, int height)>;
 // Told that the rows above yEnd are drawn and final.
 using BandDone = std::function<void(int yEnd)>;
 
+// A picture of the page fitted into boxWidth x boxHeight (the size a page image
+// of the render's size is fitted to), drawn by RenderPage straight from the page
+// before the page image itself: width x height 32-bit pixels 0xFFRRGGBB, rows
+// top to bottom, at a stride of width * 4. pixels gives the memory, all white
+// (nullptr when there is none: the render fails with kErrMemory); done is called once
+// the picture is drawn, and a result other than kOk stops the render with it.
+struct FittedFirst {
+    int boxWidth = 0;
+    int boxHeight = 0;
+    std::function<std::uint32_t*(int width, int height)> pixels;
+    std::function<int()> done;
+};
+
 // Renders page (from 1) with about zoomX/zoomY pixels per point (each side
 // rounded to whole pixels, the zoom adjusted to match), on white, R, G, B, into
 // the memory that sink gives, with the edit information drawn over it when
@@ -91,8 +104,11 @@ using BandDone = std::function<void(int yEnd)>;
 // (while its pixels are still in the cache). drawn, when given, is called once
 // the whole page is drawn and before MuPDF closes the file (closing takes a
 // tenth of a millisecond that whoever waits for the pixels need not wait).
+// first (with onBand only): a fitted picture drawn before the bands when the
+// page has no images (else the caller scales the page image).
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
-               const PixelSink& sink, const BandDone& onBand = {}, const std::function<void()>& drawn = {});
+               const PixelSink& sink, const BandDone& onBand = {}, const std::function<void()>& drawn = {},
+               const FittedFirst* first = nullptr);
 
 // Renders into caller memory: width x height pixels of 3 channels (BGR) at the
 // given stride, top row first; the page is scaled to exactly that size.

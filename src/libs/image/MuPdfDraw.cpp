@@ -3,6 +3,7 @@
 // device alike), rendering a page into caller memory, and the page facts (is
 // the page one scanned image?).
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "base/Trace.h"
 #include "image/MuPdfInternal.h"
+#include "image/Resample.h"
 
 namespace ov::image::detail {
 namespace {
@@ -233,15 +235,19 @@ int TryRecord(fz_context* ctx, pdf_page* page, const EditItems* items, fz_rect b
 
 // Draws the rows y0 .. y0 + height of the list (ctm: page to the whole image)
 // into the band's memory: on white (the page's list), or over whatever the rows
-// hold (the edit information's, made in NotesCtx()).
+// hold (the edit information's, made in NotesCtx()). The rows are R, G, B, or
+// with words, 32-bit words 0xFFRRGGBB (little-endian: B, G, R and an opaque alpha).
 int TryDrawBand(fz_context* ctx, fz_display_list* list, bool onWhite, fz_matrix ctm, int width, int y0,
-                int height, std::uint8_t* samples) {
+                int height, std::uint8_t* samples, bool words = false) {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), width, height, nullptr, 0, width * 3, samples);
+        pix = words ? fz_new_pixmap_with_data(ctx, fz_device_bgr(ctx), width, height, nullptr, 1, width * 4,
+                                              samples)
+                    : fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), width, height, nullptr, 0, width * 3,
+                                              samples);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         const fz_matrix bandCtm = fz_concat(ctm, fz_translate(0, static_cast<float>(-y0)));
         const fz_rect area = fz_make_rect(0, 0, static_cast<float>(width), static_cast<float>(height));
@@ -365,6 +371,27 @@ int TryWrapSamples(fz_context* ctx, int width, int height, std::uint8_t* samples
 
 }  // namespace
 
+int LoadedPage::DrawFittedFirst(fz_context* ctx, fz_context* nctx, fz_display_list* list,
+                                fz_display_list* over, int width, int height,
+                                const FittedFirst& first) const {
+    if constexpr (std::endian::native != std::endian::little)
+        return first.done();  // no picture drawn: the caller scales the page image
+    int w = 0, h = 0;
+    FitSize(width, height, first.boxWidth, first.boxHeight, &w, &h);
+    auto* pixels = reinterpret_cast<std::uint8_t*>(first.pixels(w, h));
+    if (pixels == nullptr) {
+        OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", w, h);
+        return kErrMemory;
+    }
+    const fz_matrix ctm =
+        fz_pre_translate(fz_scale(static_cast<float>(w / Width()), static_cast<float>(h / Height())),
+                         -m_bounds.x0, -m_bounds.y0);
+    int r = TryDrawBand(ctx, list, false, ctm, w, 0, h, pixels, true);  // on the white it is given
+    if (r == kOk && over != nullptr)
+        r = TryDrawBand(nctx, over, false, ctm, w, 0, h, pixels, true);
+    return r == kOk ? first.done() : r;
+}
+
 int LoadedPage::Load(const std::string& fsPath, int page) {
     int r = Open(fsPath, &m_doc);
     if (r == kOk)
@@ -391,7 +418,7 @@ int LoadedPage::DrawInto(int width, int height, std::uint8_t* samples, int strid
 }
 
 int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
-                          const BandDone& onBand) {
+                          const BandDone& onBand, const FittedFirst* first) {
     fz_context* ctx = Ctx();
     const bool bNotes = items != nullptr && !items->empty();
     fz_context* nctx = bNotes ? NotesCtx() : ctx;  // the notes' family only on threads that draw notes
@@ -422,6 +449,9 @@ int LoadedPage::DrawBands(int width, int height, std::uint8_t* samples, const Ed
     // image is enlarged, so that it looks exactly as drawn in one piece.
     int images = 0;
     if ((r = TryCountListImages(ctx, list.get(), &images)) != kOk)
+        return r;
+    if (first != nullptr && images == 0 &&
+        (r = DrawFittedFirst(ctx, nctx, list.get(), over.get(), width, height, *first)) != kOk)
         return r;
     // A scan at exactly the image's size is decoded straight into the rows,
     // and the edit information drawn over each band as it comes.

@@ -98,11 +98,14 @@ public:
     int DrawInto(int width, int height, std::uint8_t* samples, int stride, bool bgr, const EditItems* items,
                  bool bottomUp = false);
     // The same in R, G, B at a stride of width * 3, from one display list band by
-    // band; onBand is called after each band.
+    // band; onBand is called after each band. first (may be null): drawn from
+    // the same lists before the first band.
     int DrawBands(int width, int height, std::uint8_t* samples, const EditItems* items,
-                  const BandDone& onBand);
+                  const BandDone& onBand, const FittedFirst* first = nullptr);
 
 private:
+    int DrawFittedFirst(fz_context* ctx, fz_context* nctx, fz_display_list* list, fz_display_list* over,
+                        int width, int height, const FittedFirst& first) const;
     DocPtr m_doc;
     PagePtr m_page;
     fz_rect m_bounds = fz_empty_rect;

@@ -58,13 +58,13 @@ int CheckRender(int page, int scaleX, int scaleY, int drawEditInfo, const char* 
 // drawn is called with the whole page drawn, before the file is closed.
 int DrawInto(const std::string& src, int page, int scaleX, int scaleY, const EditItems* items, ThmImage* img,
              const std::function<bool()>& begin, const std::function<void(int)>& onRows,
-             const std::function<void()>& drawn = {}) {
+             const std::function<void()>& drawn = {}, const FittedFirst* first = nullptr) {
     const float zx = kBaseDpi / 72.0f * static_cast<float>(scaleX) / 1000.0f;
     const float zy = kBaseDpi / 72.0f * static_cast<float>(scaleY) / 1000.0f;
     return RenderPage(
         src, page, zx, zy, items,
-        [&](int w, int h) { return img->Allocate(w, h) && begin() ? img->Pixels() : nullptr; }, onRows,
-        drawn);
+        [&](int w, int h) { return img->Allocate(w, h) && begin() ? img->Pixels() : nullptr; }, onRows, drawn,
+        first);
 }
 
 }  // namespace
@@ -90,17 +90,27 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
         ThmWriter writer;
         if ((r = writer.Open(thm)) != kOk)
             return r;
+        const bool bDrawnAlready = drawn != nullptr && drawn->width > 0;
         std::function<void(int)> follow;
         if (fitted != nullptr)
             follow = [fitted, &img](int yEnd) { fitted->Rows(img, yEnd); };
-        // The whole page drawn: the bitmap finished and the pixels handed on.
+        // The whole page drawn, or the bitmap drawn first: the bitmap finished
+        // and the pixels handed on, once.
         std::optional<int> handed;
         const auto handOn = [&] {
-            if (fitted != nullptr)
+            if (handed)
+                return;
+            if (follow && !fitted->DrawnFirst())
                 writer.FollowAll();  // a bitmap left short is made whole by the caller
             handed = onDrawn ? onDrawn(img) : kOk;
         };
-        if (drawn != nullptr && drawn->width > 0) {
+        std::optional<FittedFirst> first;
+        if (fitted != nullptr && fitted->DrawsFirst() && !bDrawnAlready)
+            first = fitted->First([&] {
+                handOn();
+                return *handed;
+            });
+        if (bDrawnAlready) {
             // Drawn already (the start's first page): the writer's thread encodes
             // and writes it while the bitmap is scaled and handed on.
             img = std::move(*drawn);
@@ -112,7 +122,7 @@ int ov::image::CreateThumbFileChecked(const char* sourcePdf, int page, const cha
             r = DrawInto(
                 src, page, scaleX, scaleY, drawEditInfo != 0 ? &items : nullptr, &img,
                 [&] { return (begun = writer.Begin(img, true, follow)) == kOk; },
-                [&writer](int yEnd) { writer.Rows(yEnd); }, handOn);
+                [&writer](int yEnd) { writer.Rows(yEnd); }, handOn, first ? &*first : nullptr);
             if (begun != kOk)
                 return begun;
             if (r != kOk)
@@ -160,7 +170,11 @@ int WorkDesk_GetThumbnail(void* /*pDC*/, const char* thmPath, int width, int hei
 }
 
 void ov::image::FittedBitmap::Rows(const ThmImage& image, int yEnd) {
-    if (m_out == nullptr || m_boxW < 1 || m_boxH < 1 || m_boxW > kMaxBitmapSide || m_boxH > kMaxBitmapSide)
+    // A bitmap that may be drawn first is not made ready ahead of the rows (the
+    // page-image writer's helper does that while the drawing starts): the
+    // first rows come only once it is known not to be drawn first.
+    if (m_bDrawnFirst.load() || (m_bFirst && yEnd == 0) || m_out == nullptr || m_boxW < 1 || m_boxH < 1 ||
+        m_boxW > kMaxBitmapSide || m_boxH > kMaxBitmapSide)
         return;
     if (m_image != &image) {
         FitSize(image.width, image.height, m_boxW, m_boxH, &m_w, &m_h);
@@ -173,7 +187,28 @@ void ov::image::FittedBitmap::Rows(const ThmImage& image, int yEnd) {
 }
 
 bool ov::image::FittedBitmap::Whole(const ThmImage& image) const {
-    return m_image == &image && m_h > 0 && m_next == m_h;
+    return m_bDrawnFirst || (m_image == &image && m_h > 0 && m_next == m_h);
+}
+
+FittedFirst ov::image::FittedBitmap::First(std::function<int()> done) {
+    FittedFirst first;
+    first.boxWidth = m_boxW;
+    first.boxHeight = m_boxH;
+    first.pixels = [this](int w, int h) -> std::uint32_t* {
+        if (w > kMaxBitmapSide || h > kMaxBitmapSide)
+            return nullptr;
+        try {
+            m_out->Create(w, h);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        return m_out->Row(0);
+    };
+    first.done = [this, done = std::move(done)] {
+        m_bDrawnFirst = true;
+        return done();
+    };
+    return first;
 }
 
 int ov::image::BitmapOfThm(const ThmImage& image, int width, int height, CPageBitmap* bitmap) {

@@ -3,6 +3,7 @@
 // code (with a trace line); no partial output file is ever left behind.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -27,6 +28,7 @@ int WorkDesk_CreateEditInfoPdfFile(const char* sourcePdf, const char* outputPdf,
 namespace ov::image {
 
 struct ThmImage;
+struct FittedFirst;
 
 // The page image as MuPDF has drawn it (the edit information included), before
 // it is encoded and written; a nonzero result is the call's result and nothing
@@ -35,19 +37,30 @@ using OnDrawn = std::function<int(const ThmImage& image)>;
 
 // A bitmap fitted into a box (as BitmapOfThm makes it), scaled from a page
 // image's rows as they are drawn, on the page-image writer's thread, so that it
-// is ready as soon as the drawing is.
+// is ready as soon as the drawing is. With drawFirst, a page without images
+// that is drawn (not taken as drawn before) is instead drawn straight into the
+// bitmap at its own size, before the page image: ready in the time MuPDF takes
+// to draw the smaller picture. Its edges may differ from the scaled page
+// image's by a shade. (A scan would be decoded twice, and MuPDF's shrinking of
+// it differs from the area-averaging by more: it is scaled as it is drawn.)
 class FittedBitmap {
 public:
-    FittedBitmap(int boxWidth, int boxHeight, CPageBitmap* out)
-        : m_boxW(boxWidth), m_boxH(boxHeight), m_out(out) {}
+    FittedBitmap(int boxWidth, int boxHeight, CPageBitmap* out, bool drawFirst = false)
+        : m_boxW(boxWidth), m_boxH(boxHeight), m_out(out), m_bFirst(drawFirst) {}
     // The rows of image above yEnd are final. May throw std::bad_alloc.
     void Rows(const ThmImage& image, int yEnd);
-    // Whether the bitmap holds the whole of image.
+    // Whether the bitmap holds the whole of image (or the page, drawn first).
     bool Whole(const ThmImage& image) const;
+    // The drawing first (RenderPage's FittedFirst); done is called once it is drawn.
+    bool DrawsFirst() const { return m_bFirst && m_out != nullptr; }
+    FittedFirst First(std::function<int()> done);
+    bool DrawnFirst() const { return m_bDrawnFirst.load(); }
 
 private:
     int m_boxW, m_boxH;
     CPageBitmap* m_out;
+    bool m_bFirst;
+    std::atomic<bool> m_bDrawnFirst{false};  // set before the rows are drawn, read by the helper
     const ThmImage* m_image = nullptr;
     int m_w = 0, m_h = 0, m_next = 0;
 };
