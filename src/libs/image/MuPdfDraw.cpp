@@ -375,7 +375,7 @@ int LoadedPage::DrawFittedFirst(fz_context* ctx, fz_context* nctx, fz_display_li
                                 fz_display_list* over, int width, int height,
                                 const FittedFirst& first) const {
     if constexpr (std::endian::native != std::endian::little)
-        return first.done();  // no picture drawn: the caller scales the page image
+        return kOk;  // not drawn (the words would be A, R, G, B): the page image is scaled instead
     int w = 0, h = 0;
     FitSize(width, height, first.boxWidth, first.boxHeight, &w, &h);
     auto* pixels = reinterpret_cast<std::uint8_t*>(first.pixels(w, h));
