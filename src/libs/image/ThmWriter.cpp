@@ -178,6 +178,10 @@ constexpr int kPatternPixels = 128;
 struct Pattern {
     std::uint8_t bytes[kPatternPixels * 3];
     bool valid = false;
+    // A run of copied rows left for the next call: from row runAt, runRows
+    // rows are known to equal the row above runAt (not compared again).
+    int runAt = -1;
+    int runRows = 0;
 };
 
 // One row of w pixels as 'L' and 'R' records. Runs are looked for in steps of
@@ -249,12 +253,15 @@ int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* ou
     while (y < yEnd) {
         const std::uint8_t* row = px + stride * y;
         if (y > 0) {
-            int same = 0;
+            int same = pattern->runAt == y ? std::min(pattern->runRows, yEnd - y) : 0;
             while (y + same < yEnd && same < 65535 &&
                    std::memcmp(row + stride * same, row - stride, stride) == 0)
                 ++same;
-            if (same > 0 && same < 65535 && y + same == yEnd && yEnd < h)
-                return y;  // the run may go on in rows not drawn yet
+            if (same > 0 && same < 65535 && y + same == yEnd && yEnd < h) {
+                pattern->runAt = y;  // the run may go on in rows not drawn yet
+                pattern->runRows = same;
+                return y;
+            }
             if (same > 0) {
                 out->Record(kCopyRows, same);
                 out->HashNew(hasher);
