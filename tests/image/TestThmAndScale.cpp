@@ -310,6 +310,15 @@ TEST(ThmFile, PagesWrittenWhileDrawnMatchOneDrawAndAFullDiskLeavesNothing) {
             EXPECT_GT(gap.mean, 0.0);  // drawn apart, not scaled
             EXPECT_LT(gap.mean, 0.5);
             EXPECT_EQ(gap.far, 0.0);
+            // A box that enlarges the page: scaled from the page image all the same.
+            CPageBitmap large, largeLate;
+            FittedBitmap drawnLarge(2000, 3000, &large, true);
+            ASSERT_EQ(CreateThumbFileChecked(pdf.c_str(), 1, thm.c_str(), 1000, 1000, withNotes ? 1 : 0,
+                                             notes.c_str(), {}, {}, nullptr, &drawnLarge),
+                      0);
+            ASSERT_EQ(BitmapOfThm(banded, 2000, 3000, &largeLate), 0);
+            EXPECT_FALSE(drawnLarge.DrawnFirst());
+            EXPECT_EQ(ovtest::GapOf(large, largeLate).mean, 0.0);
         } else {
             EXPECT_EQ(handedAt, 1);
             EXPECT_EQ(gap.mean, 0.0);

@@ -105,7 +105,8 @@ struct FittedFirst {
 // the whole page is drawn and before MuPDF closes the file (closing takes a
 // tenth of a millisecond that whoever waits for the pixels need not wait).
 // first (with onBand only): a fitted picture drawn before the bands when the
-// page has no images (else the caller scales the page image).
+// page has no images and the picture is smaller than the page image (else the
+// caller scales the page image).
 int RenderPage(const std::string& fsPath, int page, float zoomX, float zoomY, const EditItems* items,
                const PixelSink& sink, const BandDone& onBand = {}, const std::function<void()>& drawn = {},
                const FittedFirst* first = nullptr);

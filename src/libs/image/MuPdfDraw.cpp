@@ -378,6 +378,8 @@ int LoadedPage::DrawFittedFirst(fz_context* ctx, fz_context* nctx, fz_display_li
         return kOk;  // not drawn (the words would be A, R, G, B): the page image is scaled instead
     int w = 0, h = 0;
     FitSize(width, height, first.boxWidth, first.boxHeight, &w, &h);
+    if (w >= width || h >= height)
+        return kOk;  // not smaller than the page image: that is scaled instead
     auto* pixels = reinterpret_cast<std::uint8_t*>(first.pixels(w, h));
     if (pixels == nullptr) {
         OV_TRACE("Page image memory Error! [Width] %d [Height] %d\n", w, h);

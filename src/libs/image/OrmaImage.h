@@ -38,11 +38,14 @@ using OnDrawn = std::function<int(const ThmImage& image)>;
 // A bitmap fitted into a box (as BitmapOfThm makes it), scaled from a page
 // image's rows as they are drawn, on the page-image writer's thread, so that it
 // is ready as soon as the drawing is. With drawFirst, a page without images
-// that is drawn (not taken as drawn before) is instead drawn straight into the
-// bitmap at its own size, before the page image: ready in the time MuPDF takes
-// to draw the smaller picture. Its edges may differ from the scaled page
-// image's by a shade. (A scan would be decoded twice, and MuPDF's shrinking of
-// it differs from the area-averaging by more: it is scaled as it is drawn.)
+// that is drawn (not taken as drawn before), in a box that shrinks it, is
+// instead drawn straight into the bitmap at its own size, before the page
+// image: ready in the time MuPDF takes to draw the smaller picture. Its edges
+// may differ from the scaled page image's by a shade. (A scan would be decoded
+// twice, and MuPDF's shrinking of it differs from the area-averaging by more;
+// a picture as large as the page image or larger would cost more than the
+// page image and look sharper than the page when it is shown again: both are
+// scaled as they are drawn.)
 class FittedBitmap {
 public:
     FittedBitmap(int boxWidth, int boxHeight, CPageBitmap* out, bool drawFirst = false)
