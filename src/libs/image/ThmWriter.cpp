@@ -178,10 +178,6 @@ constexpr int kPatternPixels = 128;
 struct Pattern {
     std::uint8_t bytes[kPatternPixels * 3];
     bool valid = false;
-    // A run of copied rows left for the next call: from row runAt, runRows
-    // rows are known to equal the row above runAt (not compared again).
-    int runAt = -1;
-    int runRows = 0;
 };
 
 // One row of w pixels as 'L' and 'R' records. Runs are looked for in steps of
@@ -242,24 +238,33 @@ void EncodeRow(const std::uint8_t* row, int w, Pieces* out, Pattern* pattern) {
         out->Literal(row + 3 * lit, w - lit);
 }
 
+// What the encoding of one image carries from one call to the next.
+struct EncodeState {
+    Pattern pattern;
+    // A run of copied rows left for the next call: from row runAt, runRows
+    // rows are known to equal the row above runAt (not compared again).
+    int runAt = -1;
+    int runRows = 0;
+};
+
 // Encodes rows [y, yEnd) of the h rows of the image as pieces (scratch has room
 // for MaxEncodedBytes) and hashes them in the same pass, each row's records
 // right after the row. Returns the first row not encoded: a run of copied rows
 // that reaches yEnd above the image's end is left for the next call, so that
 // the records are the same however the rows arrive.
 int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* out, Hasher* hasher,
-               Pattern* pattern) {
+               EncodeState* state) {
     const std::size_t stride = static_cast<std::size_t>(w) * 3;
     while (y < yEnd) {
         const std::uint8_t* row = px + stride * y;
         if (y > 0) {
-            int same = pattern->runAt == y ? std::min(pattern->runRows, yEnd - y) : 0;
+            int same = state->runAt == y ? std::min(state->runRows, yEnd - y) : 0;
             while (y + same < yEnd && same < 65535 &&
                    std::memcmp(row + stride * same, row - stride, stride) == 0)
                 ++same;
             if (same > 0 && same < 65535 && y + same == yEnd && yEnd < h) {
-                pattern->runAt = y;  // the run may go on in rows not drawn yet
-                pattern->runRows = same;
+                state->runAt = y;  // the run may go on in rows not drawn yet
+                state->runRows = same;
                 return y;
             }
             if (same > 0) {
@@ -269,7 +274,7 @@ int EncodeRows(const std::uint8_t* px, int w, int h, int y, int yEnd, Pieces* ou
                 continue;
             }
         }
-        EncodeRow(row, w, out, pattern);
+        EncodeRow(row, w, out, &state->pattern);
         out->HashNew(hasher);
         ++y;
     }
@@ -423,7 +428,7 @@ HelperThread& ThisThreadsHelper() {
 struct ThmWriter::State {
     std::optional<Pieces> pieces;
     Hasher hasher;
-    Pattern pattern;
+    EncodeState encoding;
     std::vector<iovec>* parts = nullptr;
     const std::uint8_t* pixels = nullptr;
     int width = 0, height = 0;
@@ -500,7 +505,7 @@ struct ThmWriter::State {
             if (Failed())
                 return;
             try {
-                done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &pattern);
+                done = EncodeRows(pixels, width, height, done, yEnd, &*pieces, &hasher, &encoding);
             } catch (const std::bad_alloc&) {
                 memoryShort = true;
                 return;
