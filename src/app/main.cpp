@@ -18,6 +18,7 @@
 #include "base/StartMarks.h"
 #include "base/Trace.h"
 #include "document/FirstPageDraw.h"
+#include "frame/FrameStyle.h"
 #include "ormamsg/StringTable.h"
 
 namespace {
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(s_pQtHandler);
     ov::StartMark("qapplication");
     ov::InstallMessageBoxPresenter();
+    ov::InstallFrameStyle();
     ov::InstallQtTranslations();
 
     // QApplication has taken its own options out of argv.

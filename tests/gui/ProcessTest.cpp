@@ -50,6 +50,15 @@ protected:
         return n;
     }
     std::size_t WorkingFolders() const { return Entries("tmp"); }
+    // The toolkit's image-format plug-ins the process has loaded.
+    static std::string ImageFormatPlugins(qint64 pid) {
+        std::string found;
+        const std::string maps = ovtest::ReadFile("/proc/" + std::to_string(pid) + "/maps");
+        for (std::size_t at = maps.find("/imageformats/"); at != std::string::npos;
+             at = maps.find("/imageformats/", at + 1))
+            found += maps.substr(at, maps.find('\n', at) - at) + " ";
+        return found;
+    }
 
     guitest::ViewerEnv m_env;
 };
@@ -130,6 +139,8 @@ TEST_F(ProcessTest, CloseSignalsAndASecondViewerTakeTheClosingPath) {
         QProcess viewer, second;
         ASSERT_TRUE(StartViewer(viewer));
         EXPECT_EQ(WorkingFolders(), 1u);
+        // The first page is shown without reading any image by the toolkit.
+        EXPECT_EQ(ImageFormatPlugins(viewer.processId()), "");
         if (iSignal != 0)
             ::kill(static_cast<pid_t>(viewer.processId()), iSignal);
         else
