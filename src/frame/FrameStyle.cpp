@@ -12,14 +12,15 @@ class CFrameStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
 
-    QIcon standardIcon(StandardPixmap sp, const QStyleOption* pOption, const QWidget* pWidget) const override {
+    QIcon standardIcon(StandardPixmap sp, const QStyleOption* pOption,
+                       const QWidget* pWidget) const override {
         switch (sp) {
-        case SP_ToolBarHorizontalExtensionButton:
-            return QIcon(QStringLiteral(":/icons/toolbar-ext-h.svg"));
-        case SP_ToolBarVerticalExtensionButton:
-            return QIcon(QStringLiteral(":/icons/toolbar-ext-v.svg"));
-        default:
-            return QProxyStyle::standardIcon(sp, pOption, pWidget);
+            case SP_ToolBarHorizontalExtensionButton:
+                return QIcon(QStringLiteral(":/icons/toolbar-ext-h.svg"));
+            case SP_ToolBarVerticalExtensionButton:
+                return QIcon(QStringLiteral(":/icons/toolbar-ext-v.svg"));
+            default:
+                return QProxyStyle::standardIcon(sp, pOption, pWidget);
         }
     }
 };

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: AGPL-3.0-or-later
 #pragma once
 
-class QStyle;
-
 namespace ov {
 
 // Puts the application's style (the one the platform or -style chose) behind a
