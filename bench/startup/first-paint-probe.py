@@ -28,7 +28,6 @@ import sys
 import tempfile
 import time
 
-from Xlib import X
 from Xlib import display as xdisplay
 from Xlib.ext import damage
 
